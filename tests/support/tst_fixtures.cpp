@@ -1,0 +1,72 @@
+// The shared fixtures must produce what the other tests assume of them.
+#include "PdfFixtures.h"
+#include "TestDir.h"
+
+#include <QFileInfo>
+#include <QPdfBookmarkModel>
+#include <QPdfDocument>
+#include <QTest>
+
+class TestFixtures : public QObject
+{
+    Q_OBJECT
+private slots:
+    void pdfsOpenWithTheirPages_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("drawn, one page") << "drawn" << 1;
+        QTest::newRow("drawn, three pages") << "drawn" << 3;
+        QTest::newRow("hand-written with outline") << "outlined" << 4;
+    }
+    void pdfsOpenWithTheirPages()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, pages);
+        TestDir dir;
+        const QString file = dir.path("doc.pdf");
+        QVERIFY(kind == "drawn" ? PdfFixtures::writeSimplePdf(file, pages)
+                                : PdfFixtures::writeOutlinedPdf(file, pages));
+        QPdfDocument doc;
+        QCOMPARE(doc.load(file), QPdfDocument::Error::None);
+        QCOMPARE(doc.pageCount(), pages);
+        if (kind == "outlined") {
+            QPdfBookmarkModel outline;
+            outline.setDocument(&doc);
+            QCOMPARE(outline.rowCount(), pages);
+            QCOMPARE(outline.index(1, 0).data().toString(), QStringLiteral("Chapter 2"));
+        }
+    }
+
+    void mixedPageSizesAreKept()
+    {
+        TestDir dir;
+        const QString file = dir.path("mixed.pdf");
+        QVERIFY(PdfFixtures::writePdf(file, {QSizeF(595, 842), QSizeF(842, 595), QSizeF(300, 300)}));
+        QPdfDocument doc;
+        QCOMPARE(doc.load(file), QPdfDocument::Error::None);
+        QCOMPARE(doc.pagePointSize(1).toSize(), QSize(842, 595));
+        QCOMPARE(doc.pagePointSize(2).toSize(), QSize(300, 300));
+    }
+
+    void brokenPdfDoesNotOpen()
+    {
+        TestDir dir;
+        const QString file = dir.path("broken.pdf");
+        QVERIFY(PdfFixtures::writeBrokenPdf(file));
+        QPdfDocument doc;
+        QVERIFY(doc.load(file) != QPdfDocument::Error::None);
+    }
+
+    void folderTimesCanBeSet()
+    {
+        TestDir dir;
+        dir.mkdir("sub");
+        const QDateTime when(QDate(2001, 2, 3), QTime(4, 5, 6));
+        QVERIFY(dir.setModified("sub", when));
+        QCOMPARE(QFileInfo(dir.path("sub")).lastModified(), when);
+    }
+};
+
+QTEST_MAIN(TestFixtures)
+#include "tst_fixtures.moc"
