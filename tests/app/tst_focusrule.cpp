@@ -1,0 +1,144 @@
+// The focus timer: while the window is active and the focus lies in a view
+// control's document surface, the file list takes it back.
+#include "app/DocumentSurface.h"
+#include "app/Unit1.h"
+#include "browse/FileListView.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+// Stands in for a renderer's document window until the real view controls
+// register theirs.
+class StandInSurface : public QWidget
+{
+public:
+    explicit StandInSurface(QWidget *parent = nullptr) : QWidget(parent) { setFocusPolicy(Qt::StrongFocus); }
+};
+
+class tst_FocusRule : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void rule_data();
+    void rule();
+    void timerReturnsFocusToList();
+    void otherWidgetsKeepFocus();
+    void viewerEntryStopsTimer();
+
+private:
+    void showForm(TForm1 &form, StandInSurface *&surface, int &id);
+    QTemporaryDir m_config;
+};
+
+void tst_FocusRule::initTestCase()
+{
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+}
+
+void tst_FocusRule::rule_data()
+{
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<QString>("focus"); // surface, keeper, other, none
+    QTest::addColumn<bool>("registered");
+    QTest::addColumn<bool>("mustReturn");
+    QTest::newRow("surface, active") << true << "surface" << true << true;
+    QTest::newRow("surface, window not active") << false << "surface" << true << false;
+    QTest::newRow("unregistered surface") << true << "surface" << false << false;
+    QTest::newRow("other widget") << true << "other" << true << false;
+    QTest::newRow("no focus") << true << "none" << true << false;
+}
+
+void tst_FocusRule::rule()
+{
+    QFETCH(bool, active);
+    QFETCH(QString, focus);
+    QFETCH(bool, registered);
+    QWidget window;
+    auto *surface = new StandInSurface(&window);
+    auto *keeper = new QLineEdit(&window);
+    auto *other = new QLineEdit(&window);
+    const int id = registered ? registerDocumentSurfaceTest([surface](const QWidget *w) { return w == surface; }) : 0;
+    const QWidget *focused = focus == "surface" ? static_cast<QWidget *>(surface)
+                             : focus == "other" ? static_cast<QWidget *>(other) : nullptr;
+    QTEST(focusMustReturn(active, focused, keeper), "mustReturn");
+    QVERIFY(!focusMustReturn(active, focused, nullptr));
+    if (registered)
+        unregisterDocumentSurfaceTest(id);
+    QVERIFY(!isDocumentSurface(surface));
+}
+
+void tst_FocusRule::showForm(TForm1 &form, StandInSurface *&surface, int &id)
+{
+    surface = new StandInSurface;
+    form.PlaceInViewerArea(surface);
+    id = registerDocumentSurfaceTest([surface](const QWidget *w) { return w == surface; });
+    form.show();
+    form.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+}
+
+void tst_FocusRule::timerReturnsFocusToList()
+{
+    TForm1 form{QStringList()};
+    StandInSurface *surface = nullptr;
+    int id = 0;
+    showForm(form, surface, id);
+    QVERIFY(!form.Timer1->isActive());
+    QTRY_VERIFY(form.ListView1->hasFocus());
+    // Without the timer a surface keeps what it gets.
+    surface->setFocus();
+    QVERIFY(surface->hasFocus());
+    form.Timer1->start(); // as every document load does
+    QTRY_VERIFY(form.ListView1->hasFocus());
+    // A correction does not stop the timer.
+    QVERIFY(form.Timer1->isActive());
+    surface->setFocus();
+    QTRY_VERIFY(form.ListView1->hasFocus());
+    unregisterDocumentSurfaceTest(id);
+}
+
+void tst_FocusRule::otherWidgetsKeepFocus()
+{
+    TForm1 form{QStringList()};
+    StandInSurface *surface = nullptr;
+    int id = 0;
+    showForm(form, surface, id);
+    form.TreeView1->setFocus();
+    form.Timer1->start();
+    QSignalSpy ticks(form.Timer1, &QTimer::timeout);
+    QTRY_VERIFY(ticks.count() >= 5);
+    QVERIFY(form.TreeView1->hasFocus());
+    unregisterDocumentSurfaceTest(id);
+}
+
+void tst_FocusRule::viewerEntryStopsTimer()
+{
+    TForm1 form{QStringList()};
+    StandInSurface *surface = nullptr;
+    int id = 0;
+    showForm(form, surface, id);
+    form.Timer1->start();
+    form.AcroPDFEnter(surface);
+    QVERIFY(!form.Timer1->isActive());
+    surface->setFocus();
+    // The next load starts it again; until then a probe timer shows nothing moves.
+    QTimer probe;
+    probe.setInterval(10);
+    QSignalSpy ticks(&probe, &QTimer::timeout);
+    probe.start();
+    QTRY_VERIFY(ticks.count() >= 5);
+    QVERIFY(surface->hasFocus());
+    form.Timer1->start();
+    form.WebBrowserEnter(surface);
+    QVERIFY(!form.Timer1->isActive());
+    unregisterDocumentSurfaceTest(id);
+}
+
+QTEST_MAIN(tst_FocusRule)
+#include "tst_focusrule.moc"
