@@ -58,17 +58,6 @@ void SetTag(QObject *object, int tag)
         object->setProperty(kTagProperty, tag);
 }
 
-template <typename F> void TForm1::guarded(F &&f)
-{
-    try {
-        f();
-    } catch (const AppError &e) {
-        ShowException(e.message());
-    } catch (const std::exception &e) {
-        ShowException(QString::fromLocal8Bit(e.what()));
-    }
-}
-
 TForm1::TForm1(QWidget *parent) : TForm1(QCoreApplication::arguments().mid(1), parent) {}
 
 TForm1::TForm1(const QStringList &args, QWidget *parent) : QMainWindow(parent), m_args(args)
@@ -106,9 +95,13 @@ void TForm1::CreateControls()
     central->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(central);
 
+    // Stored sizes are used as they are; explicit minimums keep a tree or
+    // panel larger than the window from enlarging the window itself.
+    central->setMinimumSize(1, 1);
     Panel1 = new QWidget(central);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedWidth(kPanelWidth);
+    Panel1->setMinimumHeight(1);
 
     TreeView1 = new QTreeWidget(Panel1);
     TreeView1->setObjectName(QStringLiteral("TreeView1"));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/Errors.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -125,6 +127,18 @@ public:
     void RestoreLayout();
     // The application's error box (error icon, OK, program title).
     static void ShowException(const QString &message);
+    // Runs `f` (an event handler); an error it raises is shown in the error
+    // box and goes no further.  For the areas' own signal connections.
+    template <typename F> static void Guarded(F &&f)
+    {
+        try {
+            f();
+        } catch (const AppError &e) {
+            ShowException(e.message());
+        } catch (const std::exception &e) {
+            ShowException(QString::fromLocal8Bit(e.what()));
+        }
+    }
 
     // ---- Browse (Unit1Browse.cpp) ----
     void ShowRootFolder(const QString &folder);
@@ -182,8 +196,7 @@ private:
     void CreateMenus();
     void BindEvents();
     void bindAction(QAction *action, void (TForm1::*handler)(QObject *));
-    // Runs an event handler; an error it raises goes to the error box.
-    template <typename F> void guarded(F &&f);
+    template <typename F> void guarded(F &&f) { Guarded(std::forward<F>(f)); }
 
     QStringList m_args;
     QLabel *m_panels[3] = {nullptr, nullptr, nullptr};

@@ -1,5 +1,6 @@
 // Program entry: the application object, the main window, the message loop.
 #include "app/Fonts.h"
+#include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
 
 #include <QApplication>
@@ -8,7 +9,7 @@
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
+    SheaflineApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sheafline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));
     QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));

@@ -13,7 +13,9 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QContextMenuEvent>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTemporaryDir>
@@ -44,6 +46,8 @@ private slots:
     void columnLayout();
     void resizeAndSplitterAreSaved();
     void maximizedSizeIsStored();
+    void hugeStoredSizesKeepWindowSize();
+    void contextMenuOpensOnList();
     void aboutBoxIsNewEachTime();
     void exitCommandCloses();
 
@@ -429,6 +433,39 @@ void tst_MainWindow::maximizedSizeIsStored()
     TForm1 again{QStringList()};
     QCOMPARE(again.size(), maximized);
     QVERIFY(!again.isMaximized());
+}
+
+void tst_MainWindow::hugeStoredSizesKeepWindowSize()
+{
+    writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=600\nWinWidth=900\nTreeHeight=5000\nTreeWidth=4000\n");
+    ModalAnswerer ok;
+    {
+        TForm1 form{QStringList()};
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        // The values are used as stored, but the window keeps its own size.
+        QCOMPARE(form.size(), QSize(900, 600));
+        QCOMPARE(form.TreeView1->height(), 5000);
+        QCOMPARE(form.Panel1->width(), 4000);
+    }
+    QCOMPARE(ok.seen.size(), 0);
+    QCOMPARE(stored("WinWidth").toInt(), 900);
+    QCOMPARE(stored("WinHeight").toInt(), 600);
+}
+
+void tst_MainWindow::contextMenuOpensOnList()
+{
+    TForm1 form{QStringList()};
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QSignalSpy opening(form.PopupMenu1, &QMenu::aboutToShow);
+    QWidget *viewport = form.ListView1->currentView()->viewport();
+    const QPoint at(10, 10);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &event);
+    QTRY_COMPARE(opening.count(), 1);
+    QTRY_VERIFY(form.PopupMenu1->isVisible());
+    form.PopupMenu1->close();
 }
 
 void tst_MainWindow::aboutBoxIsNewEachTime()
