@@ -29,8 +29,10 @@ TAboutBox::TAboutBox(QWidget *owner) : QDialog(owner)
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("バージョン情報"));
     setModal(true);
+    // Designed in MS Sans Serif with a character cell 11 pixels high, that is
+    // an em of 10 pixels.
     QFont f(QStringLiteral("MS Sans Serif"));
-    f.setPixelSize(11);
+    f.setPixelSize(10);
     setFont(f);
     setFixedSize(298, 234);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -102,11 +104,20 @@ void TAboutBox::FormCreate(QObject *)
 void TAboutBox::FormShow(QObject *)
 {
     Label1->setText(p_PROGRAM);
-    Label1->adjustSize();
     Label2->setText(QStringLiteral(" ") + p_VERSION);
-    Label2->adjustSize();
     Label3->setText(QStringLiteral(" ") + p_COPYRIGHT);
-    Label3->adjustSize();
+    // A value starts at its designed place, or right after its caption where
+    // this system's font draws the caption wider than designed.
+    const struct { QLabel *caption; QLabel *value; int x; } rows[] = {
+        {ProductName, Label1, 128}, {Version, Label2, 128}, {Copyright, Label3, 58}};
+    for (const auto &row : rows) {
+        row.value->adjustSize();
+        row.value->move(qMax(row.x, row.caption->geometry().right() + 1), row.value->y());
+    }
+    // The comment box keeps its right edge.
+    const int right = 42 + 225;
+    const int left = qMax(42, Comments->geometry().right() + 3);
+    Label4->setGeometry(left, 99, right - left, 46);
     Label4->setPlainText(GetVersionInfoItem(0));
 }
 
