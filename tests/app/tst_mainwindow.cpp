@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QContextMenuEvent>
+#include <QRawFont>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -42,6 +43,8 @@ private slots:
     void rootFolderArgumentNotStored();
     void startupErrorEndsSequenceWindowOpens();
     void laterStepErrorEndsThere();
+    void shutdownErrorEndsThere();
+    void japaneseTextsHaveGlyphs();
     void columnLayout_data();
     void columnLayout();
     void resizeAndSplitterAreSaved();
@@ -362,6 +365,39 @@ void tst_MainWindow::laterStepErrorEndsThere()
         QCOMPARE(stored("WinHeight").toString(), QString("tall"));
     }
     QCOMPARE(ok.seen.size(), 1);
+}
+
+void tst_MainWindow::shutdownErrorEndsThere()
+{
+    ModalAnswerer ok;
+    {
+        TForm1 form{QStringList()};
+        QCOMPARE(ok.seen.size(), 0);
+        // The store's folder goes away while the program runs.
+        QVERIFY(QDir(m_config.path() + "/MOSSGATE").removeRecursively());
+        QVERIFY(QFile(m_config.path() + "/MOSSGATE").open(QIODevice::WriteOnly));
+    }
+    QCOMPARE(ok.seen.size(), 1);
+    QCOMPARE(ok.seen.first().text, QString("'WinHeight' の設定に失敗しました."));
+    // The shutdown ended at its first step: the store was not freed.
+    QVERIFY(SysUpdateModule);
+    delete SysUpdateModule;
+    SysUpdateModule = nullptr;
+}
+
+void tst_MainWindow::japaneseTextsHaveGlyphs()
+{
+    TForm1 form{QStringList()};
+    const QRawFont raw = QRawFont::fromFont(form.font());
+    QVERIFY(raw.isValid());
+    QString texts = form.StatusPanelText(0);
+    for (QAction *a : form.findChildren<QAction *>())
+        texts += a->text();
+    texts += "ファイル名サイズ日付";
+    texts.remove('&');
+    QVERIFY(texts.size() > 100);
+    for (const QChar c : texts)
+        QVERIFY2(raw.supportsCharacter(c), qPrintable(QString("no glyph for ") + c));
 }
 
 void tst_MainWindow::columnLayout_data()
