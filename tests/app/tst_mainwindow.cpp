@@ -48,6 +48,8 @@ private slots:
     void columnLayout_data();
     void columnLayout();
     void resizeAndSplitterAreSaved();
+    void splitterLimits_data();
+    void splitterLimits();
     void maximizedSizeIsStored();
     void hugeStoredSizesKeepWindowSize();
     void contextMenuOpensOnList();
@@ -452,6 +454,37 @@ void tst_MainWindow::resizeAndSplitterAreSaved()
     QCOMPARE(stored("TreeWidth").toInt(), 330);
     QCOMPARE(stored("TreeHeight").toInt(), 150);
     QCOMPARE(stored("WinWidth").toInt(), 950);
+}
+
+void tst_MainWindow::splitterLimits_data()
+{
+    QTest::addColumn<bool>("vertical");
+    QTest::addColumn<int>("delta");
+    QTest::addColumn<int>("expected"); // -1: the far limit
+    QTest::newRow("panel narrower than its minimum") << false << -1000 << 30;
+    QTest::newRow("panel wider than the window") << false << 5000 << -1;
+    QTest::newRow("tree lower than its minimum") << true << -1000 << 30;
+    QTest::newRow("tree taller than the panel") << true << 5000 << -1;
+}
+
+void tst_MainWindow::splitterLimits()
+{
+    QFETCH(bool, vertical);
+    QFETCH(int, delta);
+    QFETCH(int, expected);
+    TForm1 form{QStringList()};
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    SplitterBar *bar = vertical ? form.Splitter2 : form.Splitter1;
+    const QPoint from(1, 1);
+    const QPoint to = from + (vertical ? QPoint(0, delta) : QPoint(delta, 0));
+    QTest::mousePress(bar, Qt::LeftButton, {}, from);
+    QTest::mouseMove(bar, to);
+    QTest::mouseRelease(bar, Qt::LeftButton, {}, to);
+    const int size = vertical ? form.TreeView1->height() : form.Panel1->width();
+    // The far limit leaves the other side its minimum beside the 3-pixel bar.
+    const int room = vertical ? form.Panel1->height() - 1 - 3 - 30 : form.centralWidget()->width() - 3 - 30;
+    QCOMPARE(size, expected > 0 ? expected : room);
 }
 
 void tst_MainWindow::maximizedSizeIsStored()
