@@ -1,6 +1,7 @@
 // The main window: menus, status bar, start-up and shutdown against a real
 // settings file, layout saving and restoring.
 #include "about/About.h"
+#include "app/Fonts.h"
 #include "app/SplitterBar.h"
 #include "app/SysUpdate.h"
 #include "app/Unit1.h"
@@ -70,17 +71,8 @@ private:
         QSettings s(confPath(), QSettings::IniFormat);
         return s.value(name);
     }
-    int menuBarHeight() const
-    {
-        QMainWindow probe;
-        probe.setFont(m_designFont);
-        probe.menuBar()->addMenu("x");
-        return probe.menuBar()->sizeHint().height();
-    }
-
     QTemporaryDir m_config;
     QTemporaryDir m_cache;
-    QFont m_designFont;
 };
 
 void tst_MainWindow::initTestCase()
@@ -90,8 +82,7 @@ void tst_MainWindow::initTestCase()
     qputenv("XDG_CACHE_HOME", m_cache.path().toLocal8Bit());
     qunsetenv("XDG_RUNTIME_DIR");
     QApplication::setApplicationDisplayName("Sheafline");
-    m_designFont = QFont(QString::fromUtf8("ＭＳ Ｐゴシック"));
-    m_designFont.setPixelSize(12);
+    installFontSubstitutions();
 }
 
 void tst_MainWindow::init()
@@ -249,9 +240,11 @@ void tst_MainWindow::statusBar()
 
 void tst_MainWindow::firstStartStoresDesignSizes()
 {
-    const int winHeight = 581 + menuBarHeight();
+    int winHeight = 0;
     {
         TForm1 form{QStringList()};
+        // The designed client area lies below the menu bar.
+        winHeight = 581 + form.MainMenu1->sizeHint().height();
         const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
         QCOMPARE(stored("Folder").toString(), documents);
         QCOMPARE(form.FRootFolder, documents + "/");
@@ -269,8 +262,13 @@ void tst_MainWindow::firstStartStoresDesignSizes()
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QCOMPARE(form.size(), QSize(784, winHeight));
+        QCOMPARE(form.height() - form.MainMenu1->height(), 581);
         QCOMPARE(form.ListView1->width(), 271);
         QCOMPARE(form.TreeView1->height(), 240);
+        // The viewer fills the rest of the client area.
+        QCOMPARE(form.ViewerArea->size(), QSize(508, 562));
+        QCOMPARE(form.Splitter1->width(), 3);
+        QCOMPARE(form.Splitter2->height(), 3);
     }
     // The shutdown's FormResize stored the same sizes again, and freed the store.
     QCOMPARE(stored("WinWidth").toInt(), 784);
