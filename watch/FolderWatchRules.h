@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMetaType>
 #include <QString>
 #include <QtGlobal>
 
@@ -63,6 +64,7 @@ public:
 private:
     quint32 m_bits = 0;
 };
+Q_DECLARE_METATYPE(TplFolderEventOptions)
 
 // The shell event bits one option asks for.
 quint32 plEventBits(TplFolderEventOption option);

@@ -1,6 +1,7 @@
 #include "watch/InotifyChangeLayer.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -134,9 +135,11 @@ void InotifyChangeLayer::setReadingEnabled(bool enabled)
 
 FolderChangeLayer::Registration InotifyChangeLayer::registerFolder(QObject *receiver, quint32 sources,
                                                                   quint32 eventMask, int eventType,
-                                                                  const QString &folder, bool recursive)
+                                                                  const QString &requested, bool recursive)
 {
     Q_UNUSED(sources); // inotify has a single source; recursion comes from `recursive`
+    // Paths are matched as strings below, so they take one spelling.
+    const QString folder = requested.isEmpty() ? QString() : QDir::cleanPath(requested);
     if (!receiver || folder.isEmpty() || !ensureOpen())
         return {};
     // What the kernel queued before this registration belongs to the
