@@ -58,6 +58,13 @@ public:
     // memory of the last delivered report is kept.
     void StopWatch();
 
+    // Replaces the layer that delivers the reports (not owned; null: the
+    // process-wide inotify layer).  Stops watching first.
+    void setLayer(FolderChangeLayer *layer)
+    {
+        StopWatch();
+        m_layer = layer;
+    }
     // True while a registration is held.
     bool isWatching() const { return uIID != 0; }
     // Source flags and event mask of the last StartWatch.

@@ -2,62 +2,15 @@
 // registration asks for, the repeat test and restarts.
 #include "watch/plFolderWatcher.h"
 
+#include "ScriptedLayer.h"
+
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 
-#include <map>
 
 namespace {
-
-// Records registrations and lets the test post reports as the system would.
-class ScriptedLayer : public FolderChangeLayer
-{
-public:
-    struct Entry
-    {
-        QPointer<QObject> receiver;
-        quint32 sources = 0;
-        quint32 mask = 0;
-        int eventType = 0;
-        QString folder;
-        bool recursive = false;
-    };
-
-    Registration registerFolder(QObject *receiver, quint32 sources, quint32 eventMask, int eventType,
-                                const QString &folder, bool recursive) override
-    {
-        ++registerCalls;
-        if (refuse)
-            return {};
-        const quint32 id = nextId++;
-        entries[id] = Entry{receiver, sources, eventMask, eventType, folder, recursive};
-        return {id, !partial};
-    }
-    void deregisterFolder(quint32 id) override
-    {
-        ++deregisterCalls;
-        entries.erase(id);
-    }
-
-    const Entry &only() const { return entries.begin()->second; }
-    // Posts one report to every live registration, as the system does.
-    void post(qint32 code, const QString &first, const QString &second = {})
-    {
-        for (auto &[id, e] : entries) {
-            if (e.receiver)
-                QCoreApplication::postEvent(e.receiver, new ChangeReportEvent(e.eventType, code, first, second));
-        }
-    }
-
-    std::map<quint32, Entry> entries;
-    quint32 nextId = 1;
-    int registerCalls = 0;
-    int deregisterCalls = 0;
-    bool refuse = false;
-    bool partial = false;
-};
 
 struct Report
 {
