@@ -69,12 +69,6 @@ bool isDirectoryEntry(const QString &folder, const dirent *entry)
 
 } // namespace
 
-int changeNotifyEventType()
-{
-    static const int type = QEvent::registerEventType();
-    return type;
-}
-
 InotifyChangeLayer::InotifyChangeLayer(QObject *parent)
     : QObject(parent)
 {
