@@ -239,6 +239,31 @@ private slots:
         QTRY_VERIFY(rec.has(0x2, dir.path("burst/nested/later.pdf")));
     }
 
+    void burstUnderARefreshingHandler()
+    {
+        // The main window's reaction restarts the watcher on every report;
+        // what was queued before the restart is not delivered one by one.
+        TestDir dir;
+        InotifyChangeLayer layer;
+        TplFolderWatcher w(nullptr, &layer);
+        w.setDirectory(dir.path());
+        int calls = 0;
+        w.setOnChange([&](QObject *, qint32, QString, QString, QString, QString) {
+            ++calls;
+            w.StopWatch();
+            w.StartWatch();
+        });
+        Recorder rec(&w);
+        QVERIFY(w.StartWatch());
+        for (int i = 0; i < 10000; ++i)
+            dir.writeFile(QStringLiteral("b%1.pdf").arg(i));
+        QTRY_VERIFY(calls >= 1);
+        dir.writeFile("marker.pdf");
+        QTRY_VERIFY(rec.has(0x2, dir.path("marker.pdf")));
+        QVERIFY(w.isWatching());
+        QVERIFY2(calls < 100, qPrintable(QString::number(calls)));
+    }
+
     void overflowAsksForAFullRefresh()
     {
         TestDir dir;
