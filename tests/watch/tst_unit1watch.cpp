@@ -81,29 +81,37 @@ private slots:
         w->setLayer(&layer);
         w->setDirectory(form.FRootFolder);
         QVERIFY(w->StartWatch());
-        const auto refreshes = [&] { return layer.registerCalls - 1; };
+        // Each delivered report is one refresh (a stop and a start at least).
+        QSignalSpy refreshes(w, &TplFolderWatcher::changed);
+        int stops = 0;
+        const auto stopsNow = [&] { return int(layer.log.filter(QStringLiteral("deregister")).size()); };
         // Each report is posted after the previous refresh, as the system would.
         layer.post(0x1000, root.path());
-        QTRY_COMPARE(refreshes(), 1);
+        QTRY_COMPARE(refreshes.size(), 1);
         layer.post(0x1000, root.path());
-        QTRY_COMPARE(refreshes(), 2);
+        QTRY_COMPARE(refreshes.size(), 2);
         layer.post(0x2, root.path("a.pdf"));
-        QTRY_COMPARE(refreshes(), 3);
+        QTRY_COMPARE(refreshes.size(), 3);
+        stops = stopsNow();
         layer.post(0x2, root.path("a.pdf")); // an immediate repeat: dropped
         layer.post(0x4, root.path("a.pdf"));
-        QTRY_COMPARE(refreshes(), 4);
+        QTRY_COMPARE(refreshes.size(), 4);
+        QCOMPARE(refreshes.last().at(0).toInt(), 0x4);
+        QVERIFY(stopsNow() > stops);
         // A report queued behind one that refreshes is lost with the old registration.
         layer.post(0x8, root.path("d"));
         layer.post(0x10, root.path("d"));
-        QTRY_COMPARE(refreshes(), 5);
+        QTRY_COMPARE(refreshes.size(), 5);
         QCoreApplication::sendPostedEvents();
-        QCOMPARE(refreshes(), 5);
+        QCOMPARE(refreshes.size(), 5);
         QCOMPARE(layer.entries.size(), size_t(1));
+        QCOMPARE(layer.only().folder, root.path());
     }
 
     void refreshOnRealChanges()
     {
         TestDir root;
+        root.mkdir("sub/deep");
         TForm1 form(QStringList{root.path()});
         TplFolderWatcher *w = form.plFolderWatcher;
         w->setDirectory(form.FRootFolder);
@@ -111,11 +119,14 @@ private slots:
         QSignalSpy spy(w, &TplFolderWatcher::changed);
         root.writeFile("one.pdf");
         QTRY_VERIFY(spy.size() >= 1);
-        QTRY_VERIFY(w->isWatching()); // restarted from inside the report
+        // Restarted from inside the report, on the root folder and its whole tree.
+        QTRY_VERIFY(w->isWatching());
+        QCOMPARE(w->Directory(), form.FRootFolder);
         const qsizetype before = spy.size();
-        root.mkdir("later");
+        root.writeFile("sub/deep/two.pdf");
         QTRY_VERIFY(spy.size() > before);
-        QVERIFY(w->isWatching());
+        QCOMPARE(spy.at(before).at(1).toString(), root.path("sub/deep/two.pdf"));
+        QTRY_VERIFY(w->isWatching());
     }
 
     void freedAtShutdown()
