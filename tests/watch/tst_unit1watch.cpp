@@ -6,10 +6,19 @@
 #include "ScriptedLayer.h"
 #include "support/TestDir.h"
 
+#if __has_include("browse/FileListModel.h")
+#include "browse/FileEntry.h"
+#include "browse/FileListModel.h"
+#include "browse/FileListView.h"
+#define SHEAFLINE_HAVE_BROWSING 1
+#endif
+
+#include <QDir>
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 
 class TestUnit1Watch : public QObject
 {
@@ -127,6 +136,43 @@ private slots:
         QTRY_VERIFY(spy.size() > before);
         QCOMPARE(spy.at(before).at(1).toString(), root.path("sub/deep/two.pdf"));
         QTRY_VERIFY(w->isWatching());
+    }
+
+    void changesOnDiskShowInTreeAndList()
+    {
+#ifndef SHEAFLINE_HAVE_BROWSING
+        QSKIP("needs the folder tree and file list");
+#else
+        const auto listed = [](TForm1 *f) {
+            QStringList names;
+            for (const FileEntry &e : f->ListView1->model()->entries())
+                names << e.name;
+            return names;
+        };
+        const auto topLevel = [](TForm1 *f) {
+            QStringList names;
+            for (int i = 0; i < f->TreeView1->topLevelItemCount(); ++i)
+                names << f->TreeView1->topLevelItem(i)->text(0);
+            return names;
+        };
+        TestDir root;
+        root.mkdir("sub/deep");
+        root.writeFile("a.pdf", "x");
+        TForm1 form(QStringList{root.path()});
+        QVERIFY(form.plFolderWatcher->isWatching()); // the start-up rebuild started it
+        QCOMPARE(listed(&form), QStringList{"a.pdf"});
+        root.writeFile("c.pdf", "x");
+        QTRY_COMPARE(listed(&form), (QStringList{"a.pdf", "c.pdf"}));
+        QVERIFY(QFile::rename(root.path("a.pdf"), root.path("b.pdf")));
+        QTRY_COMPARE(listed(&form), (QStringList{"b.pdf", "c.pdf"}));
+        QVERIFY(QDir().mkdir(root.path("new")));
+        QTRY_COMPARE(topLevel(&form), (QStringList{"new", "sub"}));
+        root.writeFile("sub/deep/x.pdf", "x"); // deep below the root: a refresh too
+        QVERIFY(QFile::remove(root.path("c.pdf")));
+        QTRY_COMPARE(listed(&form), QStringList{"b.pdf"});
+        QVERIFY(form.plFolderWatcher->isWatching());
+        QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+#endif
     }
 
     void freedAtShutdown()
