@@ -1,10 +1,40 @@
 // The folder watcher of the main window and the reaction to its reports.
-// Each body calls into watch/; until that lands they do nothing.
 #include "app/Unit1.h"
 
-void TForm1::CreateFolderWatcher() {}
-void TForm1::FreeFolderWatcher() { plFolderWatcher = nullptr; }
-void TForm1::plFolderWatcher1Change(QObject *, int, const QString &, const QString &,
-                                    const QString &, const QString &)
+#include "app/Errors.h"
+#include "watch/plFolderWatcher.h"
+
+void TForm1::CreateFolderWatcher()
 {
+    plFolderWatcher = new TplFolderWatcher(this);
+    // Reports arrive from the event loop: an error of the reaction goes to
+    // the error box like that of any other event handler.
+    plFolderWatcher->setOnChange([this](QObject *Sender, qint32 AEvent, QString BeforeFullPath,
+                                        QString BeforeFileName, QString AfterFullPath, QString AfterFileName) {
+        try {
+            plFolderWatcher1Change(Sender, AEvent, BeforeFullPath, BeforeFileName, AfterFullPath, AfterFileName);
+        } catch (const AppError &e) {
+            ShowException(e.message());
+        } catch (const std::exception &e) {
+            ShowException(QString::fromLocal8Bit(e.what()));
+        }
+    });
+}
+
+void TForm1::FreeFolderWatcher()
+{
+    delete plFolderWatcher;
+    plFolderWatcher = nullptr;
+}
+
+void TForm1::plFolderWatcher1Change(QObject *, int, const QString &, const QString &, const QString &,
+                                    const QString &)
+{
+    // Every report, of whatever kind, leads to the same full refresh; the
+    // viewer keeps whatever it shows.
+    if (!plFolderWatcher)
+        return;
+    plFolderWatcher->StopWatch();
+    ShowRootFolder(FRootFolder);
+    plFolderWatcher->StartWatch();
 }

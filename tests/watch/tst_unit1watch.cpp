@@ -1,0 +1,197 @@
+// The main window's watcher: created at start-up with its change bound to
+// plFolderWatcher1Change, the refresh in its order, freed at shutdown.
+#include "app/Unit1.h"
+#include "watch/plFolderWatcher.h"
+
+#include "ScriptedLayer.h"
+#include "support/TestDir.h"
+
+#if __has_include("browse/FileListModel.h")
+#include "browse/FileEntry.h"
+#include "browse/FileListModel.h"
+#include "browse/FileListView.h"
+#define SHEAFLINE_HAVE_BROWSING 1
+#endif
+
+#include <QDir>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+class TestUnit1Watch : public QObject
+{
+    Q_OBJECT
+private slots:
+    void createdAtStartUpWithDefaults()
+    {
+        TestDir root;
+        TForm1 form(QStringList{root.path()});
+        TplFolderWatcher *w = form.plFolderWatcher;
+        QVERIFY(w);
+        QCOMPARE(w->parent(), &form); // owned by the window
+        QVERIFY(w->OnChange());
+        QVERIFY(w->Recursive());
+        QCOMPARE(w->Options().bits(), quint32(0x2301F));
+    }
+
+    void everyReportRefreshes_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::newRow("file created") << 0x2 << "new.pdf" << "";
+        QTest::newRow("file deleted") << 0x4 << "old.pdf" << "";
+        QTest::newRow("renamed") << 0x1 << "a.pdf" << "b.pdf";
+        QTest::newRow("folder update") << 0x1000 << "" << "";
+        QTest::newRow("folder made below") << 0x8 << "sub/made" << "";
+    }
+    void everyReportRefreshes()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        TestDir root;
+        root.mkdir("sub");
+        ScriptedLayer layer; // outlives the window
+        TForm1 form(QStringList{root.path()});
+        TplFolderWatcher *w = form.plFolderWatcher;
+        w->setLayer(&layer);
+        // As a rebuild leaves it: watching the root folder.
+        w->setDirectory(form.FRootFolder);
+        QVERIFY(w->StartWatch());
+        const QString document = root.path("shown.pdf");
+        form.SetStatusPanelText(1, document);
+        form.Timer1->stop();
+        layer.log.clear();
+
+        layer.post(code, first.isEmpty() ? root.path() : root.path(first),
+                   second.isEmpty() ? QString() : root.path(second));
+        QTRY_VERIFY(!layer.log.isEmpty());
+        QCoreApplication::sendPostedEvents();
+        // Stopped first, started last, on the root folder; one registration left.
+        QCOMPARE(layer.log.first(), QStringLiteral("deregister %1").arg(root.path()));
+        QCOMPARE(layer.log.last(), QStringLiteral("register %1").arg(root.path()));
+        QCOMPARE(layer.entries.size(), size_t(1));
+        QVERIFY(layer.only().recursive);
+        QCOMPARE(layer.only().mask, quint32(0x2301F));
+        // The viewer is untouched: no load, the shown document stays.
+        QCOMPARE(form.StatusPanelText(1), document);
+        QVERIFY(!form.Timer1->isActive());
+    }
+
+    void repeatsAndFolderUpdates()
+    {
+        TestDir root;
+        ScriptedLayer layer; // outlives the window
+        TForm1 form(QStringList{root.path()});
+        TplFolderWatcher *w = form.plFolderWatcher;
+        w->setLayer(&layer);
+        w->setDirectory(form.FRootFolder);
+        QVERIFY(w->StartWatch());
+        // Each delivered report is one refresh (a stop and a start at least).
+        QSignalSpy refreshes(w, &TplFolderWatcher::changed);
+        int stops = 0;
+        const auto stopsNow = [&] { return int(layer.log.filter(QStringLiteral("deregister")).size()); };
+        // Each report is posted after the previous refresh, as the system would.
+        layer.post(0x1000, root.path());
+        QTRY_COMPARE(refreshes.size(), 1);
+        layer.post(0x1000, root.path());
+        QTRY_COMPARE(refreshes.size(), 2);
+        layer.post(0x2, root.path("a.pdf"));
+        QTRY_COMPARE(refreshes.size(), 3);
+        stops = stopsNow();
+        layer.post(0x2, root.path("a.pdf")); // an immediate repeat: dropped
+        layer.post(0x4, root.path("a.pdf"));
+        QTRY_COMPARE(refreshes.size(), 4);
+        QCOMPARE(refreshes.last().at(0).toInt(), 0x4);
+        QVERIFY(stopsNow() > stops);
+        // A report queued behind one that refreshes is lost with the old registration.
+        layer.post(0x8, root.path("d"));
+        layer.post(0x10, root.path("d"));
+        QTRY_COMPARE(refreshes.size(), 5);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(refreshes.size(), 5);
+        QCOMPARE(layer.entries.size(), size_t(1));
+        QCOMPARE(layer.only().folder, root.path());
+    }
+
+    void refreshOnRealChanges()
+    {
+        TestDir root;
+        root.mkdir("sub/deep");
+        TForm1 form(QStringList{root.path()});
+        TplFolderWatcher *w = form.plFolderWatcher;
+        w->setDirectory(form.FRootFolder);
+        QVERIFY(w->StartWatch());
+        QSignalSpy spy(w, &TplFolderWatcher::changed);
+        root.writeFile("one.pdf");
+        QTRY_VERIFY(spy.size() >= 1);
+        // Restarted from inside the report, on the root folder and its whole tree.
+        QTRY_VERIFY(w->isWatching());
+        QCOMPARE(w->Directory(), form.FRootFolder);
+        const qsizetype before = spy.size();
+        root.writeFile("sub/deep/two.pdf");
+        QTRY_VERIFY(spy.size() > before);
+        QCOMPARE(spy.at(before).at(1).toString(), root.path("sub/deep/two.pdf"));
+        QTRY_VERIFY(w->isWatching());
+    }
+
+    void changesOnDiskShowInTreeAndList()
+    {
+#ifndef SHEAFLINE_HAVE_BROWSING
+        QSKIP("needs the folder tree and file list");
+#else
+        const auto listed = [](TForm1 *f) {
+            QStringList names;
+            for (const FileEntry &e : f->ListView1->model()->entries())
+                names << e.name;
+            return names;
+        };
+        const auto topLevel = [](TForm1 *f) {
+            QStringList names;
+            for (int i = 0; i < f->TreeView1->topLevelItemCount(); ++i)
+                names << f->TreeView1->topLevelItem(i)->text(0);
+            return names;
+        };
+        TestDir root;
+        root.mkdir("sub/deep");
+        root.writeFile("a.pdf", "x");
+        TForm1 form(QStringList{root.path()});
+        QVERIFY(form.plFolderWatcher->isWatching()); // the start-up rebuild started it
+        QCOMPARE(listed(&form), QStringList{"a.pdf"});
+        root.writeFile("c.pdf", "x");
+        QTRY_COMPARE(listed(&form), (QStringList{"a.pdf", "c.pdf"}));
+        QVERIFY(QFile::rename(root.path("a.pdf"), root.path("b.pdf")));
+        QTRY_COMPARE(listed(&form), (QStringList{"b.pdf", "c.pdf"}));
+        QVERIFY(QDir().mkdir(root.path("new")));
+        QTRY_COMPARE(topLevel(&form), (QStringList{"new", "sub"}));
+        root.writeFile("sub/deep/x.pdf", "x"); // deep below the root: a refresh too
+        QVERIFY(QFile::remove(root.path("c.pdf")));
+        QTRY_COMPARE(listed(&form), QStringList{"b.pdf"});
+        QVERIFY(form.plFolderWatcher->isWatching());
+        QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+#endif
+    }
+
+    void freedAtShutdown()
+    {
+        TestDir root;
+        ScriptedLayer layer;
+        QPointer<TplFolderWatcher> w;
+        {
+            TForm1 form(QStringList{root.path()});
+            w = form.plFolderWatcher;
+            w->setLayer(&layer);
+            w->setDirectory(form.FRootFolder);
+            QVERIFY(w->StartWatch());
+            QCOMPARE(layer.entries.size(), size_t(1));
+        }
+        QVERIFY(w.isNull());
+        QVERIFY(layer.entries.empty()); // its registration ended with it
+    }
+};
+
+QTEST_MAIN(TestUnit1Watch)
+#include "tst_unit1watch.moc"

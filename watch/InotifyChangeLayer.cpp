@@ -1,0 +1,512 @@
+#include "watch/InotifyChangeLayer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <dirent.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+enum : qint32 {
+    CodeRenameItem = 0x1,
+    CodeCreate = 0x2,
+    CodeDelete = 0x4,
+    CodeMkdir = 0x8,
+    CodeRmdir = 0x10,
+    CodeAttributes = 0x800,
+    CodeUpdateDir = 0x1000,
+    CodeUpdateItem = 0x2000,
+    CodeRenameFolder = 0x20000,
+};
+
+constexpr quint32 watchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY
+    | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
+
+// A burst of events is handled in slices so that the window keeps painting;
+// the socket notifier fires again for the rest.
+constexpr int maxReadsPerActivation = 64;
+
+QString joinPath(const QString &folder, const QString &name)
+{
+    if (folder.endsWith(QLatin1Char('/')))
+        return folder + name;
+    return folder + QLatin1Char('/') + name;
+}
+
+QString parentOf(const QString &path)
+{
+    const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
+    if (last < 0)
+        return {};
+    if (last == 0)
+        return path.size() > 1 ? QStringLiteral("/") : QString();
+    return path.left(last);
+}
+
+bool isUnder(const QString &path, const QString &root)
+{
+    if (root == QLatin1String("/"))
+        return path.size() > 1 && path.startsWith(QLatin1Char('/'));
+    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
+}
+
+bool isDirectoryEntry(const QString &folder, const dirent *entry)
+{
+    if (entry->d_type == DT_DIR)
+        return true;
+    if (entry->d_type != DT_UNKNOWN)
+        return false;
+    struct stat st;
+    const QByteArray path = QFile::encodeName(joinPath(folder, QFile::decodeName(entry->d_name)));
+    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace
+
+InotifyChangeLayer::InotifyChangeLayer(QObject *parent)
+    : QObject(parent)
+{
+    m_settleTimer.setSingleShot(true);
+    m_settleTimer.setInterval(50);
+    connect(&m_settleTimer, &QTimer::timeout, this, &InotifyChangeLayer::settleMoves);
+    m_cleanupTimer.setSingleShot(true);
+    m_cleanupTimer.setInterval(0);
+    connect(&m_cleanupTimer, &QTimer::timeout, this, &InotifyChangeLayer::cleanUp);
+}
+
+InotifyChangeLayer::~InotifyChangeLayer()
+{
+    closeDescriptor();
+}
+
+InotifyChangeLayer *InotifyChangeLayer::instance()
+{
+    static QPointer<InotifyChangeLayer> layer;
+    if (!layer)
+        layer = new InotifyChangeLayer(QCoreApplication::instance());
+    return layer;
+}
+
+bool InotifyChangeLayer::ensureOpen()
+{
+    if (m_fd >= 0)
+        return true;
+    m_fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (m_fd < 0)
+        return false;
+    m_notifier = new QSocketNotifier(m_fd, QSocketNotifier::Read, this);
+    m_notifier->setEnabled(m_readingEnabled);
+    connect(m_notifier, &QSocketNotifier::activated, this, &InotifyChangeLayer::readEvents);
+    return true;
+}
+
+void InotifyChangeLayer::closeDescriptor()
+{
+    m_settleTimer.stop();
+    m_cleanupTimer.stop();
+    delete m_notifier;
+    m_notifier = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd); // drops every watch with it
+    m_fd = -1;
+    m_nodes.clear();
+    m_wdByPath.clear();
+    m_pendingMoves.clear();
+}
+
+void InotifyChangeLayer::setReadingEnabled(bool enabled)
+{
+    m_readingEnabled = enabled;
+    if (m_notifier)
+        m_notifier->setEnabled(enabled);
+}
+
+FolderChangeLayer::Registration InotifyChangeLayer::registerFolder(QObject *receiver, quint32 sources,
+                                                                  quint32 eventMask, int eventType,
+                                                                  const QString &requested, bool recursive)
+{
+    Q_UNUSED(sources); // inotify has a single source; recursion comes from `recursive`
+    // Paths are matched as strings below, so they take one spelling.
+    const QString folder = requested.isEmpty() ? QString() : QDir::cleanPath(requested);
+    if (!receiver || folder.isEmpty() || !ensureOpen())
+        return {};
+    // What the kernel queued before this registration belongs to the
+    // registrations that existed then; the new one must not see it.
+    if (m_readingEnabled)
+        readEvents();
+
+    struct stat st;
+    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        scheduleCleanup();
+        return {};
+    }
+    m_limitHit = false;
+    const int wd = addWatch(folder, true);
+    if (wd < 0) {
+        scheduleCleanup();
+        return {};
+    }
+    bool complete = true;
+    if (recursive) {
+        complete = walk(folder, true, false);
+        if (!complete)
+            markAncestorsIncomplete(folder);
+    }
+
+    Reg reg;
+    reg.receiver = receiver;
+    reg.mask = eventMask;
+    reg.eventType = eventType;
+    // A folder reached through a link that is already watched under another
+    // name reports under that name.
+    reg.root = m_nodes.value(wd).path;
+    reg.recursive = recursive;
+    if (m_nextId == 0)
+        ++m_nextId;
+    const quint32 id = m_nextId++;
+    m_regs.emplace(id, reg);
+    return {id, complete};
+}
+
+void InotifyChangeLayer::deregisterFolder(quint32 id)
+{
+    if (m_regs.erase(id))
+        scheduleCleanup();
+}
+
+void InotifyChangeLayer::scheduleCleanup()
+{
+    if (!m_cleanupTimer.isActive())
+        m_cleanupTimer.start();
+}
+
+void InotifyChangeLayer::cleanUp()
+{
+    if (m_regs.empty()) {
+        closeDescriptor();
+        return;
+    }
+    QList<int> unneeded;
+    for (auto it = m_nodes.cbegin(); it != m_nodes.cend(); ++it) {
+        bool needed = false;
+        for (const auto &[id, reg] : m_regs) {
+            if (covers(reg, it->path)) {
+                needed = true;
+                break;
+            }
+        }
+        if (!needed)
+            unneeded.append(it.key());
+    }
+    for (int wd : std::as_const(unneeded)) {
+        const QString path = m_nodes.value(wd).path;
+        ::inotify_rm_watch(m_fd, wd);
+        forgetNode(wd);
+        markAncestorsIncomplete(path);
+    }
+}
+
+int InotifyChangeLayer::addWatch(const QString &path, bool followLink)
+{
+    if (m_limitHit)
+        return -1;
+    if (m_testWatchLimit >= 0 && m_nodes.size() >= m_testWatchLimit && !m_wdByPath.contains(path)) {
+        m_limitHit = true;
+        return -1;
+    }
+    const quint32 mask = watchMask | (followLink ? 0 : IN_DONT_FOLLOW);
+    const int wd = ::inotify_add_watch(m_fd, QFile::encodeName(path).constData(), mask);
+    if (wd < 0) {
+        if (errno == ENOSPC)
+            m_limitHit = true;
+        return -1;
+    }
+    if (!m_nodes.contains(wd)) {
+        m_nodes.insert(wd, Node{path, false});
+        m_wdByPath.insert(path, wd);
+    }
+    return wd;
+}
+
+bool InotifyChangeLayer::walk(const QString &path, bool followLink, bool reportContents)
+{
+    const int wd = addWatch(path, followLink);
+    if (wd < 0)
+        return !m_limitHit; // an unreadable folder is as watched as it can be
+    const Node node = m_nodes.value(wd);
+    if (node.path != path)
+        return true; // the same folder seen again through another name (a loop)
+    if (node.complete && !reportContents)
+        return true;
+
+    // Read the entries first and descend afterwards, so that a deep tree
+    // holds one directory stream at a time.
+    QStringList subFolders;
+    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
+        while (const dirent *entry = ::readdir(dir)) {
+            if (entry->d_name[0] == '.'
+                && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
+                continue;
+            const bool isDir = isDirectoryEntry(path, entry);
+            if (reportContents) {
+                const QString child = joinPath(path, QFile::decodeName(entry->d_name));
+                report(path, isDir ? CodeMkdir : CodeCreate, child);
+            }
+            if (isDir)
+                subFolders.append(QFile::decodeName(entry->d_name));
+        }
+        ::closedir(dir);
+    }
+    bool complete = true;
+    for (const QString &name : std::as_const(subFolders)) {
+        if (!walk(joinPath(path, name), false, reportContents))
+            complete = false;
+    }
+    auto it = m_nodes.find(wd);
+    if (it != m_nodes.end())
+        it->complete = complete;
+    return complete;
+}
+
+void InotifyChangeLayer::forgetNode(int wd)
+{
+    auto it = m_nodes.find(wd);
+    if (it == m_nodes.end())
+        return;
+    auto byPath = m_wdByPath.find(it->path);
+    if (byPath != m_wdByPath.end() && *byPath == wd)
+        m_wdByPath.erase(byPath);
+    m_nodes.erase(it);
+}
+
+void InotifyChangeLayer::removeWatchesUnder(const QString &path)
+{
+    QList<int> gone;
+    for (auto it = m_nodes.cbegin(); it != m_nodes.cend(); ++it) {
+        if (it->path == path || isUnder(it->path, path))
+            gone.append(it.key());
+    }
+    for (int wd : std::as_const(gone)) {
+        ::inotify_rm_watch(m_fd, wd);
+        forgetNode(wd);
+    }
+}
+
+void InotifyChangeLayer::markAncestorsIncomplete(const QString &path)
+{
+    for (QString p = parentOf(path); !p.isEmpty(); p = parentOf(p)) {
+        const auto byPath = m_wdByPath.constFind(p);
+        if (byPath != m_wdByPath.cend()) {
+            auto it = m_nodes.find(*byPath);
+            if (it != m_nodes.end())
+                it->complete = false;
+        }
+        if (p == QLatin1String("/"))
+            break;
+    }
+}
+
+void InotifyChangeLayer::renameNodes(const QString &from, const QString &to)
+{
+    for (auto it = m_nodes.begin(); it != m_nodes.end(); ++it) {
+        if (it->path != from && !isUnder(it->path, from))
+            continue;
+        const QString renamed = to + it->path.mid(from.size());
+        auto byPath = m_wdByPath.find(it->path);
+        if (byPath != m_wdByPath.end() && *byPath == it.key())
+            m_wdByPath.erase(byPath);
+        it->path = renamed;
+        m_wdByPath.insert(renamed, it.key());
+    }
+}
+
+bool InotifyChangeLayer::covers(const Reg &reg, const QString &folder) const
+{
+    return reg.alive && (folder == reg.root || (reg.recursive && isUnder(folder, reg.root)));
+}
+
+void InotifyChangeLayer::post(Reg &reg, qint32 code, const QString &first, const QString &second)
+{
+    if (!(quint32(code) & reg.mask) || !reg.receiver)
+        return;
+    QCoreApplication::postEvent(reg.receiver, new ChangeReportEvent(reg.eventType, code, first, second));
+}
+
+void InotifyChangeLayer::report(const QString &folder, qint32 code, const QString &first, const QString &second)
+{
+    for (auto &[id, reg] : m_regs) {
+        if (covers(reg, folder))
+            post(reg, code, first, second);
+    }
+}
+
+void InotifyChangeLayer::endRegistrationsRootedAt(const QString &path, bool reportRemoval)
+{
+    bool ended = false;
+    for (auto &[id, reg] : m_regs) {
+        if (reg.alive && reg.root == path) {
+            if (reportRemoval)
+                post(reg, CodeRmdir, path, {});
+            reg.alive = false;
+            ended = true;
+        }
+    }
+    if (ended)
+        scheduleCleanup();
+}
+
+void InotifyChangeLayer::readEvents()
+{
+    alignas(inotify_event) char buffer[64 * 1024];
+    for (int reads = 0; m_fd >= 0 && reads < maxReadsPerActivation; ++reads) {
+        const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        processBuffer(buffer, n);
+    }
+    if (!m_pendingMoves.isEmpty() && !m_settleTimer.isActive())
+        m_settleTimer.start();
+}
+
+void InotifyChangeLayer::processBuffer(const char *data, qsizetype size)
+{
+    qsizetype offset = 0;
+    while (offset + qsizetype(sizeof(inotify_event)) <= size) {
+        const auto *event = reinterpret_cast<const inotify_event *>(data + offset);
+        const QString name = event->len ? QFile::decodeName(event->name) : QString();
+        processEvent(event->wd, event->mask, event->cookie, name);
+        offset += qsizetype(sizeof(inotify_event)) + event->len;
+    }
+}
+
+void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, const QString &name)
+{
+    if (mask & IN_Q_OVERFLOW) {
+        // Events were lost: tell every registration its folder needs a full
+        // re-read, and re-walk the trees since new folders may lack watches.
+        settleMovesNow();
+        for (auto &[id, reg] : m_regs) {
+            if (reg.alive)
+                post(reg, CodeUpdateDir, reg.root, {});
+        }
+        for (auto it = m_nodes.begin(); it != m_nodes.end(); ++it)
+            it->complete = false;
+        QStringList roots;
+        for (const auto &[id, reg] : m_regs) {
+            if (reg.alive && reg.recursive)
+                roots.append(reg.root);
+        }
+        for (const QString &root : std::as_const(roots)) {
+            m_limitHit = false;
+            walk(root, true, false);
+        }
+        return;
+    }
+
+    const auto found = m_nodes.constFind(wd);
+    if (found == m_nodes.cend())
+        return;
+    const QString folder = found->path;
+    const bool folderComplete = found->complete;
+
+    if (mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+        endRegistrationsRootedAt(folder, true);
+        return;
+    }
+    if (mask & IN_IGNORED) {
+        endRegistrationsRootedAt(folder, true);
+        forgetNode(wd);
+        return;
+    }
+    if (name.isEmpty())
+        return;
+
+    const bool isDir = mask & IN_ISDIR;
+    const QString full = joinPath(folder, name);
+
+    if (mask & IN_CREATE) {
+        report(folder, isDir ? CodeMkdir : CodeCreate, full);
+        // The folder may have been filled before its watch existed: the walk
+        // reports what is already in it.
+        if (isDir && folderComplete)
+            adoptFolder(full, true);
+    } else if (mask & IN_DELETE) {
+        report(folder, isDir ? CodeRmdir : CodeDelete, full);
+    } else if (mask & IN_MOVED_FROM) {
+        m_pendingMoves.append(PendingMove{cookie, full, isDir});
+    } else if (mask & IN_MOVED_TO) {
+        qsizetype pair = -1;
+        for (qsizetype i = 0; i < m_pendingMoves.size(); ++i) {
+            if (m_pendingMoves.at(i).cookie == cookie) {
+                pair = i;
+                break;
+            }
+        }
+        if (pair < 0) {
+            // Moved in from outside the watched folders.
+            report(folder, isDir ? CodeMkdir : CodeCreate, full);
+            if (isDir && folderComplete)
+                adoptFolder(full, false);
+            return;
+        }
+        const PendingMove from = m_pendingMoves.takeAt(pair);
+        const QString fromFolder = parentOf(from.path);
+        for (auto &[id, reg] : m_regs) {
+            const bool before = covers(reg, fromFolder);
+            const bool after = covers(reg, folder);
+            if (before && after)
+                post(reg, isDir ? CodeRenameFolder : CodeRenameItem, from.path, full);
+            else if (before)
+                post(reg, isDir ? CodeRmdir : CodeDelete, from.path, {});
+            else if (after)
+                post(reg, isDir ? CodeMkdir : CodeCreate, full, {});
+        }
+        if (isDir) {
+            renameNodes(from.path, full);
+            if (folderComplete)
+                adoptFolder(full, false);
+            else
+                scheduleCleanup();
+        }
+    } else if (mask & (IN_CLOSE_WRITE | IN_MODIFY)) {
+        if (!isDir)
+            report(folder, CodeUpdateItem, full);
+    } else if (mask & IN_ATTRIB) {
+        report(folder, CodeAttributes, full);
+    }
+}
+
+void InotifyChangeLayer::adoptFolder(const QString &path, bool reportContents)
+{
+    m_limitHit = false;
+    if (!walk(path, false, reportContents))
+        markAncestorsIncomplete(path);
+}
+
+void InotifyChangeLayer::settleMoves()
+{
+    // A "moved to" still in the queue pairs first.
+    if (m_readingEnabled && m_fd >= 0)
+        readEvents();
+    settleMovesNow();
+    m_settleTimer.stop();
+}
+
+void InotifyChangeLayer::settleMovesNow()
+{
+    const QList<PendingMove> moves = std::exchange(m_pendingMoves, {});
+    for (const PendingMove &move : moves) {
+        // Moved out of every watched folder: for us it is gone.
+        report(parentOf(move.path), move.isDir ? CodeRmdir : CodeDelete, move.path);
+        if (move.isDir)
+            removeWatchesUnder(move.path);
+    }
+}

@@ -1,0 +1,115 @@
+#pragma once
+
+#include "watch/FolderChangeLayer.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <map>
+
+class QSocketNotifier;
+
+// Folder change notification on Linux inotify.  One descriptor serves every
+// registration; it is read on the owning (UI) thread through a
+// QSocketNotifier, so reports reach their receivers through the event loop.
+//
+// Watches are kept as a cache across registrations: ending a registration
+// only schedules the removal of watches that no registration needs, which
+// runs when control returns to the event loop.  A rebuild that stops and
+// restarts the watcher once per folder therefore walks the tree at most once.
+// When no registration is left at that point, the descriptor is closed.
+//
+// Not thread-safe: use it on the thread that created it.
+class InotifyChangeLayer : public QObject, public FolderChangeLayer
+{
+    Q_OBJECT
+public:
+    explicit InotifyChangeLayer(QObject *parent = nullptr);
+    ~InotifyChangeLayer() override;
+
+    // The process-wide layer, created on first use and owned by the
+    // application object.
+    static InotifyChangeLayer *instance();
+
+    Registration registerFolder(QObject *receiver, quint32 sources, quint32 eventMask, int eventType,
+                                const QString &folder, bool recursive) override;
+    void deregisterFolder(quint32 id) override;
+
+    // The inotify descriptor, -1 while closed (diagnostics and tests).
+    int descriptor() const { return m_fd; }
+    // Number of folders currently watched.
+    int watchCount() const { return int(m_nodes.size()); }
+    // How long an unpaired "moved from" waits for its "moved to" before it is
+    // settled as a deletion, in milliseconds.
+    void setSettleInterval(int ms) { m_settleTimer.setInterval(ms); }
+    // Stops (false) or resumes (true) reading the descriptor; while stopped,
+    // the kernel queues events (and may overflow).  For tests.
+    void setReadingEnabled(bool enabled);
+    // True while a clean-up of unneeded watches is pending.
+    bool hasPendingCleanup() const { return m_cleanupTimer.isActive(); }
+    // Makes adding a watch fail as at the system's limit once `maxWatches`
+    // folders are watched (-1: only the system's limit).  For tests.
+    void setWatchLimitForTesting(int maxWatches) { m_testWatchLimit = maxWatches; }
+
+private:
+    struct Node
+    {
+        QString path;
+        bool complete = false; // every folder below is watched too
+    };
+    struct Reg
+    {
+        QPointer<QObject> receiver;
+        quint32 mask = 0;
+        int eventType = 0;
+        QString root;
+        bool recursive = false;
+        bool alive = true;
+    };
+    struct PendingMove
+    {
+        quint32 cookie = 0;
+        QString path;
+        bool isDir = false;
+    };
+
+    bool ensureOpen();
+    void closeDescriptor();
+    void readEvents();
+    void processBuffer(const char *data, qsizetype size);
+    void processEvent(int wd, quint32 mask, quint32 cookie, const QString &name);
+    void settleMoves();
+    void settleMovesNow();
+    void adoptFolder(const QString &path, bool reportContents);
+    void cleanUp();
+    void scheduleCleanup();
+
+    int addWatch(const QString &path, bool followLink);
+    bool walk(const QString &path, bool followLink, bool reportContents);
+    void forgetNode(int wd);
+    void removeWatchesUnder(const QString &path);
+    void markAncestorsIncomplete(const QString &path);
+    void renameNodes(const QString &from, const QString &to);
+
+    bool covers(const Reg &reg, const QString &folder) const;
+    void report(const QString &folder, qint32 code, const QString &first, const QString &second = {});
+    void post(Reg &reg, qint32 code, const QString &first, const QString &second);
+    void endRegistrationsRootedAt(const QString &path, bool reportRemoval);
+
+    int m_fd = -1;
+    QSocketNotifier *m_notifier = nullptr;
+    bool m_readingEnabled = true;
+    bool m_limitHit = false;
+    int m_testWatchLimit = -1;
+    QHash<int, Node> m_nodes;
+    QHash<QString, int> m_wdByPath;
+    std::map<quint32, Reg> m_regs;
+    quint32 m_nextId = 1;
+    QList<PendingMove> m_pendingMoves;
+    QTimer m_settleTimer;
+    QTimer m_cleanupTimer;
+};
