@@ -76,15 +76,19 @@ QStringList batLines(const Names &n)
 
 std::optional<QByteArray> batBytes(const Names &names, QStringEncoder &ansi)
 {
-    const QString text = batLines(names).join(QLatin1String("\r\n")) + QLatin1String("\r\n");
-    const QByteArray bytes = ansi.encode(text);
-    if (ansi.hasError())
-        return std::nullopt;
-    // Some code pages substitute silently; only an exact round trip is safe.
+    // The names must come through exactly or the script would name other
+    // files; code pages substitute silently, so only a round trip tells.
+    // The fixed heading is a comment and may lose its Japanese letters.
     QStringDecoder back(ansi.name());
-    if (!back.isValid() || QString(back.decode(bytes)) != text || back.hasError())
+    if (!ansi.isValid() || !back.isValid())
         return std::nullopt;
-    return bytes;
+    for (const QString &name : {names.zipFile, names.folderName, names.exeFile}) {
+        const QByteArray bytes = ansi.encode(name);
+        if (ansi.hasError() || QString(back.decode(bytes)) != name || back.hasError())
+            return std::nullopt;
+    }
+    const QString text = batLines(names).join(QLatin1String("\r\n")) + QLatin1String("\r\n");
+    return QByteArray(ansi.encode(text));
 }
 
 QString shellQuote(const QString &text)

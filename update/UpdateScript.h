@@ -25,8 +25,9 @@ struct Names
 QStringList batLines(const Names &names);
 
 // "update.bat" as it is written: every line followed by CR LF, encoded with
-// `ansi` (the ANSI code page).  Empty when a character of the text has no
-// form in that code page, since the script would then name the wrong file.
+// `ansi` (the ANSI code page).  Empty when a character of the inserted names
+// has no form in that code page, since the script would then name another
+// file.
 std::optional<QByteArray> batBytes(const Names &names, QStringEncoder &ansi);
 
 // Shell command that shows "readme.txt" in the current folder and returns
