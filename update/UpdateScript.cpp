@@ -119,7 +119,8 @@ QString shText(const Names &n, const QString &readmeCommand)
         QStringLiteral("# INITIALIZE"),
         QStringLiteral("cd \"$(dirname -- \"$0\")\" || exit 1"),
         // The program's files must not be replaced while it still runs.
-        QStringLiteral("while kill -0 \"${2:-}\" 2>/dev/null; do sleep 1; done"),
+        // Only a positive number: "kill -0 0" would test the whole process group.
+        QStringLiteral("while [ \"${2:-0}\" -gt 0 ] 2>/dev/null && kill -0 \"$2\" 2>/dev/null; do sleep 1; done"),
         QString(),
         QStringLiteral("# ZIPFILECHECK"),
         QStringLiteral("if [ -f ") + zip + QStringLiteral(" ]; then"),
