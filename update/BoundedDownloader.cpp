@@ -39,10 +39,14 @@ bool BoundedDownloader::download(const QUrl &url, const QString &fileName, const
 
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
     QEventLoop loop;
+    // Precise timers: coarse ones may fire up to 5 % early or late, which on
+    // the whole deadline would be most of a second.
     QTimer idle;
     idle.setSingleShot(true);
+    idle.setTimerType(Qt::PreciseTimer);
     QTimer overall;
     overall.setSingleShot(true);
+    overall.setTimerType(Qt::PreciseTimer);
 
     bool stopped = false; // timed out, cancelled or write error
     bool capped = false;

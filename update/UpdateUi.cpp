@@ -15,7 +15,7 @@ public:
     void requestQuit() override
     {
         if (QCoreApplication *app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     }
 };
 

@@ -22,5 +22,7 @@ void WidgetUpdateUi::showRestartNotice(const QString &text)
 void WidgetUpdateUi::requestQuit()
 {
     // Queued, so that the menu handler returns before the shutdown starts.
-    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // exit() rather than quit(): it ends the running loop whoever runs it,
+    // and the main window is destroyed, with its shutdown, once exec returns.
+    QMetaObject::invokeMethod(qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
