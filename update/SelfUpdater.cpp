@@ -10,6 +10,10 @@
 #include <QSaveFile>
 #include <QStringEncoder>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace SelfUpdater {
 
 QString scriptFileName()
@@ -58,7 +62,15 @@ bool startScript(const QString &scriptPath, const QString &runPath, qint64 pid)
     process.setArguments({scriptPath, runPath, QString::number(pid)});
 #endif
     process.setWorkingDirectory(runPath);
+#ifdef Q_OS_WIN
+    // A console of its own that is never shown; its input stays the console
+    // because "timeout" refuses redirected input.
+    process.setCreateProcessArgumentsModifier([](QProcess::CreateProcessArguments *args) {
+        args->flags = (args->flags & ~CREATE_NEW_CONSOLE) | CREATE_NO_WINDOW;
+    });
+#else
     process.setStandardInputFile(QProcess::nullDevice());
+#endif
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(QProcess::nullDevice());
     return process.startDetached();

@@ -5,15 +5,17 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#ifndef Q_OS_WIN
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace WorkFolder {
 
 namespace {
 
-QByteArray nativePath(QString path)
+[[maybe_unused]] QByteArray nativePath(QString path)
 {
     while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
         path.chop(1);
@@ -32,6 +34,20 @@ QString defaultPath(const QString &exeFile)
     return base + exeFile + QLatin1Char('/');
 }
 
+#ifdef Q_OS_WIN
+// The user's temporary folder on Windows is private to the user already.
+bool prepare(const QString &path)
+{
+    QDir().mkpath(path);
+    return isPrivate(path);
+}
+
+bool isPrivate(const QString &path)
+{
+    const QFileInfo info(path);
+    return !path.isEmpty() && info.isDir() && !info.isSymLink() && !info.isJunction();
+}
+#else
 bool prepare(const QString &path)
 {
     const QByteArray native = nativePath(path);
@@ -52,5 +68,6 @@ bool isPrivate(const QString &path)
         return false;
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
+#endif
 
 } // namespace WorkFolder
