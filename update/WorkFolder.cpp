@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 #ifndef Q_OS_WIN
 #include <cerrno>
@@ -23,16 +22,6 @@ namespace {
 }
 
 } // namespace
-
-QString defaultPath(const QString &exeFile)
-{
-    QString base = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (base.isEmpty())
-        base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (!base.endsWith(QLatin1Char('/')))
-        base += QLatin1Char('/');
-    return base + exeFile + QLatin1Char('/');
-}
 
 #ifdef Q_OS_WIN
 // The user's temporary folder on Windows is private to the user already.

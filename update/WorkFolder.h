@@ -7,11 +7,6 @@
 // swap a file there.
 namespace WorkFolder {
 
-// Default location of the work folder for the executable `exeFile`:
-// $XDG_RUNTIME_DIR when set, else the user's generic cache folder, followed
-// by `exeFile` and "/".
-QString defaultPath(const QString &exeFile);
-
 // Creates `path` (and missing parents) with mode 0700 when it does not exist.
 // Returns isPrivate(path).
 bool prepare(const QString &path);

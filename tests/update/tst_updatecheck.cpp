@@ -206,7 +206,7 @@ void TestUpdateCheck::hostileNames_data()
     QTest::newRow("single quote") << QByteArray("evil'.tar");
     QTest::newRow("command substitution") << QByteArray("evil$(touch pwned).tar");
     QTest::newRow("backticks") << QByteArray("evil`touch pwned`.tar");
-    QTest::newRow("batch variable") << QByteArray("evil%COMSPEC%.tar");
+    QTest::newRow("batch variable") << QByteArray("evil%PATH%.tar");
     QTest::newRow("caret") << QByteArray("evil^.tar");
     QTest::newRow("ampersand") << QByteArray("evil&calc.tar");
     QTest::newRow("pipe") << QByteArray("evil|sh");
