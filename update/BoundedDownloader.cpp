@@ -36,6 +36,9 @@ bool BoundedDownloader::download(const QUrl &url, const QString &fileName, const
     request.setMaximumRedirectsAllowed(5);
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("Pragma", "no-cache");
+    // The bytes as stored on the server: no transparent decompression that
+    // could turn a small answer into a huge file.
+    request.setRawHeader("Accept-Encoding", "identity");
 
     std::unique_ptr<QNetworkReply> reply(manager.get(request));
     QEventLoop loop;
@@ -67,6 +70,10 @@ bool BoundedDownloader::download(const QUrl &url, const QString &fileName, const
                 return;
             }
             written += chunk.size();
+            if (limits.failAboveBytes >= 0 && written > limits.failAboveBytes) {
+                stop();
+                return;
+            }
             if (limits.maxBytes >= 0 && written >= limits.maxBytes && (reply->bytesAvailable() > 0 || !reply->isFinished())) {
                 capped = true;
                 reply->abort();

@@ -14,6 +14,8 @@ struct DownloadLimits
     QDeadlineTimer deadline{QDeadlineTimer::Forever}; // the whole download, redirects included
     qint64 maxBytes = -1;    // keep at most this many bytes (-1: no cap); the
                              // rest is cut off and the download still succeeds
+    qint64 failAboveBytes = -1; // more than this many bytes fail the download
+                                // (-1: no limit)
 };
 
 // Fetches one http or https URL into a file, synchronously for the caller:

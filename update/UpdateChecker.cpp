@@ -58,6 +58,7 @@ bool UpdateChecker::check(QString &zipFile)
         limits.connectMs = m_timeouts.connectMs;
         limits.inactivityMs = m_timeouts.inactivityMs;
         limits.deadline = budget;
+        limits.failAboveBytes = m_timeouts.maxPackageBytes;
         std::unique_ptr<DownloadProgress> progress = m_progress ? m_progress() : nullptr;
         // Its result does not matter: a missing package only makes the
         // script skip the unpacking.

@@ -28,6 +28,7 @@ struct UpdateTimeouts
     int inactivityMs = 4000;
     int listDeadlineMs = 8000; // fetching "lastupdate"
     int checkBudgetMs = 15000; // the whole check, package included
+    qint64 maxPackageBytes = qint64(512) * 1024 * 1024; // larger packages fail
 };
 
 // The update check: reads the newest package name from the server's

@@ -67,7 +67,7 @@ void TestHttpServer::serve(QTcpSocket *socket)
     };
     switch (route.mode) {
     case Mode::Normal:
-        socket->write(header(route.status, route.body.size()) + route.body);
+        socket->write(header(route.status, route.body.size(), route.headers) + route.body);
         socket->disconnectFromHost();
         break;
     case Mode::Silent:

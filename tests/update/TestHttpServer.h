@@ -29,6 +29,7 @@ public:
         int status = 200;
         Mode mode = Mode::Normal;
         int trickleMs = 1000;
+        QByteArray headers; // extra header lines, each ending in CR LF
     };
 
     explicit TestHttpServer(QObject *parent = nullptr);

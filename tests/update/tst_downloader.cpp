@@ -72,6 +72,8 @@ private slots:
     void failuresKeepEarlierCopy_data();
     void failuresKeepEarlierCopy();
     void capCutsLargeFile();
+    void tooLargeFails();
+    void storesBytesAsSent();
     void hungServersGiveUpInTime_data();
     void hungServersGiveUpInTime();
     void refusesOtherSchemes_data();
@@ -154,6 +156,31 @@ void TestDownloader::capCutsLargeFile()
     m_server->setRoute("/small", QByteArray("r2\r\n"));
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/small"), target(), limits));
     QCOMPARE(readAll(target()), QByteArray("r2\r\n"));
+}
+
+void TestDownloader::storesBytesAsSent()
+{
+    // A server that claims compression gets its bytes stored unchanged: the
+    // downloader asks for none and decompresses nothing.
+    const QByteArray bytes("\x1f\x8b not really gzip");
+    m_server->setRoute("/pkg.tar.gz", TestHttpServer::Route{bytes, 200, TestHttpServer::Mode::Normal, 0,
+                                                            "Content-Encoding: gzip\r\n"});
+    QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/pkg.tar.gz"), target(), shortLimits()));
+    QCOMPARE(readAll(target()), bytes);
+}
+
+void TestDownloader::tooLargeFails()
+{
+    const QByteArray big = patterned(1024 * 1024);
+    m_server->setRoute("/big", big);
+    DownloadLimits limits = shortLimits();
+    limits.failAboveBytes = 512 * 1024;
+    QVERIFY(!BoundedDownloader::download(QUrl(m_server->baseUrl() + "/big"), target(), limits));
+    QVERIFY(!QFile::exists(target()));
+    QCOMPARE(folderEntries(), QStringList());
+    limits.failAboveBytes = big.size(); // exactly at the limit is fine
+    QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/big"), target(), limits));
+    QCOMPARE(readAll(target()), big);
 }
 
 void TestDownloader::hungServersGiveUpInTime_data()
