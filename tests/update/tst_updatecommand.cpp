@@ -1,0 +1,249 @@
+// The update in the main window: start-up step 20 and "ヘルプ" > "アップデート"
+// (N19Click), with the real settings store and a server on 127.0.0.1.
+#include "TestHttpServer.h"
+
+#include "app/SysUpdate.h"
+#include "app/Unit1.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct SeenBox
+{
+    QString title;
+    QString text;
+    QMessageBox::Icon icon;
+    QStringList buttons;
+};
+
+// Answers the program's modal message boxes by button text, in order, and
+// notes every box and whether a download progress dialog was shown.
+class BoxAnswerer : public QObject
+{
+public:
+    explicit BoxAnswerer(QStringList answers) : m_answers(std::move(answers))
+    {
+        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
+        m_timer.start(10);
+    }
+    QList<SeenBox> seen;
+    bool sawProgress = false;
+    QString progressCancelText;
+
+private:
+    void poll()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *progress = qobject_cast<QProgressDialog *>(w); progress && progress->isVisible()) {
+                sawProgress = true;
+                if (auto *b = progress->findChild<QAbstractButton *>())
+                    progressCancelText = b->text();
+            }
+        }
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible() || box->property("answered").toBool())
+            return;
+        box->setProperty("answered", true);
+        SeenBox s{box->windowTitle(), box->text(), box->icon(), {}};
+        for (QAbstractButton *b : box->buttons())
+            s.buttons << b->text();
+        seen << s;
+        const QString answer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        for (QAbstractButton *b : box->buttons()) {
+            if (b->text() == answer) {
+                b->click();
+                return;
+            }
+        }
+        box->reject();
+    }
+    QStringList m_answers;
+    QTimer m_timer;
+};
+
+QSettings settings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("MOSSGATE"),
+                     QStringLiteral("Sheafline"));
+}
+
+} // namespace
+
+class TestUpdateCommand : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void startupOffersNewerRelease();
+    void startupQuietWhenNothingNewer();
+    void startupWithDefaultSettingsDoesNotWait();
+    void commandDoesNothingWhenNothingNewer();
+    void commandCancelChangesNothing();
+    void commandOkRunsUpdateAndQuits();
+
+private:
+    // Serves "lastupdate" naming `name` and the package, slowly enough that
+    // its progress dialog is seen.
+    void serveRelease(const QString &name)
+    {
+        m_server->setRoute("/soft/" + exeFile().toUtf8() + "/lastupdate", name.toUtf8() + "\r\n");
+        m_server->setRoute("/soft/" + exeFile().toUtf8() + "/" + name.toUtf8(),
+                           TestHttpServer::Route{QByteArray(40, 'p'), 200, TestHttpServer::Mode::Trickle, 15});
+    }
+    static QString exeFile() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
+    std::unique_ptr<TForm1> createForm(BoxAnswerer &)
+    {
+        return std::make_unique<TForm1>(QStringList{m_docs.path()});
+    }
+
+    std::unique_ptr<TestHttpServer> m_server;
+    QTemporaryDir m_docs;
+};
+
+void TestUpdateCommand::init()
+{
+    m_server = std::make_unique<TestHttpServer>();
+    QVERIFY(m_server->listen());
+    QSettings s = settings();
+    s.clear();
+    s.setValue("updatepath", m_server->baseUrl() + "/soft/");
+    s.sync();
+    QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));
+}
+
+void TestUpdateCommand::cleanup()
+{
+    // Leave no work folder behind for the next case.
+    TSysUpdateModule probe;
+    QDir(probe.RunPath).removeRecursively();
+}
+
+void TestUpdateCommand::startupOffersNewerRelease()
+{
+    serveRelease("pkg-1.tar");
+    BoxAnswerer answerer({"はい(&Y)"});
+    auto form = createForm(answerer);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QStringLiteral("情報"));
+    QCOMPARE(answerer.seen[0].text, QStringLiteral("製品版の最新バージョンが利用可能です"));
+    QVERIFY(answerer.sawProgress);
+    QCOMPARE(answerer.progressCancelText, QStringLiteral("キャンセル"));
+    QCOMPARE(SysUpdateModule->ZipFile, QStringLiteral("pkg-1.tar"));
+    QCOMPARE(QFileInfo(SysUpdateModule->RunPath + "pkg-1.tar").size(), 40);
+    QCOMPARE(settings().value("lastupdate").toString(), QString()); // only the update stores it
+}
+
+void TestUpdateCommand::startupQuietWhenNothingNewer()
+{
+    serveRelease("pkg-1.tar");
+    QSettings s = settings();
+    s.setValue("lastupdate", "pkg-1.tar");
+    s.sync();
+    BoxAnswerer answerer({});
+    auto form = createForm(answerer);
+    QCOMPARE(answerer.seen.size(), 0);
+    QCOMPARE(m_server->requests().size(), 1); // "lastupdate" only
+}
+
+void TestUpdateCommand::startupWithDefaultSettingsDoesNotWait()
+{
+    QSettings s = settings();
+    s.clear();
+    s.sync();
+    BoxAnswerer answerer({});
+    QElapsedTimer clock;
+    clock.start();
+    auto form = createForm(answerer);
+    const qint64 elapsed = clock.elapsed();
+    QCOMPARE(answerer.seen.size(), 0);
+    QCOMPARE(settings().value("updatepath").toString(), QStringLiteral("http://sheafline.example/soft/"));
+    // No network here: the default server must fail at once, not after the limits.
+    QVERIFY2(elapsed < 3000, QByteArray::number(elapsed));
+}
+
+void TestUpdateCommand::commandDoesNothingWhenNothingNewer()
+{
+    serveRelease("pkg-1.tar");
+    QSettings s = settings();
+    s.setValue("lastupdate", "pkg-1.tar");
+    s.sync();
+    BoxAnswerer answerer({});
+    auto form = createForm(answerer);
+    form->N19->trigger();
+    QCOMPARE(answerer.seen.size(), 0);
+    QVERIFY(!QFile::exists(SysUpdateModule->RunPath + "update.sh"));
+}
+
+void TestUpdateCommand::commandCancelChangesNothing()
+{
+    serveRelease("pkg-1.tar");
+    BoxAnswerer answerer({"はい(&Y)", "キャンセル"});
+    auto form = createForm(answerer);
+    const int requestsAfterStartup = m_server->requests().size();
+    form->N19->trigger();
+    QCOMPARE(answerer.seen.size(), 2);
+    const SeenBox &confirm = answerer.seen[1];
+    QCOMPARE(confirm.title, QStringLiteral("確認"));
+    // The box shows the carriage return of the text as its line break.
+    QCOMPARE(confirm.text, QStringLiteral("製品版最新バージョンへアップデートします\nよろしいですか？"));
+    // The command checked again but found the package in the work folder.
+    QCOMPARE(m_server->requests().size(), requestsAfterStartup + 1);
+    QVERIFY(QFile::exists(SysUpdateModule->RunPath + "pkg-1.tar"));
+    QVERIFY(!QFile::exists(SysUpdateModule->RunPath + "update.sh"));
+    QCOMPARE(settings().value("lastupdate").toString(), QString());
+}
+
+void TestUpdateCommand::commandOkRunsUpdateAndQuits()
+{
+    serveRelease("pkg-1.tar");
+    BoxAnswerer answerer({"はい(&Y)", "OK", "OK"});
+    auto form = createForm(answerer);
+    // The script restarts FolderName + ExeFile once this process has ended:
+    // point it at a harmless stand-in instead of this test (gone by then,
+    // so nothing is started at all).
+    QTemporaryDir prog;
+    SysUpdateModule->FolderName = prog.path() + "/";
+    QFile standIn(prog.path() + "/" + exeFile());
+    QVERIFY(standIn.open(QIODevice::WriteOnly));
+    standIn.write("#!/bin/sh\nexit 0\n");
+    standIn.close();
+    standIn.setPermissions(standIn.permissions() | QFile::ExeOwner);
+
+    QEventLoop afterHandler;
+    QTimer::singleShot(0, form.get(), [&] { form->N19->trigger(); });
+    QTimer::singleShot(10000, &afterHandler, [&] { afterHandler.exit(42); });
+    // The quit request ends this loop (exit code 0) once the handler is done.
+    const int rc = afterHandler.exec();
+    QCOMPARE(rc, 0);
+
+    QCOMPARE(answerer.seen.size(), 3);
+    const SeenBox &notice = answerer.seen[2];
+    QCOMPARE(notice.text, QStringLiteral("アップデート後システムを再起動します"));
+    QCOMPARE(notice.title, QGuiApplication::applicationDisplayName());
+    QCOMPARE(notice.icon, QMessageBox::NoIcon);
+    QCOMPARE(notice.buttons, QStringList{"OK"});
+    QCOMPARE(settings().value("lastupdate").toString(), QStringLiteral("pkg-1.tar"));
+    QFile script(SysUpdateModule->RunPath + "update.sh");
+    QVERIFY(script.open(QIODevice::ReadOnly));
+    const QByteArray text = script.readAll();
+    QVERIFY(text.contains("tar -xf 'pkg-1.tar' -C '" + QFile::encodeName(prog.path()) + "/'"));
+    // The normal shutdown then runs when the window is destroyed.
+    form.reset();
+    QVERIFY(!SysUpdateModule);
+}
+
+QTEST_MAIN(TestUpdateCommand)
+#include "tst_updatecommand.moc"
