@@ -39,10 +39,10 @@ static QString separatorOf(const QString &format, const QString &fallback)
             sep += c;
         }
     }
+    // A format that parts its fields with blanks only (one spelling the month
+    // out) has no separator worth the name.
     const QString trimmed = sep.trimmed();
-    if (!trimmed.isEmpty())
-        return trimmed;
-    return sep.isEmpty() ? fallback : sep;
+    return trimmed.isEmpty() ? fallback : trimmed;
 }
 
 QString dateSeparator(const QLocale &locale)

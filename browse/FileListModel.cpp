@@ -1,5 +1,7 @@
 #include "browse/FileListModel.h"
 
+#include "browse/BrowseRules.h"
+#include "browse/FolderScan.h"
 #include "browse/IconCache.h"
 
 #include <algorithm>
@@ -12,11 +14,25 @@ FileListModel::FileListModel(QObject *parent)
 
 FileListModel::~FileListModel() = default;
 
+void FileListModel::setIconCache(IconCache *cache)
+{
+    beginResetModel();
+    m_icons.reset(cache);
+    endResetModel();
+}
+
 void FileListModel::setEntries(QList<FileEntry> entries)
 {
     beginResetModel();
     m_entries = std::move(entries);
     endResetModel();
+}
+
+void FileListModel::fillFromFolder(const QString &folder, const QLocale &locale)
+{
+    QList<FileEntry> entries = FolderScan::listPdfEntries(folder, locale);
+    BrowseRules::sortForFill(entries, BrowseRules::fillCollator(locale));
+    setEntries(std::move(entries));
 }
 
 void FileListModel::sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare)

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QList>
+#include <QLocale>
 
 #include <functional>
 #include <memory>
@@ -24,6 +25,10 @@ public:
     // Replaces all rows at once (one model reset: the views redraw once).
     void setEntries(QList<FileEntry> entries);
     void clear() { setEntries({}); }
+    // Fills the rows from the "*.pdf" entries of `folder` (trailing delimiter),
+    // in ascending caption order, case-sensitive, collated for `locale`.  A
+    // folder that cannot be read gives no rows.
+    void fillFromFolder(const QString &folder, const QLocale &locale);
     const QList<FileEntry> &entries() const { return m_entries; }
     const FileEntry &entry(int row) const { return m_entries.at(row); }
 
@@ -31,8 +36,9 @@ public:
     // sort.  Selections and other persistent indexes follow their rows.
     void sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare);
 
-    // The icons, looked up once per type.
+    // The icons, looked up once per type.  setIconCache() takes ownership.
     IconCache *iconCache() const { return m_icons.get(); }
+    void setIconCache(IconCache *cache);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

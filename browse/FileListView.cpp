@@ -1,6 +1,9 @@
 #include "browse/FileListView.h"
 
 #include "browse/FileListModel.h"
+#include "browse/IconCache.h"
+
+#include <QFileIconProvider>
 
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,6 +19,7 @@ FileListView::FileListView(QWidget *parent)
       m_report(new QTreeView(m_stack)),
       m_icons(new QListView(m_stack))
 {
+    m_model->setIconCache(new IconCache(new QFileIconProvider));
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
@@ -39,6 +43,8 @@ FileListView::FileListView(QWidget *parent)
     m_icons->setModelColumn(0);
     m_icons->setSelectionModel(m_report->selectionModel());
     m_icons->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Whole rows, as the report view selects them: one selection for both views.
+    m_icons->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_icons->setWordWrap(false);
     m_icons->setTextElideMode(Qt::ElideRight);
@@ -119,8 +125,8 @@ void FileListView::setColumnWidth(int column, int width)
 
 int FileListView::selectedRow() const
 {
-    const QModelIndexList rows = m_report->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QModelIndexList selected = m_report->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
 QString FileListView::selectedName() const

@@ -5,6 +5,7 @@
 #include "browse/IconCache.h"
 
 #include <QApplication>
+#include <QFileIconProvider>
 #include <QStringList>
 #include <QTreeWidget>
 
@@ -35,7 +36,7 @@ struct BulkUpdate
 } // namespace
 
 FolderTree::FolderTree(QTreeWidget *tree, QObject *parent)
-    : QObject(parent), m_tree(tree), m_icons(new IconCache)
+    : QObject(parent), m_tree(tree), m_icons(new IconCache(new QFileIconProvider))
 {
     m_tree->setHeaderHidden(true);
     m_tree->setColumnCount(1);

@@ -4,7 +4,10 @@
 #include <QFileInfo>
 #include <QMimeType>
 
-IconCache::IconCache() : m_provider(new QAbstractFileIconProvider) {}
+IconCache::IconCache(QAbstractFileIconProvider *provider)
+    : m_provider(provider ? provider : new QAbstractFileIconProvider)
+{
+}
 
 IconCache::~IconCache()
 {

@@ -14,7 +14,10 @@ class QAbstractFileIconProvider;
 class IconCache
 {
 public:
-    IconCache();
+    // `provider` gives the generic folder and file icons (a QFileIconProvider
+    // in the UI, which falls back to the style's icons without an icon
+    // theme); null means QAbstractFileIconProvider, theme icons only.
+    explicit IconCache(QAbstractFileIconProvider *provider = nullptr);
     ~IconCache();
     IconCache(const IconCache &) = delete;
     IconCache &operator=(const IconCache &) = delete;
