@@ -9,10 +9,28 @@ bool matchesPdfPattern(QStringView name)
     return name.endsWith(u".pdf", Qt::CaseInsensitive);
 }
 
+// Writes `value` right-aligned into [begin, end), zero-padded; returns the first digit written.
+static char16_t *writeDigits(char16_t *end, qint64 value, int minWidth)
+{
+    char16_t *p = end;
+    do {
+        *--p = char16_t(u'0' + value % 10);
+        value /= 10;
+        --minWidth;
+    } while (value > 0 || minWidth > 0);
+    return p;
+}
+
 QString sizeText(qint64 bytes)
 {
+    // Built in place: a fill formats one per row, so no temporaries.
     const qint64 kib = (std::max<qint64>(bytes, 0) + 1023) / 1024;
-    return QString::number(kib) + QLatin1String("kb");
+    char16_t buf[24];
+    char16_t *end = buf + 22;
+    end[0] = u'k';
+    end[1] = u'b';
+    const char16_t *begin = writeDigits(end, kib, 1);
+    return QString(reinterpret_cast<const QChar *>(begin), end + 2 - begin);
 }
 
 // The first run of non-letters after a field in a locale's format string,
@@ -55,28 +73,33 @@ QString timeSeparator(const QLocale &locale)
     return separatorOf(locale.timeFormat(QLocale::ShortFormat), QStringLiteral(":"));
 }
 
-static void appendDigits(QString &out, int value, int width)
-{
-    QString digits = QString::number(value);
-    if (digits.size() < width)
-        out.append(QString(width - digits.size(), u'0'));
-    out.append(digits);
-}
-
 QString dateText(int year, int month, int day, int hour, int minute, const DateSeparators &seps)
 {
-    QString out;
-    out.reserve(16 + seps.date.size() * 2 + seps.time.size());
+    // One allocation per text: a fill formats one per row.
+    QString out(40 + 2 * seps.date.size() + seps.time.size(), Qt::Uninitialized);
+    char16_t *p = reinterpret_cast<char16_t *>(out.data());
+    auto put = [&p](int value, int width) {
+        char16_t digits[12];
+        char16_t *end = digits + 12;
+        const char16_t *begin = writeDigits(end, value < 0 ? 0 : value, width);
+        while (begin != end)
+            *p++ = *begin++;
+    };
+    auto sep = [&p](const QString &s) {
+        for (QChar c : s)
+            *p++ = c.unicode();
+    };
     // Years below 1000 still take four places, so the texts keep sorting by date.
-    appendDigits(out, year, 4);
-    out += seps.date;
-    appendDigits(out, month, 2);
-    out += seps.date;
-    appendDigits(out, day, 2);
-    out += u' ';
-    appendDigits(out, hour, 2);
-    out += seps.time;
-    appendDigits(out, minute, 2);
+    put(year, 4);
+    sep(seps.date);
+    put(month, 2);
+    sep(seps.date);
+    put(day, 2);
+    *p++ = u' ';
+    put(hour, 2);
+    sep(seps.time);
+    put(minute, 2);
+    out.truncate(p - reinterpret_cast<char16_t *>(out.data()));
     return out;
 }
 

@@ -1,0 +1,162 @@
+// Browsing figures: filling the file list from a folder of 10,000 PDFs and
+// rebuilding the folder tree over 2,000 folders, each as a ratio to the bare
+// file-system work of the same folder measured in the same run.
+#include "BenchSupport.h"
+
+#include "browse/FileListModel.h"
+#include "browse/FileListView.h"
+#include "browse/FolderTree.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+namespace {
+
+// A tiny but complete one-page PDF.
+const QByteArray kSmallPdf =
+    "%PDF-1.4\n1 0 obj<</Type/Catalog/Pages 2 0 R>>endobj\n"
+    "2 0 obj<</Type/Pages/Kids[3 0 R]/Count 1>>endobj\n"
+    "3 0 obj<</Type/Page/Parent 2 0 R/MediaBox[0 0 200 200]>>endobj\n"
+    "trailer<</Root 1 0 R>>\n%%EOF\n";
+
+double msSince(const QElapsedTimer &t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+// The floor any listing pays: read every entry of the folder and stat it.
+qint64 plainReaddirStat(const QByteArray &folder)
+{
+    qint64 total = 0;
+    DIR *dir = ::opendir(folder.constData());
+    if (!dir)
+        return 0;
+    while (const dirent *d = ::readdir(dir)) {
+        struct stat st;
+        if (::fstatat(::dirfd(dir), d->d_name, &st, 0) == 0)
+            total += st.st_size + st.st_mtim.tv_sec;
+    }
+    ::closedir(dir);
+    return total;
+}
+
+// The floor of a tree rebuild: list the root's folders and open each to find its first sub-folder.
+int plainScanAndProbe(const QByteArray &root)
+{
+    int withChildren = 0;
+    DIR *dir = ::opendir(root.constData());
+    if (!dir)
+        return 0;
+    while (const dirent *d = ::readdir(dir)) {
+        if (d->d_type != DT_DIR || d->d_name[0] == '.')
+            continue;
+        DIR *sub = ::opendir((root + '/' + d->d_name).constData());
+        if (!sub)
+            continue;
+        while (const dirent *s = ::readdir(sub)) {
+            if (s->d_type == DT_DIR && s->d_name[0] != '.') {
+                ++withChildren;
+                break;
+            }
+        }
+        ::closedir(sub);
+    }
+    ::closedir(dir);
+    return withChildren;
+}
+
+int runBrowse(const QStringList &args)
+{
+    const int rounds = args.size() > 1 ? args.at(1).toInt() : 15;
+    QTemporaryDir temp(args.isEmpty() ? QDir::tempPath() + "/sheafline-bench-XXXXXX"
+                                      : args.first() + "/sheafline-bench-XXXXXX");
+    if (!temp.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary folder\n");
+        return 1;
+    }
+
+    // 10,000 small PDFs in one folder.
+    const QString listDir = temp.filePath("list");
+    QDir().mkpath(listDir);
+    for (int i = 0; i < 10000; ++i) {
+        QFile f(QStringLiteral("%1/Document %2.pdf").arg(listDir).arg(i, 5, 10, QLatin1Char('0')));
+        if (!f.open(QIODevice::WriteOnly) || f.write(kSmallPdf) != kSmallPdf.size()) {
+            std::fprintf(stderr, "cannot write the PDF folder\n");
+            return 1;
+        }
+    }
+    // 2,000 folders, each with one sub-folder.
+    const QString treeDir = temp.filePath("tree");
+    for (int i = 0; i < 2000; ++i)
+        QDir().mkpath(QStringLiteral("%1/Folder %2/inner").arg(treeDir).arg(i, 4, 10, QLatin1Char('0')));
+
+    const QLocale locale = QLocale::system();
+    FileListView list;
+    list.resize(271, 400);
+    list.show();
+    QTreeWidget treeWidget;
+    treeWidget.resize(271, 240);
+    treeWidget.show();
+    FolderTree tree(&treeWidget);
+    FileListView rootList;
+    rootList.show();
+
+    const QByteArray listBytes = QFile::encodeName(listDir);
+    const QByteArray treeBytes = QFile::encodeName(treeDir);
+    const QString listFolder = listDir + '/';
+    const QString treeFolder = treeDir + '/';
+
+    // Warm the caches of both sides once.
+    plainReaddirStat(listBytes);
+    list.model()->fillFromFolder(listFolder, locale);
+    plainScanAndProbe(treeBytes);
+    tree.showRoot(treeFolder);
+
+    QList<double> listBase, listOurs, treeBase, treeOurs;
+    for (int r = 0; r < rounds; ++r) {
+        QElapsedTimer t;
+        t.start();
+        plainReaddirStat(listBytes);
+        listBase << msSince(t);
+
+        t.restart();
+        list.model()->fillFromFolder(listFolder, locale);
+        listOurs << msSince(t);
+
+        t.restart();
+        plainScanAndProbe(treeBytes);
+        treeBase << msSince(t);
+
+        // The rebuild as the main window runs it: the tree, then the root's list.
+        t.restart();
+        tree.showRoot(treeFolder);
+        rootList.model()->fillFromFolder(treeFolder, locale);
+        treeOurs << msSince(t);
+    }
+    if (list.model()->rowCount() != 10000 || treeWidget.topLevelItemCount() != 2000) {
+        std::fprintf(stderr, "unexpected result: %d rows, %d nodes\n", list.model()->rowCount(),
+                     treeWidget.topLevelItemCount());
+        return 1;
+    }
+
+    bench::report("list_fill_ms_10000", bench::median(listOurs));
+    bench::report("list_readdir_stat_ms_10000", bench::median(listBase));
+    bench::report("list_fill_ratio_10000", bench::median(listOurs) / bench::median(listBase));
+    bench::report("tree_rebuild_ms_2000", bench::median(treeOurs));
+    bench::report("tree_scan_probe_ms_2000", bench::median(treeBase));
+    bench::report("tree_rebuild_ratio_2000", bench::median(treeOurs) / bench::median(treeBase));
+    return 0;
+}
+
+} // namespace
+
+SHEAFLINE_BENCH("browse", "file list fill (10,000 PDFs) and tree rebuild (2,000 folders) as ratios to readdir+stat [tmpdir] [rounds]", runBrowse);
