@@ -30,6 +30,9 @@
 #define SHEAFLINE_HAVE_ACROPDF 1
 #endif
 #if defined(SHEAFLINE_HAVE_WEBENGINE) && __has_include("viewer/web/TWebBrowser.h")
+#if __has_include("viewer/web/TWebDocument.h")
+#include "viewer/web/TWebDocument.h"
+#endif
 #include "viewer/web/TWebBrowser.h"
 #define SHEAFLINE_HAVE_WEBBROWSER 1
 #endif

@@ -44,8 +44,6 @@ FolderTree::FolderTree(QTreeWidget *tree, QObject *parent)
     m_tree->setSelectionMode(QAbstractItemView::SingleSelection);
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setUniformRowHeights(true);
-    // Double clicks list a folder; they must not also toggle the node.
-    m_tree->setExpandsOnDoubleClick(false);
 }
 
 FolderTree::~FolderTree()
