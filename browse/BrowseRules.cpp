@@ -129,23 +129,22 @@ QCollator columnCollator(const QLocale &locale)
 
 void sortForFill(QList<FileEntry> &entries, const QCollator &collator)
 {
-    // One sort key per row: far cheaper than a full collation per comparison.
-    struct Keyed
-    {
-        QCollatorSortKey key;
-        qsizetype index;
-    };
-    std::vector<Keyed> keyed;
-    keyed.reserve(entries.size());
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        keyed.push_back({collator.sortKey(entries.at(i).name), i});
-    std::stable_sort(keyed.begin(), keyed.end(), [](const Keyed &a, const Keyed &b) {
-        return a.key.compare(b.key) < 0;
-    });
+    // One sort key per row, far cheaper than a full collation per comparison;
+    // the keys stay put and only row numbers move while sorting.
+    const qsizetype n = entries.size();
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(n);
+    for (const FileEntry &e : std::as_const(entries))
+        keys.push_back(collator.sortKey(e.name));
+    std::vector<qsizetype> order(n);
+    for (qsizetype i = 0; i < n; ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
     QList<FileEntry> sorted;
-    sorted.reserve(entries.size());
-    for (const Keyed &k : keyed)
-        sorted.append(std::move(entries[k.index]));
+    sorted.reserve(n);
+    for (qsizetype i : order)
+        sorted.append(std::move(entries[i]));
     entries = std::move(sorted);
 }
 

@@ -1,4 +1,5 @@
 // The folder tree over real folders: probe, lazy fill, paths, watcher hook.
+#include "browse/FolderScan.h"
 #include "browse/FolderTree.h"
 
 #include "support/TestDir.h"
@@ -61,6 +62,8 @@ private slots:
         QVERIFY(widget.updatesEnabled());
 
         QCOMPARE(sorted(texts(widget)), (QStringList{".hidden", "Invoices", "empty", "old.pdf"}));
+        // The file system's order, not sorted.
+        QCOMPARE(texts(widget), FolderScan::subFolders(root));
         QVERIFY(FolderTree::hasChildrenFlag(top(widget, "Invoices")));
         QVERIFY(FolderTree::hasChildrenFlag(top(widget, ".hidden")));
         QVERIFY(!FolderTree::hasChildrenFlag(top(widget, "empty")));

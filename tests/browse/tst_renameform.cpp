@@ -48,6 +48,9 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_VERIFY(form.ToFilename->hasFocus());
+        // Centred on the window that opened it.
+        const QPoint offset = form.geometry().center() - owner.geometry().center();
+        QVERIFY2(offset.manhattanLength() < 40, qPrintable(QStringLiteral("off by %1,%2").arg(offset.x()).arg(offset.y())));
         QCOMPARE(form.ToFilename->selectedText(), "report.pdf");
         QCOMPARE(form.FromFilename->text(), "report.pdf");
         // Tab order: edit, confirm, cancel, edit.
