@@ -76,7 +76,7 @@ int plainScanAndProbe(const QByteArray &root)
 
 int runBrowse(const QStringList &args)
 {
-    const int rounds = args.size() > 1 ? args.at(1).toInt() : 15;
+    const int rounds = args.size() > 1 ? qMax(1, args.at(1).toInt()) : 31;
     QTemporaryDir temp(args.isEmpty() ? QDir::tempPath() + "/sheafline-bench-XXXXXX"
                                       : args.first() + "/sheafline-bench-XXXXXX");
     if (!temp.isValid()) {

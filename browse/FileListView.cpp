@@ -91,7 +91,7 @@ void FileListView::applyIconMode(bool large)
         m_icons->setGridSize(QSize(fm.averageCharWidth() * 14, 32 + fm.height() + 12));
     } else {
         m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(QSize(fm.averageCharWidth() * 24, qMax(16, fm.height()) + 4));
+        m_icons->setGridSize(QSize(fm.averageCharWidth() * 18, qMax(16, fm.height()) + 4));
     }
 }
 
