@@ -139,8 +139,9 @@ void sortForFill(QList<FileEntry> &entries, const QCollator &collator)
     std::vector<qsizetype> order(n);
     for (qsizetype i = 0; i < n; ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
+    // Names in one folder differ, so the order needs no stability.
+    std::sort(order.begin(), order.end(),
+              [&keys](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
     QList<FileEntry> sorted;
     sorted.reserve(n);
     for (qsizetype i : order)
