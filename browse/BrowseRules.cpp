@@ -129,19 +129,17 @@ QCollator columnCollator(const QLocale &locale)
 
 void sortForFill(QList<FileEntry> &entries, const QCollator &collator)
 {
-    // One sort key per row, far cheaper than a full collation per comparison;
-    // the keys stay put and only row numbers move while sorting.
+    // Row numbers move while sorting, not rows.  A direct comparison beats
+    // precomputed sort keys here: ICU skips common prefixes on its own, and
+    // keys cost two allocations per row.
     const qsizetype n = entries.size();
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(n);
-    for (const FileEntry &e : std::as_const(entries))
-        keys.push_back(collator.sortKey(e.name));
     std::vector<qsizetype> order(n);
     for (qsizetype i = 0; i < n; ++i)
         order[i] = i;
     // Names in one folder differ, so the order needs no stability.
-    std::sort(order.begin(), order.end(),
-              [&keys](qsizetype a, qsizetype b) { return keys[a].compare(keys[b]) < 0; });
+    std::sort(order.begin(), order.end(), [&](qsizetype a, qsizetype b) {
+        return collator.compare(entries.at(a).name, entries.at(b).name) < 0;
+    });
     QList<FileEntry> sorted;
     sorted.reserve(n);
     for (qsizetype i : order)
