@@ -1,23 +1,13 @@
 #include "browse/FolderTree.h"
 
 #include "browse/BrowseRules.h"
+#include "browse/BusyCursor.h"
 #include "browse/FolderScan.h"
 #include "browse/IconCache.h"
 
-#include <QApplication>
 #include <QFileIconProvider>
 #include <QStringList>
 #include <QTreeWidget>
-
-BusyCursor::BusyCursor()
-{
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-}
-
-BusyCursor::~BusyCursor()
-{
-    QApplication::restoreOverrideCursor();
-}
 
 namespace {
 

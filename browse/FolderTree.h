@@ -61,13 +61,3 @@ private:
     std::function<void(const QString &)> m_folderRead;
     int m_reads = 0;
 };
-
-// Busy cursor for the application while alive.
-class BusyCursor
-{
-public:
-    BusyCursor();
-    ~BusyCursor();
-    BusyCursor(const BusyCursor &) = delete;
-    BusyCursor &operator=(const BusyCursor &) = delete;
-};
