@@ -25,6 +25,11 @@
 #include <functional>
 #include <memory>
 
+#if __has_include("watch/plFolderWatcher.h")
+#include "watch/plFolderWatcher.h"
+#define HAVE_WATCHER 1
+#endif
+
 namespace {
 
 // Runs `act` on the first modal dialog of type T that opens, from inside its
@@ -135,6 +140,22 @@ private slots:
         form->TreeView1DblClick(form->TreeView1);
         QCOMPARE(form->StatusPanelText(2), root);
         QCOMPARE(captions(form.get()), (QStringList{"c.PDF", "b.pdf", "A.pdf"}));
+    }
+
+    void watcherFollowsEveryRead()
+    {
+#ifdef HAVE_WATCHER
+        QVERIFY(form->plFolderWatcher);
+        // The outermost read of a rebuild is the root: the watch covers it all.
+        QCOMPARE(form->plFolderWatcher->Directory(), root);
+        // After filling a node the watch covers that node's folder.
+        form->TreeView1->expandItem(topNode(form.get(), "Invoices"));
+        QCOMPARE(form->plFolderWatcher->Directory(), root + "Invoices/");
+        form->ShowRootFolder(root);
+        QCOMPARE(form->plFolderWatcher->Directory(), root);
+#else
+        QSKIP("the folder watcher is not in this tree yet");
+#endif
     }
 
     void enterAndDoubleClickOpen_data()
