@@ -7,11 +7,11 @@
 #include <QStringList>
 
 class FileListView;
+struct FileEntry;       // browse/FileEntry.h
 class QAction;
 class QLabel;
 class QMenu;
 class QMenuBar;
-class QStandardItem;
 class QStatusBar;
 class QTimer;
 class QTreeWidget;
@@ -149,8 +149,8 @@ public:
     void N13Click(QObject *Sender);
     void ListPdfFiles(const QString &folder);
     void SortFileList(int column);
-    // item1/item2: the caption items (column 0) of two rows of ListView1->model().
-    int CompareFileItems(const QStandardItem *item1, const QStandardItem *item2, int column);
+    // item1/item2: two rows of ListView1->model().
+    int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column);
     void ListView1Click(QObject *Sender);
     void ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
     void ListView1ColumnClick(QObject *Sender, int Column);

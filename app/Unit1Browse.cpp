@@ -1,27 +1,226 @@
-// Folder tree, file list and file actions of the main window.  Each body
-// calls into browse/; until that lands they do nothing.
+// Folder tree, file list and file actions of the main window.  Each body is
+// a thin call into browse/.
 #include "app/Unit1.h"
 
+#include "app/ProgramPaths.h"
+#include "app/SysUpdate.h"
+#include "app/common.h"
+#include "browse/BrowseRules.h"
+#include "browse/FileActions.h"
+#include "browse/FileEntry.h"
+#include "browse/FileListModel.h"
 #include "browse/FileListView.h"
+#include "browse/FolderPicker.h"
+#include "browse/FolderTree.h"
+#include "browse/RenameF.h"
 
-#include <QStandardItem>
+#include <QCollator>
+#include <QCoreApplication>
+#include <QLocale>
+#include <QMenu>
 #include <QTreeWidget>
 
-void TForm1::ShowRootFolder(const QString &) {}
-void TForm1::AddFolderNodes(const QString &, QTreeWidgetItem *, bool) {}
-QString TForm1::GetNodePath(QTreeWidgetItem *) { return QString(); }
-void TForm1::TreeView1Expanding(QObject *, QTreeWidgetItem *, bool &) {}
-void TForm1::TreeView1DblClick(QObject *) {}
-void TForm1::N13Click(QObject *) {}
-void TForm1::ListPdfFiles(const QString &) {}
-void TForm1::SortFileList(int) {}
-int TForm1::CompareFileItems(const QStandardItem *, const QStandardItem *, int) { return 0; }
-void TForm1::ListView1Click(QObject *) {}
-void TForm1::ListView1KeyDown(QObject *, int &, Qt::KeyboardModifiers) {}
-void TForm1::ListView1ColumnClick(QObject *, int) {}
-void TForm1::PopupMenu1Popup(QObject *) {}
-void TForm1::N8Click(QObject *) {}
-void TForm1::N10Click(QObject *) {}
-void TForm1::N11Click(QObject *) {}
-void TForm1::N26Click(QObject *) {}
-void TForm1::N24Click(QObject *) {}
+// The other areas' controls, once they are in the tree.
+#if __has_include("watch/plFolderWatcher.h")
+#include "watch/plFolderWatcher.h"
+#define SHEAFLINE_HAVE_WATCHER 1
+#endif
+#if __has_include("viewer/TAcroPDF.h")
+#include "viewer/TAcroPDF.h"
+#define SHEAFLINE_HAVE_ACROPDF 1
+#endif
+#if defined(SHEAFLINE_HAVE_WEBENGINE) && __has_include("viewer/web/TWebBrowser.h")
+#if __has_include("viewer/web/TWebDocument.h")
+#include "viewer/web/TWebDocument.h"
+#endif
+#include "viewer/web/TWebBrowser.h"
+#define SHEAFLINE_HAVE_WEBBROWSER 1
+#endif
+
+namespace {
+
+// The tree logic lives beside the tree it drives, made on first use.
+FolderTree *folderTreeOf(TForm1 *form)
+{
+    auto *tree = form->TreeView1->findChild<FolderTree *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!tree) {
+        tree = new FolderTree(form->TreeView1, form->TreeView1);
+        // Every read of a folder ends by pointing the watcher at it.
+        tree->setFolderReadCallback([form](const QString &path) {
+#ifdef SHEAFLINE_HAVE_WATCHER
+            if (form->plFolderWatcher) {
+                form->plFolderWatcher->setDirectory(path);
+                form->plFolderWatcher->StartWatch();
+            }
+#else
+            Q_UNUSED(form);
+            Q_UNUSED(path);
+#endif
+        });
+    }
+    return tree;
+}
+
+// One case-insensitive collator per locale, not one per comparison.
+const QCollator &columnCollator()
+{
+    static QLocale cachedLocale;
+    static QCollator collator = BrowseRules::columnCollator(cachedLocale);
+    const QLocale now;
+    if (now != cachedLocale) {
+        cachedLocale = now;
+        collator = BrowseRules::columnCollator(now);
+    }
+    return collator;
+}
+
+} // namespace
+
+// ---- Folder tree ----
+
+void TForm1::ShowRootFolder(const QString &folder)
+{
+    folderTreeOf(this)->showRoot(folder);
+    ListPdfFiles(folder);
+}
+
+void TForm1::AddFolderNodes(const QString &path, QTreeWidgetItem *node, bool addChildren)
+{
+    folderTreeOf(this)->addFolderNodes(path, node, addChildren);
+}
+
+QString TForm1::GetNodePath(QTreeWidgetItem *node)
+{
+    return FolderTree::nodePath(FRootFolder, node);
+}
+
+void TForm1::TreeView1Expanding(QObject *, QTreeWidgetItem *Node, bool &AllowExpansion)
+{
+    if (Node && FolderTree::hasChildrenFlag(Node) && Node->childCount() == 0)
+        folderTreeOf(this)->expandNode(Node, GetNodePath(Node));
+    AllowExpansion = true;
+}
+
+void TForm1::TreeView1DblClick(QObject *)
+{
+    setCursor(Qt::WaitCursor);
+    const QList<QTreeWidgetItem *> selected = TreeView1->selectedItems();
+    if (!selected.isEmpty())
+        ListPdfFiles(GetNodePath(selected.first()));
+    SortFileList(0);
+    unsetCursor();
+}
+
+void TForm1::N13Click(QObject *)
+{
+    // The program's own folder, not the present root.
+    const QString programFolder = SysUpdateModule && !SysUpdateModule->FolderName.isEmpty()
+        ? SysUpdateModule->FolderName
+        : sheafline::withTrailingDelimiter(QCoreApplication::applicationDirPath());
+    const QString chosen = FolderPicker::pick(this, programFolder);
+    if (chosen.isEmpty())
+        return;
+    FRootFolder = BrowseRules::includeTrailingDelimiter(chosen);
+    ShowRootFolder(FRootFolder);
+    SysUpdateModule->RegistryWriteString(QStringLiteral("Folder"), FRootFolder);
+}
+
+// ---- File list ----
+
+void TForm1::ListPdfFiles(const QString &folder)
+{
+    SetStatusPanelText(2, folder);
+    ListView1->model()->fillFromFolder(folder, QLocale());
+}
+
+void TForm1::SortFileList(int column)
+{
+    ListView1->model()->sortRows([this, column](const FileEntry &a, const FileEntry &b) {
+        return CompareFileItems(a, b, column);
+    });
+}
+
+int TForm1::CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column)
+{
+    return BrowseRules::CompareFileItems(item1, item2, column, columnCollator());
+}
+
+void TForm1::ListView1Click(QObject *)
+{
+    const QString name = ListView1->selectedName();
+    if (name.isEmpty())
+        return;
+    SetStatusPanelText(1, StatusPanelText(2) + name);
+    ReadPDF(StatusPanelText(1));
+}
+
+void TForm1::ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers)
+{
+    // Enter opens whatever modifiers are held; the key goes on to the list unchanged.
+    if (Key == Qt::Key_Return || Key == Qt::Key_Enter)
+        ListView1Click(Sender);
+}
+
+void TForm1::ListView1ColumnClick(QObject *, int Column)
+{
+    SortFileList(Column);
+}
+
+void TForm1::PopupMenu1Popup(QObject *)
+{
+    N1->setEnabled(false);
+}
+
+void TForm1::N8Click(QObject *)
+{
+    ListView1->setViewStyle(FileListView::ViewStyle::SmallIcon);
+}
+
+void TForm1::N10Click(QObject *)
+{
+    ListView1->setViewStyle(FileListView::ViewStyle::Report);
+}
+
+void TForm1::N11Click(QObject *)
+{
+    ListView1->setViewStyle(FileListView::ViewStyle::LargeIcon);
+}
+
+// ---- File actions ----
+
+void TForm1::N26Click(QObject *)
+{
+    const QString caption = ListView1->selectedName();
+    if (caption.isEmpty())
+        return;
+    {
+        TRenameForm form(this);
+        form.showError = [](const QString &text) { MsgError(text); };
+        form.WorkDir = StatusPanelText(2);
+        form.setFileName(caption);
+        form.exec();
+        if (form.Res) {
+            // The viewer lets go of the file before it moves.
+#ifdef SHEAFLINE_HAVE_ACROPDF
+            if (PDFmode == 0 && AcroPDF)
+                AcroPDF->setSrc(QString());
+#endif
+#ifdef SHEAFLINE_HAVE_WEBBROWSER
+            if (PDFmode == 1 && WebBrowser)
+                WebBrowser->Navigate(QString());
+#endif
+            const QString name = form.LetsRename();
+            ReadPDF(form.WorkDir + name);
+        }
+    }
+    ListPdfFiles(StatusPanelText(2));
+}
+
+void TForm1::N24Click(QObject *)
+{
+    const QString caption = ListView1->selectedName();
+    if (caption.isEmpty())
+        return;
+    if (!FileActions::openWithAssociatedApp(StatusPanelText(2) + caption))
+        MsgWarning(QStringLiteral("起動に失敗しました"));
+}

@@ -1,35 +1,40 @@
 #include "browse/FileListView.h"
 
+#include "browse/FileListModel.h"
+#include "browse/IconCache.h"
+
+#include <QFileIconProvider>
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QListView>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 FileListView::FileListView(QWidget *parent)
     : QWidget(parent),
-      m_model(new QStandardItemModel(0, 3, this)),
+      m_model(new FileListModel(this)),
       m_stack(new QStackedWidget(this)),
       m_report(new QTreeView(m_stack)),
       m_icons(new QListView(m_stack))
 {
-    m_model->setHorizontalHeaderLabels({QStringLiteral("ファイル名"), QStringLiteral("サイズ"),
-                                        QStringLiteral("日付")});
-    m_model->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-
+    m_model->setIconCache(new IconCache(new QFileIconProvider));
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
     m_report->setUniformRowHeights(true);
+    m_report->setWordWrap(false);
     m_report->setSelectionMode(QAbstractItemView::SingleSelection);
     m_report->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_report->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_report->setAllColumnsShowFocus(true);
+    m_report->setIconSize(QSize(16, 16));
     m_report->header()->setStretchLastSection(false);
     m_report->header()->setSectionsClickable(true);
     m_report->header()->setSectionsMovable(false);
+    m_report->header()->setSortIndicatorShown(false);
+    m_report->header()->setSectionResizeMode(QHeaderView::Interactive);
     m_report->setColumnWidth(0, 90);
     m_report->setColumnWidth(1, 60);
     m_report->setColumnWidth(2, 85);
@@ -38,9 +43,18 @@ FileListView::FileListView(QWidget *parent)
     m_icons->setModelColumn(0);
     m_icons->setSelectionModel(m_report->selectionModel());
     m_icons->setSelectionMode(QAbstractItemView::SingleSelection);
+    // Whole rows, as the report view selects them: one selection for both views.
+    m_icons->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_icons->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_icons->setWordWrap(false);
+    m_icons->setTextElideMode(Qt::ElideRight);
+    m_icons->setMovement(QListView::Static);
+    m_icons->setFlow(QListView::LeftToRight);
+    m_icons->setWrapping(true);
+    m_icons->setResizeMode(QListView::Adjust);
+    // A fixed grid with uniform items: laying out 10,000 rows needs no text measuring.
     m_icons->setUniformItemSizes(true);
+    m_icons->setLayoutMode(QListView::Batched);
 
     m_stack->addWidget(m_report);
     m_stack->addWidget(m_icons);
@@ -62,6 +76,25 @@ QAbstractItemView *FileListView::currentView() const
     return m_style == ViewStyle::Report ? static_cast<QAbstractItemView *>(m_report) : m_icons;
 }
 
+void FileListView::applyIconMode(bool large)
+{
+    const QFontMetrics fm(m_icons->font());
+    m_icons->setViewMode(large ? QListView::IconMode : QListView::ListMode);
+    // setViewMode resets these; the list flows in rows and wraps between them.
+    m_icons->setMovement(QListView::Static);
+    m_icons->setFlow(QListView::LeftToRight);
+    m_icons->setWrapping(true);
+    m_icons->setResizeMode(QListView::Adjust);
+    m_icons->setWordWrap(false);
+    if (large) {
+        m_icons->setIconSize(QSize(32, 32));
+        m_icons->setGridSize(QSize(fm.averageCharWidth() * 14, 32 + fm.height() + 12));
+    } else {
+        m_icons->setIconSize(QSize(16, 16));
+        m_icons->setGridSize(QSize(fm.averageCharWidth() * 18, qMax(16, fm.height()) + 4));
+    }
+}
+
 void FileListView::setViewStyle(ViewStyle style)
 {
     const bool hadFocus = currentView()->hasFocus();
@@ -69,17 +102,15 @@ void FileListView::setViewStyle(ViewStyle style)
     if (style == ViewStyle::Report) {
         m_stack->setCurrentWidget(m_report);
     } else {
-        const bool large = style == ViewStyle::LargeIcon;
-        m_icons->setViewMode(large ? QListView::IconMode : QListView::ListMode);
-        m_icons->setFlow(large ? QListView::LeftToRight : QListView::TopToBottom);
-        m_icons->setWrapping(true);
-        m_icons->setResizeMode(QListView::Adjust);
-        m_icons->setIconSize(large ? QSize(32, 32) : QSize(16, 16));
+        applyIconMode(style == ViewStyle::LargeIcon);
         m_stack->setCurrentWidget(m_icons);
     }
     setFocusProxy(currentView());
     if (hadFocus)
         currentView()->setFocus();
+    const QModelIndex current = m_report->selectionModel()->currentIndex();
+    if (current.isValid())
+        currentView()->scrollTo(m_model->index(current.row(), 0));
 }
 
 int FileListView::columnWidth(int column) const
@@ -94,8 +125,25 @@ void FileListView::setColumnWidth(int column, int width)
 
 int FileListView::selectedRow() const
 {
-    const QModelIndexList rows = m_report->selectionModel()->selectedRows();
-    return rows.isEmpty() ? -1 : rows.first().row();
+    const QModelIndexList selected = m_report->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+QString FileListView::selectedName() const
+{
+    const int row = selectedRow();
+    return row < 0 ? QString() : m_model->entry(row).name;
+}
+
+void FileListView::selectRow(int row)
+{
+    QItemSelectionModel *sel = m_report->selectionModel();
+    if (row < 0 || row >= m_model->rowCount()) {
+        sel->clear();
+        return;
+    }
+    sel->setCurrentIndex(m_model->index(row, 0),
+                         QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void FileListView::resizeEvent(QResizeEvent *event)

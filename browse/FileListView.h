@@ -2,17 +2,19 @@
 
 #include <QWidget>
 
+class FileListModel;
 class QAbstractItemView;
 class QListView;
 class QStackedWidget;
-class QStandardItemModel;
 class QTreeView;
 
 // The file list control: one model of rows (caption, size text, date text,
 // icon) shown either by a three-column report view or by a list view in
 // small-icon or large-icon mode.  The view that fits the style is the one
 // visible and the one that takes the keyboard focus (it is the focus proxy).
-// Lives on the UI thread; owned by its parent widget.
+// Both views share one selection (one row at a time), so a row stays
+// selected across a change of style.  Captions are never wrapped.
+// Lives on the UI thread; owned by its parent widget; owns its model.
 class FileListView : public QWidget
 {
     Q_OBJECT
@@ -21,12 +23,14 @@ public:
 
     explicit FileListView(QWidget *parent = nullptr);
 
-    QStandardItemModel *model() const { return m_model; }
+    FileListModel *model() const { return m_model; }
     // The view of the present style (the focus proxy).
     QAbstractItemView *currentView() const;
     QTreeView *reportView() const { return m_report; }
+    QListView *iconView() const { return m_icons; }
 
     ViewStyle viewStyle() const { return m_style; }
+    // Switches the visible view; rows, selection and focus are kept.
     void setViewStyle(ViewStyle style);
 
     int columnWidth(int column) const;
@@ -34,6 +38,10 @@ public:
 
     // Row of the selected entry, -1 when none is selected.
     int selectedRow() const;
+    // Caption of the selected entry, empty when none is selected.
+    QString selectedName() const;
+    // Selects `row` and makes it current (-1 clears the selection).
+    void selectRow(int row);
 
 signals:
     // Every resize of the control (the window's ListView1Resize).
@@ -50,7 +58,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QStandardItemModel *m_model;
+    void applyIconMode(bool large);
+
+    FileListModel *m_model;
     QStackedWidget *m_stack;
     QTreeView *m_report;
     QListView *m_icons;

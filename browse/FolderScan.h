@@ -1,0 +1,28 @@
+#pragma once
+
+#include "browse/FileEntry.h"
+
+#include <QList>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+
+// Reading folders for the file list and the folder tree, straight from the
+// file system (opendir/readdir/stat).  Hidden entries are included; "." and
+// ".." never are.  A folder that cannot be read reads as empty.  Any thread.
+namespace FolderScan {
+
+// The entries of `folder` whose names match "*.pdf" (letter case ignored),
+// files and folders alike, in enumeration order, with their size and date
+// texts.  Links are followed; a dangling link is listed as itself.
+QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale);
+
+// The names of the sub-folders of `folder` in enumeration order (links to
+// folders included, files never).  With `firstOnly` the read stops at the
+// first sub-folder found.
+QStringList subFolders(const QString &folder, bool firstOnly = false);
+
+// True when `folder` has at least one sub-folder.
+inline bool hasSubFolder(const QString &folder) { return !subFolders(folder, true).isEmpty(); }
+
+} // namespace FolderScan

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The rename dialog "ファイル名の変更": the present name, an arrow, an edit
+// with the new name and the buttons "変更" and "キャンセル".  Neither button
+// is the default or the cancel button, so Enter and Escape do nothing
+// special.  One dialog per use, owned by the window that opens it; UI thread.
+class TRenameForm : public QDialog
+{
+    Q_OBJECT
+public:
+    explicit TRenameForm(QWidget *owner = nullptr);
+
+    QLabel *FromFilename;   // the file's present name
+    QLabel *Label2;         // "⇓"
+    QLineEdit *ToFilename;  // the new name as typed
+    QPushButton *BitBtn1;   // "変更": confirm
+    QPushButton *BitBtn2;   // "キャンセル": cancel
+    bool Res = false;       // true once the user confirmed
+    QString WorkDir;        // folder of the file, trailing delimiter
+
+    // Shows a failure to the user; TForm1 binds its MsgError here.  Without
+    // it a plain critical message box is shown.
+    std::function<void(const QString &text)> showError;
+
+    // Puts `name` into both the label and the edit.
+    void setFileName(const QString &name);
+
+    // Renames WorkDir + the present name to WorkDir + the typed name with
+    // ".pdf" as its extension, never replacing an existing file.  Returns the
+    // name to show afterwards: the new one, or the old one after a failure
+    // (which is reported through showError).
+    QString LetsRename();
+
+    void FormCreate();
+    void BitBtn1Click();
+    void BitBtn2Click();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+};

@@ -1,0 +1,241 @@
+// The file list: fill order, column sorts, view styles and its signals.
+#include "browse/BrowseRules.h"
+#include "browse/FileListModel.h"
+#include "browse/FileListView.h"
+#include "browse/IconCache.h"
+
+#include "support/TestDir.h"
+
+#include <QHeaderView>
+#include <QListView>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+static QStringList column(const FileListModel *m, int col)
+{
+    QStringList texts;
+    for (int r = 0; r < m->rowCount(); ++r)
+        texts << m->index(r, col).data().toString();
+    return texts;
+}
+
+static void sortByColumn(FileListModel *m, int col, const QLocale &locale)
+{
+    const QCollator c = BrowseRules::columnCollator(locale);
+    m->sortRows([&](const FileEntry &a, const FileEntry &b) {
+        return BrowseRules::CompareFileItems(a, b, col, c);
+    });
+}
+
+class TestFileListView : public QObject
+{
+    Q_OBJECT
+    const QLocale locale{QStringLiteral("ja_JP")};
+
+    // b.pdf 2kb 2021, A.pdf 10kb 2023, a.pdf 0kb 2022, and a folder z.pdf 2020.
+    void makeFolder(TestDir &dir)
+    {
+        dir.writeFile("b.pdf", QByteArray(2000, 'b'));
+        dir.writeFile("A.pdf", QByteArray(10 * 1024, 'A'));
+        dir.writeFile("a.pdf");
+        dir.mkdir("z.pdf");
+        dir.writeFile("skip.txt", "x");
+        QVERIFY(dir.setModified("b.pdf", QDateTime(QDate(2021, 5, 1), QTime(8, 0))));
+        QVERIFY(dir.setModified("A.pdf", QDateTime(QDate(2023, 1, 1), QTime(8, 0))));
+        QVERIFY(dir.setModified("a.pdf", QDateTime(QDate(2022, 1, 1), QTime(8, 0))));
+        QVERIFY(dir.setModified("z.pdf", QDateTime(QDate(2020, 1, 1), QTime(8, 0))));
+    }
+
+private slots:
+    void fillThenColumnSorts()
+    {
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        FileListModel *m = view.model();
+        m->fillFromFolder(dir.path() + "/", locale);
+        const QStringList ascending{"a.pdf", "A.pdf", "b.pdf", "z.pdf"};
+        QCOMPARE(column(m, 0), ascending);
+        QCOMPARE(column(m, 1), (QStringList{"0kb", "10kb", "2kb", ""}));
+        QCOMPARE(m->index(1, 2).data().toString(), "2023/01/01 08:00");
+
+        sortByColumn(m, 0, locale);
+        QCOMPARE(column(m, 0).mid(0, 2), (QStringList{"z.pdf", "b.pdf"}));
+        const QStringList byNameOnce = column(m, 0);
+        sortByColumn(m, 0, locale); // no toggle: still descending
+        QCOMPARE(column(m, 0), byNameOnce);
+
+        sortByColumn(m, 1, locale); // texts: 2kb above 10kb, folder last
+        QCOMPARE(column(m, 1), (QStringList{"2kb", "10kb", "0kb", ""}));
+
+        sortByColumn(m, 2, locale); // newest first
+        QCOMPARE(column(m, 0), (QStringList{"A.pdf", "a.pdf", "b.pdf", "z.pdf"}));
+
+        // The next fill returns to ascending name order.
+        m->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(column(m, 0), ascending);
+    }
+
+    void fillOfUnreadableFolderIsEmpty()
+    {
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(view.model()->rowCount(), 4);
+        view.model()->fillFromFolder(dir.path("missing/"), locale);
+        QCOMPARE(view.model()->rowCount(), 0);
+    }
+
+    void selectionFollowsSortedRow()
+    {
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.selectRow(2);
+        QCOMPARE(view.selectedName(), "b.pdf");
+        sortByColumn(view.model(), 0, locale);
+        QCOMPARE(view.selectedName(), "b.pdf");
+        QCOMPARE(view.selectedRow(), 1);
+        view.selectRow(-1);
+        QCOMPARE(view.selectedRow(), -1);
+        QCOMPARE(view.selectedName(), QString());
+    }
+
+    void viewStyles_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<bool>("report");
+        QTest::addColumn<int>("iconSize");
+        QTest::newRow("report") << int(FileListView::ViewStyle::Report) << true << 16;
+        QTest::newRow("small icons") << int(FileListView::ViewStyle::SmallIcon) << false << 16;
+        QTest::newRow("large icons") << int(FileListView::ViewStyle::LargeIcon) << false << 32;
+    }
+    void viewStyles()
+    {
+        QFETCH(int, style);
+        QFETCH(bool, report);
+        QFETCH(int, iconSize);
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        view.resize(271, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.selectRow(2);
+        view.setFocus();
+        QVERIFY(view.reportView()->hasFocus());
+
+        view.setViewStyle(FileListView::ViewStyle(style));
+        QAbstractItemView *cur = view.currentView();
+        QCOMPARE(cur == view.reportView(), report);
+        QVERIFY(cur->isVisible());
+        QCOMPARE(view.focusProxy(), cur);
+        QVERIFY(cur->hasFocus());
+        QCOMPARE(cur->iconSize(), QSize(iconSize, iconSize));
+        QVERIFY(report ? !view.reportView()->wordWrap() : !view.iconView()->wordWrap());
+        QCOMPARE(view.selectedName(), "b.pdf"); // same rows, same selection
+        if (!report) {
+            QCOMPARE(view.iconView()->viewMode(),
+                     iconSize == 32 ? QListView::IconMode : QListView::ListMode);
+            QCOMPARE(view.iconView()->model(), view.model());
+        }
+        // A later fill keeps the style.
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(view.currentView(), cur);
+    }
+
+    void signalsOfTheVisibleView_data() { viewStyles_data(); }
+    void signalsOfTheVisibleView()
+    {
+        QFETCH(int, style);
+        QFETCH(bool, report);
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.setViewStyle(FileListView::ViewStyle(style));
+        QAbstractItemView *cur = view.currentView();
+
+        QSignalSpy keys(&view, &FileListView::keyPressed);
+        QTest::keyClick(cur, Qt::Key_Return, Qt::ShiftModifier);
+        QCOMPARE(keys.count(), 2); // Shift, then Return with Shift held
+        QCOMPARE(keys.at(1).at(0).toInt(), int(Qt::Key_Return));
+        QCOMPARE(keys.at(1).at(1).value<Qt::KeyboardModifiers>(), Qt::ShiftModifier);
+        // The view still handles its own keys: Down moves the selection.
+        view.selectRow(0);
+        QTest::keyClick(cur, report ? Qt::Key_Down : Qt::Key_Right);
+        QCOMPARE(view.selectedRow(), 1);
+        QCOMPARE(keys.count(), 3);
+
+        QSignalSpy doubles(&view, &FileListView::doubleClicked);
+        const QRect r = cur->visualRect(view.model()->index(1, 0));
+        QVERIFY(r.isValid());
+        // A real double click: press and release, then the double-click press.
+        QTest::mouseClick(cur->viewport(), Qt::LeftButton, {}, r.center());
+        QTest::mouseDClick(cur->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(doubles.count(), 1);
+        QCOMPARE(view.selectedRow(), 1);
+
+        QSignalSpy columns(&view, &FileListView::columnClicked);
+        if (report) {
+            QHeaderView *h = view.reportView()->header();
+            QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                              QPoint(h->sectionViewportPosition(2) + 5, h->height() / 2));
+            QCOMPARE(columns.count(), 1);
+            QCOMPARE(columns.at(0).at(0).toInt(), 2);
+        }
+    }
+
+    void resizeSignalAndColumns()
+    {
+        FileListView view;
+        QCOMPARE(view.columnWidth(0), 90);
+        QCOMPARE(view.columnWidth(1), 60);
+        QCOMPARE(view.columnWidth(2), 85);
+        QCOMPARE(view.model()->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "ファイル名");
+        QCOMPARE(view.model()->headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "サイズ");
+        QCOMPARE(view.model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "日付");
+        QVERIFY(view.model()->headerData(1, Qt::Horizontal, Qt::TextAlignmentRole)
+                    .value<Qt::Alignment>() & Qt::AlignRight);
+        QSignalSpy resized(&view, &FileListView::resized);
+        view.resize(300, 200);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QVERIFY(resized.count() >= 1);
+        view.setColumnWidth(0, 134);
+        QCOMPARE(view.columnWidth(0), 134);
+        QVERIFY(!view.reportView()->header()->isSortIndicatorShown());
+    }
+
+    void iconsLookedUpOncePerType()
+    {
+        TestDir dir;
+        for (int i = 0; i < 40; ++i)
+            dir.writeFile(QStringLiteral("f%1.pdf").arg(i), "x");
+        dir.writeFile("UPPER.PDF", "x");
+        dir.mkdir("folder1.pdf");
+        dir.mkdir("folder2.pdf");
+        FileListView view;
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(view.model()->rowCount(), 43);
+        for (int pass = 0; pass < 2; ++pass)
+            for (int r = 0; r < view.model()->rowCount(); ++r)
+                QVERIFY(view.model()->index(r, 0).data(Qt::DecorationRole).canConvert<QIcon>());
+        // One for the PDF type (either case), one for folders.
+        QCOMPARE(view.model()->iconCache()->lookups(), 2);
+        const QIcon folder = view.model()->iconCache()->folderIcon();
+        const QIcon pdf = view.model()->iconCache()->iconFor("x.pdf", false);
+        QCOMPARE(view.model()->index(0, 0).data(Qt::DecorationRole).value<QIcon>().cacheKey(),
+                 view.model()->entry(0).isDir ? folder.cacheKey() : pdf.cacheKey());
+    }
+};
+
+QTEST_MAIN(TestFileListView)
+#include "tst_filelistview.moc"

@@ -1,0 +1,151 @@
+// Reading real folders for the file list and the folder tree.
+#include "browse/FolderScan.h"
+
+#include "support/TestDir.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static QStringList sortedNames(const QList<FileEntry> &entries)
+{
+    QStringList names;
+    for (const FileEntry &e : entries)
+        names << e.name;
+    names.sort();
+    return names;
+}
+
+static const FileEntry *find(const QList<FileEntry> &entries, const QString &name)
+{
+    for (const FileEntry &e : entries)
+        if (e.name == name)
+            return &e;
+    return nullptr;
+}
+
+class TestFolderScan : public QObject
+{
+    Q_OBJECT
+    const QLocale ja{QStringLiteral("ja_JP")};
+
+private slots:
+    void listsMatchingEntriesOnly()
+    {
+        TestDir dir;
+        dir.writeFile("a.pdf", "x");
+        dir.writeFile("REPORT.PDF", "x");
+        dir.writeFile(".hidden.pdf", "x");
+        dir.writeFile("report.pdf.bak", "x");
+        dir.writeFile("notes.txt", "x");
+        dir.mkdir("old.pdf");
+        dir.mkdir("sub");
+        dir.writeFile("sub/deep.pdf", "x");
+        QVERIFY(dir.symlink(dir.path("a.pdf"), "link.pdf"));
+        QVERIFY(dir.symlink(dir.path("nowhere"), "dangling.pdf"));
+
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", ja);
+        QCOMPARE(sortedNames(entries), (QStringList{".hidden.pdf", "REPORT.PDF", "a.pdf", "dangling.pdf",
+                                                     "link.pdf", "old.pdf"}));
+        const FileEntry *folder = find(entries, "old.pdf");
+        QVERIFY(folder->isDir);
+        QCOMPARE(folder->sizeText, QString());
+        QVERIFY(!folder->dateText.isEmpty());
+        QCOMPARE(find(entries, "link.pdf")->sizeText, "1kb"); // the link's target
+        QVERIFY(!find(entries, "a.pdf")->isDir);
+    }
+
+    void sizesAndDates_data()
+    {
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<QString>("size");
+        QTest::newRow("empty file") << qint64(0) << "0kb";
+        QTest::newRow("1025 bytes") << qint64(1025) << "2kb";
+        QTest::newRow("sparse, over 4 GiB") << (qint64(5) << 30) << "5242880kb";
+    }
+    void sizesAndDates()
+    {
+        QFETCH(qint64, bytes);
+        QFETCH(QString, size);
+        TestDir dir;
+        const QString file = dir.writeFile("f.pdf");
+        // A sparse file: the size without the disk space.
+        QVERIFY(::truncate(QFile::encodeName(file).constData(), bytes) == 0);
+        const QDateTime when(QDate(2023, 7, 8), QTime(9, 4, 30));
+        QVERIFY(dir.setModified("f.pdf", when));
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", ja);
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().sizeText, size);
+        QCOMPARE(entries.first().dateText, "2023/07/08 09:04");
+    }
+
+    void dateUsesLocaleSeparators()
+    {
+        TestDir dir;
+        dir.writeFile("f.pdf");
+        QVERIFY(dir.setModified("f.pdf", QDateTime(QDate(2020, 1, 2), QTime(3, 4))));
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", QLocale("fi_FI"));
+        QCOMPARE(entries.first().dateText, "2020.01.02 03.04");
+    }
+
+    void unreadableFoldersAreEmpty_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("missing") << "missing";
+        QTest::newRow("a file, not a folder") << "file";
+        QTest::newRow("no permission") << "denied";
+        QTest::newRow("empty folder") << "empty";
+    }
+    void unreadableFoldersAreEmpty()
+    {
+        QFETCH(QString, kind);
+        TestDir dir;
+        QString folder = dir.path("missing/");
+        if (kind == "file") {
+            folder = dir.writeFile("plain.pdf", "x") + "/";
+        } else if (kind == "denied") {
+            if (::geteuid() == 0)
+                QSKIP("permissions do not apply to root");
+            folder = dir.mkdir("locked") + "/";
+            dir.writeFile("locked/in.pdf", "x");
+            dir.mkdir("locked/sub");
+            QVERIFY(::chmod(QFile::encodeName(folder).constData(), 0) == 0);
+        } else if (kind == "empty") {
+            folder = dir.mkdir("empty") + "/";
+        }
+        QVERIFY(FolderScan::listPdfEntries(folder, ja).isEmpty());
+        QVERIFY(FolderScan::subFolders(folder).isEmpty());
+        QVERIFY(!FolderScan::hasSubFolder(folder));
+        if (kind == "denied")
+            ::chmod(QFile::encodeName(folder).constData(), 0700);
+    }
+
+    void subFoldersAreFoldersOnly()
+    {
+        TestDir dir;
+        dir.mkdir("visible");
+        dir.mkdir(".hidden");
+        dir.mkdir("old.pdf");
+        dir.writeFile("file.pdf", "x");
+        dir.writeFile("file.txt", "x");
+        QVERIFY(dir.symlink(dir.path("visible"), "link-to-folder"));
+        QVERIFY(dir.symlink(dir.path("file.txt"), "link-to-file"));
+        QVERIFY(dir.symlink(dir.path("self-loop"), "self-loop"));
+        QVERIFY(dir.symlink(dir.path(), "loop-to-root"));
+
+        QStringList names = FolderScan::subFolders(dir.path() + "/");
+        names.sort();
+        QCOMPARE(names, (QStringList{".hidden", "link-to-folder", "loop-to-root", "old.pdf", "visible"}));
+        QCOMPARE(FolderScan::subFolders(dir.path() + "/", true).size(), 1);
+        QVERIFY(FolderScan::hasSubFolder(dir.path() + "/"));
+        QVERIFY(!FolderScan::hasSubFolder(dir.path("visible/")));
+        // A link back to the root reads as the root again, one level at a time.
+        QCOMPARE(FolderScan::subFolders(dir.path("loop-to-root/loop-to-root/")).size(), 5);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFolderScan)
+#include "tst_folderscan.moc"
