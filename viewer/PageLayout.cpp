@@ -70,7 +70,9 @@ qreal scaleFor(const QList<QSizeF> &pageSizesPt, const Params &params)
     }
     const int cols = columnsFor(params.mode);
     const qreal availW = params.viewport.width() - 2 * margin - (cols - 1) * gap;
-    qreal scale = availW / cols / maxW;
+    // Half a pixel less, so that rounding never makes the widest page overflow
+    // (and bring up a horizontal scroll bar for nothing).
+    qreal scale = (availW / cols - 0.5) / maxW;
     if (params.zoom == Zoom::FitPage)
         scale = qMin(scale, (params.viewport.height() - 2.0 * margin) / maxH);
     return qMax(0.02, scale);
