@@ -65,7 +65,12 @@ void PdfPageView::setDocument(const PdfDocumentInfo &info)
     emit pagesPending(false);
     emit currentPageChanged(0);
     requestVisible();
-    viewport()->update();
+    // A document whose first page is already rendered (prepared in the
+    // background) is painted right away rather than on the next loop turn.
+    if (m_info.docId && m_pendingPages.isEmpty() && isVisible())
+        viewport()->repaint();
+    else
+        viewport()->update();
 }
 
 void PdfPageView::setLayoutMode(PageLayout::Mode mode)
@@ -214,12 +219,6 @@ void PdfPageView::requestVisible()
                 nearby << PdfRenderService::PageRequest{p, pixelSizeFor(p), dpr, m_params.rotation};
     }
     m_service->requestPages(m_info.docId, PdfRenderService::Group::Nearby, nearby);
-    for (int page : visible) {
-        if (!m_linksRequested.contains(page)) {
-            m_linksRequested.insert(page);
-            m_service->requestLinks(m_info.docId, page);
-        }
-    }
     const bool wasPending = !m_pendingPages.isEmpty();
     m_pendingPages = pending;
     if (wasPending != !pending.isEmpty())
@@ -242,8 +241,13 @@ void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, co
     }
     if (exact && m_pendingPages.remove(page) && m_pendingPages.isEmpty())
         emit pagesPending(false);
-    if (!m_layout.rects.at(page).isNull())
-        viewport()->update(pageRectInViewport(page));
+    if (!m_layout.rects.at(page).isNull()) {
+        // The first picture of a document goes on screen at once.
+        if (exact && !m_firstPainted && isVisible())
+            viewport()->repaint(pageRectInViewport(page));
+        else
+            viewport()->update(pageRectInViewport(page));
+    }
 }
 
 void PdfPageView::paintEvent(QPaintEvent *event)
@@ -548,6 +552,13 @@ void PdfPageView::mouseMoveEvent(QMouseEvent *event)
     if (m_selecting && (event->buttons() & Qt::LeftButton)) {
         m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, toPagePoint(m_selPage, pos));
         return;
+    }
+    // Links are fetched when the pointer first comes over a page: stepping
+    // through documents with the keyboard never pays for them.
+    const int page = pageAt(pos);
+    if (page >= 0 && !m_linksRequested.contains(page)) {
+        m_linksRequested.insert(page);
+        m_service->requestLinks(m_info.docId, page);
     }
     viewport()->setCursor(linkAt(pos) ? Qt::PointingHandCursor : Qt::ArrowCursor);
 }

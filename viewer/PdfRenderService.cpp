@@ -312,26 +312,23 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
     return img;
 }
 
-void PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, bool announce)
+QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, PageKey *key)
 {
     Doc *doc = docFor(docId);
     if (!doc || !first.sizer)
-        return;
+        return {};
     const QList<QSizeF> sizes = doc->engine->pageSizes();
     if (sizes.isEmpty())
-        return;
+        return {};
     const QSize logical = first.sizer(sizes);
     if (logical.isEmpty())
-        return;
+        return {};
     PageRequest req;
     req.page = 0;
     req.dpr = first.dpr;
     req.rotation = first.rotation;
     req.pixelSize = QSize(qMax(1, qRound(logical.width() * first.dpr)), qMax(1, qRound(logical.height() * first.dpr)));
-    PageKey key;
-    const QImage img = renderCached(*doc, req, &key);
-    if (announce && !img.isNull())
-        emit pageRendered(docId, 0, key, img);
+    return renderCached(*doc, req, key);
 }
 
 void PdfRenderService::execute(Job &job)
@@ -366,9 +363,15 @@ void PdfRenderService::execute(Job &job)
         } else {
             info = openInto(job.docId, job.path, job.text);
         }
-        emit opened(info);
+        // The first page is rendered before the answer goes out, so that the
+        // view finds it in the cache and both arrive in one wake-up.
+        QImage firstImage;
+        PageKey firstKey;
         if (info.ok())
-            renderFirst(job.docId, job.first, true);
+            firstImage = renderFirst(job.docId, job.first, &firstKey);
+        emit opened(info);
+        if (!firstImage.isNull())
+            emit pageRendered(job.docId, 0, firstKey, firstImage);
         break;
     }
     case JobType::Close:
@@ -448,7 +451,7 @@ void PdfRenderService::execute(Job &job)
         }
         const PdfDocumentInfo info = openInto(id, job.path, QString());
         if (info.ok()) {
-            renderFirst(id, job.first, false);
+            renderFirst(id, job.first, nullptr);
             // A later preparation that no longer names this file closes it
             // through its own trim step, queued behind this one.
             QList<quint64> replaced;

@@ -65,7 +65,8 @@ public:
     PageCache &cache() { return m_cache; }
 
     // Opens a document; the answer comes as opened().  With a sizer, page 0 is
-    // rendered right after opening and announced with pageRendered().
+    // rendered before that answer (so it is in the cache when opened() arrives)
+    // and announced with pageRendered() right after it.
     quint64 open(const QString &path, const QString &password = QString(), const FirstPage &first = {});
     // A document prepared in the background for this path (same modification
     // time), taken over at once without touching the worker; nullopt if none.
@@ -136,7 +137,7 @@ private:
     void execute(Job &job);
     Doc *docFor(quint64 docId);
     PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password);
-    void renderFirst(quint64 docId, const FirstPage &first, bool announce);
+    QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);
 

@@ -321,11 +321,15 @@ private slots:
             const QRect r = view->pageRectInViewport(0);
             return QPoint(r.left() + qRound(x * r.width() / 595.0), r.top() + qRound(y * r.height() / 842.0));
         };
-        QTest::qWait(100); // links of the page arrive with its render
-        QTRY_VERIFY([&] {
-            QTest::mouseMove(view->viewport(), at(100, 220));
-            return view->viewport()->cursor().shape() == Qt::PointingHandCursor;
-        }());
+        // The page's links are fetched when the pointer first comes over it.
+        auto hover = [&](const QPoint &pos) {
+            QMouseEvent move(QEvent::MouseMove, pos, view->viewport()->mapToGlobal(pos), Qt::NoButton, Qt::NoButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(view->viewport(), &move);
+            return view->viewport()->cursor().shape();
+        };
+        QTRY_COMPARE(hover(at(100, 220)), Qt::PointingHandCursor);
+        QCOMPARE(hover(at(100, 400)), Qt::ArrowCursor);
         QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at(100, 220));
         QCOMPARE(view->currentPage(), 2);
 
