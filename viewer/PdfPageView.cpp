@@ -114,6 +114,9 @@ void PdfPageView::rotateClockwise()
 
 void PdfPageView::setScrollBarsShown(bool shown)
 {
+    // Re-applied after every load: only a change costs a new layout.
+    if (shown == m_scrollBarsShown)
+        return;
     m_scrollBarsShown = shown;
     setVerticalScrollBarPolicy(shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy(shown ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
