@@ -1,6 +1,7 @@
 // The document display logic against a recording view control and a fake
 // View menu: call order, check marks, call modes and error handling.
 #include "viewer/DocumentDisplay.h"
+#include "viewer/Prefetch.h"
 
 #include "app/Errors.h"
 #include "support/TestDir.h"
@@ -433,6 +434,30 @@ private slots:
         QVERIFY(toolbar.isChecked());
         scroll.setChecked(true);
         QVERIFY(checks.isChecked(ViewItem::ShowScrollbars));
+    }
+
+    void prefetchFollowsTheDirectionOfTravel_data()
+    {
+        QTest::addColumn<int>("previous");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QStringList>("paths");
+        QTest::newRow("first selection") << -1 << 0 << QStringList{"/f/0.pdf", "/f/1.pdf"};
+        QTest::newRow("moving down") << 3 << 4 << QStringList{"/f/4.pdf", "/f/5.pdf"};
+        QTest::newRow("moving up") << 4 << 3 << QStringList{"/f/3.pdf", "/f/2.pdf"};
+        QTest::newRow("last row") << 8 << 9 << QStringList{"/f/9.pdf"};
+        QTest::newRow("first row moving up") << 1 << 0 << QStringList{"/f/0.pdf"};
+        QTest::newRow("neighbour is a folder") << 5 << 6 << QStringList{"/f/6.pdf"};
+        QTest::newRow("selected row is a folder") << 8 << 7 << QStringList{"/f/6.pdf"};
+        QTest::newRow("no selection") << 2 << -1 << QStringList{};
+    }
+    void prefetchFollowsTheDirectionOfTravel()
+    {
+        QFETCH(int, previous);
+        QFETCH(int, current);
+        QFETCH(QStringList, paths);
+        // Ten rows; row 7 is a folder.
+        auto pathOfRow = [](int row) { return row == 7 ? QString() : QStringLiteral("/f/%1.pdf").arg(row); };
+        QCOMPARE(prefetchPaths(previous, current, 10, pathOfRow), paths);
     }
 
     void centring_data()
