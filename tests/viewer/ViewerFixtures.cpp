@@ -45,6 +45,36 @@ bool writeLinkedPdf(const QString &path)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(out) == out.size();
 }
 
+bool writeHeavyPdf(const QString &path, int strokes)
+{
+    QByteArray content = "0.2 w\n";
+    content.reserve(strokes * 40);
+    for (int i = 0; i < strokes; ++i) {
+        const int x = (i * 37) % 595, y = (i * 53) % 842;
+        content += QByteArray::number(x) + ' ' + QByteArray::number(y) + " m " + QByteArray::number(595 - x) + ' '
+                   + QByteArray::number((y * 7) % 842) + " l S\n";
+    }
+    QList<QByteArray> objects;
+    objects << "<< /Type /Catalog /Pages 2 0 R >>";
+    objects << "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
+    objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
+    objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
+    QByteArray out = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << out.size();
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
+           + QByteArray::number(xref) + "\n%%EOF\n";
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(out) == out.size();
+}
+
 bool encryptPdf(const QString &in, const QString &out)
 {
     QProcess qpdf;

@@ -372,6 +372,29 @@ private slots:
         QCOMPARE(opened.size(), 0);
     }
 
+    void slowDocumentShowsProgress()
+    {
+        const QString heavy = m_dir.path("heavy.pdf");
+        QVERIFY(ViewerFixtures::writeHeavyPdf(heavy, 10000));
+        QElapsedTimer t;
+        t.start();
+        QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
+        m_acro->LoadFile(heavy);
+        // The window stays responsive: the load returns at once and events flow.
+        QVERIFY(t.elapsed() < 200);
+        bool sawBusy = false;
+        while (shown.isEmpty() && t.elapsed() < 60000) {
+            QTest::qWait(20);
+            sawBusy = sawBusy || m_acro->isBusyShown();
+        }
+        QVERIFY(!shown.isEmpty());
+        qInfo("heavy page shown after %lld ms", t.elapsed());
+        if (t.elapsed() < 400)
+            QSKIP("the page rendered too fast to need a progress indication");
+        QVERIFY(sawBusy);
+        QTRY_VERIFY(!m_acro->isBusyShown());
+    }
+
     void hidpiRendersDevicePixels()
     {
         QVERIFY(loadAndWait(*m_acro, m_five));
