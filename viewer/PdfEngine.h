@@ -35,3 +35,8 @@ public:
 
 // The pdfium engine through QtPdf.
 std::unique_ptr<PdfEngine> createQtPdfEngine();
+
+// While held, keeps pdfium initialised.  QtPdf tears the library down when
+// its last document goes and sets it up again (fonts and all) for the next
+// one, which would cost every document switch several milliseconds.
+std::shared_ptr<void> holdQtPdfLibrary();

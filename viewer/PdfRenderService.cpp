@@ -230,6 +230,7 @@ std::optional<PageKey> PdfRenderService::keyFor(quint64 docId, int page, const Q
 
 void PdfRenderService::run()
 {
+    const std::shared_ptr<void> library = holdQtPdfLibrary();
     for (;;) {
         Job job{JobType::Close};
         {

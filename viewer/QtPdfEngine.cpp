@@ -6,7 +6,6 @@
 #include <QPdfDocument>
 #include <QPdfDocumentRenderOptions>
 #include <QPdfSelection>
-#include <QPainter>
 
 #include <functional>
 
@@ -103,14 +102,30 @@ public:
         QImage img = m_doc->render(page, pixelSize, options);
         if (img.isNull())
             return img;
-        // pdfium leaves the paper transparent; pages are shown on white.
-        QImage out(img.size(), QImage::Format_RGB32);
-        out.fill(Qt::white);
-        {
-            QPainter p(&out);
-            p.drawImage(0, 0, img);
+        // pdfium leaves the paper transparent; pages are shown on white.  The
+        // paper goes under the ink in place, and the view then paints an opaque
+        // image, a plain copy.  Most pixels are bare paper or solid ink.
+        if (img.format() != QImage::Format_ARGB32)
+            img.convertTo(QImage::Format_ARGB32);
+        const int w = img.width();
+        for (int y = 0; y < img.height(); ++y) {
+            auto *line = reinterpret_cast<quint32 *>(img.scanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const quint32 c = line[x];
+                const quint32 a = c >> 24;
+                if (a == 255)
+                    continue;
+                if (a == 0) {
+                    line[x] = 0xffffffffu;
+                    continue;
+                }
+                // White under straight alpha: 255 - (255 - channel) * a / 255.
+                const auto mix = [a](quint32 ch) { return 255 - ((255 - ch) * a + 127) / 255; };
+                line[x] = 0xff000000u | (mix((c >> 16) & 0xff) << 16) | (mix((c >> 8) & 0xff) << 8) | mix(c & 0xff);
+            }
         }
-        return out;
+        img.reinterpretAsFormat(QImage::Format_RGB32);
+        return img;
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -214,6 +229,11 @@ private:
 };
 
 } // namespace
+
+std::shared_ptr<void> holdQtPdfLibrary()
+{
+    return std::make_shared<QPdfDocument>();
+}
 
 std::unique_ptr<PdfEngine> createQtPdfEngine()
 {

@@ -139,7 +139,8 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
     connect(m_thumbs->verticalScrollBar(), &QScrollBar::valueChanged, this, &TAcroPDF::requestVisibleThumbnails);
     connect(m_service, &PdfRenderService::pageRendered, this,
             [this](quint64 docId, int page, const PageKey &key, const QImage &image) {
-                if (docId != m_view->docId() || !m_thumbsBuilt || key.pixelSize != thumbnailPixelSize(page))
+                if (docId != m_view->docId() || !m_thumbsBuilt
+                    || key.pixelSize != PageLayout::pixelSize(thumbnailSize(page), m_thumbs->devicePixelRatioF()))
                     return;
                 if (QListWidgetItem *item = m_thumbs->item(page))
                     item->setIcon(QIcon(QPixmap::fromImage(image)));
@@ -532,7 +533,7 @@ void TAcroPDF::updateSidePane()
     QTimer::singleShot(0, this, &TAcroPDF::requestVisibleThumbnails);
 }
 
-QSize TAcroPDF::thumbnailPixelSize(int page) const
+QSize TAcroPDF::thumbnailSize(int page) const
 {
     const QSizeF s = m_view->document().pageSizes.value(page);
     if (s.isEmpty())
@@ -558,7 +559,8 @@ void TAcroPDF::requestVisibleThumbnails()
         if (m_thumbs->item(i)->data(Qt::UserRole + 1).toBool())
             continue;
         m_thumbs->item(i)->setData(Qt::UserRole + 1, true);
-        wanted << PdfRenderService::PageRequest{i, thumbnailPixelSize(i), 1.0, 0};
+        const qreal dpr = m_thumbs->devicePixelRatioF();
+        wanted << PdfRenderService::PageRequest{i, PageLayout::pixelSize(thumbnailSize(i), dpr), dpr, 0};
     }
     if (!wanted.isEmpty())
         m_service->requestPages(m_view->docId(), PdfRenderService::Group::Thumbnail, wanted);

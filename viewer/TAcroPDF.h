@@ -94,7 +94,7 @@ private:
     void requestVisibleThumbnails();
     void closeCurrent(bool wait);
     PdfRenderService::FirstPage firstPageSpec() const;
-    QSize thumbnailPixelSize(int page) const;
+    QSize thumbnailSize(int page) const; // logical pixels
     void updateBusy();
 
     PdfRenderService *m_service;
