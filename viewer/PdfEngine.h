@@ -37,6 +37,6 @@ public:
 std::unique_ptr<PdfEngine> createQtPdfEngine();
 
 // While held, keeps pdfium initialised.  QtPdf tears the library down when
-// its last document goes and sets it up again (fonts and all) for the next
-// one, which would cost every document switch several milliseconds.
+// its last document goes and sets it up again for the next one, a cost that
+// every document switch would otherwise pay.
 std::shared_ptr<void> holdQtPdfLibrary();
