@@ -46,6 +46,7 @@ void PdfPageView::setDocument(const PdfDocumentInfo &info)
     m_recent.clear();
     m_sharpPages.clear();
     m_pendingPages.clear();
+    m_failedPages.clear();
     m_links.clear();
     m_linksRequested.clear();
     m_hits.clear();
@@ -198,7 +199,7 @@ void PdfPageView::requestVisible()
     for (int page : visible) {
         const QSize px = pixelSizeFor(page);
         const auto key = m_service->keyFor(m_info.docId, page, px, dpr, m_params.rotation);
-        if (key && m_service->cache().contains(*key))
+        if ((key && m_service->cache().contains(*key)) || m_failedPages.contains(page))
             continue;
         wanted << PdfRenderService::PageRequest{page, px, dpr, m_params.rotation};
         pending.insert(page);
@@ -233,8 +234,12 @@ void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, co
     if (docId != m_info.docId || page < 0 || page >= m_layout.rects.size())
         return;
     const bool exact = key.pixelSize == pixelSizeFor(page) && key.rotation == m_params.rotation;
-    if (exact || !m_recent.contains(page))
+    if (image.isNull()) {
+        if (exact)
+            m_failedPages.insert(page);
+    } else if (exact || !m_recent.contains(page)) {
         m_recent.insert(page, image);
+    }
     // Keep placeholders only near the pages in sight.
     for (auto it = m_recent.begin(); it != m_recent.end();) {
         if (qAbs(it.key() - m_currentPage) > 6)
@@ -277,6 +282,10 @@ void PdfPageView::paintEvent(QPaintEvent *event)
             m_sharpPages.insert(page);
             paintedSharp = true;
             m_recent.insert(page, img);
+        } else if (m_failedPages.contains(page)) {
+            // Nothing better will come: the blank page is what there is to show.
+            m_sharpPages.insert(page);
+            paintedSharp = true;
         } else if (m_recent.contains(page)) {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
             p.drawImage(QRectF(r), m_recent.value(page));

@@ -104,6 +104,7 @@ private:
     QHash<int, QImage> m_recent;          // latest image per page, any size (placeholder while re-rendering)
     QSet<int> m_sharpPages;
     QSet<int> m_pendingPages;
+    QSet<int> m_failedPages;              // pages the engine could not draw: shown blank
     QHash<int, QList<PdfLinkInfo>> m_links;
     QSet<int> m_linksRequested;
     QList<PdfSearchHit> m_hits;

@@ -394,8 +394,9 @@ void PdfRenderService::execute(Job &job)
             break;
         PageKey key;
         const QImage img = renderCached(*doc, job.page, &key);
-        if (!img.isNull())
-            emit pageRendered(job.docId, job.page.page, key, img);
+        // A page the engine cannot draw is answered too (with a null image),
+        // so that the view stops waiting for it.
+        emit pageRendered(job.docId, job.page.page, key, img);
         break;
     }
     case JobType::Outline:

@@ -96,6 +96,7 @@ public:
 
 signals:
     void opened(const PdfDocumentInfo &info);
+    // A requested page; a null image when the engine could not draw it.
     void pageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
     void outlineReady(quint64 docId, const QList<PdfOutlineEntry> &outline);
     void linksReady(quint64 docId, int page, const QList<PdfLinkInfo> &links);

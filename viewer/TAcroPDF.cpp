@@ -142,7 +142,8 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
                 if (docId != m_view->docId() || !m_thumbsBuilt
                     || key.pixelSize != PageLayout::pixelSize(thumbnailSize(page), m_thumbs->devicePixelRatioF()))
                     return;
-                if (QListWidgetItem *item = m_thumbs->item(page))
+                QListWidgetItem *item = m_thumbs->item(page);
+                if (item && !image.isNull())
                     item->setIcon(QIcon(QPixmap::fromImage(image)));
             });
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });

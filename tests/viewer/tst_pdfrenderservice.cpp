@@ -57,6 +57,8 @@ struct ScriptedEngine : PdfEngine
     {
         if (path.endsWith("gate") && gate)
             gate->acquire();
+        if (path.endsWith("undrawable"))
+            return {};
         QMutexLocker lock(&mutex);
         log << QStringLiteral("%1:%2").arg(QFileInfo(path).fileName()).arg(page);
         QImage img(px, QImage::Format_RGB32);
@@ -238,6 +240,19 @@ private slots:
         QTest::qWait(50);
         ScriptedEngine::gate = nullptr;
         QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "a:3", "a:2", "a:4", "a:5"}));
+    }
+
+    void undrawablePageIsStillAnswered()
+    {
+        PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
+        QSignalSpy opened(&service, &PdfRenderService::opened);
+        const quint64 id = service.open("/x/undrawable");
+        QVERIFY(opened.wait());
+        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        service.requestPages(id, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
+        QVERIFY(rendered.wait());
+        QVERIFY(rendered.first().at(3).value<QImage>().isNull());
+        QCOMPARE(service.cache().count(), 0);
     }
 
     void outlineLinksSearchAndSelection()
