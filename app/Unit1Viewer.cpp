@@ -16,7 +16,6 @@
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QScreen>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -78,18 +77,19 @@ void TForm1::CreateViewer()
 
     // Moving through the list prepares the selected file and the next one,
     // so that Enter shows it at once.
+    // Every view of the list (report, icons) shows the same rows.
     for (QAbstractItemView *view : ListView1->findChildren<QAbstractItemView *>()) {
-        if (!view->selectionModel() || view->model() != ListView1->model())
+        if (!view->selectionModel())
             continue;
         connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
-                [this](const QModelIndex &current, const QModelIndex &previous) {
-                    if (!AcroPDF)
+                [this, view](const QModelIndex &current, const QModelIndex &previous) {
+                    if (!AcroPDF || !view->isVisible())
                         return;
                     const QString folder = StatusPanelText(2);
-                    QStandardItemModel *model = ListView1->model();
+                    const QAbstractItemModel *model = view->model();
                     const QStringList paths =
                         prefetchPaths(previous.row(), current.row(), model->rowCount(), [&](int row) {
-                            const QString path = folder + model->item(row, 0)->text();
+                            const QString path = folder + model->index(row, 0).data(Qt::DisplayRole).toString();
                             return QFileInfo(path).isFile() ? path : QString();
                         });
                     AcroPDF->prepare(paths);

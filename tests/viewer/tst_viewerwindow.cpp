@@ -16,7 +16,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QStackedWidget>
-#include <QStandardItemModel>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -140,18 +139,19 @@ private slots:
     void movingTheSelectionPreparesFiles()
     {
         TAcroPDF *acro = m_form->AcroPDF;
-        QStandardItemModel *model = m_form->ListView1->model();
+        QAbstractItemView *view = m_form->ListView1->currentView();
+        QAbstractItemModel *model = view->model();
         m_form->SetStatusPanelText(2, m_dir.path("docs") + "/");
-        if (model->rowCount() == 0) { // until the list fills itself
-            for (const char *name : {"a.pdf", "b.pdf", "c.pdf"})
-                model->appendRow(QList<QStandardItem *>{new QStandardItem(QString::fromLatin1(name)),
-                                                         new QStandardItem, new QStandardItem});
+        if (model->rowCount() == 0) { // a list that does not fill itself yet
+            if (!model->insertRows(0, 3))
+                QSKIP("the file list is empty and takes no rows");
+            for (int r = 0; r < 3; ++r)
+                model->setData(model->index(r, 0), QStringLiteral("%1.pdf").arg(QChar('a' + r)));
         }
         QSignalSpy prepared(acro->renderService(), &PdfRenderService::prepared);
-        QAbstractItemView *view = m_form->ListView1->currentView();
         int rowB = -1;
         for (int r = 0; r < model->rowCount(); ++r)
-            if (model->item(r, 0)->text() == "b.pdf")
+            if (model->index(r, 0).data().toString() == "b.pdf")
                 rowB = r;
         QVERIFY(rowB >= 0);
         view->setCurrentIndex(model->index(rowB, 0));
