@@ -43,7 +43,9 @@ struct FormDisplay
         DocumentDisplay::Hooks hooks;
         hooks.pdfMode = form->PDFmode;
         hooks.acroPdf = [form]() -> IAcroAXDocShim * { return form->AcroPDF; };
-        hooks.acroPdfVisible = [form] { return form->AcroPDF && form->AcroPDF->isVisible(); };
+        // The control's own visibility, not the window's: the help document
+        // gets its options during start-up, before the window is shown.
+        hooks.acroPdfVisible = [form] { return form->AcroPDF && form->AcroPDF->isVisibleTo(form); };
         // The web back-end: Navigate(url) on WebBrowser, and its Document
         // queried for the view control (null without a document, AppError
         // with interfaceNotSupportedMessage() when it offers none).
@@ -141,7 +143,6 @@ void TForm1::DisplayInitializeClick(QObject *)
             bool &flag;
             ~Reattach() { flag = true; }
         } reattach{m_formResizeAttached};
-        showNormal();
         resize(800, 640);
         TreeView1->setFixedHeight(240);
         Panel1->setFixedWidth(270);

@@ -86,7 +86,7 @@ int run(const QStringList &args)
     DefaultMenu menu;
     DocumentDisplay::Hooks hooks;
     hooks.acroPdf = [acro]() -> IAcroAXDocShim * { return acro; };
-    hooks.acroPdfVisible = [acro] { return acro->isVisible(); };
+    hooks.acroPdfVisible = [acro, &window] { return acro->isVisibleTo(&window); };
     DocumentDisplay display(menu, hooks);
     Counter shown;
     QObject::connect(acro, &TAcroPDF::documentShown, [&shown] { ++shown.count; });

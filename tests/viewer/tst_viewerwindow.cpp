@@ -66,6 +66,26 @@ private slots:
         QVERIFY(listFocus()->hasFocus());
     }
 
+    void optionsReachTheControlBeforeTheWindowShows()
+    {
+        // Start-up shows the help document before the window is visible.
+        m_form.reset();
+        m_form = std::make_unique<TForm1>(QStringList{m_dir.path("docs")});
+        Form1 = m_form.get();
+        QVERIFY(!m_form->isVisible());
+        m_form->LayoutMode3->trigger();
+        m_form->ShowToolbar->trigger();
+        QCOMPARE(m_form->AcroPDF->pageView()->layoutMode(), PageLayout::Mode::OneColumn);
+        QVERIFY(m_form->AcroPDF->toolbar()->isVisibleTo(m_form->AcroPDF));
+        // Hidden by itself, the control is out of reach: only the toolbar's mark moves.
+        m_form->AcroPDF->hide();
+        m_form->LayoutMode5->trigger();
+        m_form->ShowToolbar->trigger();
+        QVERIFY(m_form->LayoutMode3->isChecked());
+        QVERIFY(!m_form->ShowToolbar->isChecked());
+        QVERIFY(m_form->AcroPDF->toolbar()->isVisibleTo(m_form->AcroPDF));
+    }
+
     void optionsApplyAndStayForTheNextDocument()
     {
         TAcroPDF *acro = m_form->AcroPDF;
