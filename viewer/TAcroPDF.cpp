@@ -357,7 +357,7 @@ bool TAcroPDF::isBusyShown() const
     return m_busy->isVisible();
 }
 
-PdfRenderService::FirstPage TAcroPDF::firstPageSpec() const
+PdfRenderService::FirstPage TAcroPDF::firstPageRequest() const
 {
     PdfRenderService::FirstPage first;
     PageLayout::Params params = m_view->layoutParams();
@@ -406,7 +406,7 @@ void TAcroPDF::startOpen(const QString &path, const QString &password)
 {
     if (m_pendingDoc)
         m_service->close(m_pendingDoc);
-    m_pendingDoc = m_service->open(path, password, firstPageSpec());
+    m_pendingDoc = m_service->open(path, password, firstPageRequest());
     m_busyTimer->start();
 }
 
@@ -584,7 +584,7 @@ void TAcroPDF::setSrc(const QString &src)
 
 void TAcroPDF::prepare(const QStringList &paths)
 {
-    m_service->prepare(paths, firstPageSpec());
+    m_service->prepare(paths, firstPageRequest());
 }
 
 void TAcroPDF::cancelPrepare()

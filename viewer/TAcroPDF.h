@@ -93,7 +93,7 @@ private:
     void updateSidePane();
     void requestVisibleThumbnails();
     void closeCurrent(bool wait);
-    PdfRenderService::FirstPage firstPageSpec() const;
+    PdfRenderService::FirstPage firstPageRequest() const;
     QSize thumbnailSize(int page) const; // logical pixels
     void updateBusy();
 

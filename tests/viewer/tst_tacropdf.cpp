@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
+#include <QToolButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -178,6 +180,47 @@ private slots:
         m_acro->setShowToolbar(WordFalse);
         QVERIFY(!m_acro->toolbar()->isVisible());
         QVERIFY(m_list->hasFocus() || !m_acro->pageEdit()->hasFocus());
+    }
+
+    void toolbarZoomAndRotate()
+    {
+        QVERIFY(loadAndWait(*m_acro, m_five));
+        m_acro->setShowToolbar(WordTrue);
+        PdfPageView *view = m_acro->pageView();
+        auto button = [&](const QString &tip) {
+            for (QToolButton *b : m_acro->toolbar()->findChildren<QToolButton *>())
+                if (b->toolTip() == tip)
+                    return b;
+            return static_cast<QToolButton *>(nullptr);
+        };
+        const QSize fitWidth = view->pageRectInViewport(0).size();
+        button(QStringLiteral("ページ全体を表示"))->click();
+        const QRect fitPage = view->pageRectInViewport(0);
+        QVERIFY(fitPage.height() <= view->viewport()->height());
+        QVERIFY(fitPage.width() < fitWidth.width());
+        button(QStringLiteral("拡大"))->click();
+        QVERIFY(view->pageRectInViewport(0).width() > fitPage.width());
+        button(QStringLiteral("縮小"))->click();
+        button(QStringLiteral("縮小"))->click();
+        QVERIFY(view->pageRectInViewport(0).width() < fitPage.width());
+        // A typed zoom: 100 % is 96 pixels per inch, A4 595 pt wide -> 793 px.
+        QComboBox *zoom = m_acro->toolbar()->findChild<QComboBox *>();
+        zoom->lineEdit()->setText(QStringLiteral("100%"));
+        QTest::keyClick(zoom->lineEdit(), Qt::Key_Return);
+        QCOMPARE(view->zoomPercent(), 100);
+        QCOMPARE(view->pageRectInViewport(0).width(), 793);
+        button(QStringLiteral("幅に合わせる"))->click();
+        QCOMPARE(view->pageRectInViewport(0).size(), fitWidth);
+        // A quarter turn makes the portrait page landscape.
+        button(QStringLiteral("右に回転"))->click();
+        const QRect turned = view->pageRectInViewport(0);
+        QVERIFY(turned.width() > turned.height());
+        QTRY_VERIFY(view->pageShownSharp(0));
+        button(QStringLiteral("次のページ"))->click();
+        QCOMPARE(view->currentPage(), 1);
+        QCOMPARE(m_acro->pageEdit()->text(), QStringLiteral("2"));
+        button(QStringLiteral("前のページ"))->click();
+        QCOMPARE(view->currentPage(), 0);
     }
 
     void bookmarksPane()
