@@ -104,7 +104,7 @@ int run(const QStringList &args)
     }
 
     // 1. Open latency against the bare engine.
-    QList<double> ratios;
+    QList<double> ratios, oursMs, bareMs;
     for (int i = 0; i < openable.size(); ++i) {
         const QString &f = openable.at(i).first;
         double bare = -1, ours = -1;
@@ -125,8 +125,11 @@ int run(const QStringList &args)
             bare = bareOpenMs(f, openable.at(i).second);
             measureOurs();
         }
-        if (bare > 0 && ours > 0)
+        if (bare > 0 && ours > 0) {
             ratios << ours / bare;
+            oursMs << ours;
+            bareMs << bare;
+        }
     }
 
     // 2 and 3. Step through the folder as a user does: the selection moves
@@ -173,6 +176,8 @@ int run(const QStringList &args)
 
     bench::report("open_ratio_median", bench::median(ratios));
     bench::report("open_ratio_p95", bench::percentile(ratios, 95));
+    bench::report("open_ms_median", bench::median(oursMs));
+    bench::report("bare_open_ms_median", bench::median(bareMs));
     bench::report("step_p50_ms", bench::median(steps));
     bench::report("step_p95_ms", bench::percentile(steps, 95));
     bench::report("peak_rss_mb", bench::peakRssKb() / 1024.0);

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -205,9 +206,11 @@ void PdfPageView::requestVisible()
         pending.insert(page);
     }
     m_service->requestPages(m_info.docId, PdfRenderService::Group::Visible, wanted);
-    // The pages just out of sight, so that scrolling on finds them ready.
+    // The pages just out of sight, so that scrolling on finds them ready; only
+    // once the document is on screen, so as not to compete with its first page.
     QList<PdfRenderService::PageRequest> nearby;
-    if (m_params.mode == PageLayout::Mode::SinglePage) {
+    if (!m_firstPainted) {
+    } else if (m_params.mode == PageLayout::Mode::SinglePage) {
         first = last = m_currentPage;
         for (int p : {m_currentPage + 1, m_currentPage - 1}) {
             if (p < 0 || p >= m_info.pageCount())
@@ -311,6 +314,7 @@ void PdfPageView::paintEvent(QPaintEvent *event)
     }
     if (paintedSharp && !m_firstPainted) {
         m_firstPainted = true;
+        QTimer::singleShot(0, this, &PdfPageView::requestVisible);
         emit firstPagePainted();
     }
 }
