@@ -1,23 +1,161 @@
-// Document display and the viewer options of the main window.  Each body
-// calls into viewer/ (and viewer/web/ for mode 1); until those land they do
-// nothing, and every use of AcroPDF / WebBrowser is null-guarded.
+// Document display and the viewer options of the main window.  The logic
+// lives in viewer/ (DocumentDisplay, TAcroPDF); these bodies only hand it the
+// window's controls.  Mode 1 (the web back-end in viewer/web/) plugs into the
+// two browser hooks below.
 #include "app/Unit1.h"
 
+#include "app/DocumentSurface.h"
+#include "browse/FileListView.h"
+#include "viewer/DocumentDisplay.h"
+#include "viewer/Prefetch.h"
+#include "viewer/TAcroPDF.h"
+
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QScreen>
 #include <QTimer>
+#include <QTreeWidget>
 
-void TForm1::CreateWebBrowser() {}
-void TForm1::CreateViewer() {}
-void TForm1::ReleaseViewer() {}
+namespace {
 
-void TForm1::ReadPDF(const QString &)
+// The View menu's actions and the window's controls as the display logic
+// sees them; cheap enough to build for each command.
+struct FormDisplay
 {
-    // Whatever happens to the load, the focus timer runs afterwards.
-    Timer1->start();
+    ActionViewMenuChecks menu;
+    std::unique_ptr<DocumentDisplay> display;
+
+    explicit FormDisplay(TForm1 *form)
+    {
+        menu.bind(ViewItem::ShowToolbar, form->ShowToolbar);
+        menu.bind(ViewItem::LayoutMode1, form->LayoutMode1);
+        menu.bind(ViewItem::LayoutMode2, form->LayoutMode2);
+        menu.bind(ViewItem::LayoutMode3, form->LayoutMode3);
+        menu.bind(ViewItem::LayoutMode4, form->LayoutMode4);
+        menu.bind(ViewItem::LayoutMode5, form->LayoutMode5);
+        menu.bind(ViewItem::PageMode1, form->PageMode1);
+        menu.bind(ViewItem::PageMode2, form->PageMode2);
+        menu.bind(ViewItem::PageMode3, form->PageMode3);
+        menu.bind(ViewItem::ShowScrollbars, form->ShowScrollbars);
+        DocumentDisplay::Hooks hooks;
+        hooks.pdfMode = form->PDFmode;
+        hooks.acroPdf = [form]() -> IAcroAXDocShim * { return form->AcroPDF; };
+        // The control's own visibility, not the window's: the help document
+        // gets its options during start-up, before the window is shown.
+        hooks.acroPdfVisible = [form] { return form->AcroPDF && form->AcroPDF->isVisibleTo(form); };
+        // The web back-end: Navigate(url) on WebBrowser, and its Document
+        // queried for the view control (null without a document, AppError
+        // with interfaceNotSupportedMessage() when it offers none).
+        hooks.navigate = [](const QString &) {};
+        hooks.browserDocument = []() -> IAcroAXDocShim * { return nullptr; };
+        hooks.repaint = [form] { form->update(); };
+        hooks.enableFocusTimer = [form] { form->Timer1->start(); };
+        display = std::make_unique<DocumentDisplay>(menu, std::move(hooks));
+    }
+};
+
+std::optional<int> tagOf(const QObject *sender)
+{
+    return sender ? std::optional<int>(Tag(sender)) : std::nullopt;
 }
 
-void TForm1::ShowToolbarClick(QObject *) {}
-void TForm1::ShowScrollbarsClick(QObject *) {}
-void TForm1::LayoutMode1Click(QObject *) {}
-void TForm1::PageMode1Click(QObject *) {}
-void TForm1::DisplayInitializeClick(QObject *) {}
-void TForm1::GoHelpClick(QObject *) {}
+} // namespace
+
+void TForm1::CreateWebBrowser() {}
+
+void TForm1::CreateViewer()
+{
+    if (PDFmode != 0)
+        return;
+    AcroPDF = new TAcroPDF(ViewerArea);
+    AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
+    PlaceInViewerArea(AcroPDF);
+    connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });
+    static const int surfaceTest = registerDocumentSurfaceTest(&TAcroPDF::isDocumentSurface);
+    Q_UNUSED(surfaceTest);
+
+    // Moving through the list prepares the selected file and the next one,
+    // so that Enter shows it at once.
+    // Every view of the list (report, icons) shows the same rows.
+    for (QAbstractItemView *view : ListView1->findChildren<QAbstractItemView *>()) {
+        if (!view->selectionModel())
+            continue;
+        connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
+                [this, view](const QModelIndex &current, const QModelIndex &previous) {
+                    if (!AcroPDF || !view->isVisible())
+                        return;
+                    const QString folder = StatusPanelText(2);
+                    const QAbstractItemModel *model = view->model();
+                    const QStringList paths =
+                        prefetchPaths(previous.row(), current.row(), model->rowCount(), [&](int row) {
+                            const QString path = folder + model->index(row, 0).data(Qt::DisplayRole).toString();
+                            return QFileInfo(path).isFile() ? path : QString();
+                        });
+                    AcroPDF->prepare(paths);
+                });
+    }
+}
+
+void TForm1::ReleaseViewer()
+{
+    if (PDFmode != 0 || !AcroPDF)
+        return;
+    // Let go of the file first, then the control.
+    AcroPDF->setSrc(QString());
+    delete AcroPDF;
+    AcroPDF = nullptr;
+}
+
+void TForm1::ReadPDF(const QString &path)
+{
+    FormDisplay(this).display->readPdf(path);
+}
+
+void TForm1::ShowToolbarClick(QObject *Sender)
+{
+    FormDisplay(this).display->showToolbarClick(callModeOf(Sender));
+}
+
+void TForm1::ShowScrollbarsClick(QObject *Sender)
+{
+    FormDisplay(this).display->showScrollbarsClick(callModeOf(Sender));
+}
+
+void TForm1::LayoutMode1Click(QObject *Sender)
+{
+    FormDisplay(this).display->layoutModeClick(tagOf(Sender));
+}
+
+void TForm1::PageMode1Click(QObject *Sender)
+{
+    FormDisplay(this).display->pageModeClick(tagOf(Sender));
+}
+
+void TForm1::DisplayInitializeClick(QObject *)
+{
+    DocumentDisplay::InitializeSteps steps;
+    steps.applyDefaultGeometry = [this] {
+        m_formResizeAttached = false;
+        struct Reattach {
+            bool &flag;
+            ~Reattach() { flag = true; }
+        } reattach{m_formResizeAttached};
+        resize(800, 640);
+        TreeView1->setFixedHeight(240);
+        Panel1->setFixedWidth(270);
+        const QScreen *screen = QGuiApplication::primaryScreen();
+        if (screen)
+            move(centredOnDesktop(frameGeometry().size(), screen->virtualGeometry()));
+    };
+    steps.currentDocumentPath = [this] { return StatusPanelText(1); };
+    steps.listRootFolder = [this] { ListPdfFiles(FRootFolder); };
+    FormDisplay(this).display->displayInitialize(steps);
+}
+
+void TForm1::GoHelpClick(QObject *)
+{
+    FormDisplay(this).display->goHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
+}

@@ -1,0 +1,297 @@
+// The render seam with the real pdfium engine (and a scripted engine for the
+// queue's ordering): open results, first-page rendering, cache keys,
+// preparation, file release, outline, links, search and selection.
+#include "viewer/PdfRenderService.h"
+
+#include "ViewerFixtures.h"
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QSemaphore>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(PdfOpenStatus)
+
+namespace {
+
+PdfDocumentInfo openAndWait(PdfRenderService &service, const QString &path, const QString &password = {},
+                            const PdfFirstPage &first = {})
+{
+    QSignalSpy spy(&service, &PdfRenderService::opened);
+    const quint64 id = service.open(path, password, first);
+    for (int i = 0; i < 100; ++i) {
+        for (const auto &args : spy)
+            if (args.at(0).value<PdfDocumentInfo>().docId == id)
+                return args.at(0).value<PdfDocumentInfo>();
+        spy.wait(200);
+    }
+    return {};
+}
+
+PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
+{
+    PdfFirstPage f;
+    f.dpr = dpr;
+    f.sizer = [width](const QList<QSizeF> &sizes) {
+        const QSizeF s = sizes.first();
+        return QSize(width, qRound(width * s.height() / s.width()));
+    };
+    return f;
+}
+
+// An engine whose renders are logged, and which can hold the worker at a gate.
+struct ScriptedEngine : PdfEngine
+{
+    static inline QMutex mutex;
+    static inline QStringList log;
+    static inline QSemaphore *gate = nullptr;
+    QString path;
+    PdfOpenStatus open(const QString &p, const QString &) override
+    {
+        path = p;
+        return PdfOpenStatus::Ok;
+    }
+    void close() override {}
+    QList<QSizeF> pageSizes() const override { return QList<QSizeF>(10, QSizeF(100, 100)); }
+    QImage render(int page, const QSize &px, int) override
+    {
+        if (path.endsWith("gate") && gate)
+            gate->acquire();
+        if (path.endsWith("undrawable"))
+            return {};
+        QMutexLocker lock(&mutex);
+        log << QStringLiteral("%1:%2").arg(QFileInfo(path).fileName()).arg(page);
+        QImage img(px, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        return img;
+    }
+};
+
+} // namespace
+
+class TestPdfRenderService : public QObject
+{
+    Q_OBJECT
+    TestDir m_dir;
+    QString m_simple, m_broken, m_text, m_encrypted, m_outlined, m_linked;
+
+private slots:
+    void initTestCase()
+    {
+        m_simple = m_dir.path("simple.pdf");
+        QVERIFY(PdfFixtures::writePdf(m_simple, {QSizeF(595, 842), QSizeF(842, 595), QSizeF(300, 400)}));
+        m_broken = m_dir.path("broken.pdf");
+        QVERIFY(PdfFixtures::writeBrokenPdf(m_broken));
+        m_text = m_dir.writeFile("notes.pdf", "just some text, not a PDF at all\n");
+        m_outlined = m_dir.path("outlined.pdf");
+        QVERIFY(PdfFixtures::writeOutlinedPdf(m_outlined, 3));
+        m_linked = m_dir.path("linked.pdf");
+        QVERIFY(ViewerFixtures::writeLinkedPdf(m_linked));
+        m_encrypted = m_dir.path("locked.pdf");
+        if (!ViewerFixtures::encryptPdf(m_simple, m_encrypted))
+            m_encrypted.clear();
+    }
+
+    void openStatus_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<PdfOpenStatus>("status");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("three pages") << "simple.pdf" << "" << PdfOpenStatus::Ok << 3;
+        QTest::newRow("broken") << "broken.pdf" << "" << PdfOpenStatus::InvalidFormat << 0;
+        QTest::newRow("not a pdf") << "notes.pdf" << "" << PdfOpenStatus::InvalidFormat << 0;
+        QTest::newRow("empty file") << "empty.pdf" << "" << PdfOpenStatus::InvalidFormat << 0;
+        QTest::newRow("missing") << "gone.pdf" << "" << PdfOpenStatus::NotFound << 0;
+        QTest::newRow("folder") << "folder.pdf" << "" << PdfOpenStatus::Unreadable << 0;
+        QTest::newRow("encrypted, no password") << "locked.pdf" << "" << PdfOpenStatus::NeedsPassword << 0;
+        QTest::newRow("encrypted, wrong password") << "locked.pdf" << "nope" << PdfOpenStatus::WrongPassword << 0;
+        QTest::newRow("encrypted, right password") << "locked.pdf" << "user" << PdfOpenStatus::Ok << 3;
+    }
+    void openStatus()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, password);
+        QFETCH(PdfOpenStatus, status);
+        QFETCH(int, pages);
+        if (file == "locked.pdf" && m_encrypted.isEmpty())
+            QSKIP("qpdf is not available to encrypt the fixture");
+        m_dir.writeFile("empty.pdf");
+        m_dir.mkdir("folder.pdf");
+        PdfRenderService service(8 << 20);
+        const PdfDocumentInfo info = openAndWait(service, m_dir.path(file), password);
+        QCOMPARE(info.status, status);
+        QCOMPARE(info.pageCount(), pages);
+        if (pages == 3)
+            QCOMPARE(info.pageSizes.at(1).toSize(), QSize(842, 595));
+    }
+
+    void firstPageRenderedAtOpen_data()
+    {
+        QTest::addColumn<qreal>("dpr");
+        QTest::newRow("dpr 1") << 1.0;
+        QTest::newRow("dpr 2") << 2.0;
+    }
+    void firstPageRenderedAtOpen()
+    {
+        QFETCH(qreal, dpr);
+        PdfRenderService service(32 << 20);
+        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, fixedWidth(300, dpr));
+        QVERIFY(info.ok());
+        QTRY_COMPARE(rendered.size(), 1);
+        const PageKey key = rendered.first().at(2).value<PageKey>();
+        const QImage img = rendered.first().at(3).value<QImage>();
+        const QSize px(qRound(300 * dpr), qRound(425 * dpr));
+        QCOMPARE(img.size(), px);
+        QCOMPARE(img.devicePixelRatio(), dpr);
+        QCOMPARE(key.pixelSize, px);
+        QCOMPARE(key.mtimeMs, PdfRenderService::fileMtimeMs(m_simple));
+        QCOMPARE(key.dprMilli, qRound(dpr * 1000));
+        QVERIFY(service.cache().contains(key));
+        QCOMPARE(service.keyFor(info.docId, 0, px, dpr, 0).value(), key);
+        // The page is not blank: the fixture draws a frame and text.
+        int dark = 0;
+        for (int y = 0; y < img.height(); y += 3)
+            for (int x = 0; x < img.width(); x += 3)
+                dark += qGray(img.pixel(x, y)) < 128;
+        QVERIFY(dark > 20);
+    }
+
+    void renderRequestsAndRotation()
+    {
+        PdfRenderService service(32 << 20);
+        const PdfDocumentInfo info = openAndWait(service, m_simple);
+        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        service.requestPages(info.docId, PdfRenderService::Group::Visible,
+                             {{1, QSize(200, 142), 1.0, 0}, {2, QSize(142, 107), 1.0, 1}});
+        QTRY_COMPARE(rendered.size(), 2);
+        QCOMPARE(rendered.at(0).at(1).toInt(), 1);
+        QCOMPARE(rendered.at(1).at(3).value<QImage>().size(), QSize(142, 107));
+        QCOMPARE(rendered.at(1).at(2).value<PageKey>().rotation, 1);
+    }
+
+    void closeLetsGoOfTheFile()
+    {
+        PdfRenderService service(8 << 20);
+        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, fixedWidth(100));
+        QVERIFY(info.ok());
+        QVERIFY(ViewerFixtures::openDescriptorsFor(m_simple) >= 1);
+        service.close(info.docId, true);
+        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 0);
+    }
+
+    void preparedDocumentIsAdopted()
+    {
+        PdfRenderService service(32 << 20);
+        QSignalSpy prepared(&service, &PdfRenderService::prepared);
+        service.prepare({m_simple, m_outlined}, fixedWidth(250));
+        QTRY_COMPARE(prepared.size(), 2);
+        const auto info = service.adoptPrepared(m_simple);
+        QVERIFY(info.has_value());
+        QCOMPARE(info->pageCount(), 3);
+        QVERIFY(service.cache().contains(service.keyFor(info->docId, 0, QSize(250, 354), 1.0, 0).value()));
+        QVERIFY(!service.adoptPrepared(m_simple).has_value()); // taken once
+        // Moving on closes what is no longer named, but not the adopted one.
+        service.cancelPrepare();
+        QTRY_COMPARE(ViewerFixtures::openDescriptorsFor(m_outlined), 0);
+        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 1);
+        service.closeAll();
+        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 0);
+    }
+
+    void changedFileIsNotAdopted()
+    {
+        TestDir dir;
+        const QString path = dir.path("a.pdf");
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 1));
+        PdfRenderService service(8 << 20);
+        QSignalSpy prepared(&service, &PdfRenderService::prepared);
+        service.prepare({path}, fixedWidth(100));
+        QVERIFY(prepared.wait());
+        QVERIFY(dir.setModified("a.pdf", QDateTime::currentDateTime().addSecs(-3600)));
+        QVERIFY(!service.adoptPrepared(path).has_value());
+    }
+
+    void visibleFirstAndClosedDocumentsDropped()
+    {
+        QSemaphore gate;
+        ScriptedEngine::gate = &gate;
+        ScriptedEngine::log.clear();
+        PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
+        QSignalSpy opened(&service, &PdfRenderService::opened);
+        const quint64 blocker = service.open("/x/gate");
+        const quint64 a = service.open("/x/a");
+        const quint64 b = service.open("/x/b");
+        QTRY_COMPARE(opened.size(), 3);
+        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        // The worker is held inside this render while the queue fills up.
+        service.requestPages(blocker, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
+        QTest::qWait(50);
+        service.requestPages(a, PdfRenderService::Group::Thumbnail, {{5, QSize(10, 10), 1.0, 0}});
+        service.requestPages(a, PdfRenderService::Group::Nearby, {{4, QSize(10, 10), 1.0, 0}});
+        service.requestPages(a, PdfRenderService::Group::Visible, {{2, QSize(10, 10), 1.0, 0}, {3, QSize(10, 10), 1.0, 0}});
+        service.requestPages(b, PdfRenderService::Group::Visible, {{1, QSize(10, 10), 1.0, 0}});
+        service.close(b);
+        // A new visible list replaces the pending one.
+        service.requestPages(a, PdfRenderService::Group::Visible, {{3, QSize(10, 10), 1.0, 0}, {2, QSize(10, 10), 1.0, 0}});
+        gate.release(1);
+        QTRY_COMPARE(rendered.size(), 5);
+        QTest::qWait(50);
+        ScriptedEngine::gate = nullptr;
+        QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "a:3", "a:2", "a:4", "a:5"}));
+    }
+
+    void undrawablePageIsStillAnswered()
+    {
+        PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
+        QSignalSpy opened(&service, &PdfRenderService::opened);
+        const quint64 id = service.open("/x/undrawable");
+        QVERIFY(opened.wait());
+        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        service.requestPages(id, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
+        QVERIFY(rendered.wait());
+        QVERIFY(rendered.first().at(3).value<QImage>().isNull());
+        QCOMPARE(service.cache().count(), 0);
+    }
+
+    void outlineLinksSearchAndSelection()
+    {
+        PdfRenderService service(8 << 20);
+        const PdfDocumentInfo outlined = openAndWait(service, m_outlined);
+        QSignalSpy outline(&service, &PdfRenderService::outlineReady);
+        service.requestOutline(outlined.docId);
+        QVERIFY(outline.wait());
+        const auto entries = outline.first().at(1).value<QList<PdfOutlineEntry>>();
+        QCOMPARE(entries.size(), 3);
+        QCOMPARE(entries.at(1).title, QStringLiteral("Chapter 2"));
+        QCOMPARE(entries.at(1).page, 1);
+
+        const PdfDocumentInfo linked = openAndWait(service, m_linked);
+        QSignalSpy links(&service, &PdfRenderService::linksReady);
+        service.requestLinks(linked.docId, 0);
+        QVERIFY(links.wait());
+        const auto found = links.first().at(2).value<QList<PdfLinkInfo>>();
+        QCOMPARE(found.size(), 1);
+        QCOMPARE(found.first().page, 2);
+        QVERIFY(found.first().rect.contains(QPointF(100, 220)));
+
+        QSignalSpy search(&service, &PdfRenderService::searchReady);
+        service.requestSearch(linked.docId, "gamma");
+        QVERIFY(search.wait());
+        const auto hits = search.first().at(2).value<QList<PdfSearchHit>>();
+        QCOMPARE(hits.size(), 2);
+        QCOMPARE(hits.at(0).page, 0);
+        QCOMPARE(hits.at(1).page, 2);
+        QVERIFY(!hits.at(0).rects.isEmpty());
+
+        QSignalSpy selection(&service, &PdfRenderService::selectionReady);
+        service.requestSelection(linked.docId, 0, QPointF(70, 125), QPointF(140, 150));
+        QVERIFY(selection.wait());
+        QVERIFY2(selection.first().at(3).toString().contains("Alpha"), qPrintable(selection.first().at(3).toString()));
+        QVERIFY(!selection.first().at(2).value<QList<QPolygonF>>().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPdfRenderService)
+#include "tst_pdfrenderservice.moc"

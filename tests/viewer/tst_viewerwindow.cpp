@@ -1,0 +1,199 @@
+// The view control inside the main window, end to end: created at start-up
+// with the help document shown, documents shown through ReadPDF with the
+// View menu's options applied and kept, the display reset, the focus rule
+// with the real document surface, preparation as the list selection moves,
+// and the file let go of at shutdown.
+#include "app/Unit1.h"
+#include "browse/FileListView.h"
+#include "viewer/PdfPageView.h"
+#include "viewer/TAcroPDF.h"
+
+#include "ViewerFixtures.h"
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QAbstractItemView>
+#include <QAction>
+#include <QApplication>
+#include <QStackedWidget>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+class TestViewerWindow : public QObject
+{
+    Q_OBJECT
+    TestDir m_dir;
+    std::unique_ptr<TForm1> m_form;
+
+    QWidget *listFocus() const { return m_form->ListView1->currentView(); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + "/Readme.pdf"));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_dir.path("docs/a.pdf"), 3));
+        QVERIFY(PdfFixtures::writeOutlinedPdf(m_dir.path("docs/b.pdf"), 4));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_dir.path("docs/c.pdf"), 2));
+    }
+
+    void init()
+    {
+        m_form = std::make_unique<TForm1>(QStringList{m_dir.path("docs")});
+        Form1 = m_form.get();
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        m_form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    }
+
+    void cleanup()
+    {
+        m_form.reset();
+        Form1 = nullptr;
+    }
+
+    void startupShowsHelpInTheViewControl()
+    {
+        TAcroPDF *acro = m_form->AcroPDF;
+        QVERIFY(acro);
+        QVERIFY(acro->isVisible());
+        QVERIFY(m_form->ViewerArea->isAncestorOf(acro));
+        QCOMPARE(acro->src(), QCoreApplication::applicationDirPath() + "/Readme.pdf");
+        QTRY_VERIFY(acro->pageView()->document().pageCount() >= 1);
+        QVERIFY(m_form->StatusPanelText(1).isEmpty()); // the help leaves the current document alone
+        QVERIFY(listFocus()->hasFocus());
+    }
+
+    void optionsReachTheControlBeforeTheWindowShows()
+    {
+        // Start-up shows the help document before the window is visible.
+        m_form.reset();
+        m_form = std::make_unique<TForm1>(QStringList{m_dir.path("docs")});
+        Form1 = m_form.get();
+        QVERIFY(!m_form->isVisible());
+        m_form->LayoutMode3->trigger();
+        m_form->ShowToolbar->trigger();
+        QCOMPARE(m_form->AcroPDF->pageView()->layoutMode(), PageLayout::Mode::OneColumn);
+        QVERIFY(m_form->AcroPDF->toolbar()->isVisibleTo(m_form->AcroPDF));
+        // Hidden by itself, the control is out of reach: only the toolbar's mark moves.
+        m_form->AcroPDF->hide();
+        m_form->LayoutMode5->trigger();
+        m_form->ShowToolbar->trigger();
+        QVERIFY(m_form->LayoutMode3->isChecked());
+        QVERIFY(!m_form->ShowToolbar->isChecked());
+        QVERIFY(m_form->AcroPDF->toolbar()->isVisibleTo(m_form->AcroPDF));
+    }
+
+    void optionsApplyAndStayForTheNextDocument()
+    {
+        TAcroPDF *acro = m_form->AcroPDF;
+        m_form->ReadPDF(m_dir.path("docs/a.pdf"));
+        QCOMPARE(acro->src(), m_dir.path("docs/a.pdf"));
+        QVERIFY(m_form->Timer1->isActive());
+        QTRY_COMPARE(acro->pageView()->document().pageCount(), 3);
+        QVERIFY(listFocus()->hasFocus()); // a load never takes the focus
+
+        m_form->LayoutMode4->trigger();
+        m_form->ShowToolbar->trigger();
+        m_form->PageMode2->trigger();
+        m_form->ShowScrollbars->trigger();
+        QVERIFY(m_form->LayoutMode4->isChecked() && !m_form->LayoutMode1->isChecked());
+        QVERIFY(m_form->ShowToolbar->isChecked());
+        QVERIFY(m_form->PageMode2->isChecked() && !m_form->PageMode1->isChecked());
+        QVERIFY(!m_form->ShowScrollbars->isChecked());
+        auto applied = [&] {
+            QCOMPARE(acro->pageView()->layoutMode(), PageLayout::Mode::TwoColumnLeft);
+            QVERIFY(acro->toolbar()->isVisible());
+            QVERIFY(acro->sidePane()->isVisible());
+            QCOMPARE(acro->pageMode(), QStringLiteral("bookmarks"));
+            QVERIFY(!acro->pageView()->scrollBarsShown());
+        };
+        applied();
+        m_form->ReadPDF(m_dir.path("docs/b.pdf"));
+        QTRY_COMPARE(acro->pageView()->document().pageCount(), 4);
+        applied();
+        QTRY_COMPARE(acro->outlineTree()->topLevelItemCount(), 4);
+
+        // A missing file changes nothing but still starts the focus timer.
+        m_form->Timer1->stop();
+        m_form->ReadPDF(m_dir.path("docs/missing.pdf"));
+        QCOMPARE(acro->src(), m_dir.path("docs/b.pdf"));
+        QVERIFY(m_form->Timer1->isActive());
+
+        // The reset: defaults applied to the document still shown.
+        m_form->resize(1100, 800);
+        m_form->DisplayInitialize->trigger();
+        QVERIFY(!m_form->ShowToolbar->isChecked() && m_form->LayoutMode1->isChecked()
+                && m_form->PageMode1->isChecked() && m_form->ShowScrollbars->isChecked());
+        QCOMPARE(acro->pageView()->layoutMode(), PageLayout::Mode::DontCare);
+        QVERIFY(!acro->toolbar()->isVisible());
+        QVERIFY(!acro->sidePane()->isVisible());
+        QVERIFY(acro->pageView()->scrollBarsShown());
+        QCOMPARE(m_form->size(), QSize(800, 640));
+        QCOMPARE(m_form->TreeView1->height(), 240);
+        QCOMPARE(m_form->Panel1->width(), 270);
+    }
+
+    void focusRuleWithTheDocumentSurface()
+    {
+        TAcroPDF *acro = m_form->AcroPDF;
+        m_form->ReadPDF(m_dir.path("docs/a.pdf"));
+        QTRY_COMPARE(acro->pageView()->document().pageCount(), 3);
+        // The renderer takes the focus by itself: the timer gives it back to the list.
+        acro->documentSurface()->setFocus(Qt::OtherFocusReason);
+        QTRY_VERIFY(listFocus()->hasFocus());
+        QVERIFY(m_form->Timer1->isActive());
+        // The user clicks into the document: the timer stops, the view keeps the focus.
+        QTest::mouseClick(acro->pageView()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
+        QTRY_VERIFY(acro->documentSurface()->hasFocus());
+        QVERIFY(!m_form->Timer1->isActive());
+        QTest::qWait(50);
+        QVERIFY(acro->documentSurface()->hasFocus());
+        // The next load starts the timer again.
+        m_form->ReadPDF(m_dir.path("docs/c.pdf"));
+        QVERIFY(m_form->Timer1->isActive());
+    }
+
+    void movingTheSelectionPreparesFiles()
+    {
+        TAcroPDF *acro = m_form->AcroPDF;
+        QAbstractItemView *view = m_form->ListView1->currentView();
+        QAbstractItemModel *model = view->model();
+        m_form->SetStatusPanelText(2, m_dir.path("docs") + "/");
+        if (model->rowCount() == 0) { // a list that does not fill itself yet
+            if (!model->insertRows(0, 3))
+                QSKIP("the file list is empty and takes no rows");
+            for (int r = 0; r < 3; ++r)
+                model->setData(model->index(r, 0), QStringLiteral("%1.pdf").arg(QChar('a' + r)));
+        }
+        QSignalSpy prepared(acro->renderService(), &PdfRenderService::prepared);
+        int rowB = -1;
+        for (int r = 0; r < model->rowCount(); ++r)
+            if (model->index(r, 0).data().toString() == "b.pdf")
+                rowB = r;
+        QVERIFY(rowB >= 0);
+        view->setCurrentIndex(model->index(rowB, 0));
+        QTRY_VERIFY(std::any_of(prepared.begin(), prepared.end(),
+                                [&](const QList<QVariant> &a) { return a.at(0).toString() == m_dir.path("docs/b.pdf"); }));
+        // Enter on it: shown from the prepared document, no second open.
+        QSignalSpy opened(acro->renderService(), &PdfRenderService::opened);
+        m_form->ReadPDF(m_dir.path("docs/b.pdf"));
+        QCOMPARE(acro->pageView()->document().pageCount(), 4);
+        QCOMPARE(opened.size(), 0);
+    }
+
+    void shutdownLetsGoOfTheFile()
+    {
+        m_form->ReadPDF(m_dir.path("docs/c.pdf"));
+        QTRY_COMPARE(m_form->AcroPDF->pageView()->document().pageCount(), 2);
+        QVERIFY(ViewerFixtures::openDescriptorsFor(m_dir.path("docs/c.pdf")) >= 1);
+        m_form.reset();
+        Form1 = nullptr;
+        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_dir.path("docs/c.pdf")), 0);
+    }
+};
+
+QTEST_MAIN(TestViewerWindow)
+#include "tst_viewerwindow.moc"

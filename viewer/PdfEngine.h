@@ -1,0 +1,42 @@
+#pragma once
+
+#include "viewer/PdfTypes.h"
+
+#include <QImage>
+
+#include <memory>
+
+// One open document behind a narrow, synchronous contract: open, page sizes,
+// outline, render a page at a pixel size.  Text features are optional and
+// default to "unsupported" (empty answers).  An engine is used by one thread
+// at a time; PdfRenderService keeps all of them on its worker thread.
+class PdfEngine
+{
+public:
+    virtual ~PdfEngine() = default;
+
+    virtual PdfOpenStatus open(const QString &path, const QString &password) = 0;
+    // Lets go of the file; after this no descriptor of it stays open.
+    virtual void close() = 0;
+    virtual QList<QSizeF> pageSizes() const = 0;
+    virtual QString title() const { return {}; }
+    virtual QImage render(int page, const QSize &pixelSize, int rotation) = 0;
+
+    virtual QList<PdfOutlineEntry> outline() { return {}; }
+    virtual QList<PdfLinkInfo> links(int page) { Q_UNUSED(page); return {}; }
+    virtual QList<PdfSearchHit> search(const QString &text) { Q_UNUSED(text); return {}; }
+    // Text between two points of a page (points), with its outline polygons.
+    virtual QString selectText(int page, const QPointF &from, const QPointF &to, QList<QPolygonF> *bounds)
+    {
+        Q_UNUSED(page); Q_UNUSED(from); Q_UNUSED(to); Q_UNUSED(bounds);
+        return {};
+    }
+};
+
+// The pdfium engine through QtPdf.
+std::unique_ptr<PdfEngine> createQtPdfEngine();
+
+// While held, keeps pdfium initialised.  QtPdf tears the library down when
+// its last document goes and sets it up again for the next one, a cost that
+// every document switch would otherwise pay.
+std::shared_ptr<void> holdQtPdfLibrary();

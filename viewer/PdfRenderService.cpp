@@ -1,0 +1,477 @@
+#include "viewer/PdfRenderService.h"
+
+#include <QFileInfo>
+#include <QtMath>
+
+#include <algorithm>
+
+namespace {
+// Lower runs first.
+constexpr int closePriority = 0;
+constexpr int openPriority = 1;
+constexpr int textPriority = 20;
+constexpr int preparePriority = 50;
+} // namespace
+
+PdfRenderService::PdfRenderService(qint64 cacheBytes, EngineFactory factory, QObject *parent)
+    : QObject(parent), m_factory(std::move(factory)), m_cache(cacheBytes)
+{
+    qRegisterMetaType<PdfDocumentInfo>();
+    qRegisterMetaType<PageKey>();
+    qRegisterMetaType<QList<PdfOutlineEntry>>();
+    qRegisterMetaType<QList<PdfLinkInfo>>();
+    qRegisterMetaType<QList<PdfSearchHit>>();
+    qRegisterMetaType<QList<QPolygonF>>();
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->setObjectName(QStringLiteral("pdf-render"));
+    m_thread->start();
+}
+
+PdfRenderService::~PdfRenderService()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stop = true;
+        m_queue.clear();
+        m_wake.wakeAll();
+    }
+    m_thread->wait();
+    m_docs.clear();
+}
+
+qint64 PdfRenderService::fileMtimeMs(const QString &path)
+{
+    const QFileInfo fi(path);
+    return fi.exists() ? fi.lastModified().toMSecsSinceEpoch() : 0;
+}
+
+void PdfRenderService::post(Job job)
+{
+    QMutexLocker lock(&m_mutex);
+    job.seq = ++m_seq;
+    m_queue.push_back(std::move(job));
+    m_wake.wakeOne();
+}
+
+quint64 PdfRenderService::open(const QString &path, const QString &password, const FirstPage &first)
+{
+    quint64 id;
+    {
+        QMutexLocker lock(&m_mutex);
+        id = m_nextDocId++;
+        // A pending preparation of the same file would only open it twice.
+        std::erase_if(m_queue, [&](const Job &j) { return j.type == JobType::Prepare && j.path == path; });
+    }
+    Job job{JobType::Open};
+    job.priority = openPriority;
+    job.docId = id;
+    job.path = path;
+    job.text = password;
+    job.first = first;
+    post(std::move(job));
+    return id;
+}
+
+std::optional<PdfDocumentInfo> PdfRenderService::adoptPrepared(const QString &path)
+{
+    const qint64 mtime = fileMtimeMs(path);
+    QMutexLocker lock(&m_mutex);
+    auto it = m_prepared.find(path);
+    if (it == m_prepared.end() || it->info.mtimeMs != mtime || !it->info.ok())
+        return std::nullopt;
+    PdfDocumentInfo info = it->info;
+    m_prepared.erase(it);
+    return info;
+}
+
+void PdfRenderService::close(quint64 docId, bool wait)
+{
+    if (docId == 0)
+        return;
+    Job job{JobType::Close};
+    job.priority = closePriority;
+    job.docId = docId;
+    if (wait)
+        job.done = std::make_shared<bool>(false);
+    auto done = job.done;
+    {
+        QMutexLocker lock(&m_mutex);
+        std::erase_if(m_queue, [&](const Job &j) { return j.docId == docId && j.type != JobType::Close; });
+        m_docFiles.remove(docId);
+    }
+    post(std::move(job));
+    if (done) {
+        QMutexLocker lock(&m_mutex);
+        while (!*done)
+            m_doneCond.wait(&m_mutex);
+    }
+}
+
+void PdfRenderService::closeAll()
+{
+    Job job{JobType::CloseAll};
+    job.priority = closePriority;
+    job.done = std::make_shared<bool>(false);
+    auto done = job.done;
+    {
+        QMutexLocker lock(&m_mutex);
+        std::erase_if(m_queue, [](const Job &j) { return j.type != JobType::Close && j.type != JobType::CloseAll; });
+        m_prepared.clear();
+        m_docFiles.clear();
+    }
+    post(std::move(job));
+    QMutexLocker lock(&m_mutex);
+    while (!*done)
+        m_doneCond.wait(&m_mutex);
+}
+
+void PdfRenderService::requestPages(quint64 docId, Group group, const QList<PageRequest> &pages)
+{
+    QMutexLocker lock(&m_mutex);
+    std::erase_if(m_queue, [&](const Job &j) {
+        return j.type == JobType::Render && j.docId == docId && j.group == int(group);
+    });
+    int order = 0;
+    for (const PageRequest &req : pages) {
+        Job job{JobType::Render};
+        job.priority = int(group) + qMin(order++, 9);
+        job.docId = docId;
+        job.group = int(group);
+        job.page = req;
+        job.seq = ++m_seq;
+        m_queue.push_back(std::move(job));
+    }
+    m_wake.wakeOne();
+}
+
+void PdfRenderService::requestOutline(quint64 docId)
+{
+    Job job{JobType::Outline};
+    job.priority = textPriority;
+    job.docId = docId;
+    post(std::move(job));
+}
+
+void PdfRenderService::requestLinks(quint64 docId, int page)
+{
+    Job job{JobType::Links};
+    job.priority = textPriority;
+    job.docId = docId;
+    job.page.page = page;
+    post(std::move(job));
+}
+
+void PdfRenderService::requestSearch(quint64 docId, const QString &text)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        std::erase_if(m_queue, [&](const Job &j) { return j.type == JobType::Search && j.docId == docId; });
+    }
+    Job job{JobType::Search};
+    job.priority = textPriority + 1;
+    job.docId = docId;
+    job.text = text;
+    post(std::move(job));
+}
+
+void PdfRenderService::requestSelection(quint64 docId, int page, const QPointF &from, const QPointF &to)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        // Only the latest drag position matters.
+        std::erase_if(m_queue, [&](const Job &j) { return j.type == JobType::Selection && j.docId == docId; });
+    }
+    Job job{JobType::Selection};
+    job.priority = textPriority;
+    job.docId = docId;
+    job.page.page = page;
+    job.from = from;
+    job.to = to;
+    post(std::move(job));
+}
+
+void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        std::erase_if(m_queue, [](const Job &j) {
+            return j.type == JobType::Prepare || j.type == JobType::TrimPrepared;
+        });
+    }
+    Job trim{JobType::TrimPrepared};
+    trim.priority = preparePriority;
+    trim.keep = paths;
+    post(std::move(trim));
+    for (const QString &path : paths) {
+        Job job{JobType::Prepare};
+        job.priority = preparePriority;
+        job.path = path;
+        job.first = first;
+        post(std::move(job));
+    }
+}
+
+std::optional<PageKey> PdfRenderService::keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr,
+                                                int rotation) const
+{
+    QMutexLocker lock(&m_mutex);
+    auto it = m_docFiles.find(docId);
+    if (it == m_docFiles.end())
+        return std::nullopt;
+    PageKey key;
+    key.path = it->first;
+    key.mtimeMs = it->second;
+    key.page = page;
+    key.pixelSize = pixelSize;
+    key.dprMilli = qRound(dpr * 1000);
+    key.rotation = rotation & 3;
+    return key;
+}
+
+void PdfRenderService::run()
+{
+    const std::shared_ptr<void> library = holdQtPdfLibrary();
+    for (;;) {
+        Job job{JobType::Close};
+        {
+            QMutexLocker lock(&m_mutex);
+            while (!m_stop && m_queue.empty())
+                m_wake.wait(&m_mutex);
+            if (m_stop)
+                break;
+            auto it = std::min_element(m_queue.begin(), m_queue.end(), [](const Job &a, const Job &b) {
+                return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
+            });
+            job = std::move(*it);
+            m_queue.erase(it);
+        }
+        execute(job);
+        if (job.done) {
+            QMutexLocker lock(&m_mutex);
+            *job.done = true;
+            m_doneCond.wakeAll();
+        }
+    }
+    m_docs.clear();
+}
+
+PdfRenderService::Doc *PdfRenderService::docFor(quint64 docId)
+{
+    auto it = m_docs.find(docId);
+    return it == m_docs.end() ? nullptr : it->second.get();
+}
+
+void PdfRenderService::closeDoc(quint64 docId)
+{
+    auto it = m_docs.find(docId);
+    if (it != m_docs.end()) {
+        it->second->engine->close();
+        m_docs.erase(it);
+    }
+}
+
+PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, const QString &password)
+{
+    PdfDocumentInfo info;
+    info.docId = docId;
+    info.path = path;
+    info.mtimeMs = fileMtimeMs(path);
+    auto doc = std::make_unique<Doc>();
+    doc->engine = m_factory();
+    doc->path = path;
+    doc->mtimeMs = info.mtimeMs;
+    info.status = doc->engine->open(path, password);
+    if (info.ok()) {
+        info.pageSizes = doc->engine->pageSizes();
+        info.title = doc->engine->title();
+        m_docs[docId] = std::move(doc);
+        QMutexLocker lock(&m_mutex);
+        m_docFiles.insert(docId, {path, info.mtimeMs});
+    }
+    return info;
+}
+
+QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut)
+{
+    PageKey key;
+    key.path = doc.path;
+    key.mtimeMs = doc.mtimeMs;
+    key.page = req.page;
+    key.pixelSize = req.pixelSize;
+    key.dprMilli = qRound(req.dpr * 1000);
+    key.rotation = req.rotation & 3;
+    if (keyOut)
+        *keyOut = key;
+    QImage img = m_cache.find(key);
+    if (img.isNull()) {
+        img = doc.engine->render(req.page, req.pixelSize, req.rotation);
+        if (!img.isNull()) {
+            img.setDevicePixelRatio(req.dpr);
+            m_cache.insert(key, img);
+        }
+    }
+    return img;
+}
+
+QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, PageKey *key)
+{
+    Doc *doc = docFor(docId);
+    if (!doc || !first.sizer)
+        return {};
+    const QList<QSizeF> sizes = doc->engine->pageSizes();
+    if (sizes.isEmpty())
+        return {};
+    const QSize logical = first.sizer(sizes);
+    if (logical.isEmpty())
+        return {};
+    PageRequest req;
+    req.page = 0;
+    req.dpr = first.dpr;
+    req.rotation = first.rotation;
+    req.pixelSize = QSize(qMax(1, qRound(logical.width() * first.dpr)), qMax(1, qRound(logical.height() * first.dpr)));
+    return renderCached(*doc, req, key);
+}
+
+void PdfRenderService::execute(Job &job)
+{
+    switch (job.type) {
+    case JobType::Open: {
+        PdfDocumentInfo info;
+        bool adopted = false;
+        {
+            QMutexLocker lock(&m_mutex);
+            auto it = m_prepared.find(job.path);
+            if (it != m_prepared.end() && it->info.ok() && it->info.mtimeMs == fileMtimeMs(job.path)
+                && job.text.isEmpty()) {
+                info = it->info;
+                m_prepared.erase(it);
+                adopted = true;
+            }
+        }
+        if (adopted) {
+            // The prepared engine now serves this request's id.
+            auto node = m_docs.extract(info.docId);
+            {
+                QMutexLocker lock(&m_mutex);
+                m_docFiles.remove(info.docId);
+                m_docFiles.insert(job.docId, {info.path, info.mtimeMs});
+            }
+            info.docId = job.docId;
+            if (!node.empty()) {
+                node.key() = job.docId;
+                m_docs.insert(std::move(node));
+            }
+        } else {
+            info = openInto(job.docId, job.path, job.text);
+        }
+        // The first page is rendered before the answer goes out, so that the
+        // view finds it in the cache and both arrive in one wake-up.
+        QImage firstImage;
+        PageKey firstKey;
+        if (info.ok())
+            firstImage = renderFirst(job.docId, job.first, &firstKey);
+        emit opened(info);
+        if (!firstImage.isNull())
+            emit pageRendered(job.docId, 0, firstKey, firstImage);
+        break;
+    }
+    case JobType::Close:
+        closeDoc(job.docId);
+        break;
+    case JobType::CloseAll:
+        {
+            QMutexLocker lock(&m_mutex);
+            m_prepared.clear();
+            m_docFiles.clear();
+        }
+        for (auto &entry : m_docs)
+            entry.second->engine->close();
+        m_docs.clear();
+        break;
+    case JobType::Render: {
+        Doc *doc = docFor(job.docId);
+        if (!doc)
+            break;
+        PageKey key;
+        const QImage img = renderCached(*doc, job.page, &key);
+        // A page the engine cannot draw is answered too (with a null image),
+        // so that the view stops waiting for it.
+        emit pageRendered(job.docId, job.page.page, key, img);
+        break;
+    }
+    case JobType::Outline:
+        if (Doc *doc = docFor(job.docId))
+            emit outlineReady(job.docId, doc->engine->outline());
+        break;
+    case JobType::Links:
+        if (Doc *doc = docFor(job.docId))
+            emit linksReady(job.docId, job.page.page, doc->engine->links(job.page.page));
+        break;
+    case JobType::Search:
+        if (Doc *doc = docFor(job.docId))
+            emit searchReady(job.docId, job.text, doc->engine->search(job.text));
+        break;
+    case JobType::Selection:
+        if (Doc *doc = docFor(job.docId)) {
+            QList<QPolygonF> bounds;
+            const QString text = doc->engine->selectText(job.page.page, job.from, job.to, &bounds);
+            emit selectionReady(job.docId, job.page.page, bounds, text);
+        }
+        break;
+    case JobType::TrimPrepared: {
+        QList<quint64> drop;
+        {
+            QMutexLocker lock(&m_mutex);
+            for (auto it = m_prepared.begin(); it != m_prepared.end();) {
+                if (!job.keep.contains(it.key())) {
+                    drop << it->info.docId;
+                    it = m_prepared.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (quint64 id : drop) {
+            closeDoc(id);
+            QMutexLocker lock(&m_mutex);
+            m_docFiles.remove(id);
+        }
+        break;
+    }
+    case JobType::Prepare: {
+        const qint64 mtime = fileMtimeMs(job.path);
+        {
+            QMutexLocker lock(&m_mutex);
+            auto it = m_prepared.find(job.path);
+            if (it != m_prepared.end() && it->info.mtimeMs == mtime)
+                break;
+        }
+        quint64 id;
+        {
+            QMutexLocker lock(&m_mutex);
+            id = m_nextDocId++;
+        }
+        const PdfDocumentInfo info = openInto(id, job.path, QString());
+        if (info.ok()) {
+            renderFirst(id, job.first, nullptr);
+            // A later preparation that no longer names this file closes it
+            // through its own trim step, queued behind this one.
+            QList<quint64> replaced;
+            {
+                QMutexLocker lock(&m_mutex);
+                auto old = m_prepared.find(job.path);
+                if (old != m_prepared.end()) {
+                    replaced << old->info.docId;
+                    m_docFiles.remove(old->info.docId);
+                    m_prepared.erase(old);
+                }
+                m_prepared.insert(job.path, Prepared{info});
+            }
+            for (quint64 oldId : replaced)
+                closeDoc(oldId);
+        }
+        emit prepared(job.path, info.ok());
+        break;
+    }
+    }
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "viewer/PageCache.h"
+#include "viewer/PdfEngine.h"
+#include "viewer/PdfTypes.h"
+
+#include <QHash>
+#include <QImage>
+#include <QMutex>
+#include <QObject>
+#include <QPolygonF>
+#include <QStringList>
+#include <QThread>
+#include <QWaitCondition>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+// How to render the first page of a document straight after opening it: the
+// sizer gives its logical size for the document's page sizes (it runs on the
+// worker thread).
+struct PdfFirstPage
+{
+    using Sizer = std::function<QSize(const QList<QSizeF> &pageSizesPt)>;
+    Sizer sizer;
+    qreal dpr = 1.0;
+    int rotation = 0;
+};
+
+// Runs every engine call on one worker thread (pdfium serialises its calls
+// anyway) and answers through queued signals.  Requests carry a document id;
+// closing a document drops its pending requests, the visible pages go first,
+// background preparation last.  Rendered pages land in a shared byte-bounded
+// cache keyed by file, modification time, page and pixel size.
+//
+// Owned and called on the UI thread; the signals arrive on the owner's thread.
+class PdfRenderService : public QObject
+{
+    Q_OBJECT
+public:
+    using EngineFactory = std::function<std::unique_ptr<PdfEngine>()>;
+    using FirstPageSizer = PdfFirstPage::Sizer;
+
+    using FirstPage = PdfFirstPage;
+
+    // Request groups: a new request list of one group replaces that group's
+    // pending requests for the document.
+    enum class Group { Visible = 10, Nearby = 30, Thumbnail = 40 };
+    struct PageRequest
+    {
+        int page = 0;
+        QSize pixelSize;
+        qreal dpr = 1.0;
+        int rotation = 0;
+    };
+
+    explicit PdfRenderService(qint64 cacheBytes = 160ll * 1024 * 1024,
+                              EngineFactory factory = &createQtPdfEngine, QObject *parent = nullptr);
+    // Stops the worker and closes every document.
+    ~PdfRenderService() override;
+
+    PageCache &cache() { return m_cache; }
+
+    // Opens a document; the answer comes as opened().  With a sizer, page 0 is
+    // rendered before that answer (so it is in the cache when opened() arrives)
+    // and announced with pageRendered() right after it.
+    quint64 open(const QString &path, const QString &password = QString(), const FirstPage &first = {});
+    // A document prepared in the background for this path (same modification
+    // time), taken over at once without touching the worker; nullopt if none.
+    std::optional<PdfDocumentInfo> adoptPrepared(const QString &path);
+    // Drops the document's pending requests and closes it on the worker.
+    // With wait, returns only after the file has been let go of.
+    void close(quint64 docId, bool wait = false);
+    // Closes every document, prepared ones included, and waits for it.
+    void closeAll();
+
+    void requestPages(quint64 docId, Group group, const QList<PageRequest> &pages);
+    void requestOutline(quint64 docId);
+    void requestLinks(quint64 docId, int page);
+    void requestSearch(quint64 docId, const QString &text);
+    void requestSelection(quint64 docId, int page, const QPointF &from, const QPointF &to);
+
+    // Opens the given files in the background and renders their first page
+    // into the cache, in order.  Replaces (cancels) any earlier preparation;
+    // prepared documents not named again are closed.
+    void prepare(const QStringList &paths, const FirstPage &first);
+    void cancelPrepare() { prepare({}, {}); }
+
+    // The key under which a page of an open document is cached.
+    std::optional<PageKey> keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr, int rotation) const;
+
+    static qint64 fileMtimeMs(const QString &path);
+
+signals:
+    void opened(const PdfDocumentInfo &info);
+    // A requested page; a null image when the engine could not draw it.
+    void pageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
+    void outlineReady(quint64 docId, const QList<PdfOutlineEntry> &outline);
+    void linksReady(quint64 docId, int page, const QList<PdfLinkInfo> &links);
+    void searchReady(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
+    void selectionReady(quint64 docId, int page, const QList<QPolygonF> &bounds, const QString &text);
+    void prepared(const QString &path, bool ok);
+
+private:
+    enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared };
+    struct Job
+    {
+        explicit Job(JobType t) : type(t) {}
+        JobType type;
+        int priority = 0;
+        quint64 seq = 0;
+        quint64 docId = 0;
+        int group = 0;
+        QString path;
+        QString text;
+        PageRequest page;
+        QPointF from, to;
+        FirstPage first;
+        QStringList keep;
+        std::shared_ptr<bool> done; // set for waited closes
+    };
+    struct Doc
+    {
+        std::unique_ptr<PdfEngine> engine;
+        QString path;
+        qint64 mtimeMs = 0;
+    };
+    struct Prepared
+    {
+        PdfDocumentInfo info;
+    };
+
+    void post(Job job);
+    void run();
+    void execute(Job &job);
+    Doc *docFor(quint64 docId);
+    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password);
+    QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
+    QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
+    void closeDoc(quint64 docId);
+
+    EngineFactory m_factory;
+    PageCache m_cache;
+
+    mutable QMutex m_mutex;
+    QWaitCondition m_wake;
+    QWaitCondition m_doneCond;
+    std::vector<Job> m_queue;
+    quint64 m_seq = 0;
+    quint64 m_nextDocId = 1;
+    bool m_stop = false;
+    QHash<QString, Prepared> m_prepared;      // path -> prepared document (guarded by m_mutex)
+    QHash<quint64, std::pair<QString, qint64>> m_docFiles; // docId -> file, for cache keys
+
+    // Worker-thread state.
+    std::unordered_map<quint64, std::unique_ptr<Doc>> m_docs;
+    std::unique_ptr<QThread> m_thread;
+};

@@ -1,0 +1,241 @@
+#include "viewer/PdfEngine.h"
+
+#include <QAbstractListModel>
+#include <QFileInfo>
+#include <QPdfBookmarkModel>
+#include <QPdfDocument>
+#include <QPdfDocumentRenderOptions>
+#include <QPdfSelection>
+
+#include <functional>
+
+// QtPdf 6.4 keeps its link model out of the public headers although the
+// library exports it; only its constructor is needed here, everything else
+// goes through the public QAbstractItemModel and property interfaces.
+class QPdfLinkModel : public QAbstractListModel
+{
+public:
+    explicit QPdfLinkModel(QObject *parent = nullptr);
+    ~QPdfLinkModel() override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    QHash<int, QByteArray> roleNames() const override;
+};
+
+namespace {
+
+class QtPdfEngine final : public PdfEngine
+{
+public:
+    ~QtPdfEngine() override { close(); }
+
+    PdfOpenStatus open(const QString &path, const QString &password) override
+    {
+        close();
+        const QFileInfo fi(path);
+        if (!fi.exists())
+            return PdfOpenStatus::NotFound;
+        if (!fi.isFile() || !fi.isReadable())
+            return PdfOpenStatus::Unreadable;
+        m_doc = std::make_unique<QPdfDocument>();
+        m_doc->setPassword(password);
+        const QPdfDocument::Error err = m_doc->load(path);
+        switch (err) {
+        case QPdfDocument::Error::None:
+            break;
+        case QPdfDocument::Error::IncorrectPassword:
+            close();
+            return password.isEmpty() ? PdfOpenStatus::NeedsPassword : PdfOpenStatus::WrongPassword;
+        case QPdfDocument::Error::FileNotFound:
+            close();
+            return PdfOpenStatus::Unreadable;
+        case QPdfDocument::Error::InvalidFileFormat:
+            close();
+            return PdfOpenStatus::InvalidFormat;
+        case QPdfDocument::Error::UnsupportedSecurityScheme:
+            close();
+            return PdfOpenStatus::Unsupported;
+        default:
+            close();
+            return PdfOpenStatus::Unreadable;
+        }
+        const int n = m_doc->pageCount();
+        if (n <= 0) {
+            close();
+            return PdfOpenStatus::NoPages;
+        }
+        m_sizes.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            QSizeF s = m_doc->pagePointSize(i);
+            // A page without a usable media box still gets a place on screen.
+            if (!(s.width() > 0.5) || !(s.height() > 0.5))
+                s = QSizeF(612, 792);
+            m_sizes << s;
+        }
+        return PdfOpenStatus::Ok;
+    }
+
+    void close() override
+    {
+        m_links.reset();
+        if (m_doc) {
+            m_doc->close();
+            m_doc.reset();
+        }
+        m_sizes.clear();
+    }
+
+    QList<QSizeF> pageSizes() const override { return m_sizes; }
+
+    QString title() const override
+    {
+        return m_doc ? m_doc->metaData(QPdfDocument::MetaDataField::Title).toString() : QString();
+    }
+
+    QImage render(int page, const QSize &pixelSize, int rotation) override
+    {
+        if (!m_doc || page < 0 || page >= m_sizes.size() || pixelSize.isEmpty())
+            return {};
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation & 3));
+        QImage img = m_doc->render(page, pixelSize, options);
+        if (img.isNull())
+            return img;
+        // pdfium leaves the paper transparent; pages are shown on white.  The
+        // paper goes under the ink in place, and the view then paints an opaque
+        // image, a plain copy.  Most pixels are bare paper or solid ink.
+        if (img.format() != QImage::Format_ARGB32)
+            img.convertTo(QImage::Format_ARGB32);
+        const int w = img.width();
+        for (int y = 0; y < img.height(); ++y) {
+            auto *line = reinterpret_cast<quint32 *>(img.scanLine(y));
+            for (int x = 0; x < w; ++x) {
+                const quint32 c = line[x];
+                const quint32 a = c >> 24;
+                if (a == 255)
+                    continue;
+                if (a == 0) {
+                    line[x] = 0xffffffffu;
+                    continue;
+                }
+                // White under straight alpha: 255 - (255 - channel) * a / 255.
+                const auto mix = [a](quint32 ch) { return 255 - ((255 - ch) * a + 127) / 255; };
+                line[x] = 0xff000000u | (mix((c >> 16) & 0xff) << 16) | (mix((c >> 8) & 0xff) << 8) | mix(c & 0xff);
+            }
+        }
+        img.reinterpretAsFormat(QImage::Format_RGB32);
+        return img;
+    }
+
+    QList<PdfOutlineEntry> outline() override
+    {
+        QList<PdfOutlineEntry> out;
+        if (!m_doc)
+            return out;
+        QPdfBookmarkModel model;
+        model.setDocument(m_doc.get());
+        std::function<void(const QModelIndex &)> walk = [&](const QModelIndex &parent) {
+            const int rows = model.rowCount(parent);
+            for (int r = 0; r < rows && out.size() < 20000; ++r) {
+                const QModelIndex idx = model.index(r, 0, parent);
+                PdfOutlineEntry e;
+                e.title = idx.data(int(QPdfBookmarkModel::Role::Title)).toString();
+                e.level = idx.data(int(QPdfBookmarkModel::Role::Level)).toInt();
+                e.page = idx.data(int(QPdfBookmarkModel::Role::Page)).toInt();
+                e.location = idx.data(int(QPdfBookmarkModel::Role::Location)).toPointF();
+                if (e.page >= m_sizes.size())
+                    e.page = -1;
+                out << e;
+                walk(idx);
+            }
+        };
+        walk(QModelIndex());
+        return out;
+    }
+
+    QList<PdfLinkInfo> links(int page) override
+    {
+        QList<PdfLinkInfo> out;
+        if (!m_doc || page < 0 || page >= m_sizes.size())
+            return out;
+        if (!m_links) {
+            m_links = std::make_unique<QPdfLinkModel>();
+            m_links->setProperty("document", QVariant::fromValue(m_doc.get()));
+            const auto names = m_links->roleNames();
+            for (auto it = names.begin(); it != names.end(); ++it) {
+                if (it.value() == "rectangle") m_rectRole = it.key();
+                else if (it.value() == "page") m_pageRole = it.key();
+                else if (it.value() == "location") m_locationRole = it.key();
+                else if (it.value() == "url") m_urlRole = it.key();
+            }
+        }
+        if (m_rectRole < 0)
+            return out;
+        m_links->setProperty("page", page);
+        const int rows = m_links->rowCount();
+        for (int r = 0; r < rows; ++r) {
+            const QModelIndex idx = m_links->index(r, 0);
+            PdfLinkInfo l;
+            l.rect = idx.data(m_rectRole).toRectF();
+            l.page = m_pageRole >= 0 ? idx.data(m_pageRole).toInt() : -1;
+            l.location = m_locationRole >= 0 ? idx.data(m_locationRole).toPointF() : QPointF();
+            l.url = m_urlRole >= 0 ? idx.data(m_urlRole).toUrl() : QUrl();
+            if (l.page >= m_sizes.size())
+                l.page = -1;
+            if (l.rect.isValid() && (l.page >= 0 || l.url.isValid()))
+                out << l;
+        }
+        return out;
+    }
+
+    QList<PdfSearchHit> search(const QString &text) override
+    {
+        QList<PdfSearchHit> out;
+        if (!m_doc || text.isEmpty())
+            return out;
+        for (int page = 0; page < m_sizes.size(); ++page) {
+            const QString all = m_doc->getAllText(page).text();
+            qsizetype from = 0;
+            while ((from = all.indexOf(text, from, Qt::CaseInsensitive)) >= 0) {
+                const QPdfSelection sel = m_doc->getSelectionAtIndex(page, int(from), int(text.size()));
+                PdfSearchHit hit;
+                hit.page = page;
+                for (const QPolygonF &poly : sel.bounds())
+                    hit.rects << poly.boundingRect();
+                if (!hit.rects.isEmpty())
+                    out << hit;
+                from += text.size();
+            }
+        }
+        return out;
+    }
+
+    QString selectText(int page, const QPointF &from, const QPointF &to, QList<QPolygonF> *bounds) override
+    {
+        if (!m_doc || page < 0 || page >= m_sizes.size())
+            return {};
+        const QPdfSelection sel = m_doc->getSelection(page, from, to);
+        if (bounds)
+            *bounds = sel.bounds();
+        return sel.text();
+    }
+
+private:
+    std::unique_ptr<QPdfDocument> m_doc;
+    std::unique_ptr<QPdfLinkModel> m_links;
+    int m_rectRole = -1, m_pageRole = -1, m_locationRole = -1, m_urlRole = -1;
+    QList<QSizeF> m_sizes;
+};
+
+} // namespace
+
+std::shared_ptr<void> holdQtPdfLibrary()
+{
+    return std::make_shared<QPdfDocument>();
+}
+
+std::unique_ptr<PdfEngine> createQtPdfEngine()
+{
+    return std::make_unique<QtPdfEngine>();
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "viewer/AcroPDFLib_TLB.h"
+#include "viewer/PdfRenderService.h"
+
+#include <QWidget>
+
+class PdfPageView;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSplitter;
+class QStackedWidget;
+class QTimer;
+class QToolButton;
+class QTreeWidget;
+
+// Sheafline's PDF view control: the document surface with its toolbar, the
+// bookmarks and thumbnails panes, the password prompt and the messages for
+// files that cannot be shown.  Offers the view-control contract; rendering
+// runs on the render service's worker thread.  Owned by its parent widget;
+// UI thread only.
+//
+// Signals: entered() when the user moves the keyboard focus into the control
+// (a click or Tab), never for focus it takes by itself; a load never takes
+// the focus.
+class TAcroPDF : public QWidget, public IAcroAXDocShim
+{
+    Q_OBJECT
+public:
+    explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024);
+    ~TAcroPDF() override;
+
+    // IAcroAXDocShim.  LoadFile starts the load and returns at once: false
+    // only when the file cannot even be read; anything else that goes wrong
+    // is shown inside the view.
+    bool LoadFile(const QString &fileName) override;
+    void setShowToolbar(WordBool On) override;
+    void setLayoutMode(const QString &layoutMode) override;
+    void setPageMode(const QString &pageMode) override;
+    void setShowScrollbars(WordBool On) override;
+    QString src() const override { return m_src; }
+    void setSrc(const QString &src) override;
+
+    // Renders the first page of these files in the background at the size the
+    // view would show them now (the selected file first).  Each call cancels
+    // the previous preparation.
+    void prepare(const QStringList &paths);
+    void cancelPrepare();
+
+    // The widget that holds the keyboard focus while the user works in a
+    // document: the role the focus rule looks for.
+    QWidget *documentSurface() const;
+    static bool isDocumentSurface(const QWidget *widget);
+
+    // For tests and the benchmark.
+    PdfPageView *pageView() const { return m_view; }
+    PdfRenderService *renderService() const { return m_service; }
+    QWidget *toolbar() const { return m_toolbar; }
+    QStackedWidget *sidePane() const { return m_side; }
+    QTreeWidget *outlineTree() const { return m_outline; }
+    QListWidget *thumbnailList() const { return m_thumbs; }
+    QLabel *messageLabel() const { return m_message; }
+    QLineEdit *passwordEdit() const { return m_password; }
+    QLineEdit *pageEdit() const { return m_pageEdit; }
+    QLineEdit *findEdit() const { return m_findEdit; }
+    QString pageMode() const { return m_pageMode; }
+    // True while the document area shows a message (error, password) instead of pages.
+    bool showsMessage() const;
+    bool isBusyShown() const;
+
+signals:
+    void entered();
+    // The current document (or its message) is on screen: the first page has
+    // been painted, or the view shows why it cannot be.
+    void documentShown();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void buildToolbar();
+    void buildMessagePanel();
+    void watchFocus(QWidget *w);
+    void startOpen(const QString &path, const QString &password);
+    void onOpened(const PdfDocumentInfo &info);
+    void showDocument(const PdfDocumentInfo &info);
+    void showMessage(const QString &text, bool askPassword);
+    void updatePageControls();
+    void updateSidePane();
+    void requestVisibleThumbnails();
+    void closeCurrent(bool wait);
+    PdfRenderService::FirstPage firstPageRequest() const;
+    QSize thumbnailSize(int page) const; // logical pixels
+    void updateBusy();
+
+    PdfRenderService *m_service;
+    PdfPageView *m_view;
+    QWidget *m_toolbar;
+    QSplitter *m_splitter;
+    QStackedWidget *m_side;
+    QTreeWidget *m_outline;
+    QListWidget *m_thumbs;
+    QStackedWidget *m_body;
+    QWidget *m_messagePanel;
+    QLabel *m_message;
+    QWidget *m_passwordRow;
+    QLineEdit *m_password;
+    QProgressBar *m_busy;
+    QTimer *m_busyTimer;
+    QLineEdit *m_pageEdit = nullptr;
+    QLabel *m_pageCount = nullptr;
+    QComboBox *m_zoom = nullptr;
+    QLineEdit *m_findEdit = nullptr;
+    QLabel *m_findLabel = nullptr;
+
+    QString m_src;
+    QString m_pageMode = QStringLiteral("none");
+    quint64 m_pendingDoc = 0;     // open request in flight
+    bool m_outlineLoaded = false;
+    bool m_thumbsBuilt = false;
+    bool m_focusInside = false;
+    bool m_pagesPending = false;
+};
