@@ -1,0 +1,339 @@
+#include "app/Errors.h"
+#include "viewer/web/TWebBrowser.h"
+#include "viewer/web/TWebDocument.h"
+#include "viewer/web/WebBrowserProcess.h"
+#include "viewer/web/WebPdfScheme.h"
+
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWebEnginePage>
+
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int loadTimeoutMs = 60000;
+
+// Runs a script in the page and waits for its result (invalid on timeout).
+QVariant js(TWebBrowser &browser, const QString &script)
+{
+    auto result = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
+    browser.page()->runJavaScript(script, [result](const QVariant &v) { *result = {true, v}; });
+    QElapsedTimer timer;
+    timer.start();
+    while (!result->first && timer.elapsed() < 10000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return result->second;
+}
+
+// The viewer's own state, read from pdf.js and the page's layout.
+const QString probeShown = QStringLiteral(
+    "(function(){ const a = window.PDFViewerApplication;"
+    " return !!(a && a.pdfDocument && a.isInitialViewSet && window.sheafline.status().firstPageRendered)"
+    "   ? a.pdfDocument.numPages : 0; })()");
+const QString probeToolbar = QStringLiteral(
+    "getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'hidden' : 'shown'");
+const QString probeLayout = QStringLiteral(
+    "PDFViewerApplication.pdfViewer.scrollMode + '/' + PDFViewerApplication.pdfViewer.spreadMode");
+const QString probeSidebar = QStringLiteral(
+    "PDFViewerApplication.pdfSidebar.isOpen ? 'open/' + PDFViewerApplication.pdfSidebar.active : 'closed'");
+const QString probeScrollbars = QStringLiteral(
+    "(function(){ const c = document.getElementById('viewerContainer');"
+    " return c.offsetWidth - c.clientWidth > 0 ? 'shown' : 'hidden'; })()");
+
+// Pids of this process and of every process it started (the engine's
+// zygote, renderers and utilities).
+QList<qint64> ownProcessTree()
+{
+    QHash<qint64, qint64> parentOf;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString &entry : entries) {
+        bool ok = false;
+        const qint64 pid = entry.toLongLong(&ok);
+        if (!ok)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = stat.readAll();
+        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            parentOf.insert(pid, fields.at(1).toLongLong());
+    }
+    QList<qint64> tree{::getpid()};
+    for (qsizetype i = 0; i < tree.size(); ++i) {
+        for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+            if (it.value() == tree.at(i) && !tree.contains(it.key()))
+                tree.append(it.key());
+        }
+    }
+    return tree;
+}
+
+// Descriptors of our process tree that refer to path.
+QStringList openDescriptors(const QString &path)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    QStringList found;
+    for (qint64 pid : ownProcessTree()) {
+        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
+        const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+        for (const QString &fd : fds) {
+            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == target)
+                found << fdDir + QLatin1Char('/') + fd;
+        }
+    }
+    return found;
+}
+
+void callOption(IAcroAXDocShim &pdf, const QString &option, const QString &value)
+{
+    if (option == QLatin1String("toolbar"))
+        pdf.setShowToolbar(value == QLatin1String("on") ? WordTrue : WordFalse);
+    else if (option == QLatin1String("scrollbars"))
+        pdf.setShowScrollbars(value == QLatin1String("on") ? WordTrue : WordFalse);
+    else if (option == QLatin1String("layout"))
+        pdf.setLayoutMode(value);
+    else if (option == QLatin1String("pageMode"))
+        pdf.setPageMode(value);
+}
+
+} // namespace
+
+class TestWebBrowser : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void navigatesPdfAndOffersTheControl();
+    void optionChangesViewerState_data();
+    void optionChangesViewerState();
+    void optionsGivenWhileLoadingApplyWhenLoaded();
+    void otherPagesRefuseTheQuery_data();
+    void otherPagesRefuseTheQuery();
+    void emptyNavigationReleasesTheDocument();
+    void focusEntryOnlyFromTheUser();
+
+private:
+    bool showPdf(const QString &path);
+
+    TestDir m_dir;
+    QString m_pdf;
+    QWidget *m_window = nullptr;
+    QListWidget *m_list = nullptr;
+    TWebBrowser *m_browser = nullptr;
+};
+
+void TestWebBrowser::initTestCase()
+{
+    if (!WebPdfScheme::viewerAvailable())
+        QSKIP("the pdf.js viewer (libjs-pdf) is not installed");
+    m_pdf = m_dir.path(QStringLiteral("outlined.pdf"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(m_pdf, 8));
+
+    m_window = new QWidget;
+    auto *layout = new QHBoxLayout(m_window);
+    m_list = new QListWidget;
+    m_list->addItems({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+    m_browser = new TWebBrowser;
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_browser, 3);
+    m_window->resize(1000, 700);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void TestWebBrowser::cleanupTestCase()
+{
+    delete m_window;
+}
+
+bool TestWebBrowser::showPdf(const QString &path)
+{
+    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+    m_browser->Navigate(path);
+    if (!complete.wait(loadTimeoutMs))
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < loadTimeoutMs) {
+        if (js(*m_browser, probeShown).toInt() > 0)
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void TestWebBrowser::navigatesPdfAndOffersTheControl()
+{
+    QCOMPARE(m_browser->Document(), nullptr);
+    m_browser->Navigate(m_pdf);
+    // Navigate returns at once with the document object already in place.
+    TWebDocument *document = m_browser->Document();
+    QVERIFY(document);
+    QVERIFY(document->isPdf());
+    IAcroAXDocShim &pdf = document->queryAcroPdf();
+    QCOMPARE(pdf.src(), m_pdf);
+    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+    QVERIFY(complete.wait(loadTimeoutMs));
+    QCOMPARE(complete.first().first().value<TWebDocument *>(), document);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 8, loadTimeoutMs);
+    QVERIFY(m_browser->url().scheme() == QLatin1String("sheafline"));
+    QCOMPARE(js(*m_browser, QStringLiteral("PDFViewerApplication.pdfDocument.numPages")).toInt(), 8);
+}
+
+void TestWebBrowser::optionChangesViewerState_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("probe");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+
+    QTest::newRow("toolbar hidden") << "toolbar" << "on" << "off" << probeToolbar << "shown" << "hidden";
+    QTest::newRow("toolbar shown") << "toolbar" << "off" << "on" << probeToolbar << "hidden" << "shown";
+    QTest::newRow("scroll bars hidden") << "scrollbars" << "on" << "off" << probeScrollbars << "shown" << "hidden";
+    QTest::newRow("scroll bars shown") << "scrollbars" << "off" << "on" << probeScrollbars << "hidden" << "shown";
+    QTest::newRow("SinglePage pages") << "layout" << "DontCare" << "SinglePage" << probeLayout << "0/0" << "3/0";
+    QTest::newRow("OneColumn scrolls") << "layout" << "SinglePage" << "OneColumn" << probeLayout << "3/0" << "0/0";
+    QTest::newRow("DontCare scrolls") << "layout" << "TwoColumnLeft" << "DontCare" << probeLayout << "0/1" << "0/0";
+    QTest::newRow("TwoColumnLeft odd spreads") << "layout" << "OneColumn" << "TwoColumnLeft" << probeLayout << "0/0" << "0/1";
+    QTest::newRow("TwoColumnRight even spreads") << "layout" << "OneColumn" << "TwoColumnRight" << probeLayout << "0/0" << "0/2";
+    QTest::newRow("bookmarks outline") << "pageMode" << "none" << "bookmarks" << probeSidebar << "closed" << "open/2";
+    QTest::newRow("thumbs thumbnails") << "pageMode" << "bookmarks" << "thumbs" << probeSidebar << "open/2" << "open/1";
+    QTest::newRow("none closes") << "pageMode" << "thumbs" << "none" << probeSidebar << "open/1" << "closed";
+}
+
+void TestWebBrowser::optionChangesViewerState()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, probe);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
+    callOption(pdf, option, from);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), before, 10000);
+    callOption(pdf, option, to);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), after, 10000);
+}
+
+void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
+{
+    const QString second = m_dir.path(QStringLiteral("second.pdf"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(second, 6));
+    m_browser->Navigate(second);
+    IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
+    pdf.setShowToolbar(WordFalse);
+    pdf.setLayoutMode(QStringLiteral("TwoColumnRight"));
+    pdf.setPageMode(QStringLiteral("thumbs"));
+    pdf.setShowScrollbars(WordFalse);
+    QVERIFY(!m_browser->Document()->isLoaded());
+
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
+    QCOMPARE(js(*m_browser, probeSidebar).toString(), QStringLiteral("open/1"));
+    QCOMPARE(js(*m_browser, probeToolbar).toString(), QStringLiteral("hidden"));
+    QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
+}
+
+void TestWebBrowser::otherPagesRefuseTheQuery_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("about:blank") << QStringLiteral("about:blank");
+    QTest::newRow("text file") << m_dir.writeFile(QStringLiteral("notes.txt"), "plain text\n");
+}
+
+void TestWebBrowser::otherPagesRefuseTheQuery()
+{
+    QFETCH(QString, target);
+    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+    m_browser->Navigate(target);
+    for (bool loaded : {false, true}) {
+        if (loaded)
+            QVERIFY(complete.wait(loadTimeoutMs));
+        TWebDocument *document = m_browser->Document();
+        QVERIFY(document);
+        QVERIFY(!document->isPdf());
+        try {
+            document->queryAcroPdf();
+            QFAIL("the query succeeded on a page that is no PDF");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Interface はサポートされていません"));
+        }
+    }
+}
+
+void TestWebBrowser::emptyNavigationReleasesTheDocument()
+{
+    const QString path = m_dir.path(QStringLiteral("held.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 3));
+    QVERIFY(showPdf(path));
+    const QUrl shownUrl = m_browser->url();
+    QVERIFY(!m_browser->scheme()->documentPath(shownUrl).isEmpty());
+
+    m_browser->Navigate(QString());
+    QCOMPARE(m_browser->Document(), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
+    // The scheme no longer hands the file out, and no process of ours holds it.
+    QVERIFY(m_browser->scheme()->documentPath(shownUrl).isEmpty());
+    QCOMPARE(openDescriptors(path), QStringList());
+    QVERIFY(ownProcessTree().size() > 1); // the renderers were looked at too
+    QVERIFY(QFile::rename(path, path + QStringLiteral(".renamed")));
+}
+
+void TestWebBrowser::focusEntryOnlyFromTheUser()
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_list->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(m_list->hasFocus());
+
+    QSignalSpy entered(m_browser, &TWebBrowser::Enter);
+    QVERIFY(showPdf(m_pdf));
+    // A load does not take the keyboard from the list.
+    QVERIFY(m_list->hasFocus());
+    QVERIFY(!TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+
+    // The page taking the focus by itself is no entry, but is recognised as
+    // the document surface.
+    QWidget *surface = m_browser->focusProxy() ? m_browser->focusProxy() : m_browser;
+    surface->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+    QCOMPARE(entered.count(), 0);
+
+    // The user's click into the browser is.
+    m_list->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(m_list->hasFocus());
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    QTRY_COMPARE(entered.count(), 1);
+    QVERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+}
+
+int main(int argc, char **argv)
+{
+    prepareWebBrowserProcess();
+    QApplication app(argc, argv);
+    TestWebBrowser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_webbrowser.moc"
