@@ -12,6 +12,8 @@
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
+#include <functional>
+
 namespace {
 
 bool looksLikePdf(const QString &path)
@@ -24,18 +26,31 @@ bool looksLikePdf(const QString &path)
 
 // The viewer reports every untranslated string on the console (Debian ships
 // pdf.js without its per-language files); only errors are worth passing on.
+// The bridge reports the first painted page and a failed load there too.
 class ViewerPage : public QWebEnginePage
 {
 public:
-    using QWebEnginePage::QWebEnginePage;
+    ViewerPage(QWebEngineProfile *profile, std::function<void(bool)> shown, QObject *parent)
+        : QWebEnginePage(profile, parent), m_shown(std::move(shown))
+    {
+    }
 
 protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                   int lineNumber, const QString &sourceID) override
     {
+        if (WebPdfScheme::isViewerUrl(url())) {
+            if (message == QLatin1String("sheafline:shown"))
+                return m_shown(true);
+            if (message == QLatin1String("sheafline:failed"))
+                return m_shown(false);
+        }
         if (level == ErrorMessageLevel)
             QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
     }
+
+private:
+    std::function<void(bool)> m_shown;
 };
 
 } // namespace
@@ -47,7 +62,13 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(parent)
     m_scheme = new WebPdfScheme(WebPdfScheme::defaultPdfjsRoot(), this);
     m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
     qRegisterMetaType<TWebDocument *>();
-    m_page = new ViewerPage(m_profile, this);
+    m_page = new ViewerPage(
+        m_profile,
+        [this](bool ok) {
+            if (m_document && m_document->isPdf() && m_page->url() == m_document->url())
+                Q_EMIT DocumentShown(m_document, ok);
+        },
+        this);
     m_page->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);

@@ -16,7 +16,9 @@ class WebPdfScheme;
 // Signals:
 //  - Enter(): the user entered the control (a click into it, or Tab);
 //    a focus the page takes by itself is not an entry.
-//  - DocumentComplete(document): the load of the current document finished.
+//  - DocumentComplete(document): the load of the current document's page finished.
+//  - DocumentShown(document, ok): the viewer painted the first page of the
+//    current PDF (ok), or could not open it (not ok).
 class TWebBrowser : public QWebEngineView
 {
     Q_OBJECT
@@ -45,6 +47,7 @@ public:
 Q_SIGNALS:
     void Enter();
     void DocumentComplete(TWebDocument *document);
+    void DocumentShown(TWebDocument *document, bool ok);
 
 protected:
     bool event(QEvent *event) override;

@@ -94,6 +94,7 @@
     options.set("disableHistory", true);
     options.set("viewOnLoad", 1);
     options.set("enableScripting", false);
+    options.set("workerSrc", "../sheafline/worker.js");
     options.set("sidebarViewOnLoad", 0);
     options.set("scrollModeOnLoad", 0);
     options.set("spreadModeOnLoad", 0);
@@ -103,8 +104,17 @@
       const bus = app.eventBus;
       bus.on("documentinit", function () { status.loaded = true; applyAll(); });
       bus.on("outlineloaded", applySidebar);
-      bus.on("pagerendered", function () { status.firstPageRendered = true; });
-      bus.on("documenterror", function (e) { status.error = String(e && e.message || "error"); });
+      // The program learns of the first painted page and of a failed load
+      // through the console, the one channel it reads without a web channel.
+      bus.on("pagerendered", function () {
+        if (status.firstPageRendered) return;
+        status.firstPageRendered = true;
+        console.debug("sheafline:shown");
+      });
+      bus.on("documenterror", function (e) {
+        status.error = String(e && e.message || "error");
+        console.debug("sheafline:failed");
+      });
     });
   });
   document.addEventListener("DOMContentLoaded", applyChrome);
