@@ -125,6 +125,8 @@ private Q_SLOTS:
     void otherPagesRefuseTheQuery_data();
     void otherPagesRefuseTheQuery();
     void emptyNavigationReleasesTheDocument();
+    void cMapsAndStandardFontsLoad_data();
+    void cMapsAndStandardFontsLoad();
     void focusEntryOnlyFromTheUser();
 
 private:
@@ -298,6 +300,29 @@ void TestWebBrowser::emptyNavigationReleasesTheDocument()
     QCOMPARE(openDescriptors(path), QStringList());
     QVERIFY(ownProcessTree().size() > 1); // the renderers were looked at too
     QVERIFY(QFile::rename(path, path + QStringLiteral(".renamed")));
+}
+
+void TestWebBrowser::cMapsAndStandardFontsLoad_data()
+{
+    QTest::addColumn<QString>("fetch");
+    QTest::newRow("built-in cMap") << QStringLiteral("CMapReaderFactory.fetch({name: '90ms-RKSJ-H'}).then(r => r.cMapData.length)");
+    QTest::newRow("standard font") << QStringLiteral("StandardFontDataFactory.fetch({filename: 'FoxitSans.pfb'}).then(r => r.length)");
+}
+
+void TestWebBrowser::cMapsAndStandardFontsLoad()
+{
+    // Documents with non-embedded fonts need pdf.js's cMaps and standard
+    // fonts, which must come through our scheme (the engine refuses fetch()
+    // on it, so the page loads them for the worker).
+    QFETCH(QString, fetch);
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    js(*m_browser, QStringLiteral("window.slFetched = null; PDFViewerApplication.pdfDocument._transport.%1"
+                                  ".then(n => { window.slFetched = 'bytes ' + n; }, e => { window.slFetched = 'error ' + e; })")
+                       .arg(fetch));
+    QTRY_VERIFY_WITH_TIMEOUT(!js(*m_browser, QStringLiteral("window.slFetched")).isNull(), 10000);
+    const QString fetched = js(*m_browser, QStringLiteral("window.slFetched")).toString();
+    QVERIFY2(fetched.startsWith(QLatin1String("bytes ")) && fetched.mid(6).toInt() > 100, qPrintable(fetched));
 }
 
 void TestWebBrowser::focusEntryOnlyFromTheUser()

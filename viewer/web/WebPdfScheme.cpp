@@ -127,8 +127,8 @@ void WebPdfScheme::requestStarted(QWebEngineUrlRequestJob *job)
             replyData(job, page, "text/html");
         return;
     }
-    if (path == QLatin1String("/sheafline/bridge.js") || path == QLatin1String("/sheafline/worker.js")) {
-        QFile bridge(QStringLiteral(":/sheafline/web") + path.mid(int(sizeof("/sheafline") - 1)));
+    if (path == QLatin1String("/sheafline/bridge.js")) {
+        QFile bridge(QStringLiteral(":/sheafline/web/bridge.js"));
         if (!bridge.open(QIODevice::ReadOnly)) {
             job->fail(QWebEngineUrlRequestJob::UrlNotFound);
             return;

@@ -11,8 +11,7 @@
 //
 //   sheafline://pdfjs/web/viewer.html?file=/doc/<n>/<name>  the viewer page
 //   sheafline://pdfjs/web/..., /build/...                    pdf.js files
-//   sheafline://pdfjs/sheafline/bridge.js, worker.js          our option bridge
-//                                                             and worker wrapper
+//   sheafline://pdfjs/sheafline/bridge.js                     our option bridge
 //   sheafline://pdfjs/doc/<n>/<name>                          a document
 //
 // Documents are only reachable through a number handed out by addDocument(),

@@ -94,12 +94,18 @@
     options.set("disableHistory", true);
     options.set("viewOnLoad", 1);
     options.set("enableScripting", false);
-    options.set("workerSrc", "../sheafline/worker.js");
     options.set("sidebarViewOnLoad", 0);
     options.set("scrollModeOnLoad", 0);
     options.set("spreadModeOnLoad", 0);
     applyOnLoadOptions();
     app = window.PDFViewerApplication;
+    // pdf.js's worker would fetch cMaps and standard fonts itself with
+    // fetch(), which this engine refuses on a custom scheme; fetched by the
+    // page they go through XMLHttpRequest, which works.
+    const open = app.open;
+    app.open = function (file, args) {
+      return open.call(app, file, Object.assign({ useWorkerFetch: false }, args));
+    };
     app.initializedPromise.then(function () {
       const bus = app.eventBus;
       bus.on("documentinit", function () { status.loaded = true; applyAll(); });
