@@ -121,6 +121,7 @@ private Q_SLOTS:
     void navigatesPdfAndOffersTheControl();
     void optionChangesViewerState_data();
     void optionChangesViewerState();
+    void optionsGivenWhileLoadingApplyWhenLoaded_data();
     void optionsGivenWhileLoadingApplyWhenLoaded();
     void otherPagesRefuseTheQuery_data();
     void otherPagesRefuseTheQuery();
@@ -238,23 +239,53 @@ void TestWebBrowser::optionChangesViewerState()
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), after, 10000);
 }
 
+void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded_data()
+{
+    QTest::addColumn<bool>("viewerUp");
+    QTest::newRow("viewer page loads anew") << false;
+    QTest::newRow("viewer already up") << true;
+}
+
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
 {
-    const QString second = m_dir.path(QStringLiteral("second.pdf"));
+    QFETCH(bool, viewerUp);
+    if (viewerUp) {
+        QVERIFY(showPdf(m_pdf));
+    } else {
+        QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+        m_browser->Navigate(QStringLiteral("about:blank"));
+        QVERIFY(complete.wait(loadTimeoutMs));
+    }
+    // The previous document's options must not leak into what is checked.
+    if (viewerUp) {
+        IAcroAXDocShim &previous = m_browser->Document()->queryAcroPdf();
+        previous.setShowToolbar(WordTrue);
+        previous.setLayoutMode(QStringLiteral("DontCare"));
+        previous.setPageMode(QStringLiteral("none"));
+        previous.setShowScrollbars(WordTrue);
+        QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/0"), 10000);
+        js(*m_browser, QStringLiteral("window.slSamePage = true"));
+    }
+
+    const QString second = m_dir.path(viewerUp ? QStringLiteral("second.pdf") : QStringLiteral("third.pdf"));
     QVERIFY(PdfFixtures::writeOutlinedPdf(second, 6));
+    QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
     m_browser->Navigate(second);
     IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
     pdf.setShowToolbar(WordFalse);
     pdf.setLayoutMode(QStringLiteral("TwoColumnRight"));
     pdf.setPageMode(QStringLiteral("thumbs"));
     pdf.setShowScrollbars(WordFalse);
-    QVERIFY(!m_browser->Document()->isLoaded());
 
+    QVERIFY(shown.wait(loadTimeoutMs));
+    QCOMPARE(shown.first().at(1).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
     QCOMPARE(js(*m_browser, probeSidebar).toString(), QStringLiteral("open/1"));
     QCOMPARE(js(*m_browser, probeToolbar).toString(), QStringLiteral("hidden"));
     QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
+    // A viewer that is up opens the next document itself, without a reload.
+    QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), viewerUp);
 }
 
 void TestWebBrowser::otherPagesRefuseTheQuery_data()
@@ -289,7 +320,7 @@ void TestWebBrowser::emptyNavigationReleasesTheDocument()
     const QString path = m_dir.path(QStringLiteral("held.pdf"));
     QVERIFY(PdfFixtures::writeSimplePdf(path, 3));
     QVERIFY(showPdf(path));
-    const QUrl shownUrl = m_browser->url();
+    const QUrl shownUrl = m_browser->Document()->url();
     QVERIFY(!m_browser->scheme()->documentPath(shownUrl).isEmpty());
 
     m_browser->Navigate(QString());

@@ -11,6 +11,9 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QUrlQuery>
 
 #include <functional>
 
@@ -26,12 +29,14 @@ bool looksLikePdf(const QString &path)
 
 // The viewer reports every untranslated string on the console (Debian ships
 // pdf.js without its per-language files); only errors are worth passing on.
-// The bridge reports the first painted page and a failed load there too.
+// The bridge reports how a document fares there too ("sheafline:<what> <file>").
 class ViewerPage : public QWebEnginePage
 {
 public:
-    ViewerPage(QWebEngineProfile *profile, std::function<void(bool)> shown, QObject *parent)
-        : QWebEnginePage(profile, parent), m_shown(std::move(shown))
+    using Report = std::function<void(const QString &what, const QString &file)>;
+
+    ViewerPage(QWebEngineProfile *profile, Report report, QObject *parent)
+        : QWebEnginePage(profile, parent), m_report(std::move(report))
     {
     }
 
@@ -39,19 +44,25 @@ protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString &message,
                                   int lineNumber, const QString &sourceID) override
     {
-        if (WebPdfScheme::isViewerUrl(url())) {
-            if (message == QLatin1String("sheafline:shown"))
-                return m_shown(true);
-            if (message == QLatin1String("sheafline:failed"))
-                return m_shown(false);
+        static const QLatin1String prefix("sheafline:");
+        if (message.startsWith(prefix) && WebPdfScheme::isViewerUrl(url())) {
+            const qsizetype space = message.indexOf(QLatin1Char(' '));
+            if (space > 0)
+                m_report(message.mid(prefix.size(), space - prefix.size()), message.mid(space + 1));
+            return;
         }
         if (level == ErrorMessageLevel)
             QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
     }
 
 private:
-    std::function<void(bool)> m_shown;
+    Report m_report;
 };
+
+QString viewerFile(const QUrl &viewerUrl)
+{
+    return QUrlQuery(viewerUrl).queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
+}
 
 } // namespace
 
@@ -63,12 +74,7 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(parent)
     m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
     qRegisterMetaType<TWebDocument *>();
     m_page = new ViewerPage(
-        m_profile,
-        [this](bool ok) {
-            if (m_document && m_document->isPdf() && m_page->url() == m_document->url())
-                Q_EMIT DocumentShown(m_document, ok);
-        },
-        this);
+        m_profile, [this](const QString &what, const QString &file) { onViewerReport(what, file); }, this);
     m_page->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
@@ -90,6 +96,7 @@ void TWebBrowser::Navigate(const QString &url)
     if (url.isEmpty()) {
         replaceDocument(nullptr);
         m_scheme->releaseDocuments();
+        m_viewerUp = false;
         m_page->setUrl(QUrl(QStringLiteral("about:blank")));
         return;
     }
@@ -112,6 +119,15 @@ void TWebBrowser::Navigate(const QString &url)
     auto *document = new TWebDocument(m_page, target, pdfPath,
                                       [this](const QString &next) { Navigate(next); }, this);
     replaceDocument(document);
+    if (document->isPdf() && m_viewerUp) {
+        // The viewer is up already: it opens the next document itself.
+        document->setLoaded(true);
+        const QString file = QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{viewerFile(target)})
+                                                   .toJson(QJsonDocument::Compact));
+        m_page->runJavaScript(QStringLiteral("window.sheafline.open(%1[0])").arg(file));
+        return;
+    }
+    m_viewerUp = false;
     m_page->setUrl(target);
 }
 
@@ -131,9 +147,23 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
         return;
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
         || info.status() == QWebEngineLoadingInfo::LoadFailedStatus) {
-        m_document->setLoaded(info.status() == QWebEngineLoadingInfo::LoadSucceededStatus);
-        Q_EMIT DocumentComplete(m_document);
+        const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
+        m_document->setLoaded(ok);
+        m_viewerUp = ok && m_document->isPdf();
+        // A PDF is complete when the viewer has opened it (onViewerReport).
+        if (!m_viewerUp)
+            Q_EMIT DocumentComplete(m_document);
     }
+}
+
+void TWebBrowser::onViewerReport(const QString &what, const QString &file)
+{
+    if (!m_document || !m_document->isPdf() || viewerFile(m_document->url()) != file)
+        return;
+    if (what == QLatin1String("loaded") || what == QLatin1String("failed"))
+        Q_EMIT DocumentComplete(m_document);
+    if (what == QLatin1String("shown") || what == QLatin1String("failed"))
+        Q_EMIT DocumentShown(m_document, what == QLatin1String("shown"));
 }
 
 bool TWebBrowser::isDocumentSurface(const QWidget *widget)

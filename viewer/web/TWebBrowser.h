@@ -16,7 +16,9 @@ class WebPdfScheme;
 // Signals:
 //  - Enter(): the user entered the control (a click into it, or Tab);
 //    a focus the page takes by itself is not an entry.
-//  - DocumentComplete(document): the load of the current document's page finished.
+//  - DocumentComplete(document): the current document finished loading (a
+//    PDF when the viewer has opened it or given up, another page when its
+//    load ended).
 //  - DocumentShown(document, ok): the viewer painted the first page of the
 //    current PDF (ok), or could not open it (not ok).
 class TWebBrowser : public QWebEngineView
@@ -55,6 +57,7 @@ protected:
 
 private:
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void onViewerReport(const QString &what, const QString &file);
     void watchChildren();
     void replaceDocument(TWebDocument *document);
 
@@ -62,4 +65,6 @@ private:
     QWebEnginePage *m_page = nullptr;
     WebPdfScheme *m_scheme = nullptr;
     QPointer<TWebDocument> m_document;
+    // The viewer page is loaded and can open the next PDF in place.
+    bool m_viewerUp = false;
 };

@@ -8,7 +8,10 @@
 "use strict";
 (function () {
   const wanted = { toolbar: null, layout: null, pageMode: null, scrollbars: null };
-  const status = { loaded: false, firstPageRendered: false, error: "" };
+  const status = { file: new URLSearchParams(location.search).get("file") || "",
+                   loaded: false, firstPageRendered: false, error: "" };
+  // The document shown before the last open(): its late events are not ours.
+  let previousDocument = null;
   let app = null;
 
   // pdf.js ScrollMode / SpreadMode / SidebarView values.
@@ -84,6 +87,18 @@
     status() {
       return Object.assign({}, status, { wanted: Object.assign({}, wanted) });
     },
+    // Shows another document in this page, which saves starting the viewer
+    // and its worker anew for every document.
+    open(file) {
+      status.file = file;
+      status.loaded = false;
+      status.firstPageRendered = false;
+      status.error = "";
+      previousDocument = app.pdfDocument;
+      history.replaceState(null, "", "?file=" + encodeURIComponent(file).replace(/%2F/g, "/"));
+      app.open(file);
+      return true;
+    },
   };
 
   document.addEventListener("webviewerloaded", function () {
@@ -108,18 +123,25 @@
     };
     app.initializedPromise.then(function () {
       const bus = app.eventBus;
-      bus.on("documentinit", function () { status.loaded = true; applyAll(); });
+      // The program learns how a document fares through the console, the
+      // one channel it reads without a web channel: "sheafline:<what> <file>".
+      const report = what => console.debug("sheafline:" + what + " " + status.file);
+      const current = () => app.pdfDocument && app.pdfDocument !== previousDocument;
+      bus.on("documentinit", function () {
+        if (!current()) return;
+        status.loaded = true;
+        applyAll();
+        report("loaded");
+      });
       bus.on("outlineloaded", applySidebar);
-      // The program learns of the first painted page and of a failed load
-      // through the console, the one channel it reads without a web channel.
       bus.on("pagerendered", function () {
-        if (status.firstPageRendered) return;
+        if (status.firstPageRendered || !current()) return;
         status.firstPageRendered = true;
-        console.debug("sheafline:shown");
+        report("shown");
       });
       bus.on("documenterror", function (e) {
         status.error = String(e && e.message || "error");
-        console.debug("sheafline:failed");
+        report("failed");
       });
     });
   });
