@@ -141,7 +141,9 @@ int benchWeb(const QStringList &args)
     webOpenMs(browser, files.first());
     qpdfOpenMs(files.first());
 
-    QList<double> ratios;
+    const double startRssMb = processTreeRssKb() / 1024.0;
+
+    QList<double> ratios, webMs, baseMs;
     int failed = 0;
     for (const QString &path : files) {
         const double base = qpdfOpenMs(path);
@@ -151,12 +153,16 @@ int benchWeb(const QStringList &args)
             continue;
         }
         ratios << web / base;
+        webMs << web;
+        baseMs << base;
     }
     const double rssMb = processTreeRssKb() / 1024.0;
     browser.Navigate(QString());
 
-    std::printf("web: %lld documents from %s, %d not shown by one of the two, baseline: bare QPdfDocument load + render of page 1 at %d px wide\n",
-                static_cast<long long>(files.size()), qPrintable(folder), failed, viewWidth);
+    std::printf("web: %lld documents from %s, %d not shown by one of the two; baseline: bare QPdfDocument load + render of page 1 at %d px wide\n"
+                "web: medians %.1f ms (browser) and %.1f ms (baseline); memory %.0f MB after the first document\n",
+                static_cast<long long>(files.size()), qPrintable(folder), failed, viewWidth,
+                bench::median(webMs), bench::median(baseMs), startRssMb);
     bench::report("web_open_ratio_median", bench::median(ratios));
     bench::report("web_rss_mb_50", rssMb);
     return 0;

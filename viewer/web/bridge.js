@@ -117,9 +117,17 @@
     // pdf.js's worker would fetch cMaps and standard fonts itself with
     // fetch(), which this engine refuses on a custom scheme; fetched by the
     // page they go through XMLHttpRequest, which works.
+    // One worker serves every document of this page: pdf.js would otherwise
+    // start (and parse) a new one for each.
     const open = app.open;
+    let worker = null;
     app.open = function (file, args) {
-      return open.call(app, file, Object.assign({ useWorkerFetch: false }, args));
+      if (!worker) {
+        const lib = window.pdfjsLib;
+        lib.GlobalWorkerOptions.workerSrc ||= options.get("workerSrc");
+        worker = new lib.PDFWorker();
+      }
+      return open.call(app, file, Object.assign({ useWorkerFetch: false, worker: worker }, args));
     };
     app.initializedPromise.then(function () {
       const bus = app.eventBus;
