@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrlQuery>
 #include <QWebEnginePage>
 
 #include <memory>
@@ -125,6 +126,8 @@ private Q_SLOTS:
     void optionsGivenWhileLoadingApplyWhenLoaded();
     void otherPagesRefuseTheQuery_data();
     void otherPagesRefuseTheQuery();
+    void schemeServesOnlyWhatItShould_data();
+    void schemeServesOnlyWhatItShould();
     void emptyNavigationReleasesTheDocument();
     void cMapsAndStandardFontsLoad_data();
     void cMapsAndStandardFontsLoad();
@@ -313,6 +316,41 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
             QCOMPARE(error.message(), QStringLiteral("Interface はサポートされていません"));
         }
     }
+}
+
+void TestWebBrowser::schemeServesOnlyWhatItShould_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("served");
+    QTest::newRow("the shown document") << QStringLiteral("current") << true;
+    QTest::newRow("a pdf.js file") << QStringLiteral("/build/pdf.js") << true;
+    QTest::newRow("an earlier document") << QStringLiteral("/doc/1/outlined.pdf") << false;
+    QTest::newRow("a number never handed out") << QStringLiteral("/doc/99999/x.pdf") << false;
+    QTest::newRow("a path out of pdf.js") << QStringLiteral("/web/%2E%2E/%2E%2E/%2E%2E/%2E%2E/etc/passwd") << false;
+    QTest::newRow("a file outside the folders") << QStringLiteral("/etc/passwd") << false;
+}
+
+void TestWebBrowser::schemeServesOnlyWhatItShould()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, served);
+    const QString path = m_dir.path(QStringLiteral("served.pdf"));
+    if (!QFileInfo::exists(path))
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    if (!m_browser->Document() || m_browser->Document()->src() != path)
+        QVERIFY(showPdf(path));
+    if (request == QLatin1String("current"))
+        request = QUrlQuery(m_browser->Document()->url()).queryItemValue(QStringLiteral("file"));
+    js(*m_browser, QStringLiteral(
+        "window.slStatus = null; (function(){ const r = new XMLHttpRequest();"
+        " r.open('GET', '%1'); r.onload = () => { window.slStatus = 'status ' + r.status + ' ' + r.response.length; };"
+        " r.onerror = () => { window.slStatus = 'refused'; }; r.send(); })()").arg(request));
+    QTRY_VERIFY_WITH_TIMEOUT(!js(*m_browser, QStringLiteral("window.slStatus")).isNull(), 10000);
+    const QString status = js(*m_browser, QStringLiteral("window.slStatus")).toString();
+    if (served)
+        QVERIFY2(status.startsWith(QLatin1String("status 200 ")) && status.section(QLatin1Char(' '), 2).toInt() > 0, qPrintable(status));
+    else
+        QCOMPARE(status, QStringLiteral("refused"));
 }
 
 void TestWebBrowser::emptyNavigationReleasesTheDocument()
