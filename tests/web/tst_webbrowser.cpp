@@ -186,12 +186,14 @@ bool TestWebBrowser::showPdf(const QString &path)
 void TestWebBrowser::navigatesPdfAndOffersTheControl()
 {
     QCOMPARE(m_browser->Document(), nullptr);
+    QCOMPARE(m_browser->ViewControl(), nullptr);
     m_browser->Navigate(m_pdf);
     // Navigate returns at once with the document object already in place.
     TWebDocument *document = m_browser->Document();
     QVERIFY(document);
     QVERIFY(document->isPdf());
     IAcroAXDocShim &pdf = document->queryAcroPdf();
+    QCOMPARE(&pdf, m_browser->ViewControl());
     QCOMPARE(pdf.src(), m_pdf);
     QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
     QVERIFY(complete.wait(loadTimeoutMs));
@@ -294,19 +296,24 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
 void TestWebBrowser::otherPagesRefuseTheQuery_data()
 {
     QTest::addColumn<QString>("target");
-    QTest::newRow("about:blank") << QStringLiteral("about:blank");
-    QTest::newRow("text file") << m_dir.writeFile(QStringLiteral("notes.txt"), "plain text\n");
+    QTest::addColumn<bool>("freshBrowser");
+    QTest::newRow("about:blank") << QStringLiteral("about:blank") << false;
+    QTest::newRow("about:blank, engine not started") << QStringLiteral("about:blank") << true;
+    QTest::newRow("text file") << m_dir.writeFile(QStringLiteral("notes.txt"), "plain text\n") << false;
 }
 
 void TestWebBrowser::otherPagesRefuseTheQuery()
 {
     QFETCH(QString, target);
-    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
-    m_browser->Navigate(target);
+    QFETCH(bool, freshBrowser);
+    std::unique_ptr<TWebBrowser> fresh(freshBrowser ? new TWebBrowser : nullptr);
+    TWebBrowser *browser = freshBrowser ? fresh.get() : m_browser;
+    QSignalSpy complete(browser, &TWebBrowser::DocumentComplete);
+    browser->Navigate(target);
     for (bool loaded : {false, true}) {
         if (loaded)
             QVERIFY(complete.wait(loadTimeoutMs));
-        TWebDocument *document = m_browser->Document();
+        TWebDocument *document = browser->Document();
         QVERIFY(document);
         QVERIFY(!document->isPdf());
         try {
@@ -315,7 +322,11 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
         } catch (const AppError &error) {
             QCOMPARE(error.message(), QStringLiteral("Interface はサポートされていません"));
         }
+        QVERIFY_THROWS_EXCEPTION(AppError, browser->ViewControl());
     }
+    // A browser that was only ever blank has not started the engine.
+    if (freshBrowser)
+        QVERIFY(browser->findChildren<QWebEnginePage *>().isEmpty());
 }
 
 void TestWebBrowser::schemeServesOnlyWhatItShould_data()
@@ -363,6 +374,7 @@ void TestWebBrowser::emptyNavigationReleasesTheDocument()
 
     m_browser->Navigate(QString());
     QCOMPARE(m_browser->Document(), nullptr);
+    QCOMPARE(m_browser->ViewControl(), nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(m_browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
     // The scheme no longer hands the file out, and no process of ours holds it.
     QVERIFY(m_browser->scheme()->documentPath(shownUrl).isEmpty());

@@ -68,19 +68,8 @@ QString viewerFile(const QUrl &viewerUrl)
 
 TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(parent)
 {
-    // Off the record: no cache, cookies or local storage left on disk.
-    m_profile = new QWebEngineProfile(this);
-    m_scheme = new WebPdfScheme(WebPdfScheme::defaultPdfjsRoot(), this);
-    m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
     qRegisterMetaType<TWebDocument *>();
-    m_page = new ViewerPage(
-        m_profile, [this](const QString &what, const QString &file) { onViewerReport(what, file); }, this);
-    m_page->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
-    m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-    m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-    setPage(m_page);
-    connect(m_page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
-    watchChildren();
+    m_scheme = new WebPdfScheme(WebPdfScheme::defaultPdfjsRoot(), this);
 }
 
 TWebBrowser::~TWebBrowser()
@@ -91,15 +80,46 @@ TWebBrowser::~TWebBrowser()
     m_page = nullptr;
 }
 
+void TWebBrowser::startEngine()
+{
+    if (m_page)
+        return;
+    // Off the record: no cache, cookies or local storage left on disk.
+    m_profile = new QWebEngineProfile(this);
+    m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
+    m_page = new ViewerPage(
+        m_profile, [this](const QString &what, const QString &file) { onViewerReport(what, file); }, this);
+    m_page->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    setPage(m_page);
+    connect(m_page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
+    watchChildren();
+}
+
 void TWebBrowser::Navigate(const QString &url)
 {
     if (url.isEmpty()) {
         replaceDocument(nullptr);
         m_scheme->releaseDocuments();
         m_viewerUp = false;
-        m_page->setUrl(QUrl(QStringLiteral("about:blank")));
+        if (m_page)
+            m_page->setUrl(QUrl(QStringLiteral("about:blank")));
         return;
     }
+    if (!m_page && url == QLatin1String("about:blank")) {
+        // The engine has shown nothing yet and an empty page is what it
+        // shows: no need to start it (the back-end of mode 0 only ever gets this).
+        auto *blank = new TWebDocument(nullptr, QUrl(url), QString(), [this](const QString &next) { Navigate(next); }, this);
+        replaceDocument(blank);
+        blank->setLoaded(true);
+        QMetaObject::invokeMethod(this, [this, blank] {
+            if (m_document == blank)
+                Q_EMIT DocumentComplete(blank);
+        }, Qt::QueuedConnection);
+        return;
+    }
+    startEngine();
     QUrl target;
     QString pdfPath;
     const QUrl asUrl(url);
@@ -129,6 +149,13 @@ void TWebBrowser::Navigate(const QString &url)
     }
     m_viewerUp = false;
     m_page->setUrl(target);
+}
+
+IAcroAXDocShim *TWebBrowser::ViewControl() const
+{
+    if (!m_document)
+        return nullptr;
+    return &m_document->queryAcroPdf();
 }
 
 void TWebBrowser::replaceDocument(TWebDocument *document)

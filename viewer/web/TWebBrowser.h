@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <QWebEngineView>
 
+class IAcroAXDocShim;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class TWebDocument;
@@ -11,7 +12,8 @@ class WebPdfScheme;
 // The web-browser control of the main window (the "-b" back-end): an
 // embedded Chromium view that shows PDF documents through the pdf.js viewer
 // served by WebPdfScheme, from disk only.  Owns its page, a private
-// off-the-record profile and the current document object.  UI thread only.
+// off-the-record profile (both created by the first navigation to something
+// other than an empty page) and the current document object.  UI thread only.
 //
 // Signals:
 //  - Enter(): the user entered the control (a click into it, or Tab);
@@ -39,6 +41,13 @@ public:
     // browser; valid until the next Navigate.
     TWebDocument *Document() const { return m_document; }
 
+    // Reaching the view control through the browser: the PDF-control
+    // interface of the current document, or nullptr when there is no
+    // document (the control is not reachable).  Throws
+    // AppError(interfaceNotSupportedMessage()) when the page is no PDF shown
+    // by the viewer.
+    IAcroAXDocShim *ViewControl() const;
+
     // True when widget belongs to a TWebBrowser (the browser itself or the
     // surface that holds the keyboard focus when the page has it), i.e. the
     // rendering component's own window for the focus rule.
@@ -56,6 +65,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Creates the profile and page on first need, so that a browser that
+    // only ever shows an empty page never starts the engine.
+    void startEngine();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onViewerReport(const QString &what, const QString &file);
     void watchChildren();
