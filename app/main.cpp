@@ -1,7 +1,30 @@
+// Program entry: the application object, the main window, the message loop.
+#include "app/Fonts.h"
+#include "app/Unit1.h"
+
 #include <QApplication>
+#include <QIcon>
+#include <QScreen>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
-    return 0;
+    QApplication::setApplicationName(QStringLiteral("Sheafline"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));
+    QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
+    QApplication::setDesktopFileName(QStringLiteral("sheafline"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
+    installFontSubstitutions();
+
+    // Creation runs the start-up sequence; the window shows when it is done.
+    auto *form = new TForm1();
+    Form1 = form;
+    // Opens centred on the screen.
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        form->move(screen->availableGeometry().center() - form->rect().center());
+    form->show();
+    const int rc = app.exec();
+    // Destruction runs the shutdown.
+    delete form;
+    return rc;
 }

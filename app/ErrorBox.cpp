@@ -1,0 +1,20 @@
+#include "app/ErrorBox.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+QString errorBoxText(const QString &message)
+{
+    if (message.endsWith(QLatin1Char('.')))
+        return message;
+    return message + QLatin1Char('.');
+}
+
+void showErrorBox(const QString &message)
+{
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    errorBoxText(message), QMessageBox::Ok);
+    box.setObjectName(QStringLiteral("ErrorBox"));
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}

@@ -1,0 +1,194 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+class FileListView;
+class QAction;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QStandardItem;
+class QStatusBar;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class SplitterBar;
+class TAcroPDF;         // viewer/TAcroPDF.h
+class TWebBrowser;      // viewer/web/
+class TplFolderWatcher; // watch/plFolderWatcher.h
+
+// The `Tag` of a menu item (or any object): an int dynamic property, 0 when unset.
+int Tag(const QObject *object);
+void SetTag(QObject *object, int tag);
+
+// The main window.  It owns every control, the folder watcher and the view
+// control; it composes the areas (browse/, viewer/, watch/, update/, about/)
+// and keeps their handlers under the program's names.  The bodies of each
+// area's handlers live in that area's file in app/ (Unit1Browse.cpp,
+// Unit1Viewer.cpp, Unit1Watch.cpp, Unit1Update.cpp); the spine's are in
+// Unit1.cpp.
+//
+// Handlers take the sender as `QObject *Sender`: a menu item is its QAction,
+// the main window is `this`, no sender is nullptr.  Errors that reach a
+// handler bound to an event are shown in the application's error box.
+//
+// UI thread only.  Creation runs the start-up sequence (FormCreate),
+// destruction the shutdown (FormDestroy).
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // `args` are the command-line arguments without the program name.
+    explicit TForm1(const QStringList &args, QWidget *parent = nullptr);
+    // Runs the start-up with QCoreApplication::arguments() minus the program name.
+    explicit TForm1(QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // ---- Controls (owned by the window) ----
+    QMenuBar *MainMenu1 = nullptr;
+    QAction *N12 = nullptr;                // "ファイル"
+    QAction *N13 = nullptr;                //   "開く"
+    QAction *N14 = nullptr;                //   separator
+    QAction *N15 = nullptr;                //   "終了"
+    QAction *N22 = nullptr;                // "表示"
+    QAction *DisplayInitialize = nullptr;  //   "表示初期化"
+    QAction *N23 = nullptr;                //   separator
+    QAction *ShowToolbar = nullptr;        //   "ツールバー" (checkable)
+    QAction *LayoutMode = nullptr;         //   "レイアウトモード" submenu
+    QAction *LayoutMode1 = nullptr;        //     Tag 1 .. 5 (checkable)
+    QAction *LayoutMode2 = nullptr;
+    QAction *LayoutMode3 = nullptr;
+    QAction *LayoutMode4 = nullptr;
+    QAction *LayoutMode5 = nullptr;
+    QAction *PageMode = nullptr;           //   "表示モード" submenu
+    QAction *PageMode1 = nullptr;          //     Tag 1 .. 3 (checkable)
+    QAction *PageMode2 = nullptr;
+    QAction *PageMode3 = nullptr;
+    QAction *ShowScrollbars = nullptr;     //   "スクロールバー" (checkable)
+    QAction *N16 = nullptr;                // "ヘルプ"
+    QAction *GoHelp = nullptr;             //   "ヘルプ"
+    QAction *N18 = nullptr;                //   separator
+    QAction *N19 = nullptr;                //   "アップデート"
+    QAction *N20 = nullptr;                //   separator
+    QAction *N21 = nullptr;                //   "バージョン情報"
+
+    QMenu *PopupMenu1 = nullptr;           // context menu of ListView1
+    QAction *N1 = nullptr;                 // "ソート" submenu
+    QAction *N6 = nullptr;                 // separator
+    QAction *N7 = nullptr;                 // "表示" submenu
+    QAction *N8 = nullptr;                 //   "縮小"
+    QAction *N10 = nullptr;                //   "一覧"
+    QAction *N11 = nullptr;                //   "アイコン"
+    QAction *N25 = nullptr;                // separator
+    QAction *N26 = nullptr;                // "名前の変更"
+    QAction *N17 = nullptr;                // separator, shown by start-up step 19
+    QAction *N24 = nullptr;                // "関連付けアプリで開く", shown by step 19
+
+    QStatusBar *StatusBar1 = nullptr;      // panels 0 (version), 1 (document), 2 (folder)
+    QWidget *Panel1 = nullptr;             // left panel: tree, Splitter2, list
+    QTreeWidget *TreeView1 = nullptr;      // folder tree
+    SplitterBar *Splitter2 = nullptr;      // between tree and list
+    FileListView *ListView1 = nullptr;     // PDF file list
+    SplitterBar *Splitter1 = nullptr;      // right of Panel1
+    QWidget *ViewerArea = nullptr;         // rest of the client area; hosts the view controls
+    TWebBrowser *WebBrowser = nullptr;     // web view control (null until the web back-end lands)
+    TAcroPDF *AcroPDF = nullptr;           // PDF view control, mode 0 only
+    QTimer *Timer1 = nullptr;              // focus timer, 10 ms, disabled at start
+
+    // ---- Fields ----
+    int PDFmode = 0;                           // 0 = AcroPDF, 1 = WebBrowser; fixed at start-up
+    QString FRootFolder;                       // root folder, trailing delimiter
+    QWidget *AFocusControl = nullptr;          // keeps the focus while Timer1 runs (ListView1)
+    TplFolderWatcher *plFolderWatcher = nullptr; // owned by the window
+
+    // ---- Status panels (0 version, 1 current document, 2 current folder) ----
+    QString StatusPanelText(int index) const;
+    void SetStatusPanelText(int index, const QString &text);
+    QLabel *StatusPanel(int index) const;
+
+    // Places a view control in the viewer area, filling it and on top.
+    void PlaceInViewerArea(QWidget *control);
+
+    // ---- Spine (Unit1.cpp) ----
+    void FormCreate(QObject *Sender);
+    void FormDestroy(QObject *Sender);
+    void FormResize(QObject *Sender);
+    void ListView1Resize(QObject *Sender);
+    void Timer1Timer(QObject *Sender);
+    void AcroPDFEnter(QObject *Sender);
+    void WebBrowserEnter(QObject *Sender);
+    void N15Click(QObject *Sender);
+    void N21Click(QObject *Sender);
+    // Start-up step 18: restores the saved layout with FormResize detached.
+    void RestoreLayout();
+    // The application's error box (error icon, OK, program title).
+    static void ShowException(const QString &message);
+
+    // ---- Browse (Unit1Browse.cpp) ----
+    void ShowRootFolder(const QString &folder);
+    void AddFolderNodes(const QString &path, QTreeWidgetItem *node, bool addChildren);
+    QString GetNodePath(QTreeWidgetItem *node);
+    void TreeView1Expanding(QObject *Sender, QTreeWidgetItem *Node, bool &AllowExpansion);
+    void TreeView1DblClick(QObject *Sender);
+    void N13Click(QObject *Sender);
+    void ListPdfFiles(const QString &folder);
+    void SortFileList(int column);
+    // item1/item2: the caption items (column 0) of two rows of ListView1->model().
+    int CompareFileItems(const QStandardItem *item1, const QStandardItem *item2, int column);
+    void ListView1Click(QObject *Sender);
+    void ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
+    void ListView1ColumnClick(QObject *Sender, int Column);
+    void PopupMenu1Popup(QObject *Sender);
+    void N8Click(QObject *Sender);
+    void N10Click(QObject *Sender);
+    void N11Click(QObject *Sender);
+    void N26Click(QObject *Sender);
+    void N24Click(QObject *Sender);
+
+    // ---- Viewer (Unit1Viewer.cpp) ----
+    // Creates the designed web view control (constructor); nothing until it lands.
+    void CreateWebBrowser();
+    // Start-up step 8: creates/binds the view control of PDFmode.
+    void CreateViewer();
+    // Shutdown step 3: releases the view control of PDFmode.
+    void ReleaseViewer();
+    void ReadPDF(const QString &path);
+    void ShowToolbarClick(QObject *Sender);
+    void ShowScrollbarsClick(QObject *Sender);
+    void LayoutMode1Click(QObject *Sender);
+    void PageMode1Click(QObject *Sender);
+    void DisplayInitializeClick(QObject *Sender);
+    void GoHelpClick(QObject *Sender);
+
+    // ---- Watch (Unit1Watch.cpp) ----
+    // Start-up step 3: creates the watcher and binds its change to plFolderWatcher1Change.
+    void CreateFolderWatcher();
+    // Shutdown step 2: frees the watcher and clears plFolderWatcher.
+    void FreeFolderWatcher();
+    void plFolderWatcher1Change(QObject *Sender, int AEvent, const QString &BeforeFullPath,
+                                const QString &BeforeFileName, const QString &AfterFullPath,
+                                const QString &AfterFileName);
+
+    // ---- Update (Unit1Update.cpp) ----
+    void N19Click(QObject *Sender);
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void CreateControls();
+    void CreateMenus();
+    void BindEvents();
+    void bindAction(QAction *action, void (TForm1::*handler)(QObject *));
+    // Runs an event handler; an error it raises goes to the error box.
+    template <typename F> void guarded(F &&f);
+
+    QStringList m_args;
+    QLabel *m_panels[3] = {nullptr, nullptr, nullptr};
+    bool m_formResizeAttached = true;
+    bool m_destroyed = false;
+};
+
+extern TForm1 *Form1;
