@@ -3,9 +3,26 @@
 // nothing, and every use of AcroPDF / WebBrowser is null-guarded.
 #include "app/Unit1.h"
 
+#include "app/DocumentSurface.h"
+
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+#include "viewer/web/TWebBrowser.h"
+#endif
+
 #include <QTimer>
 
-void TForm1::CreateWebBrowser() {}
+void TForm1::CreateWebBrowser()
+{
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    WebBrowser = new TWebBrowser(ViewerArea);
+    WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
+    PlaceInViewerArea(WebBrowser);
+    // Where the page holds the keyboard focus is the browser's document surface.
+    static const int surfaceTest = registerDocumentSurfaceTest(
+        [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
+    Q_UNUSED(surfaceTest);
+#endif
+}
 void TForm1::CreateViewer() {}
 void TForm1::ReleaseViewer() {}
 

@@ -1,6 +1,7 @@
 #include "viewer/web/TWebBrowser.h"
 
 #include "viewer/web/TWebDocument.h"
+#include "viewer/web/WebBrowserProcess.h"
 #include "viewer/web/WebPdfScheme.h"
 
 #include <QChildEvent>
@@ -84,6 +85,7 @@ void TWebBrowser::startEngine()
 {
     if (m_page)
         return;
+    prepareWebBrowserProcess();
     // Off the record: no cache, cookies or local storage left on disk.
     m_profile = new QWebEngineProfile(this);
     m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
@@ -149,6 +151,11 @@ void TWebBrowser::Navigate(const QString &url)
     }
     m_viewerUp = false;
     m_page->setUrl(target);
+}
+
+TWebDocument *TWebBrowser::Document() const
+{
+    return m_document;
 }
 
 IAcroAXDocShim *TWebBrowser::ViewControl() const

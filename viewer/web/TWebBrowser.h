@@ -39,7 +39,7 @@ public:
     // The current document object, or nullptr while no page is loaded
     // (before the first navigation and after Navigate("")).  Owned by the
     // browser; valid until the next Navigate.
-    TWebDocument *Document() const { return m_document; }
+    TWebDocument *Document() const;
 
     // Reaching the view control through the browser: the PDF-control
     // interface of the current document, or nullptr when there is no

@@ -37,6 +37,7 @@ void prepareWebBrowserProcess()
     if (QDir(QStringLiteral("/dev/dri")).entryList({QStringLiteral("renderD*")}, QDir::System).isEmpty())
         addChromiumFlag("--disable-gpu");
 
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (!QCoreApplication::instance())
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     WebPdfScheme::registerScheme();
 }
