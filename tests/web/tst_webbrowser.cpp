@@ -4,6 +4,7 @@
 #include "viewer/web/WebBrowserProcess.h"
 #include "viewer/web/WebPdfScheme.h"
 
+#include "WebTestSupport.h"
 #include "support/PdfFixtures.h"
 #include "support/TestDir.h"
 
@@ -24,25 +25,13 @@
 
 namespace {
 
+using WebTest::js;
+using WebTest::openDescriptors;
+using WebTest::ownProcessTree;
+using WebTest::probeShown;
+
 constexpr int loadTimeoutMs = 60000;
 
-// Runs a script in the page and waits for its result (invalid on timeout).
-QVariant js(TWebBrowser &browser, const QString &script)
-{
-    auto result = std::make_shared<std::pair<bool, QVariant>>(false, QVariant());
-    browser.page()->runJavaScript(script, [result](const QVariant &v) { *result = {true, v}; });
-    QElapsedTimer timer;
-    timer.start();
-    while (!result->first && timer.elapsed() < 10000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return result->second;
-}
-
-// The viewer's own state, read from pdf.js and the page's layout.
-const QString probeShown = QStringLiteral(
-    "(function(){ const a = window.PDFViewerApplication;"
-    " return !!(a && a.pdfDocument && a.isInitialViewSet && window.sheafline.status().firstPageRendered)"
-    "   ? a.pdfDocument.numPages : 0; })()");
 const QString probeToolbar = QStringLiteral(
     "getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'hidden' : 'shown'");
 const QString probeLayout = QStringLiteral(
@@ -52,51 +41,6 @@ const QString probeSidebar = QStringLiteral(
 const QString probeScrollbars = QStringLiteral(
     "(function(){ const c = document.getElementById('viewerContainer');"
     " return c.offsetWidth - c.clientWidth > 0 ? 'shown' : 'hidden'; })()");
-
-// Pids of this process and of every process it started (the engine's
-// zygote, renderers and utilities).
-QList<qint64> ownProcessTree()
-{
-    QHash<qint64, qint64> parentOf;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (!ok)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            parentOf.insert(pid, fields.at(1).toLongLong());
-    }
-    QList<qint64> tree{::getpid()};
-    for (qsizetype i = 0; i < tree.size(); ++i) {
-        for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-            if (it.value() == tree.at(i) && !tree.contains(it.key()))
-                tree.append(it.key());
-        }
-    }
-    return tree;
-}
-
-// Descriptors of our process tree that refer to path.
-QStringList openDescriptors(const QString &path)
-{
-    const QString target = QFileInfo(path).canonicalFilePath();
-    QStringList found;
-    for (qint64 pid : ownProcessTree()) {
-        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
-        const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString &fd : fds) {
-            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == target)
-                found << fdDir + QLatin1Char('/') + fd;
-        }
-    }
-    return found;
-}
 
 void callOption(IAcroAXDocShim &pdf, const QString &option, const QString &value)
 {
