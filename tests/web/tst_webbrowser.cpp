@@ -191,13 +191,17 @@ void TestWebBrowser::optionChangesViewerState()
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded_data()
 {
     QTest::addColumn<bool>("viewerUp");
-    QTest::newRow("viewer page loads anew") << false;
-    QTest::newRow("viewer already up") << true;
+    QTest::addColumn<QString>("pageMode");
+    QTest::addColumn<QString>("sidebar");
+    QTest::newRow("viewer page loads anew") << false << "thumbs" << "open/1";
+    QTest::newRow("viewer already up") << true << "bookmarks" << "open/2";
 }
 
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
 {
     QFETCH(bool, viewerUp);
+    QFETCH(QString, pageMode);
+    QFETCH(QString, sidebar);
     if (viewerUp) {
         QVERIFY(showPdf(m_pdf));
     } else {
@@ -223,14 +227,14 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
     pdf.setShowToolbar(WordFalse);
     pdf.setLayoutMode(QStringLiteral("TwoColumnRight"));
-    pdf.setPageMode(QStringLiteral("thumbs"));
+    pdf.setPageMode(pageMode);
     pdf.setShowScrollbars(WordFalse);
 
     QVERIFY(shown.wait(loadTimeoutMs));
     QCOMPARE(shown.first().at(1).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
-    QCOMPARE(js(*m_browser, probeSidebar).toString(), QStringLiteral("open/1"));
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeSidebar).toString(), sidebar, 10000);
     QCOMPARE(js(*m_browser, probeToolbar).toString(), QStringLiteral("hidden"));
     QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
     // A viewer that is up opens the next document itself, without a reload.

@@ -96,6 +96,8 @@ void TWebBrowser::startEngine()
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
     setPage(m_page);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
+    // A renderer that died takes the viewer with it: the next PDF loads it anew.
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] { m_viewerUp = false; });
     watchChildren();
 }
 
