@@ -70,6 +70,7 @@ private Q_SLOTS:
     void optionsGivenWhileLoadingApplyWhenLoaded();
     void otherPagesRefuseTheQuery_data();
     void otherPagesRefuseTheQuery();
+    void pageLeavingTheViewerLoadsItAnew();
     void schemeServesOnlyWhatItShould_data();
     void schemeServesOnlyWhatItShould();
     void emptyNavigationReleasesTheDocument();
@@ -275,6 +276,19 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
     // A browser that was only ever blank has not started the engine.
     if (freshBrowser)
         QVERIFY(browser->findChildren<QWebEnginePage *>().isEmpty());
+}
+
+void TestWebBrowser::pageLeavingTheViewerLoadsItAnew()
+{
+    QVERIFY(showPdf(m_pdf));
+    // Something in the page navigates it elsewhere: the next PDF cannot be
+    // opened inside the viewer any more and loads it again.
+    js(*m_browser, QStringLiteral("location.href = 'about:blank'"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
+    const QString other = m_dir.path(QStringLiteral("after-leaving.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(other, 3));
+    QVERIFY(showPdf(other));
+    QCOMPARE(js(*m_browser, probeShown).toInt(), 3);
 }
 
 void TestWebBrowser::schemeServesOnlyWhatItShould_data()

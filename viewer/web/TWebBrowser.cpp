@@ -5,6 +5,7 @@
 #include "viewer/web/WebPdfScheme.h"
 
 #include <QChildEvent>
+#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QFocusEvent>
@@ -54,6 +55,18 @@ protected:
         }
         if (level == ErrorMessageLevel)
             QWebEnginePage::javaScriptConsoleMessage(level, message, lineNumber, sourceID);
+    }
+
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        // A link in a shown PDF that leads out of the viewer goes to the
+        // user's own browser, as a PDF reader's would; the viewer stays.
+        if (type == NavigationTypeLinkClicked && isMainFrame && WebPdfScheme::isViewerUrl(this->url())
+            && url.scheme() != QLatin1String(WebPdfScheme::name)) {
+            QDesktopServices::openUrl(url);
+            return false;
+        }
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
     }
 
 private:
@@ -179,6 +192,9 @@ void TWebBrowser::replaceDocument(TWebDocument *document)
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
 {
+    // Whatever else the page starts to load replaces the viewer.
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus && !WebPdfScheme::isViewerUrl(info.url()))
+        m_viewerUp = false;
     if (!m_document || info.url() != m_document->url())
         return;
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
