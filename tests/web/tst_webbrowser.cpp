@@ -18,6 +18,7 @@
 #include <QTest>
 #include <QUrlQuery>
 #include <QWebEnginePage>
+#include <QWebEngineProfile>
 
 #include <memory>
 
@@ -257,6 +258,7 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
     QFETCH(bool, freshBrowser);
     std::unique_ptr<TWebBrowser> fresh(freshBrowser ? new TWebBrowser : nullptr);
     TWebBrowser *browser = freshBrowser ? fresh.get() : m_browser;
+
     QSignalSpy complete(browser, &TWebBrowser::DocumentComplete);
     browser->Navigate(target);
     for (bool loaded : {false, true}) {
@@ -273,9 +275,17 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
         }
         QVERIFY_THROWS_EXCEPTION(AppError, browser->ViewControl());
     }
-    // A browser that was only ever blank has not started the engine.
-    if (freshBrowser)
+    // A hidden browser that was only ever blank (mode 0's) has not started
+    // the engine; shown, it starts it with its own page and profile.
+    if (freshBrowser) {
         QVERIFY(browser->findChildren<QWebEnginePage *>().isEmpty());
+        browser->resize(300, 200);
+        browser->show();
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        QCOMPARE(browser->findChildren<QWebEnginePage *>().size(), 1);
+        QCOMPARE(browser->page()->profile()->parent(), browser);
+        QVERIFY(browser->page()->profile()->isOffTheRecord());
+    }
 }
 
 void TestWebBrowser::pageLeavingTheViewerLoadsItAnew()

@@ -238,6 +238,14 @@ bool TWebBrowser::event(QEvent *event)
     return QWebEngineView::event(event);
 }
 
+void TWebBrowser::showEvent(QShowEvent *event)
+{
+    // Shown, the view would make a page of the default profile for itself;
+    // it gets ours instead.
+    startEngine();
+    QWebEngineView::showEvent(event);
+}
+
 void TWebBrowser::watchChildren()
 {
     for (QWidget *child : findChildren<QWidget *>()) {

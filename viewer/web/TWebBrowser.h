@@ -12,8 +12,10 @@ class WebPdfScheme;
 // The web-browser control of the main window (the "-b" back-end): an
 // embedded Chromium view that shows PDF documents through the pdf.js viewer
 // served by WebPdfScheme, from disk only.  Owns its page, a private
-// off-the-record profile (both created by the first navigation to something
-// other than an empty page) and the current document object.  UI thread only.
+// off-the-record profile (both created when it is first shown or navigates
+// to something other than an empty page: a hidden browser that only ever
+// shows an empty page never starts the engine) and the current document
+// object.  UI thread only.
 //
 // Signals:
 //  - Enter(): the user entered the control (a click into it, or Tab);
@@ -62,11 +64,11 @@ Q_SIGNALS:
 
 protected:
     bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    // Creates the profile and page on first need, so that a browser that
-    // only ever shows an empty page never starts the engine.
+    // Creates the profile and page on first need.
     void startEngine();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
     void onViewerReport(const QString &what, const QString &file);
