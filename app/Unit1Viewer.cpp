@@ -16,6 +16,10 @@
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QScreen>
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+#include "viewer/web/TWebBrowser.h"
+#endif
+
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -49,8 +53,18 @@ struct FormDisplay
         // The web back-end: Navigate(url) on WebBrowser, and its Document
         // queried for the view control (null without a document, AppError
         // with interfaceNotSupportedMessage() when it offers none).
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+        hooks.navigate = [form](const QString &url) {
+            if (form->WebBrowser)
+                form->WebBrowser->Navigate(url);
+        };
+        hooks.browserDocument = [form]() -> IAcroAXDocShim * {
+            return form->WebBrowser ? form->WebBrowser->ViewControl() : nullptr;
+        };
+#else
         hooks.navigate = [](const QString &) {};
         hooks.browserDocument = []() -> IAcroAXDocShim * { return nullptr; };
+#endif
         hooks.repaint = [form] { form->update(); };
         hooks.enableFocusTimer = [form] { form->Timer1->start(); };
         display = std::make_unique<DocumentDisplay>(menu, std::move(hooks));
@@ -64,10 +78,47 @@ std::optional<int> tagOf(const QObject *sender)
 
 } // namespace
 
-void TForm1::CreateWebBrowser() {}
+void TForm1::CreateWebBrowser()
+{
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    WebBrowser = new TWebBrowser(ViewerArea);
+    WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
+    PlaceInViewerArea(WebBrowser);
+    // Where the page holds the keyboard focus is the browser's document surface.
+    static const int surfaceTest = registerDocumentSurfaceTest(
+        [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
+    Q_UNUSED(surfaceTest);
+#endif
+}
 
 void TForm1::CreateViewer()
 {
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    if (PDFmode == 1) {
+        if (!WebBrowser)
+            return;
+        connect(WebBrowser, &TWebBrowser::Enter, this, [this] { WebBrowserEnter(WebBrowser); });
+        // A document that was still loading when ReadPDF applied the options
+        // gets them again once it is complete.
+        connect(WebBrowser, &TWebBrowser::DocumentComplete, this, [this] {
+            try {
+                ShowToolbarClick(this);
+                const QList<QAction *> layouts{LayoutMode1, LayoutMode2, LayoutMode3, LayoutMode4, LayoutMode5};
+                for (QAction *item : layouts)
+                    if (item->isChecked()) { LayoutMode1Click(item); break; }
+                const QList<QAction *> pages{PageMode1, PageMode2, PageMode3};
+                for (QAction *item : pages)
+                    if (item->isChecked()) { PageMode1Click(item); break; }
+                ShowScrollbarsClick(this);
+            } catch (...) {
+                // As inside ReadPDF: a document without the control is left as it is.
+            }
+        });
+        return;
+    }
+    if (WebBrowser)
+        WebBrowser->setVisible(false);
+#endif
     if (PDFmode != 0)
         return;
     AcroPDF = new TAcroPDF(ViewerArea);
@@ -101,6 +152,13 @@ void TForm1::CreateViewer()
 
 void TForm1::ReleaseViewer()
 {
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    if (PDFmode == 1) {
+        if (WebBrowser)
+            WebBrowser->Navigate(QString());
+        return;
+    }
+#endif
     if (PDFmode != 0 || !AcroPDF)
         return;
     // Let go of the file first, then the control.

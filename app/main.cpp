@@ -7,8 +7,16 @@
 #include <QIcon>
 #include <QScreen>
 
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+#include "viewer/web/WebBrowserProcess.h"
+#endif
+
 int main(int argc, char **argv)
 {
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    // The browser control's scheme and engine switches go in before the application object.
+    prepareWebBrowserProcess();
+#endif
     SheaflineApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Sheafline"));
     QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));

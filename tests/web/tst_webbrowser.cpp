@@ -1,0 +1,417 @@
+#include "app/Errors.h"
+#include "viewer/web/TWebBrowser.h"
+#include "viewer/web/TWebDocument.h"
+#include "viewer/web/WebBrowserProcess.h"
+#include "viewer/web/WebPdfScheme.h"
+
+#include "WebTestSupport.h"
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrlQuery>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+using WebTest::js;
+using WebTest::openDescriptors;
+using WebTest::ownProcessTree;
+using WebTest::probeShown;
+
+constexpr int loadTimeoutMs = 60000;
+
+const QString probeToolbar = QStringLiteral(
+    "getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'hidden' : 'shown'");
+const QString probeLayout = QStringLiteral(
+    "PDFViewerApplication.pdfViewer.scrollMode + '/' + PDFViewerApplication.pdfViewer.spreadMode");
+const QString probeSidebar = QStringLiteral(
+    "PDFViewerApplication.pdfSidebar.isOpen ? 'open/' + PDFViewerApplication.pdfSidebar.active : 'closed'");
+const QString probeScrollbars = QStringLiteral(
+    "(function(){ const c = document.getElementById('viewerContainer');"
+    " return c.offsetWidth - c.clientWidth > 0 ? 'shown' : 'hidden'; })()");
+
+void callOption(IAcroAXDocShim &pdf, const QString &option, const QString &value)
+{
+    if (option == QLatin1String("toolbar"))
+        pdf.setShowToolbar(value == QLatin1String("on") ? WordTrue : WordFalse);
+    else if (option == QLatin1String("scrollbars"))
+        pdf.setShowScrollbars(value == QLatin1String("on") ? WordTrue : WordFalse);
+    else if (option == QLatin1String("layout"))
+        pdf.setLayoutMode(value);
+    else if (option == QLatin1String("pageMode"))
+        pdf.setPageMode(value);
+}
+
+} // namespace
+
+class TestWebBrowser : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void navigatesPdfAndOffersTheControl();
+    void optionChangesViewerState_data();
+    void optionChangesViewerState();
+    void optionsGivenWhileLoadingApplyWhenLoaded_data();
+    void optionsGivenWhileLoadingApplyWhenLoaded();
+    void otherPagesRefuseTheQuery_data();
+    void otherPagesRefuseTheQuery();
+    void pageLeavingTheViewerLoadsItAnew();
+    void schemeServesOnlyWhatItShould_data();
+    void schemeServesOnlyWhatItShould();
+    void emptyNavigationReleasesTheDocument();
+    void cMapsAndStandardFontsLoad_data();
+    void cMapsAndStandardFontsLoad();
+    void focusEntryOnlyFromTheUser();
+
+private:
+    bool showPdf(const QString &path);
+
+    TestDir m_dir;
+    QString m_pdf;
+    QWidget *m_window = nullptr;
+    QListWidget *m_list = nullptr;
+    TWebBrowser *m_browser = nullptr;
+};
+
+void TestWebBrowser::initTestCase()
+{
+    if (!WebPdfScheme::viewerAvailable())
+        QSKIP("the pdf.js viewer (libjs-pdf) is not installed");
+    m_pdf = m_dir.path(QStringLiteral("outlined.pdf"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(m_pdf, 8));
+
+    m_window = new QWidget;
+    auto *layout = new QHBoxLayout(m_window);
+    m_list = new QListWidget;
+    m_list->addItems({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
+    m_browser = new TWebBrowser;
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_browser, 3);
+    m_window->resize(1000, 700);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+}
+
+void TestWebBrowser::cleanupTestCase()
+{
+    delete m_window;
+}
+
+bool TestWebBrowser::showPdf(const QString &path)
+{
+    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+    m_browser->Navigate(path);
+    if (!complete.wait(loadTimeoutMs))
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < loadTimeoutMs) {
+        if (js(*m_browser, probeShown).toInt() > 0)
+            return true;
+        QTest::qWait(50);
+    }
+    return false;
+}
+
+void TestWebBrowser::navigatesPdfAndOffersTheControl()
+{
+    QCOMPARE(m_browser->Document(), nullptr);
+    QCOMPARE(m_browser->ViewControl(), nullptr);
+    m_browser->Navigate(m_pdf);
+    // Navigate returns at once with the document object already in place.
+    TWebDocument *document = m_browser->Document();
+    QVERIFY(document);
+    QVERIFY(document->isPdf());
+    IAcroAXDocShim &pdf = document->queryAcroPdf();
+    QCOMPARE(&pdf, m_browser->ViewControl());
+    QCOMPARE(pdf.src(), m_pdf);
+    QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+    QVERIFY(complete.wait(loadTimeoutMs));
+    QCOMPARE(complete.first().first().value<TWebDocument *>(), document);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 8, loadTimeoutMs);
+    QVERIFY(m_browser->url().scheme() == QLatin1String("sheafline"));
+    QCOMPARE(js(*m_browser, QStringLiteral("PDFViewerApplication.pdfDocument.numPages")).toInt(), 8);
+}
+
+void TestWebBrowser::optionChangesViewerState_data()
+{
+    QTest::addColumn<QString>("option");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<QString>("probe");
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("after");
+
+    QTest::newRow("toolbar hidden") << "toolbar" << "on" << "off" << probeToolbar << "shown" << "hidden";
+    QTest::newRow("toolbar shown") << "toolbar" << "off" << "on" << probeToolbar << "hidden" << "shown";
+    QTest::newRow("scroll bars hidden") << "scrollbars" << "on" << "off" << probeScrollbars << "shown" << "hidden";
+    QTest::newRow("scroll bars shown") << "scrollbars" << "off" << "on" << probeScrollbars << "hidden" << "shown";
+    QTest::newRow("SinglePage pages") << "layout" << "DontCare" << "SinglePage" << probeLayout << "0/0" << "3/0";
+    QTest::newRow("OneColumn scrolls") << "layout" << "SinglePage" << "OneColumn" << probeLayout << "3/0" << "0/0";
+    QTest::newRow("DontCare scrolls") << "layout" << "TwoColumnLeft" << "DontCare" << probeLayout << "0/1" << "0/0";
+    QTest::newRow("TwoColumnLeft odd spreads") << "layout" << "OneColumn" << "TwoColumnLeft" << probeLayout << "0/0" << "0/1";
+    QTest::newRow("TwoColumnRight even spreads") << "layout" << "OneColumn" << "TwoColumnRight" << probeLayout << "0/0" << "0/2";
+    QTest::newRow("bookmarks outline") << "pageMode" << "none" << "bookmarks" << probeSidebar << "closed" << "open/2";
+    QTest::newRow("thumbs thumbnails") << "pageMode" << "bookmarks" << "thumbs" << probeSidebar << "open/2" << "open/1";
+    QTest::newRow("none closes") << "pageMode" << "thumbs" << "none" << probeSidebar << "open/1" << "closed";
+}
+
+void TestWebBrowser::optionChangesViewerState()
+{
+    QFETCH(QString, option);
+    QFETCH(QString, from);
+    QFETCH(QString, to);
+    QFETCH(QString, probe);
+    QFETCH(QString, before);
+    QFETCH(QString, after);
+
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
+    callOption(pdf, option, from);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), before, 10000);
+    callOption(pdf, option, to);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), after, 10000);
+}
+
+void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded_data()
+{
+    QTest::addColumn<bool>("viewerUp");
+    QTest::addColumn<QString>("pageMode");
+    QTest::addColumn<QString>("sidebar");
+    QTest::newRow("viewer page loads anew") << false << "thumbs" << "open/1";
+    QTest::newRow("viewer already up") << true << "bookmarks" << "open/2";
+}
+
+void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
+{
+    QFETCH(bool, viewerUp);
+    QFETCH(QString, pageMode);
+    QFETCH(QString, sidebar);
+    if (viewerUp) {
+        QVERIFY(showPdf(m_pdf));
+    } else {
+        QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
+        m_browser->Navigate(QStringLiteral("about:blank"));
+        QVERIFY(complete.wait(loadTimeoutMs));
+    }
+    // The previous document's options must not leak into what is checked.
+    if (viewerUp) {
+        IAcroAXDocShim &previous = m_browser->Document()->queryAcroPdf();
+        previous.setShowToolbar(WordTrue);
+        previous.setLayoutMode(QStringLiteral("DontCare"));
+        previous.setPageMode(QStringLiteral("none"));
+        previous.setShowScrollbars(WordTrue);
+        QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/0"), 10000);
+        js(*m_browser, QStringLiteral("window.slSamePage = true"));
+    }
+
+    const QString second = m_dir.path(viewerUp ? QStringLiteral("second.pdf") : QStringLiteral("third.pdf"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(second, 6));
+    QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
+    m_browser->Navigate(second);
+    IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
+    pdf.setShowToolbar(WordFalse);
+    pdf.setLayoutMode(QStringLiteral("TwoColumnRight"));
+    pdf.setPageMode(pageMode);
+    pdf.setShowScrollbars(WordFalse);
+
+    QVERIFY(shown.wait(loadTimeoutMs));
+    QCOMPARE(shown.first().at(1).toBool(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeSidebar).toString(), sidebar, 10000);
+    QCOMPARE(js(*m_browser, probeToolbar).toString(), QStringLiteral("hidden"));
+    QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
+    // A viewer that is up opens the next document itself, without a reload.
+    QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), viewerUp);
+}
+
+void TestWebBrowser::otherPagesRefuseTheQuery_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<bool>("freshBrowser");
+    QTest::newRow("about:blank") << QStringLiteral("about:blank") << false;
+    QTest::newRow("about:blank, engine not started") << QStringLiteral("about:blank") << true;
+    QTest::newRow("text file") << m_dir.writeFile(QStringLiteral("notes.txt"), "plain text\n") << false;
+}
+
+void TestWebBrowser::otherPagesRefuseTheQuery()
+{
+    QFETCH(QString, target);
+    QFETCH(bool, freshBrowser);
+    std::unique_ptr<TWebBrowser> fresh(freshBrowser ? new TWebBrowser : nullptr);
+    TWebBrowser *browser = freshBrowser ? fresh.get() : m_browser;
+
+    QSignalSpy complete(browser, &TWebBrowser::DocumentComplete);
+    browser->Navigate(target);
+    for (bool loaded : {false, true}) {
+        if (loaded)
+            QVERIFY(complete.wait(loadTimeoutMs));
+        TWebDocument *document = browser->Document();
+        QVERIFY(document);
+        QVERIFY(!document->isPdf());
+        try {
+            document->queryAcroPdf();
+            QFAIL("the query succeeded on a page that is no PDF");
+        } catch (const AppError &error) {
+            QCOMPARE(error.message(), QStringLiteral("Interface はサポートされていません"));
+        }
+        QVERIFY_THROWS_EXCEPTION(AppError, browser->ViewControl());
+    }
+    // A hidden browser that was only ever blank (mode 0's) has not started
+    // the engine; shown, it starts it with its own page and profile.
+    if (freshBrowser) {
+        QVERIFY(browser->findChildren<QWebEnginePage *>().isEmpty());
+        browser->resize(300, 200);
+        browser->show();
+        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        QCOMPARE(browser->findChildren<QWebEnginePage *>().size(), 1);
+        QCOMPARE(browser->page()->profile()->parent(), browser);
+        QVERIFY(browser->page()->profile()->isOffTheRecord());
+    }
+}
+
+void TestWebBrowser::pageLeavingTheViewerLoadsItAnew()
+{
+    QVERIFY(showPdf(m_pdf));
+    // Something in the page navigates it elsewhere: the next PDF cannot be
+    // opened inside the viewer any more and loads it again.
+    js(*m_browser, QStringLiteral("location.href = 'about:blank'"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
+    const QString other = m_dir.path(QStringLiteral("after-leaving.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(other, 3));
+    QVERIFY(showPdf(other));
+    QCOMPARE(js(*m_browser, probeShown).toInt(), 3);
+}
+
+void TestWebBrowser::schemeServesOnlyWhatItShould_data()
+{
+    QTest::addColumn<QString>("request");
+    QTest::addColumn<bool>("served");
+    QTest::newRow("the shown document") << QStringLiteral("current") << true;
+    QTest::newRow("a pdf.js file") << QStringLiteral("/build/pdf.js") << true;
+    QTest::newRow("an earlier document") << QStringLiteral("/doc/1/outlined.pdf") << false;
+    QTest::newRow("a number never handed out") << QStringLiteral("/doc/99999/x.pdf") << false;
+    QTest::newRow("a path out of pdf.js") << QStringLiteral("/web/%2E%2E/%2E%2E/%2E%2E/%2E%2E/etc/passwd") << false;
+    QTest::newRow("a file outside the folders") << QStringLiteral("/etc/passwd") << false;
+}
+
+void TestWebBrowser::schemeServesOnlyWhatItShould()
+{
+    QFETCH(QString, request);
+    QFETCH(bool, served);
+    const QString path = m_dir.path(QStringLiteral("served.pdf"));
+    if (!QFileInfo::exists(path))
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    if (!m_browser->Document() || m_browser->Document()->src() != path)
+        QVERIFY(showPdf(path));
+    if (request == QLatin1String("current"))
+        request = QUrlQuery(m_browser->Document()->url()).queryItemValue(QStringLiteral("file"));
+    js(*m_browser, QStringLiteral(
+        "window.slStatus = null; (function(){ const r = new XMLHttpRequest();"
+        " r.open('GET', '%1'); r.onload = () => { window.slStatus = 'status ' + r.status + ' ' + r.response.length; };"
+        " r.onerror = () => { window.slStatus = 'refused'; }; r.send(); })()").arg(request));
+    QTRY_VERIFY_WITH_TIMEOUT(!js(*m_browser, QStringLiteral("window.slStatus")).isNull(), 10000);
+    const QString status = js(*m_browser, QStringLiteral("window.slStatus")).toString();
+    if (served)
+        QVERIFY2(status.startsWith(QLatin1String("status 200 ")) && status.section(QLatin1Char(' '), 2).toInt() > 0, qPrintable(status));
+    else
+        QCOMPARE(status, QStringLiteral("refused"));
+}
+
+void TestWebBrowser::emptyNavigationReleasesTheDocument()
+{
+    const QString path = m_dir.path(QStringLiteral("held.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 3));
+    QVERIFY(showPdf(path));
+    const QUrl shownUrl = m_browser->Document()->url();
+    QVERIFY(!m_browser->scheme()->documentPath(shownUrl).isEmpty());
+
+    m_browser->Navigate(QString());
+    QCOMPARE(m_browser->Document(), nullptr);
+    QCOMPARE(m_browser->ViewControl(), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(m_browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
+    // The scheme no longer hands the file out, and no process of ours holds it.
+    QVERIFY(m_browser->scheme()->documentPath(shownUrl).isEmpty());
+    QCOMPARE(openDescriptors(path), QStringList());
+    QVERIFY(ownProcessTree().size() > 1); // the renderers were looked at too
+    QVERIFY(QFile::rename(path, path + QStringLiteral(".renamed")));
+}
+
+void TestWebBrowser::cMapsAndStandardFontsLoad_data()
+{
+    QTest::addColumn<QString>("fetch");
+    QTest::newRow("built-in cMap") << QStringLiteral("CMapReaderFactory.fetch({name: '90ms-RKSJ-H'}).then(r => r.cMapData.length)");
+    QTest::newRow("standard font") << QStringLiteral("StandardFontDataFactory.fetch({filename: 'FoxitSans.pfb'}).then(r => r.length)");
+}
+
+void TestWebBrowser::cMapsAndStandardFontsLoad()
+{
+    // Documents with non-embedded fonts need pdf.js's cMaps and standard
+    // fonts, which must come through our scheme (the engine refuses fetch()
+    // on it, so the page loads them for the worker).
+    QFETCH(QString, fetch);
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    js(*m_browser, QStringLiteral("window.slFetched = null; PDFViewerApplication.pdfDocument._transport.%1"
+                                  ".then(n => { window.slFetched = 'bytes ' + n; }, e => { window.slFetched = 'error ' + e; })")
+                       .arg(fetch));
+    QTRY_VERIFY_WITH_TIMEOUT(!js(*m_browser, QStringLiteral("window.slFetched")).isNull(), 10000);
+    const QString fetched = js(*m_browser, QStringLiteral("window.slFetched")).toString();
+    QVERIFY2(fetched.startsWith(QLatin1String("bytes ")) && fetched.mid(6).toInt() > 100, qPrintable(fetched));
+}
+
+void TestWebBrowser::focusEntryOnlyFromTheUser()
+{
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    m_list->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(m_list->hasFocus());
+
+    QSignalSpy entered(m_browser, &TWebBrowser::Enter);
+    QVERIFY(showPdf(m_pdf));
+    // A load does not take the keyboard from the list.
+    QVERIFY(m_list->hasFocus());
+    QVERIFY(!TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+
+    // The page taking the focus by itself is no entry, but is recognised as
+    // the document surface.
+    QWidget *surface = m_browser->focusProxy() ? m_browser->focusProxy() : m_browser;
+    surface->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+    QCOMPARE(entered.count(), 0);
+
+    // The user's click into the browser is.
+    m_list->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(m_list->hasFocus());
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    QTRY_COMPARE(entered.count(), 1);
+    QVERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+}
+
+int main(int argc, char **argv)
+{
+    prepareWebBrowserProcess();
+    QApplication app(argc, argv);
+    TestWebBrowser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_webbrowser.moc"

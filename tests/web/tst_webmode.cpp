@@ -1,0 +1,288 @@
+// The main window with the web-browser back-end ("-b"): documents shown in
+// the browser through ReadPDF, the View menu acting on the shown document,
+// errors of a page without the PDF control, focus keeping and release.
+#include "app/Unit1.h"
+#include "browse/FileListView.h"
+#include "viewer/web/TWebBrowser.h"
+#include "viewer/web/TWebDocument.h"
+#include "viewer/web/WebBrowserProcess.h"
+#include "viewer/web/WebPdfScheme.h"
+
+#include "WebTestSupport.h"
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QWebEnginePage>
+
+#include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr int loadTimeoutMs = 60000;
+
+using WebTest::js;
+using WebTest::openDescriptors;
+const QString probePages = WebTest::probeShown;
+// toolbar / scroll mode / spread mode / sidebar / scroll bars, as the page shows them.
+const QString probeView = QStringLiteral(
+    "(function(){ const a = PDFViewerApplication, c = document.getElementById('viewerContainer');"
+    " return [getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'notoolbar' : 'toolbar',"
+    "  a.pdfViewer.scrollMode + '/' + a.pdfViewer.spreadMode,"
+    "  a.pdfSidebar.isOpen ? 'sidebar' + a.pdfSidebar.active : 'nosidebar',"
+    "  c.offsetWidth - c.clientWidth > 0 ? 'scrollbars' : 'noscrollbars'].join(' '); })()");
+
+// Records the modal boxes shown meanwhile and closes each.
+class ModalLog : public QObject
+{
+public:
+    ModalLog()
+    {
+        m_timer.setInterval(10);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || box == m_last)
+                return;
+            m_last = box;
+            texts << box->text();
+            box->reject();
+        });
+        m_timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+    QPointer<QMessageBox> m_last;
+};
+
+} // namespace
+
+class TestWebMode : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void startsWithTheBrowser();
+    void readPdfShowsTheDocumentWithTheOptions();
+    void menuCommandsChangeTheShownDocument_data();
+    void menuCommandsChangeTheShownDocument();
+    void optionsStayForTheNextDocument();
+    void pageWithoutControlFailsLoudlyInMenuSilentlyInReadPdf();
+    void focusReturnsToTheListUntilTheUserEnters();
+    void shutdownReleasesTheDocument();
+
+private:
+    bool showViaReadPdf(const QString &path);
+
+    QTemporaryDir m_config;
+    TestDir m_dir;
+    QString m_first;
+    QString m_second;
+    std::unique_ptr<TForm1> m_form;
+};
+
+void TestWebMode::initTestCase()
+{
+    if (!WebPdfScheme::viewerAvailable())
+        QSKIP("the pdf.js viewer (libjs-pdf) is not installed");
+    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    m_first = m_dir.path(QStringLiteral("docs/first.pdf"));
+    m_second = m_dir.path(QStringLiteral("docs/second.pdf"));
+    m_dir.mkdir(QStringLiteral("docs"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(m_first, 6));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(m_second, 4));
+}
+
+void TestWebMode::init()
+{
+    m_form = std::make_unique<TForm1>(QStringList{m_dir.path(QStringLiteral("docs")), QStringLiteral("-b")});
+    m_form->resize(1100, 800);
+    m_form->show();
+    m_form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+}
+
+void TestWebMode::cleanup()
+{
+    m_form.reset();
+}
+
+bool TestWebMode::showViaReadPdf(const QString &path)
+{
+    TWebBrowser *browser = m_form->WebBrowser;
+    QSignalSpy shown(browser, &TWebBrowser::DocumentShown);
+    m_form->SetStatusPanelText(1, path);
+    m_form->ReadPDF(path);
+    if (!shown.wait(loadTimeoutMs) || !shown.first().at(1).toBool())
+        return false;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < loadTimeoutMs) {
+        if (js(*browser, probePages).toInt() > 0)
+            return true;
+        QTest::qWait(20);
+    }
+    return false;
+}
+
+void TestWebMode::startsWithTheBrowser()
+{
+    QCOMPARE(m_form->PDFmode, 1);
+    QVERIFY(m_form->StatusPanelText(0).endsWith(QLatin1String(" with WebBrowser")));
+    QVERIFY(m_form->WebBrowser);
+    QVERIFY(m_form->WebBrowser->isVisible());
+    QCOMPARE(m_form->AcroPDF, nullptr);
+}
+
+void TestWebMode::readPdfShowsTheDocumentWithTheOptions()
+{
+    QVERIFY(showViaReadPdf(m_first));
+    TWebBrowser &browser = *m_form->WebBrowser;
+    QCOMPARE(js(browser, probePages).toInt(), 6);
+    QCOMPARE(browser.Document()->src(), m_first);
+    // The defaults of the View menu: no toolbar, "DontCare", "none", scroll bars.
+    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(),
+                              QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
+    QVERIFY(m_form->Timer1->isActive());
+}
+
+void TestWebMode::menuCommandsChangeTheShownDocument_data()
+{
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("view");
+    QTest::newRow("ツールバー") << "ShowToolbar" << "toolbar 0/0 nosidebar scrollbars";
+    QTest::newRow("1ページモード") << "LayoutMode2" << "notoolbar 3/0 nosidebar scrollbars";
+    QTest::newRow("1コラムの連続表示モード") << "LayoutMode3" << "notoolbar 0/0 nosidebar scrollbars";
+    QTest::newRow("左の最初のページと共に2コラム") << "LayoutMode4" << "notoolbar 0/1 nosidebar scrollbars";
+    QTest::newRow("右の最初のページと共に2コラム") << "LayoutMode5" << "notoolbar 0/2 nosidebar scrollbars";
+    QTest::newRow("しおり") << "PageMode2" << "notoolbar 0/0 sidebar2 scrollbars";
+    QTest::newRow("ページのサムネール") << "PageMode3" << "notoolbar 0/0 sidebar1 scrollbars";
+    QTest::newRow("スクロールバー") << "ShowScrollbars" << "notoolbar 0/0 nosidebar noscrollbars";
+}
+
+void TestWebMode::menuCommandsChangeTheShownDocument()
+{
+    QFETCH(QString, item);
+    QFETCH(QString, view);
+    QVERIFY(showViaReadPdf(m_first));
+    TWebBrowser &browser = *m_form->WebBrowser;
+    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(),
+                              QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
+    auto *action = m_form->findChild<QAction *>(item);
+    QVERIFY(action);
+    ModalLog modals;
+    action->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), view, 10000);
+    QVERIFY(action->isChecked() || item == QLatin1String("ShowScrollbars"));
+    QCOMPARE(modals.texts, QStringList());
+}
+
+void TestWebMode::optionsStayForTheNextDocument()
+{
+    QVERIFY(showViaReadPdf(m_first));
+    m_form->ShowToolbar->trigger();
+    m_form->LayoutMode5->trigger();
+    m_form->PageMode3->trigger();
+    m_form->ShowScrollbars->trigger();
+    const QString chosen = QStringLiteral("toolbar 0/2 sidebar1 noscrollbars");
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(), chosen, 10000);
+
+    QVERIFY(showViaReadPdf(m_second));
+    QCOMPARE(js(*m_form->WebBrowser, probePages).toInt(), 4);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(), chosen, 10000);
+
+    // "表示初期化" puts the defaults back on the shown document.
+    m_form->DisplayInitialize->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(),
+                              QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
+}
+
+void TestWebMode::pageWithoutControlFailsLoudlyInMenuSilentlyInReadPdf()
+{
+    TWebBrowser &browser = *m_form->WebBrowser;
+    QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(QStringLiteral("about:blank"));
+    QVERIFY(complete.wait(loadTimeoutMs));
+    ModalLog modals;
+
+    // A menu command: the error box says so; the layout check marks stay.
+    m_form->LayoutMode2->trigger();
+    QTRY_COMPARE(modals.texts, QStringList{QStringLiteral("Interface はサポートされていません.")});
+    QVERIFY(m_form->LayoutMode1->isChecked());
+    QVERIFY(!m_form->LayoutMode2->isChecked());
+    // The toolbar command has inverted its check mark before it failed.
+    m_form->ShowToolbar->trigger();
+    QTRY_COMPARE(modals.texts.size(), 2);
+    QVERIFY(m_form->ShowToolbar->isChecked());
+
+    // Inside ReadPDF the same failure is silent (a file the browser shows as
+    // a page of its own), and the focus timer still runs.
+    const QString text = m_dir.writeFile(QStringLiteral("docs/notes.txt"), "plain text\n");
+    m_form->Timer1->stop();
+    m_form->ReadPDF(text);
+    QVERIFY(m_form->Timer1->isActive());
+    QVERIFY(complete.wait(loadTimeoutMs));
+    QTest::qWait(200);
+    QCOMPARE(modals.texts.size(), 2);
+}
+
+void TestWebMode::focusReturnsToTheListUntilTheUserEnters()
+{
+    QVERIFY(showViaReadPdf(m_first));
+    TWebBrowser &browser = *m_form->WebBrowser;
+    QTRY_VERIFY(m_form->ListView1->hasFocus());
+    QVERIFY(m_form->Timer1->isActive());
+
+    // The page taking the keyboard: the focus rule gives it back to the list.
+    QWidget *surface = browser.focusProxy() ? browser.focusProxy() : &browser;
+    surface->setFocus(Qt::OtherFocusReason);
+    QTRY_VERIFY(m_form->ListView1->hasFocus());
+    QVERIFY(m_form->Timer1->isActive());
+
+    // The user's click into the browser stops the timer; the browser keeps the focus.
+    QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
+    QTRY_VERIFY(!m_form->Timer1->isActive());
+    QTest::qWait(100);
+    QVERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+
+    // The next load starts the timer again.
+    QVERIFY(showViaReadPdf(m_second));
+    QVERIFY(m_form->Timer1->isActive());
+}
+
+void TestWebMode::shutdownReleasesTheDocument()
+{
+    QVERIFY(showViaReadPdf(m_first));
+    QPointer<TWebBrowser> browser = m_form->WebBrowser;
+    QVERIFY(browser->Document());
+    m_form->ReleaseViewer();
+    QCOMPARE(browser->Document(), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
+    QCOMPARE(openDescriptors(m_first), QStringList());
+}
+
+int main(int argc, char **argv)
+{
+    prepareWebBrowserProcess();
+    QApplication app(argc, argv);
+    TestWebMode test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_webmode.moc"

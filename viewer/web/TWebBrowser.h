@@ -1,0 +1,84 @@
+#pragma once
+
+#include <QPointer>
+#include <QWebEngineView>
+
+class IAcroAXDocShim;
+class QWebEngineLoadingInfo;
+class QWebEngineProfile;
+class TWebDocument;
+class WebPdfScheme;
+
+// The web-browser control of the main window (the "-b" back-end): an
+// embedded Chromium view that shows PDF documents through the pdf.js viewer
+// served by WebPdfScheme, from disk only.  Owns its page, a private
+// off-the-record profile (both created when it is first shown or navigates
+// to something other than an empty page: a hidden browser that only ever
+// shows an empty page never starts the engine) and the current document
+// object.  UI thread only.
+//
+// Signals:
+//  - Enter(): the user entered the control (a click into it, or Tab);
+//    a focus the page takes by itself is not an entry.
+//  - DocumentComplete(document): the current document finished loading (a
+//    PDF when the viewer has opened it or given up, another page when its
+//    load ended).
+//  - DocumentShown(document, ok): the viewer painted the first page of the
+//    current PDF (ok), or could not open it (not ok).
+class TWebBrowser : public QWebEngineView
+{
+    Q_OBJECT
+public:
+    explicit TWebBrowser(QWidget *parent = nullptr);
+    ~TWebBrowser() override;
+
+    // Shows url and returns at once:
+    //  - a file path: the document (a PDF through the viewer; any other file as is);
+    //  - "about:blank": an empty page;
+    //  - "": lets go of the document, after which there is no document.
+    void Navigate(const QString &url);
+
+    // The current document object, or nullptr while no page is loaded
+    // (before the first navigation and after Navigate("")).  Owned by the
+    // browser; valid until the next Navigate.
+    TWebDocument *Document() const;
+
+    // Reaching the view control through the browser: the PDF-control
+    // interface of the current document, or nullptr when there is no
+    // document (the control is not reachable).  Throws
+    // AppError(interfaceNotSupportedMessage()) when the page is no PDF shown
+    // by the viewer.
+    IAcroAXDocShim *ViewControl() const;
+
+    // True when widget belongs to a TWebBrowser (the browser itself or the
+    // surface that holds the keyboard focus when the page has it), i.e. the
+    // rendering component's own window for the focus rule.
+    static bool isDocumentSurface(const QWidget *widget);
+
+    WebPdfScheme *scheme() const { return m_scheme; }
+
+Q_SIGNALS:
+    void Enter();
+    void DocumentComplete(TWebDocument *document);
+    void DocumentShown(TWebDocument *document, bool ok);
+
+protected:
+    bool event(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    // Creates the profile and page on first need.
+    void startEngine();
+    void onLoadingChanged(const QWebEngineLoadingInfo &info);
+    void onViewerReport(const QString &what, const QString &file);
+    void watchChildren();
+    void replaceDocument(TWebDocument *document);
+
+    QWebEngineProfile *m_profile = nullptr;
+    QWebEnginePage *m_page = nullptr;
+    WebPdfScheme *m_scheme = nullptr;
+    QPointer<TWebDocument> m_document;
+    // The viewer page is loaded and can open the next PDF in place.
+    bool m_viewerUp = false;
+};
