@@ -18,6 +18,7 @@
 #include <QScreen>
 #ifdef SHEAFLINE_HAVE_WEBENGINE
 #include "viewer/web/TWebBrowser.h"
+#include "viewer/web/TWebDocument.h"
 #endif
 
 #include <QTimer>
