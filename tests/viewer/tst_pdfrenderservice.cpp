@@ -250,7 +250,8 @@ private slots:
         QVERIFY(opened.wait());
         QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
         service.requestPages(id, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
-        QVERIFY(rendered.wait());
+        // Generous: the machine may be busy with the browser tests next to this one.
+        QTRY_COMPARE_WITH_TIMEOUT(rendered.size(), 1, 30000);
         QVERIFY(rendered.first().at(3).value<QImage>().isNull());
         QCOMPARE(service.cache().count(), 0);
     }
