@@ -65,6 +65,23 @@ bool writeBrokenPdf(const QString &path)
                                             "\x00\x01garbage that never ends an object"));
 }
 
+bool writeRawPdf(const QString &path, const QList<QByteArray> &objects)
+{
+    QByteArray out = "%PDF-1.4\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < objects.size(); ++i) {
+        offsets << out.size();
+        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (qsizetype off : offsets)
+        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
+           + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return writeAll(path, out);
+}
+
 bool writeOutlinedPdf(const QString &path, int pages)
 {
     // Objects: 1 catalog, 2 pages, 3 outline root, then per page: page, contents, outline item.
@@ -96,19 +113,7 @@ bool writeOutlinedPdf(const QString &path, int pages)
             item += " /Next " + QByteArray::number(pageObj(i + 1) + 2) + " 0 R";
         objects << item + " >>";
     }
-    QByteArray out = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << out.size();
-        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = out.size();
-    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1)
-           + " /Root 1 0 R >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
-    return writeAll(path, out);
+    return writeRawPdf(path, objects);
 }
 
 } // namespace PdfFixtures

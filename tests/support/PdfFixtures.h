@@ -19,6 +19,10 @@ bool writeSimplePdf(const QString &path, int pages = 1);
 // A file that starts like a PDF but is truncated garbage.
 bool writeBrokenPdf(const QString &path);
 
+// Writes a hand-made PDF from its objects (object N is objects[N-1]; object 1
+// is the catalog), with a correct cross-reference table.
+bool writeRawPdf(const QString &path, const QList<QByteArray> &objects);
+
 // A small hand-written PDF with an outline (bookmarks) of `pages` pages:
 // one outline entry "Chapter N" per page.
 bool writeOutlinedPdf(const QString &path, int pages);

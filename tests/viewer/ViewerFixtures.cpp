@@ -1,5 +1,7 @@
 #include "ViewerFixtures.h"
 
+#include "support/PdfFixtures.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -28,21 +30,7 @@ bool writeLinkedPdf(const QString &path)
         objects << "<< /Length " + QByteArray::number(t.size()) + " >>\nstream\n" + t + "\nendstream";
     objects << "<< /Type /Annot /Subtype /Link /Rect [72 600 300 650] /Border [0 0 0] /Dest [6 0 R /XYZ 0 842 0] >>";
 
-    QByteArray out = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << out.size();
-        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = out.size();
-    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(out) == out.size();
+    return PdfFixtures::writeRawPdf(path, objects);
 }
 
 bool writeHeavyPdf(const QString &path, int strokes)
@@ -59,20 +47,7 @@ bool writeHeavyPdf(const QString &path, int strokes)
     objects << "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
     objects << "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>";
     objects << "<< /Length " + QByteArray::number(content.size()) + " >>\nstream\n" + content + "\nendstream";
-    QByteArray out = "%PDF-1.4\n";
-    QList<qsizetype> offsets;
-    for (int i = 0; i < objects.size(); ++i) {
-        offsets << out.size();
-        out += QByteArray::number(i + 1) + " 0 obj\n" + objects.at(i) + "\nendobj\n";
-    }
-    const qsizetype xref = out.size();
-    out += "xref\n0 " + QByteArray::number(objects.size() + 1) + "\n0000000000 65535 f \n";
-    for (qsizetype off : offsets)
-        out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
-    out += "trailer\n<< /Size " + QByteArray::number(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n"
-           + QByteArray::number(xref) + "\n%%EOF\n";
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(out) == out.size();
+    return PdfFixtures::writeRawPdf(path, objects);
 }
 
 bool encryptPdf(const QString &in, const QString &out)
