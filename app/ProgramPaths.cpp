@@ -1,6 +1,5 @@
 #include "app/ProgramPaths.h"
 
-#include <QDir>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -32,23 +31,6 @@ ProgramPaths computeProgramPaths(const QString &exePath, const QString &tempFold
     p.ExeFile = exe.fileName();
     p.RunPath = tempFolder + p.ExeFile + QLatin1Char('/');
     return p;
-}
-
-bool createWorkFolder(const QString &runPath)
-{
-    QString folder = runPath;
-    while (folder.size() > 1 && folder.endsWith(QLatin1Char('/')))
-        folder.chop(1);
-    if (folder.isEmpty())
-        return false;
-    const QFileInfo info(folder);
-    if (info.isDir())
-        return true;
-    const QString parent = info.absolutePath();
-    if (!QDir().mkpath(parent))
-        return false;
-    return QDir().mkdir(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
-        || QFileInfo(folder).isDir();
 }
 
 } // namespace sheafline

@@ -24,8 +24,4 @@ struct ProgramPaths
 // `tempFolder` (which ends with a delimiter or is empty).
 ProgramPaths computeProgramPaths(const QString &exePath, const QString &tempFolder);
 
-// Creates `runPath` and its missing parents; the last level is made private
-// to the user (0700).  Returns false when the folder is not there afterwards.
-bool createWorkFolder(const QString &runPath);
-
 } // namespace sheafline

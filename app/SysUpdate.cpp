@@ -3,6 +3,8 @@
 
 #include "app/Errors.h"
 #include "app/ProgramPaths.h"
+#include "update/UpdateChecker.h"
+#include "update/WorkFolder.h"
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -13,9 +15,6 @@
 TSysUpdateModule *SysUpdateModule = nullptr;
 
 namespace {
-
-// A reserved example host: no real server is contacted by default.
-const char kDefaultUpdatePath[] = "http://sheafline.example/soft/";
 
 QString setFailed(const QString &name)
 {
@@ -30,8 +29,8 @@ QString badType(const QString &name)
     return QStringLiteral("'%1' のデータ型が不正です").arg(name);
 }
 
-// One opening of the store.  A fresh QSettings per operation, re-read from
-// disk, without the organisation-wide and system fallbacks.
+// One opening of the store.  A fresh QSettings per operation (its constructor
+// reads the file from disk), without the organisation-wide and system fallbacks.
 class Store
 {
 public:
@@ -39,7 +38,6 @@ public:
                          QStringLiteral("MOSSGATE"), QStringLiteral("Sheafline"))
     {
         m_settings.setFallbacksEnabled(false);
-        m_settings.sync();
     }
 
     // Whether the store could be read at all; a store that cannot be read
@@ -72,10 +70,9 @@ QVariant readWithDefault(const QString &name, const QVariant &def)
     Store store;
     if (!store.readable())
         throw AppError(getFailed(name));
+    // write() throws when the value did not reach the disk.
     if (!store.contains(name))
         store.write(name, def);
-    if (!store.contains(name))
-        throw AppError(getFailed(name));
     return store.value(name);
 }
 
@@ -110,11 +107,11 @@ TSysUpdateModule::TSysUpdateModule()
         QCoreApplication::applicationFilePath(), sheafline::userTempFolder());
     FolderName = paths.FolderName;
     ExeFile = paths.ExeFile;
-    webPath = RegistryReadString(QStringLiteral("updatepath"), QString::fromLatin1(kDefaultUpdatePath))
+    webPath = RegistryReadString(QStringLiteral("updatepath"), QString::fromUtf16(kDefaultUpdatePath))
         + ExeFile;
     RunPath = paths.RunPath;
     // Not examined: the updater checks the folder before it uses it.
-    sheafline::createWorkFolder(RunPath);
+    WorkFolder::prepare(RunPath);
 }
 
 TSysUpdateModule::~TSysUpdateModule() = default;
