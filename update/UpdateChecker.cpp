@@ -19,6 +19,15 @@ UpdateChecker::UpdateChecker(UpdateSettings &settings, UpdatePaths paths, Update
 {
 }
 
+DownloadLimits downloadLimits(const UpdateTimeouts &timeouts, QDeadlineTimer deadline)
+{
+    DownloadLimits limits;
+    limits.connectMs = timeouts.connectMs;
+    limits.inactivityMs = timeouts.inactivityMs;
+    limits.deadline = deadline;
+    return limits;
+}
+
 bool UpdateChecker::check(QString &zipFile)
 {
     // The value read here only switches the check on or off; the addresses
@@ -29,10 +38,7 @@ bool UpdateChecker::check(QString &zipFile)
         return false;
 
     const QDeadlineTimer budget(m_timeouts.checkBudgetMs);
-    DownloadLimits list;
-    list.connectMs = m_timeouts.connectMs;
-    list.inactivityMs = m_timeouts.inactivityMs;
-    list.deadline = qMin(budget, QDeadlineTimer(m_timeouts.listDeadlineMs));
+    DownloadLimits list = downloadLimits(m_timeouts, qMin(budget, QDeadlineTimer(m_timeouts.listDeadlineMs)));
     list.maxBytes = LastUpdateFile::kMaxBytes;
     const QString listFile = m_paths.runPath + QStringLiteral("lastupdate");
     // A failed download leaves the copy of an earlier check, which is used.
@@ -54,10 +60,7 @@ bool UpdateChecker::check(QString &zipFile)
 
     const QString package = m_paths.runPath + zipFile;
     if (!QFileInfo::exists(package)) {
-        DownloadLimits limits;
-        limits.connectMs = m_timeouts.connectMs;
-        limits.inactivityMs = m_timeouts.inactivityMs;
-        limits.deadline = budget;
+        DownloadLimits limits = downloadLimits(m_timeouts, budget);
         limits.failAboveBytes = m_timeouts.maxPackageBytes;
         std::unique_ptr<DownloadProgress> progress = m_progress ? m_progress() : nullptr;
         // Its result does not matter: a missing package only makes the

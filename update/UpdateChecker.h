@@ -1,5 +1,8 @@
 #pragma once
 
+#include "update/BoundedDownloader.h"
+
+#include <QDeadlineTimer>
 #include <QString>
 
 #include <functional>
@@ -30,6 +33,10 @@ struct UpdateTimeouts
     int checkBudgetMs = 15000; // the whole check, package included
     qint64 maxPackageBytes = qint64(512) * 1024 * 1024; // larger packages fail
 };
+
+// Download limits with the connection and silence limits of `timeouts`, ending
+// at `deadline`; the size limits are left to the caller.
+DownloadLimits downloadLimits(const UpdateTimeouts &timeouts, QDeadlineTimer deadline);
 
 // The update check: reads the newest package name from the server's
 // "lastupdate" file and fetches the package into the work folder when it is

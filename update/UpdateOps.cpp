@@ -57,10 +57,7 @@ void TSysUpdateModule::RunUpdate()
 
 bool TSysUpdateModule::DownloadFile(const QString &URL, const QString &FileName)
 {
-    DownloadLimits limits;
     const UpdateTimeouts timeouts;
-    limits.connectMs = timeouts.connectMs;
-    limits.inactivityMs = timeouts.inactivityMs;
-    limits.deadline = QDeadlineTimer(timeouts.checkBudgetMs);
-    return BoundedDownloader::download(QUrl(URL), FileName, limits);
+    return BoundedDownloader::download(QUrl(URL), FileName,
+                                       downloadLimits(timeouts, QDeadlineTimer(timeouts.checkBudgetMs)));
 }
