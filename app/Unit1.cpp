@@ -62,6 +62,7 @@ TForm1::TForm1(QWidget *parent) : TForm1(QCoreApplication::arguments().mid(1), p
 
 TForm1::TForm1(const QStringList &args, QWidget *parent) : QMainWindow(parent), m_args(args)
 {
+    // Here rather than in main(), so every window created (tests too) gets them.
     installFontSubstitutions();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Sheafline"));

@@ -1,5 +1,4 @@
 // Program entry: the application object, the main window, the message loop.
-#include "app/Fonts.h"
 #include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
 
@@ -23,7 +22,6 @@ int main(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
     QApplication::setDesktopFileName(QStringLiteral("sheafline"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
-    installFontSubstitutions();
 
     // Creation runs the start-up sequence; the window shows when it is done.
     auto *form = new TForm1();
