@@ -31,6 +31,12 @@ QString TestDir::writeFile(const QString &relative, const QByteArray &contents)
     return p;
 }
 
+QByteArray TestDir::readFile(const QString &relative) const
+{
+    QFile f(QDir::isAbsolutePath(relative) ? relative : path(relative));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
 bool TestDir::setModified(const QString &relative, const QDateTime &when)
 {
     // utimensat works on folders too, which QFile::setFileTime cannot open.

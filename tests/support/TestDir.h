@@ -22,6 +22,10 @@ public:
     QString mkdir(const QString &relative);
     // Creates or overwrites a file with the given bytes; returns its absolute path.
     QString writeFile(const QString &relative, const QByteArray &contents = {});
+    // Contents of a file (a relative entry, or an absolute path taken as
+    // written); "<missing>" when it cannot be read, so a missing file never
+    // compares equal to an empty one.
+    QByteArray readFile(const QString &relative) const;
     // Sets the last-write time of an existing entry.
     bool setModified(const QString &relative, const QDateTime &when);
     // Creates a symbolic link at `relative` pointing to `target` (taken as written).

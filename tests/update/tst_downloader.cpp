@@ -1,5 +1,6 @@
 // The bounded downloader against a real HTTP server on 127.0.0.1.
 #include "TestHttpServer.h"
+#include "support/TestDir.h"
 
 #include "update/BoundedDownloader.h"
 #include "update/DownloadProgressDialog.h"
@@ -16,11 +17,6 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 DownloadLimits shortLimits(int deadlineMs = 5000)
 {
@@ -83,19 +79,19 @@ private slots:
     void cancelButtonOfDialog();
 
 private:
-    QString target() const { return m_dir->filePath(QStringLiteral("file.bin")); }
+    QString target() const { return m_dir->path(QStringLiteral("file.bin")); }
     QStringList folderEntries() const
     {
         return QDir(m_dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<TestDir> m_dir;
     std::unique_ptr<TestHttpServer> m_server;
 };
 
 void TestDownloader::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
+    m_dir = std::make_unique<TestDir>();
     m_server = std::make_unique<TestHttpServer>();
     QVERIFY(m_server->listen());
 }
@@ -105,11 +101,11 @@ void TestDownloader::fetchesWholeFileWithoutCache()
     const QByteArray first = patterned(200000);
     m_server->setRoute("/f", first);
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/f"), target(), shortLimits()));
-    QCOMPARE(readAll(target()), first);
+    QCOMPARE(m_dir->readFile(target()), first);
     // Same address, new content: nothing may come from a cache.
     m_server->setRoute("/f", QByteArray("second"));
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/f"), target(), shortLimits()));
-    QCOMPARE(readAll(target()), QByteArray("second"));
+    QCOMPARE(m_dir->readFile(target()), QByteArray("second"));
     QCOMPARE(m_server->requestCount("/f"), 2);
     QCOMPARE(folderEntries(), QStringList{"file.bin"}); // no temporary left behind
 }
@@ -136,7 +132,7 @@ void TestDownloader::failuresKeepEarlierCopy()
     TestHttpServer::Route route{patterned(50000), status, TestHttpServer::Mode(mode)};
     m_server->setRoute("/f", route);
     QVERIFY(!BoundedDownloader::download(QUrl(m_server->baseUrl() + "/f"), target(), shortLimits()));
-    QCOMPARE(readAll(target()), QByteArray("earlier good copy"));
+    QCOMPARE(m_dir->readFile(target()), QByteArray("earlier good copy"));
     QCOMPARE(folderEntries(), QStringList{"file.bin"});
 }
 
@@ -147,15 +143,15 @@ void TestDownloader::capCutsLargeFile()
     DownloadLimits limits = shortLimits();
     limits.maxBytes = 16 * 1024;
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/big"), target(), limits));
-    QCOMPARE(readAll(target()), big.left(16 * 1024));
+    QCOMPARE(m_dir->readFile(target()), big.left(16 * 1024));
 
     // A file exactly at the cap, and one below it, come through whole.
     m_server->setRoute("/exact", big.left(16 * 1024));
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/exact"), target(), limits));
-    QCOMPARE(readAll(target()), big.left(16 * 1024));
+    QCOMPARE(m_dir->readFile(target()), big.left(16 * 1024));
     m_server->setRoute("/small", QByteArray("r2\r\n"));
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/small"), target(), limits));
-    QCOMPARE(readAll(target()), QByteArray("r2\r\n"));
+    QCOMPARE(m_dir->readFile(target()), QByteArray("r2\r\n"));
 }
 
 void TestDownloader::storesBytesAsSent()
@@ -166,7 +162,7 @@ void TestDownloader::storesBytesAsSent()
     m_server->setRoute("/pkg.tar.gz", TestHttpServer::Route{bytes, 200, TestHttpServer::Mode::Normal, 0,
                                                             "Content-Encoding: gzip\r\n"});
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/pkg.tar.gz"), target(), shortLimits()));
-    QCOMPARE(readAll(target()), bytes);
+    QCOMPARE(m_dir->readFile(target()), bytes);
 }
 
 void TestDownloader::tooLargeFails()
@@ -180,7 +176,7 @@ void TestDownloader::tooLargeFails()
     QCOMPARE(folderEntries(), QStringList());
     limits.failAboveBytes = big.size(); // exactly at the limit is fine
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/big"), target(), limits));
-    QCOMPARE(readAll(target()), big);
+    QCOMPARE(m_dir->readFile(target()), big);
 }
 
 void TestDownloader::hungServersGiveUpInTime_data()
@@ -234,7 +230,7 @@ void TestDownloader::followsRedirect()
     m_server->setRoute("/old", TestHttpServer::Route{"/new", 302, TestHttpServer::Mode::Redirect});
     m_server->setRoute("/new", QByteArray("moved"));
     QVERIFY(BoundedDownloader::download(QUrl(m_server->baseUrl() + "/old"), target(), shortLimits()));
-    QCOMPARE(readAll(target()), QByteArray("moved"));
+    QCOMPARE(m_dir->readFile(target()), QByteArray("moved"));
 }
 
 void TestDownloader::cancelFromProgress()
@@ -253,7 +249,7 @@ void TestDownloader::cancelFromProgress()
     QVERIFY(clock.elapsed() < 5000); // ended by the cancel, not the deadline
     QCOMPARE(progress.started, QStringLiteral("pkg.tar"));
     QCOMPARE(progress.finished, 1);
-    QCOMPARE(readAll(target()), QByteArray("earlier"));
+    QCOMPARE(m_dir->readFile(target()), QByteArray("earlier"));
     QCOMPARE(folderEntries(), QStringList{"file.bin"});
 }
 

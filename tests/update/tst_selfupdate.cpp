@@ -3,6 +3,7 @@
 // program.
 #include "FakeSettings.h"
 #include "TestHttpServer.h"
+#include "support/TestDir.h"
 
 #include "update/SelfUpdater.h"
 #include "update/UpdateChecker.h"
@@ -15,11 +16,6 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
 {
@@ -73,7 +69,7 @@ private:
     // lets that program end and waits for the script to finish.
     void runScriptFor(const QString &zip);
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TestDir> m_root;
     std::unique_ptr<TestHttpServer> m_server;
     FakeSettings m_settings;
     QString m_progDir;
@@ -82,13 +78,13 @@ private:
 
 void TestSelfUpdate::init()
 {
-    m_root = std::make_unique<QTemporaryDir>();
+    m_root = std::make_unique<TestDir>();
     m_server = std::make_unique<TestHttpServer>();
     QVERIFY(m_server->listen());
     m_settings = FakeSettings();
     // Blanks and a quote in the program's folder, like a real user's home.
-    m_progDir = m_root->filePath(QStringLiteral("my prog's $dir/"));
-    m_runPath = m_root->filePath(QStringLiteral("run/standin/"));
+    m_progDir = m_root->path(QStringLiteral("my prog's $dir/"));
+    m_runPath = m_root->path(QStringLiteral("run/standin/"));
     QVERIFY(writeFile(m_progDir + "standin", standIn("v1"), true));
     QVERIFY(writeFile(m_progDir + "keep.txt", "untouched"));
 }
@@ -108,7 +104,7 @@ void TestSelfUpdate::runScriptFor(const QString &zip)
     // Nothing may be unpacked while the old program runs.
     QTest::qWait(1500);
     QVERIFY(!QFile::exists(m_progDir + "restarted.txt"));
-    QCOMPARE(readAll(m_progDir + "standin"), standIn("v1"));
+    QCOMPARE(m_root->readFile(m_progDir + "standin"), standIn("v1"));
 
     oldProgram.kill();
     QVERIFY(oldProgram.waitForFinished());
@@ -119,33 +115,33 @@ void TestSelfUpdate::runScriptFor(const QString &zip)
 void TestSelfUpdate::updatesProgramEndToEnd()
 {
     // The package: a new stand-in and a data file, gzip-compressed tar.
-    const QString stage = m_root->filePath("stage/");
+    const QString stage = m_root->path("stage/");
     QVERIFY(writeFile(stage + "standin", standIn("v2"), true));
     QVERIFY(writeFile(stage + "data/new.txt", "from the package"));
     const QString zip = QStringLiteral("standin 2.0.tar.gz "); // trailing blank is part of the name
-    const QString packageFile = m_root->filePath("package.tgz");
+    const QString packageFile = m_root->path("package.tgz");
     QCOMPARE(run("tar", {"-czf", packageFile, "-C", stage, "standin", "data"}), QByteArray());
     m_server->setRoute("/soft/standin/lastupdate", zip.toUtf8() + "\r\n");
-    m_server->setRoute(serverPath(zip), readAll(packageFile));
+    m_server->setRoute(serverPath(zip), m_root->readFile(packageFile));
 
     QString zipFile;
     UpdateChecker checker(m_settings, paths());
     QVERIFY(checker.check(zipFile));
     QCOMPARE(zipFile, zip);
-    QCOMPARE(readAll(m_runPath + zip), readAll(packageFile));
+    QCOMPARE(m_root->readFile(m_runPath + zip), m_root->readFile(packageFile));
     QVERIFY(writeFile(m_runPath + "readme.txt", "what is new"));
 
     runScriptFor(zip);
     if (QTest::currentTestFailed())
         return;
 
-    QCOMPARE(readAll(m_progDir + "restarted.txt"), QByteArray("v2\n")); // the unpacked program ran, once
-    QCOMPARE(readAll(m_progDir + "data/new.txt"), QByteArray("from the package"));
-    QCOMPARE(readAll(m_progDir + "keep.txt"), QByteArray("untouched"));
+    QCOMPARE(m_root->readFile(m_progDir + "restarted.txt"), QByteArray("v2\n")); // the unpacked program ran, once
+    QCOMPARE(m_root->readFile(m_progDir + "data/new.txt"), QByteArray("from the package"));
+    QCOMPARE(m_root->readFile(m_progDir + "keep.txt"), QByteArray("untouched"));
     QVERIFY(!QFile::exists(m_runPath + zip));
     QVERIFY(!QFile::exists(m_runPath + "readme.txt"));
-    QCOMPARE(readAll(m_runPath + "shown-readme.txt"), QByteArray("what is new"));
-    QCOMPARE(readAll(m_runPath + "lastupdate"), zip.toUtf8() + "\r\n"); // kept for the next check
+    QCOMPARE(m_root->readFile(m_runPath + "shown-readme.txt"), QByteArray("what is new"));
+    QCOMPARE(m_root->readFile(m_runPath + "lastupdate"), zip.toUtf8() + "\r\n"); // kept for the next check
     QCOMPARE(m_settings.values.value("lastupdate"), zip);
 
     // The same name is not offered again.
@@ -156,7 +152,7 @@ void TestSelfUpdate::hostileArchiveMembersStayInside()
 {
     // GNU tar refuses members with ".." and strips a leading "/"; the rest
     // of the package is still unpacked and the program restarted.
-    const QString packageFile = m_root->filePath("evil.tar");
+    const QString packageFile = m_root->path("evil.tar");
     const QString script = QStringLiteral(
         "import io, sys, tarfile\n"
         "with tarfile.open(sys.argv[1], 'w') as t:\n"
@@ -172,10 +168,10 @@ void TestSelfUpdate::hostileArchiveMembersStayInside()
     if (QTest::currentTestFailed())
         return;
 
-    QCOMPARE(readAll(m_progDir + "ok.txt"), QByteArray("ok"));
-    QVERIFY(!QFile::exists(m_root->filePath("escaped.txt")));
+    QCOMPARE(m_root->readFile(m_progDir + "ok.txt"), QByteArray("ok"));
+    QVERIFY(!QFile::exists(m_root->path("escaped.txt")));
     QVERIFY(!QFile::exists("/abs-escaped.txt"));
-    QCOMPARE(readAll(m_progDir + "restarted.txt"), QByteArray("v1\n"));
+    QCOMPARE(m_root->readFile(m_progDir + "restarted.txt"), QByteArray("v1\n"));
     QVERIFY(!QFile::exists(m_runPath + "evil-1.tar"));
 }
 

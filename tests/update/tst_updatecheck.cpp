@@ -1,6 +1,7 @@
 // The update check against a real HTTP server on 127.0.0.1.
 #include "FakeSettings.h"
 #include "TestHttpServer.h"
+#include "support/TestDir.h"
 
 #include "update/UpdateChecker.h"
 
@@ -16,11 +17,6 @@
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // Everything below `root`, relative, sorted.
 QStringList tree(const QString &root)
@@ -75,7 +71,7 @@ private:
     }
     static UpdateTimeouts shortTimeouts() { return {500, 1000, 3000, 5000}; }
 
-    std::unique_ptr<QTemporaryDir> m_root;
+    std::unique_ptr<TestDir> m_root;
     std::unique_ptr<TestHttpServer> m_server;
     FakeSettings m_settings;
     QString m_runPath;
@@ -83,11 +79,11 @@ private:
 
 void TestUpdateCheck::init()
 {
-    m_root = std::make_unique<QTemporaryDir>();
+    m_root = std::make_unique<TestDir>();
     m_server = std::make_unique<TestHttpServer>();
     QVERIFY(m_server->listen());
     m_settings = FakeSettings();
-    m_runPath = m_root->filePath(QStringLiteral("work/sheafline/"));
+    m_runPath = m_root->path(QStringLiteral("work/sheafline/"));
 }
 
 void TestUpdateCheck::releaseDecision_data()
@@ -124,12 +120,12 @@ void TestUpdateCheck::releaseDecision()
     QString zipFile = QStringLiteral("stale");
     QCOMPARE(check(zipFile), newer);
     QCOMPARE(zipFile, zip);
-    QCOMPARE(readAll(m_runPath + "lastupdate"), lastupdate);
+    QCOMPARE(m_root->readFile(m_runPath + "lastupdate"), lastupdate);
     QCOMPARE(m_settings.values.value("lastupdate", "<missing>"), stored.isNull() ? QString() : stored);
     QCOMPARE(m_settings.writes, 0); // the check stores nothing itself
     if (newer) {
         QCOMPARE(m_server->requestCount(serverPath(zip)), 1);
-        QCOMPARE(readAll(m_runPath + zip), QByteArray("package bytes"));
+        QCOMPARE(m_root->readFile(m_runPath + zip), QByteArray("package bytes"));
     } else {
         QCOMPARE(m_server->requests().size(), 1); // only "lastupdate"
         QCOMPARE(tree(m_runPath), QStringList{"lastupdate"});
@@ -151,7 +147,7 @@ void TestUpdateCheck::packageAlreadyPresentIsNotFetched()
     QVERIFY(check(zip));
     QCOMPARE(zip, QStringLiteral("pkg-3.tar"));
     QCOMPARE(m_server->requestCount(serverPath("pkg-3.tar")), 0);
-    QCOMPARE(readAll(m_runPath + "pkg-3.tar"), QByteArray("already here"));
+    QCOMPARE(m_root->readFile(m_runPath + "pkg-3.tar"), QByteArray("already here"));
 }
 
 void TestUpdateCheck::failedPackageDownloadStillTrue()
@@ -180,8 +176,8 @@ void TestUpdateCheck::earlierCopyUsedWhenServerFails()
     QString zip;
     QVERIFY(check(zip));
     QCOMPARE(zip, QStringLiteral("r5"));
-    QCOMPARE(readAll(m_runPath + "lastupdate"), QByteArray("r5\n")); // not replaced by the 404 page
-    QCOMPARE(readAll(m_runPath + "r5"), QByteArray("five"));
+    QCOMPARE(m_root->readFile(m_runPath + "lastupdate"), QByteArray("r5\n")); // not replaced by the 404 page
+    QCOMPARE(m_root->readFile(m_runPath + "r5"), QByteArray("five"));
 
     // Server gone altogether: the copy still decides.
     m_server->close();
@@ -242,7 +238,7 @@ void TestUpdateCheck::lastupdateCappedAt16K()
     QString zip;
     QVERIFY(check(zip));
     QCOMPARE(zip, QStringLiteral("pkg-9.tar"));
-    QCOMPARE(readAll(m_runPath + "lastupdate"), big.left(16 * 1024));
+    QCOMPARE(m_root->readFile(m_runPath + "lastupdate"), big.left(16 * 1024));
 
     // One megabyte without a line end is no package name.
     m_server->setRoute("/soft/sheafline/lastupdate", QByteArray(1024 * 1024, 'y'));
@@ -337,11 +333,11 @@ void TestUpdateCheck::unsafeWorkFolder()
 {
     QFETCH(QString, kind);
     const QString folder = m_runPath.chopped(1);
-    QVERIFY(QDir().mkpath(m_root->filePath("work")));
+    QVERIFY(QDir().mkpath(m_root->path("work")));
     if (kind == "symlink") {
-        QVERIFY(QDir().mkpath(m_root->filePath("elsewhere")));
-        ::chmod(QFile::encodeName(m_root->filePath("elsewhere")).constData(), 0700);
-        QVERIFY(QFile::link(m_root->filePath("elsewhere"), folder));
+        QVERIFY(QDir().mkpath(m_root->path("elsewhere")));
+        ::chmod(QFile::encodeName(m_root->path("elsewhere")).constData(), 0700);
+        QVERIFY(QFile::link(m_root->path("elsewhere"), folder));
     } else if (kind == "file") {
         QFile f(folder);
         QVERIFY(f.open(QIODevice::WriteOnly));
