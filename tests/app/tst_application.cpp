@@ -3,7 +3,7 @@
 #include "app/Errors.h"
 #include "app/SheaflineApplication.h"
 
-#include "ModalHelper.h"
+#include "support/ModalHelper.h"
 
 #include <QPushButton>
 #include <QTest>

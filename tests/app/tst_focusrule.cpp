@@ -3,6 +3,7 @@
 #include "app/DocumentSurface.h"
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
+#include "support/SettingsSandbox.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -33,12 +34,12 @@ private slots:
 
 private:
     void showForm(TForm1 &form, StandInSurface *&surface, int &id);
-    QTemporaryDir m_config;
+    SettingsSandbox m_settings;
 };
 
 void tst_FocusRule::initTestCase()
 {
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QVERIFY(m_settings.isValid());
 }
 
 void tst_FocusRule::rule_data()

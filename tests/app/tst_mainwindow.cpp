@@ -7,7 +7,8 @@
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
 
-#include "ModalHelper.h"
+#include "support/ModalHelper.h"
+#include "support/SettingsSandbox.h"
 #include "support/TestDir.h"
 
 #include <QDir>
@@ -58,37 +59,21 @@ private slots:
     void exitCommandCloses();
 
 private:
-    QString confPath() const { return m_config.path() + "/MOSSGATE/Sheafline.conf"; }
-    void writeConf(const QByteArray &text)
-    {
-        QDir().mkpath(QFileInfo(confPath()).path());
-        QFile f(confPath());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    }
-    QVariant stored(const QString &name) const
-    {
-        QSettings s(confPath(), QSettings::IniFormat);
-        return s.value(name);
-    }
-    QTemporaryDir m_config;
-    QTemporaryDir m_cache;
+    QString confPath() const { return m_settings.confPath(); }
+    QVariant stored(const QString &name) const { return m_settings.stored(name); }
+    SettingsSandbox m_settings;
 };
 
 void tst_MainWindow::initTestCase()
 {
-    QVERIFY(m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", m_cache.path().toLocal8Bit());
-    qunsetenv("XDG_RUNTIME_DIR");
+    QVERIFY(m_settings.isValid());
     QApplication::setApplicationDisplayName("Sheafline");
     installFontSubstitutions();
 }
 
 void tst_MainWindow::init()
 {
-    QDir(m_config.path() + "/MOSSGATE").removeRecursively();
-    QFile::remove(m_config.path() + "/MOSSGATE");
+    m_settings.clear();
 }
 
 void tst_MainWindow::cleanup()
@@ -154,7 +139,7 @@ void tst_MainWindow::menuTree()
     QFETCH(bool, visibleBefore);
     QFETCH(bool, visibleAfter);
     // A store that fails at once ends start-up before step 19: the design state.
-    QVERIFY(QFile(m_config.path() + "/MOSSGATE").open(QIODevice::WriteOnly));
+    QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
     auto designed = std::make_unique<TForm1>(QStringList());
     QCOMPARE(ok.seen.size(), 1);
@@ -218,7 +203,7 @@ void tst_MainWindow::statusBar_data()
 void tst_MainWindow::statusBar()
 {
     QFETCH(QStringList, args);
-    writeConf("[General]\nFolder=/srv/pdf\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf\n"));
     TForm1 form(args);
     QTEST(form.StatusPanelText(0), "version");
     QTEST(form.PDFmode, "mode");
@@ -278,8 +263,8 @@ void tst_MainWindow::firstStartStoresDesignSizes()
 
 void tst_MainWindow::secondStartRestoresSizes()
 {
-    writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=500\nWinWidth=900\nTreeHeight=150\n"
-              "TreeWidth=320\nFileListWidth=42\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=500\nWinWidth=900\nTreeHeight=150\n"
+                                 "TreeWidth=320\nFileListWidth=42\n"));
     TForm1 form{QStringList()};
     QCOMPARE(form.size(), QSize(900, 500));
     QCOMPARE(form.TreeView1->height(), 150);
@@ -299,8 +284,8 @@ void tst_MainWindow::secondStartRestoresSizes()
 
 void tst_MainWindow::badStoredSizesStillOpen()
 {
-    writeConf("[General]\nFolder=/gone/for/good/\nWinHeight=0\nWinWidth=-40\nTreeHeight=-5\nTreeWidth=0\n"
-              "lastupdate=keep.zip\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/gone/for/good/\nWinHeight=0\nWinWidth=-40\nTreeHeight=-5\nTreeWidth=0\n"
+                                 "lastupdate=keep.zip\n"));
     ModalAnswerer ok;
     {
         TForm1 form{QStringList()};
@@ -319,7 +304,7 @@ void tst_MainWindow::badStoredSizesStillOpen()
 void tst_MainWindow::rootFolderArgumentNotStored()
 {
     TestDir dir;
-    writeConf("[General]\nFolder=/srv/pdf/\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\n"));
     TForm1 form(QStringList{dir.path(), "-b"});
     QCOMPARE(form.PDFmode, 1);
     QCOMPARE(form.FRootFolder, dir.path() + "/");
@@ -330,7 +315,7 @@ void tst_MainWindow::rootFolderArgumentNotStored()
 void tst_MainWindow::startupErrorEndsSequenceWindowOpens()
 {
     // Where the store's folder should be lies a file: step 1 fails.
-    QVERIFY(QFile(m_config.path() + "/MOSSGATE").open(QIODevice::WriteOnly));
+    QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
     {
         TForm1 form{QStringList()};
@@ -351,7 +336,7 @@ void tst_MainWindow::startupErrorEndsSequenceWindowOpens()
 
 void tst_MainWindow::laterStepErrorEndsThere()
 {
-    writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=tall\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=tall\n"));
     ModalAnswerer ok;
     {
         TForm1 form{QStringList()};
@@ -374,8 +359,8 @@ void tst_MainWindow::shutdownErrorEndsThere()
         TForm1 form{QStringList()};
         QCOMPARE(ok.seen.size(), 0);
         // The store's folder goes away while the program runs.
-        QVERIFY(QDir(m_config.path() + "/MOSSGATE").removeRecursively());
-        QVERIFY(QFile(m_config.path() + "/MOSSGATE").open(QIODevice::WriteOnly));
+        QVERIFY(QDir(QFileInfo(confPath()).path()).removeRecursively());
+        QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     }
     QCOMPARE(ok.seen.size(), 1);
     QCOMPARE(ok.seen.first().text, QString("'WinHeight' の設定に失敗しました."));
@@ -504,7 +489,7 @@ void tst_MainWindow::maximizedSizeIsStored()
 
 void tst_MainWindow::hugeStoredSizesKeepWindowSize()
 {
-    writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=600\nWinWidth=900\nTreeHeight=5000\nTreeWidth=4000\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=600\nWinWidth=900\nTreeHeight=5000\nTreeWidth=4000\n"));
     ModalAnswerer ok;
     {
         TForm1 form{QStringList()};

@@ -2,7 +2,7 @@
 #include "app/ErrorBox.h"
 #include "app/common.h"
 
-#include "ModalHelper.h"
+#include "support/ModalHelper.h"
 
 #include <QAbstractButton>
 #include <QPushButton>

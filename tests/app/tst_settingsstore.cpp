@@ -3,6 +3,7 @@
 #include "app/Errors.h"
 #include "app/ProgramPaths.h"
 #include "app/SysUpdate.h"
+#include "support/SettingsSandbox.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -38,19 +39,8 @@ private slots:
     void workFolderPrivateAndKept();
 
 private:
-    QString confPath() const { return m_config.path() + "/MOSSGATE/Sheafline.conf"; }
-    void writeConf(const QByteArray &text)
-    {
-        QDir().mkpath(QFileInfo(confPath()).path());
-        QFile f(confPath());
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    }
-    QByteArray readConf() const
-    {
-        QFile f(confPath());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    QString confPath() const { return m_settings.confPath(); }
+    QByteArray readConf() const { return m_settings.readConf(); }
     // Expects `f` to throw AppError with exactly `message`.
     template <typename F> void expectError(F &&f, const QString &message)
     {
@@ -63,24 +53,18 @@ private:
         QFAIL(qPrintable("no error, expected: " + message));
     }
 
-    QTemporaryDir m_config;
-    QTemporaryDir m_cache;
+    SettingsSandbox m_settings;
 };
 
 void tst_SettingsStore::initTestCase()
 {
-    QVERIFY(m_config.isValid());
-    QVERIFY(m_cache.isValid());
-    // Before the first QSettings: its per-user folder is fixed from then on.
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-    qputenv("XDG_CACHE_HOME", m_cache.path().toLocal8Bit());
-    qunsetenv("XDG_RUNTIME_DIR");
+    // The sandbox, a member, is set up before the first QSettings.
+    QVERIFY(m_settings.isValid());
 }
 
 void tst_SettingsStore::init()
 {
-    QDir(m_config.path() + "/MOSSGATE").removeRecursively();
-    QFile::remove(m_config.path() + "/MOSSGATE");
+    m_settings.clear();
 }
 
 void tst_SettingsStore::readStoresDefaultOnce()
@@ -148,7 +132,7 @@ void tst_SettingsStore::readErrors()
     QFETCH(QByteArray, stored);
     QFETCH(QString, kind);
     QFETCH(QString, message);
-    writeConf("[General]\nKeep=5\nValue=" + stored + "\n");
+    QVERIFY(m_settings.writeConf("[General]\nKeep=5\nValue=" + stored + "\n"));
     TSysUpdateModule store;
     expectError([&] {
         if (kind == "int")
@@ -169,15 +153,15 @@ void tst_SettingsStore::unwritableFolderNamesValue()
 {
     // A file where the store's folder should be: nothing can be written there,
     // whoever runs the test.
-    QFile blocker(m_config.path() + "/MOSSGATE");
+    QFile blocker(QFileInfo(confPath()).path());
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     expectError([] { TSysUpdateModule store; }, "'updatepath' の設定に失敗しました");
-    QFile::remove(m_config.path() + "/MOSSGATE");
+    QFile::remove(QFileInfo(confPath()).path());
     // A store that worked at start and lost its folder later.
     TSysUpdateModule store;
-    QVERIFY(QDir(m_config.path() + "/MOSSGATE").removeRecursively());
-    QVERIFY(QFile(m_config.path() + "/MOSSGATE").open(QIODevice::WriteOnly));
+    QVERIFY(QDir(QFileInfo(confPath()).path()).removeRecursively());
+    QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     expectError([&] { store.RegistryWriteInteger("WinWidth", 800); }, "'WinWidth' の設定に失敗しました");
     expectError([&] { store.RegistryReadInteger("TreeHeight", 240); }, "'TreeHeight' の設定に失敗しました");
     expectError([&] { store.RegistryWriteString("Folder", "/x/"); }, "'Folder' の設定に失敗しました");
@@ -185,8 +169,8 @@ void tst_SettingsStore::unwritableFolderNamesValue()
 
 void tst_SettingsStore::failedWriteKeepsOtherValues()
 {
-    writeConf("[General]\nFolder=/data/pdf/\nTreeHeight=300\nWinWidth=900\n"
-              "updatepath=http://127.0.0.1:1/soft/\nlastupdate=pkg-1.zip\n");
+    QVERIFY(m_settings.writeConf("[General]\nFolder=/data/pdf/\nTreeHeight=300\nWinWidth=900\n"
+                                 "updatepath=http://127.0.0.1:1/soft/\nlastupdate=pkg-1.zip\n"));
     TSysUpdateModule store;
     const QByteArray before = readConf();
     // No file may grow beyond a few bytes now: the rewrite of the store fails
@@ -220,7 +204,7 @@ void tst_SettingsStore::corruptFileKeepsItsValues()
     QByteArray garbage("[General\n\x01\x02\xff\xfe=\n[\n");
     garbage.append(QByteArray(200, '\0'));
     garbage.append("\nFolder=/kept/\n");
-    writeConf(garbage);
+    QVERIFY(m_settings.writeConf(garbage));
     const QByteArray before = readConf();
     bool threw = false;
     try {
@@ -244,14 +228,14 @@ void tst_SettingsStore::constructionPaths()
     QCOMPARE(store.ExeFile, exe.fileName());
     QCOMPARE(store.webPath, "http://sheafline.example/soft/" + exe.fileName());
     QVERIFY(readConf().contains("updatepath=http://sheafline.example/soft/"));
-    QCOMPARE(store.RunPath, m_cache.path() + "/" + exe.fileName() + "/");
+    QCOMPARE(store.RunPath, m_settings.cacheHome() + "/" + exe.fileName() + "/");
     QVERIFY(QFileInfo(store.RunPath).isDir());
     QVERIFY(store.ZipFile.isEmpty());
 }
 
 void tst_SettingsStore::emptyUpdatePathLeavesExeFile()
 {
-    writeConf("[General]\nupdatepath=\n");
+    QVERIFY(m_settings.writeConf("[General]\nupdatepath=\n"));
     TSysUpdateModule store;
     QCOMPARE(store.webPath, store.ExeFile);
 }

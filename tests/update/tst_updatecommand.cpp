@@ -2,6 +2,10 @@
 // (N19Click), with the real settings store and a server on 127.0.0.1.
 #include "TestHttpServer.h"
 
+#include "support/ModalHelper.h"
+#include "support/SettingsSandbox.h"
+#include "support/TestDir.h"
+
 #include "app/SysUpdate.h"
 #include "app/Unit1.h"
 
@@ -20,57 +24,27 @@
 
 namespace {
 
-struct SeenBox
-{
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-    QStringList buttons;
-};
-
-// Answers the program's modal message boxes by button text, in order, and
-// notes every box and whether a download progress dialog was shown.
-class BoxAnswerer : public QObject
+// Answers the program's message boxes by button text, in order, and notes
+// whether the download progress dialog was shown (left open to run).
+class BoxAnswerer
 {
 public:
-    explicit BoxAnswerer(QStringList answers) : m_answers(std::move(answers))
+    explicit BoxAnswerer(QStringList answers) : modal(ModalAnswerer::clickInOrder(std::move(answers)))
     {
-        connect(&m_timer, &QTimer::timeout, this, &BoxAnswerer::poll);
-        m_timer.start(10);
+        modal.setPassThrough([this](QWidget *w) {
+            auto *progress = qobject_cast<QProgressDialog *>(w);
+            if (!progress)
+                return false;
+            sawProgress = true;
+            if (auto *b = progress->findChild<QAbstractButton *>())
+                progressCancelText = b->text();
+            return true;
+        });
     }
-    QList<SeenBox> seen;
+    ModalAnswerer modal;
+    const QList<ModalAnswerer::Seen> &seen = modal.seen;
     bool sawProgress = false;
     QString progressCancelText;
-
-private:
-    void poll()
-    {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *progress = qobject_cast<QProgressDialog *>(w); progress && progress->isVisible()) {
-                sawProgress = true;
-                if (auto *b = progress->findChild<QAbstractButton *>())
-                    progressCancelText = b->text();
-            }
-        }
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box || !box->isVisible() || box->property("answered").toBool())
-            return;
-        box->setProperty("answered", true);
-        SeenBox s{box->windowTitle(), box->text(), box->icon(), {}};
-        for (QAbstractButton *b : box->buttons())
-            s.buttons << b->text();
-        seen << s;
-        const QString answer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        for (QAbstractButton *b : box->buttons()) {
-            if (b->text() == answer) {
-                b->click();
-                return;
-            }
-        }
-        box->reject();
-    }
-    QStringList m_answers;
-    QTimer m_timer;
 };
 
 QSettings settings()
@@ -85,6 +59,7 @@ class TestUpdateCommand : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void startupOffersNewerRelease();
@@ -103,15 +78,30 @@ private:
         m_server->setRoute("/soft/" + exeFile().toUtf8() + "/" + name.toUtf8(),
                            TestHttpServer::Route{QByteArray(40, 'p'), 200, TestHttpServer::Mode::Trickle, 15});
     }
+    // Serves `name` as above and stores it as the installed release.
+    void serveInstalledRelease(const QString &name)
+    {
+        serveRelease(name);
+        QSettings s = settings();
+        s.setValue("lastupdate", name);
+        s.sync();
+    }
     static QString exeFile() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
-    std::unique_ptr<TForm1> createForm(BoxAnswerer &)
+    std::unique_ptr<TForm1> createForm()
     {
         return std::make_unique<TForm1>(QStringList{m_docs.path()});
     }
 
+    // Set up before the first QSettings, so the store below is the sandbox's.
+    SettingsSandbox m_sandbox;
     std::unique_ptr<TestHttpServer> m_server;
-    QTemporaryDir m_docs;
+    TestDir m_docs;
 };
+
+void TestUpdateCommand::initTestCase()
+{
+    QVERIFY(m_sandbox.isValid());
+}
 
 void TestUpdateCommand::init()
 {
@@ -135,7 +125,7 @@ void TestUpdateCommand::startupOffersNewerRelease()
 {
     serveRelease("pkg-1.tar");
     BoxAnswerer answerer({"はい(&Y)"});
-    auto form = createForm(answerer);
+    auto form = createForm();
     QCOMPARE(answerer.seen.size(), 1);
     QCOMPARE(answerer.seen[0].title, QStringLiteral("情報"));
     QCOMPARE(answerer.seen[0].text, QStringLiteral("製品版の最新バージョンが利用可能です"));
@@ -148,12 +138,9 @@ void TestUpdateCommand::startupOffersNewerRelease()
 
 void TestUpdateCommand::startupQuietWhenNothingNewer()
 {
-    serveRelease("pkg-1.tar");
-    QSettings s = settings();
-    s.setValue("lastupdate", "pkg-1.tar");
-    s.sync();
+    serveInstalledRelease("pkg-1.tar");
     BoxAnswerer answerer({});
-    auto form = createForm(answerer);
+    auto form = createForm();
     QCOMPARE(answerer.seen.size(), 0);
     QCOMPARE(m_server->requests().size(), 1); // "lastupdate" only
 }
@@ -166,7 +153,7 @@ void TestUpdateCommand::startupWithDefaultSettingsDoesNotWait()
     BoxAnswerer answerer({});
     QElapsedTimer clock;
     clock.start();
-    auto form = createForm(answerer);
+    auto form = createForm();
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(answerer.seen.size(), 0);
     QCOMPARE(settings().value("updatepath").toString(), QStringLiteral("http://sheafline.example/soft/"));
@@ -176,12 +163,9 @@ void TestUpdateCommand::startupWithDefaultSettingsDoesNotWait()
 
 void TestUpdateCommand::commandDoesNothingWhenNothingNewer()
 {
-    serveRelease("pkg-1.tar");
-    QSettings s = settings();
-    s.setValue("lastupdate", "pkg-1.tar");
-    s.sync();
+    serveInstalledRelease("pkg-1.tar");
     BoxAnswerer answerer({});
-    auto form = createForm(answerer);
+    auto form = createForm();
     form->N19->trigger();
     QCOMPARE(answerer.seen.size(), 0);
     QVERIFY(!QFile::exists(SysUpdateModule->RunPath + "update.sh"));
@@ -191,11 +175,11 @@ void TestUpdateCommand::commandCancelChangesNothing()
 {
     serveRelease("pkg-1.tar");
     BoxAnswerer answerer({"はい(&Y)", "キャンセル"});
-    auto form = createForm(answerer);
+    auto form = createForm();
     const int requestsAfterStartup = m_server->requests().size();
     form->N19->trigger();
     QCOMPARE(answerer.seen.size(), 2);
-    const SeenBox &confirm = answerer.seen[1];
+    const ModalAnswerer::Seen &confirm = answerer.seen[1];
     QCOMPARE(confirm.title, QStringLiteral("確認"));
     // The box shows the carriage return of the text as its line break.
     QCOMPARE(confirm.text, QStringLiteral("製品版最新バージョンへアップデートします\nよろしいですか？"));
@@ -210,7 +194,7 @@ void TestUpdateCommand::commandOkRunsUpdateAndQuits()
 {
     serveRelease("pkg-1.tar");
     BoxAnswerer answerer({"はい(&Y)", "OK", "OK"});
-    auto form = createForm(answerer);
+    auto form = createForm();
     // The script restarts FolderName + ExeFile once this process has ended:
     // point it at a harmless stand-in instead of this test (gone by then,
     // so nothing is started at all).
@@ -230,15 +214,13 @@ void TestUpdateCommand::commandOkRunsUpdateAndQuits()
     QCOMPARE(rc, 0);
 
     QCOMPARE(answerer.seen.size(), 3);
-    const SeenBox &notice = answerer.seen[2];
+    const ModalAnswerer::Seen &notice = answerer.seen[2];
     QCOMPARE(notice.text, QStringLiteral("アップデート後システムを再起動します"));
     QCOMPARE(notice.title, QGuiApplication::applicationDisplayName());
     QCOMPARE(notice.icon, QMessageBox::NoIcon);
     QCOMPARE(notice.buttons, QStringList{"OK"});
     QCOMPARE(settings().value("lastupdate").toString(), QStringLiteral("pkg-1.tar"));
-    QFile script(SysUpdateModule->RunPath + "update.sh");
-    QVERIFY(script.open(QIODevice::ReadOnly));
-    const QByteArray text = script.readAll();
+    const QByteArray text = m_docs.readFile(SysUpdateModule->RunPath + "update.sh");
     QVERIFY(text.contains("tar -xf 'pkg-1.tar' -C '" + QFile::encodeName(prog.path()) + "/'"));
     // The normal shutdown then runs when the window is destroyed.
     form.reset();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
@@ -21,6 +22,7 @@ public:
         QString text;
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QString objectName;
+        QStringList buttons; // message boxes only
     };
 
     explicit ModalAnswerer(std::function<void(QWidget *)> answer = {})
@@ -33,11 +35,36 @@ public:
 
     QList<Seen> seen;
 
+    // Modal widgets for which `pass` returns true are left open and not
+    // recorded; it is asked on every poll, so it may note them itself.
+    void setPassThrough(std::function<bool(QWidget *)> pass) { m_pass = std::move(pass); }
+
+    // An answer that clicks the message box button with the next text of
+    // `answers` (rejecting the box when none matches or the list is used up)
+    // and rejects other dialogs.
+    static std::function<void(QWidget *)> clickInOrder(QStringList answers)
+    {
+        return [answers = std::move(answers)](QWidget *modal) mutable {
+            const QString answer = answers.isEmpty() ? QString() : answers.takeFirst();
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                for (QAbstractButton *b : box->buttons()) {
+                    if (b->text() == answer) {
+                        b->click();
+                        return;
+                    }
+                }
+                box->reject();
+            } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+                dialog->reject();
+            }
+        };
+    }
+
 private:
     void poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        if (!modal || !modal->isVisible() || modal == m_last)
+        if (!modal || !modal->isVisible() || modal == m_last || (m_pass && m_pass(modal)))
             return;
         m_last = modal;
         Seen s;
@@ -46,6 +73,8 @@ private:
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             s.text = box->text();
             s.icon = box->icon();
+            for (QAbstractButton *b : box->buttons())
+                s.buttons << b->text();
         }
         seen.append(s);
         if (m_answer) {
@@ -60,4 +89,5 @@ private:
     QTimer m_timer;
     QPointer<QWidget> m_last;
     std::function<void(QWidget *)> m_answer;
+    std::function<bool(QWidget *)> m_pass;
 };
