@@ -10,6 +10,7 @@ class tst_VersionInfo : public QObject
 private slots:
     void programBlock_data();
     void programBlock();
+    void programVersionAndAboutItems();
     void reader_data();
     void reader();
     void noTranslationFails();
@@ -34,6 +35,11 @@ void tst_VersionInfo::programBlock()
     QFETCH(int, index);
     QFETCH(QString, expected);
     QCOMPARE(GetVersionInfoItem(index), expected);
+}
+
+void tst_VersionInfo::programVersionAndAboutItems()
+{
+    // The project's version, which the rows above expect in the block.
     QCOMPARE(QString(SHEAFLINE_EXPECTED_VERSION), QString("1.20.4.26"));
     // The items the About box shows are present.
     QVERIFY(!GetVersionInfoItem(0).isEmpty());
