@@ -3,8 +3,8 @@
 // server address, which cannot be reached here.
 #include "BenchSupport.h"
 
+#include "tests/update/FakeSettings.h"
 #include "update/UpdateChecker.h"
-#include "update/UpdateSettings.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -16,18 +16,9 @@
 
 namespace {
 
-class MemorySettings final : public UpdateSettings
-{
-public:
-    QString readString(const QString &name, const QString &def) override
-    {
-        return values.contains(name) ? values.value(name) : (values[name] = def);
-    }
-    void writeString(const QString &name, const QString &value) override { values[name] = value; }
-    QHash<QString, QString> values;
-};
-
 // Answers every request with the body of its path (or 404), then closes.
+// The request may come in several pieces: it is answered once its header
+// block is complete.
 class TinyServer
 {
 public:
@@ -37,7 +28,14 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *s = m_server.nextPendingConnection()) {
                 QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
-                    const QByteArray head = s->readAll();
+                    const QByteArray head = s->property("head").toByteArray() + s->readAll();
+                    if (s->property("answered").toBool())
+                        return;
+                    if (!head.contains("\r\n\r\n")) {
+                        s->setProperty("head", head);
+                        return;
+                    }
+                    s->setProperty("answered", true);
                     const QByteArray path = head.split(' ').value(1);
                     const bool found = bodies.contains(path);
                     const QByteArray body = bodies.value(path, "no");
@@ -57,7 +55,7 @@ private:
 };
 
 // One check into a fresh work folder, in milliseconds.
-double timeCheck(const QString &webPath, MemorySettings &settings)
+double timeCheck(const QString &webPath, FakeSettings &settings)
 {
     QTemporaryDir dir;
     const QString runPath = dir.filePath(QStringLiteral("work/"));
@@ -79,13 +77,13 @@ int run(const QStringList &)
 
     QList<double> nothingNew, withPackage, defaultServer;
     for (int i = 0; i < 15; ++i) {
-        MemorySettings same;
+        FakeSettings same;
         same.values.insert(QStringLiteral("lastupdate"), QStringLiteral("pkg-2.tar"));
         nothingNew << timeCheck(local, same);
-        MemorySettings older;
+        FakeSettings older;
         older.values.insert(QStringLiteral("lastupdate"), QStringLiteral("pkg-1.tar"));
         withPackage << timeCheck(local, older);
-        MemorySettings fresh;
+        FakeSettings fresh;
         defaultServer << timeCheck(unreachable, fresh);
     }
     const double base = bench::median(nothingNew);
