@@ -1,5 +1,7 @@
 #include "viewer/PdfRenderService.h"
 
+#include "viewer/PageLayout.h"
+
 #include <QFileInfo>
 #include <QtMath>
 
@@ -328,7 +330,7 @@ QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, Page
     req.page = 0;
     req.dpr = first.dpr;
     req.rotation = first.rotation;
-    req.pixelSize = QSize(qMax(1, qRound(logical.width() * first.dpr)), qMax(1, qRound(logical.height() * first.dpr)));
+    req.pixelSize = PageLayout::pixelSize(logical, first.dpr);
     return renderCached(*doc, req, key);
 }
 

@@ -42,8 +42,6 @@ class PdfRenderService : public QObject
     Q_OBJECT
 public:
     using EngineFactory = std::function<std::unique_ptr<PdfEngine>()>;
-    using FirstPageSizer = PdfFirstPage::Sizer;
-
     using FirstPage = PdfFirstPage;
 
     // Request groups: a new request list of one group replaces that group's
