@@ -99,22 +99,6 @@ void TForm1::CreateViewer()
         if (!WebBrowser)
             return;
         connect(WebBrowser, &TWebBrowser::Enter, this, [this] { WebBrowserEnter(WebBrowser); });
-        // A document that was still loading when ReadPDF applied the options
-        // gets them again once it is complete.
-        connect(WebBrowser, &TWebBrowser::DocumentComplete, this, [this] {
-            try {
-                ShowToolbarClick(this);
-                const QList<QAction *> layouts{LayoutMode1, LayoutMode2, LayoutMode3, LayoutMode4, LayoutMode5};
-                for (QAction *item : layouts)
-                    if (item->isChecked()) { LayoutMode1Click(item); break; }
-                const QList<QAction *> pages{PageMode1, PageMode2, PageMode3};
-                for (QAction *item : pages)
-                    if (item->isChecked()) { PageMode1Click(item); break; }
-                ShowScrollbarsClick(this);
-            } catch (...) {
-                // As inside ReadPDF: a document without the control is left as it is.
-            }
-        });
         return;
     }
     if (WebBrowser)
