@@ -72,11 +72,6 @@ struct FormDisplay
     }
 };
 
-std::optional<int> tagOf(const QObject *sender)
-{
-    return sender ? std::optional<int>(Tag(sender)) : std::nullopt;
-}
-
 } // namespace
 
 void TForm1::CreateWebBrowser()
@@ -169,12 +164,12 @@ void TForm1::ShowScrollbarsClick(QObject *Sender)
 
 void TForm1::LayoutMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->layoutModeClick(tagOf(Sender));
+    FormDisplay(this).display->layoutModeClick(menuTagOf(Sender));
 }
 
 void TForm1::PageMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->pageModeClick(tagOf(Sender));
+    FormDisplay(this).display->pageModeClick(menuTagOf(Sender));
 }
 
 void TForm1::DisplayInitializeClick(QObject *)
