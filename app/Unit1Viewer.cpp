@@ -24,10 +24,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-namespace {
-
 // The View menu's actions and the window's controls as the display logic
-// sees them; cheap enough to build for each command.
+// sees them.  Built once PDFmode is settled; the hooks read the controls
+// when they run, so a control made or released later is seen as it is then.
 struct FormDisplay
 {
     ActionViewMenuChecks menu;
@@ -72,7 +71,19 @@ struct FormDisplay
     }
 };
 
-} // namespace
+void TForm1::FormDisplayDeleter::operator()(FormDisplay *display) const
+{
+    delete display;
+}
+
+DocumentDisplay &TForm1::Display()
+{
+    // Start-up makes it in CreateViewer; when start-up ended before that, the
+    // first command makes it with the mode as it stands.
+    if (!m_formDisplay)
+        m_formDisplay.reset(new FormDisplay(this));
+    return *m_formDisplay->display;
+}
 
 void TForm1::CreateWebBrowser()
 {
@@ -89,6 +100,8 @@ void TForm1::CreateWebBrowser()
 
 void TForm1::CreateViewer()
 {
+    // PDFmode is settled by now.
+    m_formDisplay.reset(new FormDisplay(this));
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     if (PDFmode == 1) {
         if (!WebBrowser)
@@ -149,27 +162,27 @@ void TForm1::ReleaseViewer()
 
 void TForm1::ReadPDF(const QString &path)
 {
-    FormDisplay(this).display->readPdf(path);
+    Display().readPdf(path);
 }
 
 void TForm1::ShowToolbarClick(QObject *Sender)
 {
-    FormDisplay(this).display->showToolbarClick(callModeOf(Sender));
+    Display().showToolbarClick(callModeOf(Sender));
 }
 
 void TForm1::ShowScrollbarsClick(QObject *Sender)
 {
-    FormDisplay(this).display->showScrollbarsClick(callModeOf(Sender));
+    Display().showScrollbarsClick(callModeOf(Sender));
 }
 
 void TForm1::LayoutMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->layoutModeClick(menuTagOf(Sender));
+    Display().layoutModeClick(menuTagOf(Sender));
 }
 
 void TForm1::PageMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->pageModeClick(menuTagOf(Sender));
+    Display().pageModeClick(menuTagOf(Sender));
 }
 
 void TForm1::DisplayInitializeClick(QObject *)
@@ -190,10 +203,10 @@ void TForm1::DisplayInitializeClick(QObject *)
     };
     steps.currentDocumentPath = [this] { return StatusPanelText(1); };
     steps.listRootFolder = [this] { ListPdfFiles(FRootFolder); };
-    FormDisplay(this).display->displayInitialize(steps);
+    Display().displayInitialize(steps);
 }
 
 void TForm1::GoHelpClick(QObject *)
 {
-    FormDisplay(this).display->goHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
+    Display().goHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
 }
