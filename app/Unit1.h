@@ -172,6 +172,9 @@ public:
     void CreateViewer();
     // Shutdown step 3: releases the view control of PDFmode.
     void ReleaseViewer();
+    // Lets the view control of PDFmode go of the shown file (before it is
+    // renamed, or before the control is released).
+    void UnloadDocument();
     void ReadPDF(const QString &path);
     void ShowToolbarClick(QObject *Sender);
     void ShowScrollbarsClick(QObject *Sender);

@@ -143,19 +143,22 @@ void TForm1::CreateViewer()
     }
 }
 
-void TForm1::ReleaseViewer()
+void TForm1::UnloadDocument()
 {
 #ifdef SHEAFLINE_HAVE_WEBENGINE
-    if (PDFmode == 1) {
-        if (WebBrowser)
-            WebBrowser->Navigate(QString());
-        return;
-    }
+    if (PDFmode == 1 && WebBrowser)
+        WebBrowser->Navigate(QString());
 #endif
+    if (PDFmode == 0 && AcroPDF)
+        AcroPDF->setSrc(QString());
+}
+
+void TForm1::ReleaseViewer()
+{
+    // Let go of the file first, then the control.
+    UnloadDocument();
     if (PDFmode != 0 || !AcroPDF)
         return;
-    // Let go of the file first, then the control.
-    AcroPDF->setSrc(QString());
     delete AcroPDF;
     AcroPDF = nullptr;
 }
