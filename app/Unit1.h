@@ -6,7 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
+class DocumentDisplay;  // viewer/DocumentDisplay.h
 class FileListView;
+struct FormDisplay;     // app/Unit1Viewer.cpp
 struct FileEntry;       // browse/FileEntry.h
 class QAction;
 class QLabel;
@@ -168,6 +172,9 @@ public:
     void CreateViewer();
     // Shutdown step 3: releases the view control of PDFmode.
     void ReleaseViewer();
+    // Lets the view control of PDFmode go of the shown file (before it is
+    // renamed, or before the control is released).
+    void UnloadDocument();
     void ReadPDF(const QString &path);
     void ShowToolbarClick(QObject *Sender);
     void ShowScrollbarsClick(QObject *Sender);
@@ -197,6 +204,14 @@ private:
     void BindEvents();
     void bindAction(QAction *action, void (TForm1::*handler)(QObject *));
     template <typename F> void guarded(F &&f) { Guarded(std::forward<F>(f)); }
+
+    // The display logic bound to this window's controls, made once (Unit1Viewer.cpp).
+    DocumentDisplay &Display();
+    struct FormDisplayDeleter
+    {
+        void operator()(FormDisplay *display) const;
+    };
+    std::unique_ptr<FormDisplay, FormDisplayDeleter> m_formDisplay;
 
     QStringList m_args;
     QLabel *m_panels[3] = {nullptr, nullptr, nullptr};

@@ -13,29 +13,13 @@
 #include "browse/FolderPicker.h"
 #include "browse/FolderTree.h"
 #include "browse/RenameF.h"
+#include "watch/plFolderWatcher.h"
 
 #include <QCollator>
 #include <QCoreApplication>
 #include <QLocale>
 #include <QMenu>
 #include <QTreeWidget>
-
-// The other areas' controls, once they are in the tree.
-#if __has_include("watch/plFolderWatcher.h")
-#include "watch/plFolderWatcher.h"
-#define SHEAFLINE_HAVE_WATCHER 1
-#endif
-#if __has_include("viewer/TAcroPDF.h")
-#include "viewer/TAcroPDF.h"
-#define SHEAFLINE_HAVE_ACROPDF 1
-#endif
-#if defined(SHEAFLINE_HAVE_WEBENGINE) && __has_include("viewer/web/TWebBrowser.h")
-#if __has_include("viewer/web/TWebDocument.h")
-#include "viewer/web/TWebDocument.h"
-#endif
-#include "viewer/web/TWebBrowser.h"
-#define SHEAFLINE_HAVE_WEBBROWSER 1
-#endif
 
 namespace {
 
@@ -47,15 +31,10 @@ FolderTree *folderTreeOf(TForm1 *form)
         tree = new FolderTree(form->TreeView1, form->TreeView1);
         // Every read of a folder ends by pointing the watcher at it.
         tree->setFolderReadCallback([form](const QString &path) {
-#ifdef SHEAFLINE_HAVE_WATCHER
             if (form->plFolderWatcher) {
                 form->plFolderWatcher->setDirectory(path);
                 form->plFolderWatcher->StartWatch();
             }
-#else
-            Q_UNUSED(form);
-            Q_UNUSED(path);
-#endif
         });
     }
     return tree;
@@ -201,14 +180,7 @@ void TForm1::N26Click(QObject *)
         form.exec();
         if (form.Res) {
             // The viewer lets go of the file before it moves.
-#ifdef SHEAFLINE_HAVE_ACROPDF
-            if (PDFmode == 0 && AcroPDF)
-                AcroPDF->setSrc(QString());
-#endif
-#ifdef SHEAFLINE_HAVE_WEBBROWSER
-            if (PDFmode == 1 && WebBrowser)
-                WebBrowser->Navigate(QString());
-#endif
+            UnloadDocument();
             const QString name = form.LetsRename();
             ReadPDF(form.WorkDir + name);
         }

@@ -24,10 +24,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-namespace {
-
 // The View menu's actions and the window's controls as the display logic
-// sees them; cheap enough to build for each command.
+// sees them.  Built once PDFmode is settled; the hooks read the controls
+// when they run, so a control made or released later is seen as it is then.
 struct FormDisplay
 {
     ActionViewMenuChecks menu;
@@ -72,12 +71,19 @@ struct FormDisplay
     }
 };
 
-std::optional<int> tagOf(const QObject *sender)
+void TForm1::FormDisplayDeleter::operator()(FormDisplay *display) const
 {
-    return sender ? std::optional<int>(Tag(sender)) : std::nullopt;
+    delete display;
 }
 
-} // namespace
+DocumentDisplay &TForm1::Display()
+{
+    // Start-up makes it in CreateViewer; when start-up ended before that, the
+    // first command makes it with the mode as it stands.
+    if (!m_formDisplay)
+        m_formDisplay.reset(new FormDisplay(this));
+    return *m_formDisplay->display;
+}
 
 void TForm1::CreateWebBrowser()
 {
@@ -94,27 +100,13 @@ void TForm1::CreateWebBrowser()
 
 void TForm1::CreateViewer()
 {
+    // PDFmode is settled by now.
+    m_formDisplay.reset(new FormDisplay(this));
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     if (PDFmode == 1) {
         if (!WebBrowser)
             return;
         connect(WebBrowser, &TWebBrowser::Enter, this, [this] { WebBrowserEnter(WebBrowser); });
-        // A document that was still loading when ReadPDF applied the options
-        // gets them again once it is complete.
-        connect(WebBrowser, &TWebBrowser::DocumentComplete, this, [this] {
-            try {
-                ShowToolbarClick(this);
-                const QList<QAction *> layouts{LayoutMode1, LayoutMode2, LayoutMode3, LayoutMode4, LayoutMode5};
-                for (QAction *item : layouts)
-                    if (item->isChecked()) { LayoutMode1Click(item); break; }
-                const QList<QAction *> pages{PageMode1, PageMode2, PageMode3};
-                for (QAction *item : pages)
-                    if (item->isChecked()) { PageMode1Click(item); break; }
-                ShowScrollbarsClick(this);
-            } catch (...) {
-                // As inside ReadPDF: a document without the control is left as it is.
-            }
-        });
         return;
     }
     if (WebBrowser)
@@ -151,46 +143,49 @@ void TForm1::CreateViewer()
     }
 }
 
-void TForm1::ReleaseViewer()
+void TForm1::UnloadDocument()
 {
 #ifdef SHEAFLINE_HAVE_WEBENGINE
-    if (PDFmode == 1) {
-        if (WebBrowser)
-            WebBrowser->Navigate(QString());
-        return;
-    }
+    if (PDFmode == 1 && WebBrowser)
+        WebBrowser->Navigate(QString());
 #endif
+    if (PDFmode == 0 && AcroPDF)
+        AcroPDF->setSrc(QString());
+}
+
+void TForm1::ReleaseViewer()
+{
+    // Let go of the file first, then the control.
+    UnloadDocument();
     if (PDFmode != 0 || !AcroPDF)
         return;
-    // Let go of the file first, then the control.
-    AcroPDF->setSrc(QString());
     delete AcroPDF;
     AcroPDF = nullptr;
 }
 
 void TForm1::ReadPDF(const QString &path)
 {
-    FormDisplay(this).display->readPdf(path);
+    Display().readPdf(path);
 }
 
 void TForm1::ShowToolbarClick(QObject *Sender)
 {
-    FormDisplay(this).display->showToolbarClick(callModeOf(Sender));
+    Display().showToolbarClick(callModeOf(Sender));
 }
 
 void TForm1::ShowScrollbarsClick(QObject *Sender)
 {
-    FormDisplay(this).display->showScrollbarsClick(callModeOf(Sender));
+    Display().showScrollbarsClick(callModeOf(Sender));
 }
 
 void TForm1::LayoutMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->layoutModeClick(tagOf(Sender));
+    Display().layoutModeClick(menuTagOf(Sender));
 }
 
 void TForm1::PageMode1Click(QObject *Sender)
 {
-    FormDisplay(this).display->pageModeClick(tagOf(Sender));
+    Display().pageModeClick(menuTagOf(Sender));
 }
 
 void TForm1::DisplayInitializeClick(QObject *)
@@ -211,10 +206,10 @@ void TForm1::DisplayInitializeClick(QObject *)
     };
     steps.currentDocumentPath = [this] { return StatusPanelText(1); };
     steps.listRootFolder = [this] { ListPdfFiles(FRootFolder); };
-    FormDisplay(this).display->displayInitialize(steps);
+    Display().displayInitialize(steps);
 }
 
 void TForm1::GoHelpClick(QObject *)
 {
-    FormDisplay(this).display->goHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
+    Display().goHelp(QCoreApplication::applicationDirPath() + QStringLiteral("/"));
 }

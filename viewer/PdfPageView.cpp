@@ -209,8 +209,7 @@ void PdfPageView::requestVisible()
     // The pages just out of sight, so that scrolling on finds them ready; only
     // once the document is on screen, so as not to compete with its first page.
     QList<PdfRenderService::PageRequest> nearby;
-    if (!m_firstPainted) {
-    } else if (m_params.mode == PageLayout::Mode::SinglePage) {
+    if (m_firstPainted && m_params.mode == PageLayout::Mode::SinglePage) {
         first = last = m_currentPage;
         for (int p : {m_currentPage + 1, m_currentPage - 1}) {
             if (p < 0 || p >= m_info.pageCount())
@@ -220,7 +219,7 @@ void PdfPageView::requestVisible()
             const QRect r = PageLayout::compute(m_info.pageSizes, params).rects.value(p);
             nearby << PdfRenderService::PageRequest{p, PageLayout::pixelSize(r.size(), dpr), dpr, m_params.rotation};
         }
-    } else if (first >= 0) {
+    } else if (m_firstPainted && first >= 0) {
         for (int p : {last + 1, first - 1})
             if (p >= 0 && p < m_info.pageCount())
                 nearby << PdfRenderService::PageRequest{p, pixelSizeFor(p), dpr, m_params.rotation};

@@ -1,5 +1,7 @@
 #include "viewer/PdfRenderService.h"
 
+#include "viewer/PageLayout.h"
+
 #include <QFileInfo>
 #include <QtMath>
 
@@ -74,10 +76,23 @@ quint64 PdfRenderService::open(const QString &path, const QString &password, con
 
 std::optional<PdfDocumentInfo> PdfRenderService::adoptPrepared(const QString &path)
 {
-    const qint64 mtime = fileMtimeMs(path);
+    // Most opens find nothing prepared; only a hit is worth a stat, and that
+    // stat is kept out of the lock the worker needs.
+    quint64 candidate = 0;
+    qint64 preparedMtime = 0;
+    {
+        QMutexLocker lock(&m_mutex);
+        auto it = m_prepared.constFind(path);
+        if (it == m_prepared.cend() || !it->info.ok())
+            return std::nullopt;
+        candidate = it->info.docId;
+        preparedMtime = it->info.mtimeMs;
+    }
+    if (fileMtimeMs(path) != preparedMtime)
+        return std::nullopt;
     QMutexLocker lock(&m_mutex);
     auto it = m_prepared.find(path);
-    if (it == m_prepared.end() || it->info.mtimeMs != mtime || !it->info.ok())
+    if (it == m_prepared.end() || it->info.docId != candidate)
         return std::nullopt;
     PdfDocumentInfo info = it->info;
     m_prepared.erase(it);
@@ -270,12 +285,13 @@ void PdfRenderService::closeDoc(quint64 docId)
     }
 }
 
-PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, const QString &password)
+PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, const QString &password,
+                                           qint64 mtimeMs)
 {
     PdfDocumentInfo info;
     info.docId = docId;
     info.path = path;
-    info.mtimeMs = fileMtimeMs(path);
+    info.mtimeMs = mtimeMs;
     auto doc = std::make_unique<Doc>();
     doc->engine = m_factory();
     doc->path = path;
@@ -328,7 +344,7 @@ QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, Page
     req.page = 0;
     req.dpr = first.dpr;
     req.rotation = first.rotation;
-    req.pixelSize = QSize(qMax(1, qRound(logical.width() * first.dpr)), qMax(1, qRound(logical.height() * first.dpr)));
+    req.pixelSize = PageLayout::pixelSize(logical, first.dpr);
     return renderCached(*doc, req, key);
 }
 
@@ -338,11 +354,12 @@ void PdfRenderService::execute(Job &job)
     case JobType::Open: {
         PdfDocumentInfo info;
         bool adopted = false;
+        // Read before the lock: the UI thread takes it on every request.
+        const qint64 mtime = fileMtimeMs(job.path);
         {
             QMutexLocker lock(&m_mutex);
             auto it = m_prepared.find(job.path);
-            if (it != m_prepared.end() && it->info.ok() && it->info.mtimeMs == fileMtimeMs(job.path)
-                && job.text.isEmpty()) {
+            if (it != m_prepared.end() && it->info.ok() && it->info.mtimeMs == mtime && job.text.isEmpty()) {
                 info = it->info;
                 m_prepared.erase(it);
                 adopted = true;
@@ -362,7 +379,7 @@ void PdfRenderService::execute(Job &job)
                 m_docs.insert(std::move(node));
             }
         } else {
-            info = openInto(job.docId, job.path, job.text);
+            info = openInto(job.docId, job.path, job.text, mtime);
         }
         // The first page is rendered before the answer goes out, so that the
         // view finds it in the cache and both arrive in one wake-up.
@@ -451,7 +468,7 @@ void PdfRenderService::execute(Job &job)
             QMutexLocker lock(&m_mutex);
             id = m_nextDocId++;
         }
-        const PdfDocumentInfo info = openInto(id, job.path, QString());
+        const PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
         if (info.ok()) {
             renderFirst(id, job.first, nullptr);
             // A later preparation that no longer names this file closes it

@@ -42,8 +42,6 @@ class PdfRenderService : public QObject
     Q_OBJECT
 public:
     using EngineFactory = std::function<std::unique_ptr<PdfEngine>()>;
-    using FirstPageSizer = PdfFirstPage::Sizer;
-
     using FirstPage = PdfFirstPage;
 
     // Request groups: a new request list of one group replaces that group's
@@ -137,7 +135,8 @@ private:
     void run();
     void execute(Job &job);
     Doc *docFor(quint64 docId);
-    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password);
+    // mtimeMs: the file's modification time, read by the caller before opening.
+    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs);
     QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);

@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QHBoxLayout>
-#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -470,7 +469,6 @@ void TAcroPDF::updatePageControls()
 {
     const int n = m_view->document().pageCount();
     m_pageCount->setText(QStringLiteral("/ %1").arg(n));
-    m_pageEdit->setValidator(nullptr);
     m_pageEdit->setText(n > 0 ? QString::number(m_view->currentPage() + 1) : QString());
     m_pageEdit->setEnabled(n > 0);
     if (m_thumbsBuilt && m_thumbs->currentRow() != m_view->currentPage())

@@ -4,6 +4,7 @@
 // page, reading the viewer's state back, and the file descriptors our
 // processes (the engine's included) hold.
 
+#include "support/ProcessTree.h"
 #include "viewer/web/TWebBrowser.h"
 
 #include <QCoreApplication>
@@ -11,13 +12,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 #include <QVariant>
 #include <QWebEnginePage>
 
 #include <memory>
-
-#include <unistd.h>
 
 namespace WebTest {
 
@@ -43,29 +41,7 @@ inline const QString probeShown = QStringLiteral(
 // zygote, renderers and utilities).
 inline QList<qint64> ownProcessTree()
 {
-    QHash<qint64, qint64> parentOf;
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QString &entry : entries) {
-        bool ok = false;
-        const qint64 pid = entry.toLongLong(&ok);
-        if (!ok)
-            continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray text = stat.readAll();
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1)
-            parentOf.insert(pid, fields.at(1).toLongLong());
-    }
-    QList<qint64> tree{::getpid()};
-    for (qsizetype i = 0; i < tree.size(); ++i) {
-        for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
-            if (it.value() == tree.at(i) && !tree.contains(it.key()))
-                tree.append(it.key());
-        }
-    }
-    return tree;
+    return ProcessTree::ownPids();
 }
 
 // Descriptors of our process tree that refer to path.

@@ -142,7 +142,7 @@ void TWebBrowser::Navigate(const QString &url)
     const QUrl asUrl(url);
     const bool isPath = asUrl.scheme().isEmpty() || QFileInfo::exists(url);
     if (isPath) {
-        if (looksLikePdf(url) && WebPdfScheme::viewerAvailable()) {
+        if (looksLikePdf(url) && m_scheme->available()) {
             // Only the document shown now stays reachable through the scheme.
             m_scheme->releaseDocuments();
             pdfPath = QFileInfo(url).absoluteFilePath();

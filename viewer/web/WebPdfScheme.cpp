@@ -50,7 +50,7 @@ void WebPdfScheme::registerScheme()
 }
 
 WebPdfScheme::WebPdfScheme(QString pdfjsRoot, QObject *parent)
-    : QWebEngineUrlSchemeHandler(parent), m_root(std::move(pdfjsRoot))
+    : QWebEngineUrlSchemeHandler(parent), m_root(std::move(pdfjsRoot)), m_available(viewerAvailable(m_root))
 {
 }
 

@@ -36,6 +36,8 @@ public:
     static QString defaultPdfjsRoot();
     // True when the pdf.js viewer is installed under root.
     static bool viewerAvailable(const QString &pdfjsRoot = defaultPdfjsRoot());
+    // True when the viewer is installed under this scheme's root (checked once, on construction).
+    bool available() const { return m_available; }
 
     // Makes the document at path reachable and returns the viewer URL that
     // shows it.  Documents handed out earlier stay reachable until
@@ -56,6 +58,7 @@ private:
     QByteArray viewerPage() const;
 
     QString m_root;
+    bool m_available = false;
     int m_nextId = 1;
     QHash<int, QString> m_documents;
 };
