@@ -120,7 +120,7 @@ void TForm1::N13Click(QObject *)
     const QString chosen = FolderPicker::pick(this, programFolder);
     if (chosen.isEmpty())
         return;
-    FRootFolder = BrowseRules::includeTrailingDelimiter(chosen);
+    FRootFolder = sheafline::withTrailingDelimiter(chosen);
     ShowRootFolder(FRootFolder);
     SysUpdateModule->RegistryWriteString(QStringLiteral("Folder"), FRootFolder);
 }

@@ -1,5 +1,7 @@
 #include "browse/BrowseRules.h"
 
+#include "app/ProgramPaths.h"
+
 #include <algorithm>
 
 namespace BrowseRules {
@@ -166,13 +168,6 @@ int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
     return r < 0 ? 1 : (r > 0 ? -1 : 0);
 }
 
-QString includeTrailingDelimiter(const QString &path)
-{
-    if (path.endsWith(Delimiter))
-        return path;
-    return path + Delimiter;
-}
-
 QString nodePath(const QString &root, const QStringList &textsTopDown)
 {
     QString path = root;
@@ -180,7 +175,7 @@ QString nodePath(const QString &root, const QStringList &textsTopDown)
         path += text;
         path += Delimiter;
     }
-    return includeTrailingDelimiter(path);
+    return sheafline::withTrailingDelimiter(path);
 }
 
 QString renameTarget(const QString &typed)

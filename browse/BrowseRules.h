@@ -56,10 +56,6 @@ void sortForFill(QList<FileEntry> &entries, const QCollator &collator);
 int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
                      const QCollator &collator);
 
-// Appends the delimiter unless the path already ends with it; "" -> "/",
-// "/" stays "/".
-QString includeTrailingDelimiter(const QString &path);
-
 // A tree node's folder: `root` followed by each text from the top-level
 // ancestor down to the node, each followed by the delimiter.
 QString nodePath(const QString &root, const QStringList &textsTopDown);

@@ -1,6 +1,8 @@
 // The pure rules of browsing: names, texts, orders, paths, the rename target.
 #include "browse/BrowseRules.h"
 
+#include "app/ProgramPaths.h"
+
 #include <QTest>
 
 using namespace BrowseRules;
@@ -142,6 +144,7 @@ private slots:
         QCOMPARE(CompareFileItems(b, a, column, c), -result);
     }
 
+    // The root and node paths of the browser rely on this shared helper.
     void trailingDelimiter_data()
     {
         QTest::addColumn<QString>("path");
@@ -156,7 +159,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, result);
-        QCOMPARE(includeTrailingDelimiter(path), result);
+        QCOMPARE(sheafline::withTrailingDelimiter(path), result);
     }
 
     void nodePath_data()
