@@ -6,11 +6,6 @@
 
 namespace BrowseRules {
 
-bool matchesPdfPattern(QStringView name)
-{
-    return name.endsWith(u".pdf", Qt::CaseInsensitive);
-}
-
 // Writes `value` right-aligned into [begin, end), zero-padded; returns the first digit written.
 static char16_t *writeDigits(char16_t *end, qint64 value, int minWidth)
 {
@@ -103,14 +98,6 @@ QString dateText(int year, int month, int day, int hour, int minute, const DateS
     put(minute, 2);
     out.truncate(p - reinterpret_cast<char16_t *>(out.data()));
     return out;
-}
-
-QString dateText(const QDateTime &when, const QLocale &locale)
-{
-    const QDateTime local = when.toLocalTime();
-    const QDate d = local.date();
-    const QTime t = local.time();
-    return dateText(d.year(), d.month(), d.day(), t.hour(), t.minute(), DateSeparators(locale));
 }
 
 QCollator fillCollator(const QLocale &locale)
