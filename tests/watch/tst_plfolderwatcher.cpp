@@ -9,6 +9,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <stdexcept>
+
 
 namespace {
 
@@ -206,6 +208,40 @@ private slots:
         QTRY_COMPARE(spy.size(), 2);
         QCOMPARE(spy[0], (QVariantList{0x2, "/r/one.pdf", "one.pdf", "", ""}));
         QCOMPARE(spy[1], (QVariantList{0x1, "/r/old.pdf", "old.pdf", "/r/sub/new.pdf", "new.pdf"}));
+    }
+
+    void throwingHandlerLeavesWatcherUsable()
+    {
+        ScriptedLayer layer;
+        TplFolderWatcher w(nullptr, &layer);
+        w.setDirectory(QStringLiteral("/r"));
+        bool fail = true;
+        int calls = 0;
+        w.setOnChange([&](QObject *, qint32, QString, QString, QString, QString) {
+            ++calls;
+            if (fail)
+                throw std::runtime_error("handler failed");
+        });
+        QVERIFY(w.StartWatch());
+        QPointer<QObject> receiver = layer.only().receiver;
+        layer.post(0x2, QStringLiteral("/r/a.pdf"));
+        bool thrown = false;
+        try {
+            QCoreApplication::sendPostedEvents();
+        } catch (const std::runtime_error &) {
+            thrown = true;
+        }
+        QVERIFY(thrown);
+        QCOMPARE(calls, 1);
+        // No report is being handled any more: stopping drops the receiver
+        // at once instead of leaving it for later.
+        w.StopWatch();
+        QVERIFY(receiver.isNull());
+        fail = false;
+        QVERIFY(w.StartWatch());
+        layer.post(0x4, QStringLiteral("/r/a.pdf"));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(calls, 2);
     }
 
     void memoryWithoutHandlerAndAcrossRestarts()
