@@ -40,19 +40,6 @@ FolderTree *folderTreeOf(TForm1 *form)
     return tree;
 }
 
-// One case-insensitive collator per locale, not one per comparison.
-const QCollator &columnCollator()
-{
-    static QLocale cachedLocale;
-    static QCollator collator = BrowseRules::columnCollator(cachedLocale);
-    const QLocale now;
-    if (now != cachedLocale) {
-        cachedLocale = now;
-        collator = BrowseRules::columnCollator(now);
-    }
-    return collator;
-}
-
 } // namespace
 
 // ---- Folder tree ----
@@ -99,7 +86,7 @@ void TForm1::N13Click(QObject *)
     const QString chosen = FolderPicker::pick(this, programFolder);
     if (chosen.isEmpty())
         return;
-    FRootFolder = BrowseRules::includeTrailingDelimiter(chosen);
+    FRootFolder = sheafline::withTrailingDelimiter(chosen);
     ShowRootFolder(FRootFolder);
     SysUpdateModule->RegistryWriteString(QStringLiteral("Folder"), FRootFolder);
 }
@@ -114,14 +101,17 @@ void TForm1::ListPdfFiles(const QString &folder)
 
 void TForm1::SortFileList(int column)
 {
-    ListView1->model()->sortRows([this, column](const FileEntry &a, const FileEntry &b) {
-        return CompareFileItems(a, b, column);
+    // One collator for the whole sort: building one costs more than many
+    // comparisons.
+    const QCollator collator = BrowseRules::columnCollator(QLocale());
+    ListView1->model()->sortRows([&collator, column](const FileEntry &a, const FileEntry &b) {
+        return BrowseRules::CompareFileItems(a, b, column, collator);
     });
 }
 
 int TForm1::CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column)
 {
-    return BrowseRules::CompareFileItems(item1, item2, column, columnCollator());
+    return BrowseRules::CompareFileItems(item1, item2, column, BrowseRules::columnCollator(QLocale()));
 }
 
 void TForm1::ListView1Click(QObject *)

@@ -1,23 +1,16 @@
 // The folder watcher of the main window and the reaction to its reports.
 #include "app/Unit1.h"
 
-#include "app/Errors.h"
 #include "watch/plFolderWatcher.h"
 
 void TForm1::CreateFolderWatcher()
 {
     plFolderWatcher = new TplFolderWatcher(this);
-    // Reports arrive from the event loop: an error of the reaction goes to
-    // the error box like that of any other event handler.
+    // Reports arrive from the event loop: an error of the reaction reaches
+    // the application's error box like that of any other event handler.
     plFolderWatcher->setOnChange([this](QObject *Sender, qint32 AEvent, QString BeforeFullPath,
                                         QString BeforeFileName, QString AfterFullPath, QString AfterFileName) {
-        try {
-            plFolderWatcher1Change(Sender, AEvent, BeforeFullPath, BeforeFileName, AfterFullPath, AfterFileName);
-        } catch (const AppError &e) {
-            ShowException(e.message());
-        } catch (const std::exception &e) {
-            ShowException(QString::fromLocal8Bit(e.what()));
-        }
+        plFolderWatcher1Change(Sender, AEvent, BeforeFullPath, BeforeFileName, AfterFullPath, AfterFileName);
     });
 }
 

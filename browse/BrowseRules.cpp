@@ -1,13 +1,10 @@
 #include "browse/BrowseRules.h"
 
+#include "app/ProgramPaths.h"
+
 #include <algorithm>
 
 namespace BrowseRules {
-
-bool matchesPdfPattern(QStringView name)
-{
-    return name.endsWith(u".pdf", Qt::CaseInsensitive);
-}
 
 // Writes `value` right-aligned into [begin, end), zero-padded; returns the first digit written.
 static char16_t *writeDigits(char16_t *end, qint64 value, int minWidth)
@@ -103,14 +100,6 @@ QString dateText(int year, int month, int day, int hour, int minute, const DateS
     return out;
 }
 
-QString dateText(const QDateTime &when, const QLocale &locale)
-{
-    const QDateTime local = when.toLocalTime();
-    const QDate d = local.date();
-    const QTime t = local.time();
-    return dateText(d.year(), d.month(), d.day(), t.hour(), t.minute(), DateSeparators(locale));
-}
-
 QCollator fillCollator(const QLocale &locale)
 {
     QCollator c(locale);
@@ -166,13 +155,6 @@ int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
     return r < 0 ? 1 : (r > 0 ? -1 : 0);
 }
 
-QString includeTrailingDelimiter(const QString &path)
-{
-    if (path.endsWith(Delimiter))
-        return path;
-    return path + Delimiter;
-}
-
 QString nodePath(const QString &root, const QStringList &textsTopDown)
 {
     QString path = root;
@@ -180,7 +162,7 @@ QString nodePath(const QString &root, const QStringList &textsTopDown)
         path += text;
         path += Delimiter;
     }
-    return includeTrailingDelimiter(path);
+    return sheafline::withTrailingDelimiter(path);
 }
 
 QString renameTarget(const QString &typed)

@@ -16,9 +16,6 @@ namespace BrowseRules {
 // The path delimiter of every folder path the browsing code keeps.
 inline constexpr QChar Delimiter = u'/';
 
-// True when a directory entry's name matches "*.pdf", letter case ignored.
-bool matchesPdfPattern(QStringView name);
-
 // Size in bytes rounded up to whole KiB, as "%dkb" (64-bit: 5 GiB -> 5242880kb).
 QString sizeText(qint64 bytes);
 
@@ -38,8 +35,6 @@ struct DateSeparators
 
 // "yyyy/mm/dd hh:nn" from broken-down local time fields.
 QString dateText(int year, int month, int day, int hour, int minute, const DateSeparators &seps);
-// The last-write time `when`, converted to local time, as above.
-QString dateText(const QDateTime &when, const QLocale &locale);
 
 // The collator of a fill: ascending, case-sensitive, in the locale's order.
 QCollator fillCollator(const QLocale &locale);
@@ -55,10 +50,6 @@ void sortForFill(QList<FileEntry> &entries, const QCollator &collator);
 // columnCollator().
 int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
                      const QCollator &collator);
-
-// Appends the delimiter unless the path already ends with it; "" -> "/",
-// "/" stays "/".
-QString includeTrailingDelimiter(const QString &path);
 
 // A tree node's folder: `root` followed by each text from the top-level
 // ancestor down to the node, each followed by the delimiter.

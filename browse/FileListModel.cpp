@@ -7,19 +7,12 @@
 #include <algorithm>
 #include <numeric>
 
-FileListModel::FileListModel(QObject *parent)
-    : QAbstractTableModel(parent), m_icons(std::make_unique<IconCache>())
+FileListModel::FileListModel(QObject *parent, IconCache *icons)
+    : QAbstractTableModel(parent), m_icons(icons ? icons : new IconCache)
 {
 }
 
 FileListModel::~FileListModel() = default;
-
-void FileListModel::setIconCache(IconCache *cache)
-{
-    beginResetModel();
-    m_icons.reset(cache);
-    endResetModel();
-}
 
 void FileListModel::setEntries(QList<FileEntry> entries)
 {

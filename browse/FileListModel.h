@@ -19,7 +19,8 @@ class FileListModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    explicit FileListModel(QObject *parent = nullptr);
+    // Takes ownership of `icons`; without one the model makes a plain cache.
+    explicit FileListModel(QObject *parent = nullptr, IconCache *icons = nullptr);
     ~FileListModel() override;
 
     // Replaces all rows at once (one model reset: the views redraw once).
@@ -36,9 +37,8 @@ public:
     // sort.  Selections and other persistent indexes follow their rows.
     void sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare);
 
-    // The icons, looked up once per type.  setIconCache() takes ownership.
+    // The icons, looked up once per type.
     IconCache *iconCache() const { return m_icons.get(); }
-    void setIconCache(IconCache *cache);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     int columnCount(const QModelIndex &parent = {}) const override;

@@ -14,12 +14,11 @@
 
 FileListView::FileListView(QWidget *parent)
     : QWidget(parent),
-      m_model(new FileListModel(this)),
+      m_model(new FileListModel(this, new IconCache(new QFileIconProvider))),
       m_stack(new QStackedWidget(this)),
       m_report(new QTreeView(m_stack)),
       m_icons(new QListView(m_stack))
 {
-    m_model->setIconCache(new IconCache(new QFileIconProvider));
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);

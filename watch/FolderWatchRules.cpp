@@ -21,25 +21,14 @@ quint32 plEventMask(TplFolderEventOptions options)
     return mask;
 }
 
-// The directory part of a path that ends with "/": everything before the last
-// delimiter, except that the root "/" is its own directory part.
-static QString directoryPart(const QString &p)
-{
-    const qsizetype last = p.lastIndexOf(QLatin1Char('/'));
-    if (last <= 0)
-        return p.left(last + 1);
-    return p.left(last);
-}
-
 QString plWatchPath(const QString &directory, const QString &desktopFolder)
 {
     if (directory.isEmpty())
         return desktopFolder;
-    QString p = directory;
-    if (!p.endsWith(QLatin1Char('/')))
-        p += QLatin1Char('/');
-    if (directoryPart(p) == p)
-        return p;
+    // The root keeps its delimiter; any other folder is watched without a
+    // trailing one.
+    if (directory == QLatin1String("/"))
+        return directory;
     QString used = directory;
     if (used.endsWith(QLatin1Char('/')))
         used.chop(1);

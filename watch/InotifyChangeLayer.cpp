@@ -141,11 +141,7 @@ FolderChangeLayer::Registration InotifyChangeLayer::registerFolder(QObject *rece
     if (m_readingEnabled)
         readEvents();
 
-    struct stat st;
-    if (::stat(QFile::encodeName(folder).constData(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        scheduleCleanup();
-        return {};
-    }
+    // IN_ONLYDIR makes the kernel refuse a missing path or a file here.
     m_limitHit = false;
     const int wd = addWatch(folder, true);
     if (wd < 0) {
@@ -154,7 +150,7 @@ FolderChangeLayer::Registration InotifyChangeLayer::registerFolder(QObject *rece
     }
     bool complete = true;
     if (recursive) {
-        complete = walk(folder, true, false);
+        complete = walkWatched(wd, folder, false);
         if (!complete)
             markAncestorsIncomplete(folder);
     }
@@ -239,6 +235,11 @@ bool InotifyChangeLayer::walk(const QString &path, bool followLink, bool reportC
     const int wd = addWatch(path, followLink);
     if (wd < 0)
         return !m_limitHit; // an unreadable folder is as watched as it can be
+    return walkWatched(wd, path, reportContents);
+}
+
+bool InotifyChangeLayer::walkWatched(int wd, const QString &path, bool reportContents)
+{
     const Node node = m_nodes.value(wd);
     if (node.path != path)
         return true; // the same folder seen again through another name (a loop)

@@ -90,6 +90,8 @@ private:
 
     int addWatch(const QString &path, bool followLink);
     bool walk(const QString &path, bool followLink, bool reportContents);
+    // walk() for a folder whose watch `wd` has just been added.
+    bool walkWatched(int wd, const QString &path, bool reportContents);
     void forgetNode(int wd);
     void removeWatchesUnder(const QString &path);
     void markAncestorsIncomplete(const QString &path);

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 namespace {
@@ -115,16 +116,20 @@ void TplFolderWatcher::WndProc(QEvent *Message)
         // receiver; only the watcher's own fields are used afterwards.
         ++m_delivering;
         QPointer<TplFolderWatcher> self(this);
-        emit changed(AEvent, BeforeFullPath, plFileNamePart(BeforeFullPath), AfterFullPath,
-                     plFileNamePart(AfterFullPath));
+        // A throwing handler leaves the count as it found it.
+        const auto delivered = qScopeGuard([&] {
+            if (self)
+                --m_delivering;
+        });
+        const QString BeforeFileName = plFileNamePart(BeforeFullPath);
+        const QString AfterFileName = plFileNamePart(AfterFullPath);
+        emit changed(AEvent, BeforeFullPath, BeforeFileName, AfterFullPath, AfterFileName);
         if (self && FOnChange) {
             const TplFolderWatcherEvent handler = FOnChange;
-            handler(this, AEvent, BeforeFullPath, plFileNamePart(BeforeFullPath), AfterFullPath,
-                    plFileNamePart(AfterFullPath));
+            handler(this, AEvent, BeforeFullPath, BeforeFileName, AfterFullPath, AfterFileName);
         }
         if (!self)
             return;
-        --m_delivering;
     }
     if (FOldEvent == updateDirCode)
         FOldEvent = -1;

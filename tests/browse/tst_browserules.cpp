@@ -1,6 +1,8 @@
 // The pure rules of browsing: names, texts, orders, paths, the rename target.
 #include "browse/BrowseRules.h"
 
+#include "app/ProgramPaths.h"
+
 #include <QTest>
 
 using namespace BrowseRules;
@@ -9,28 +11,6 @@ class TestBrowseRules : public QObject
 {
     Q_OBJECT
 private slots:
-    void pattern_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<bool>("matches");
-        QTest::newRow("lower") << "report.pdf" << true;
-        QTest::newRow("upper") << "REPORT.PDF" << true;
-        QTest::newRow("mixed") << "Scan.Pdf" << true;
-        QTest::newRow("hidden") << ".secret.pdf" << true;
-        QTest::newRow("bare suffix") << ".pdf" << true;
-        QTest::newRow("japanese") << "請求書.pdf" << true;
-        QTest::newRow("backup") << "report.pdf.bak" << false;
-        QTest::newRow("no dot") << "reportpdf" << false;
-        QTest::newRow("longer suffix") << "report.pdfx" << false;
-        QTest::newRow("other type") << "report.txt" << false;
-    }
-    void pattern()
-    {
-        QFETCH(QString, name);
-        QFETCH(bool, matches);
-        QCOMPARE(matchesPdfPattern(name), matches);
-    }
-
     void sizeText_data()
     {
         QTest::addColumn<qint64>("bytes");
@@ -49,37 +29,6 @@ private slots:
         QFETCH(qint64, bytes);
         QFETCH(QString, text);
         QCOMPARE(BrowseRules::sizeText(bytes), text);
-    }
-
-    void dateText_data()
-    {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QDateTime>("when");
-        QTest::addColumn<QString>("text");
-        const QDateTime afternoon(QDate(2024, 3, 5), QTime(14, 7, 59));
-        const QDateTime morning(QDate(2009, 11, 30), QTime(0, 5));
-        QTest::newRow("japanese") << "ja_JP" << afternoon << "2024/03/05 14:07";
-        QTest::newRow("japanese, midnight hour") << "ja_JP" << morning << "2009/11/30 00:05";
-        QTest::newRow("german date dots") << "de_DE" << afternoon << "2024.03.05 14:07";
-        QTest::newRow("finnish time dots") << "fi_FI" << afternoon << "2024.03.05 14.07";
-        QTest::newRow("us 24-hour clock") << "en_US" << afternoon << "2024/03/05 14:07";
-        QTest::newRow("c locale") << "C" << morning << "2009/11/30 00:05";
-    }
-    void dateText()
-    {
-        QFETCH(QString, locale);
-        QFETCH(QDateTime, when);
-        QFETCH(QString, text);
-        QCOMPARE(BrowseRules::dateText(when, QLocale(locale)), text);
-    }
-
-    void dateTextIsLocalTime()
-    {
-        // A UTC time reads as the same instant in local time.
-        const QDateTime utc(QDate(2021, 6, 1), QTime(12, 30), Qt::UTC);
-        const QDateTime local = utc.toLocalTime();
-        const QString expected = local.toString(QStringLiteral("yyyy/MM/dd HH:mm"));
-        QCOMPARE(BrowseRules::dateText(utc, QLocale(QStringLiteral("ja_JP"))), expected);
     }
 
     void fillOrder_data()
@@ -142,6 +91,7 @@ private slots:
         QCOMPARE(CompareFileItems(b, a, column, c), -result);
     }
 
+    // The root and node paths of the browser rely on this shared helper.
     void trailingDelimiter_data()
     {
         QTest::addColumn<QString>("path");
@@ -156,7 +106,7 @@ private slots:
     {
         QFETCH(QString, path);
         QFETCH(QString, result);
-        QCOMPARE(includeTrailingDelimiter(path), result);
+        QCOMPARE(sheafline::withTrailingDelimiter(path), result);
     }
 
     void nodePath_data()

@@ -47,6 +47,19 @@ class TestFileListView : public QObject
         QVERIFY(dir.setModified("z.pdf", QDateTime(QDate(2020, 1, 1), QTime(8, 0))));
     }
 
+    // The folder above, filled into `view` shown at `size`; false when the
+    // window never got exposed.
+    bool showFilled(FileListView &view, TestDir &dir, QSize size)
+    {
+        makeFolder(dir);
+        view.resize(size);
+        view.show();
+        if (!QTest::qWaitForWindowExposed(&view))
+            return false;
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        return true;
+    }
+
 private slots:
     void fillThenColumnSorts()
     {
@@ -119,12 +132,8 @@ private slots:
         QFETCH(bool, report);
         QFETCH(int, iconSize);
         TestDir dir;
-        makeFolder(dir);
         FileListView view;
-        view.resize(271, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QVERIFY(showFilled(view, dir, QSize(271, 300)));
         view.selectRow(2);
         view.setFocus();
         QVERIFY(view.reportView()->hasFocus());
@@ -154,12 +163,8 @@ private slots:
         QFETCH(int, style);
         QFETCH(bool, report);
         TestDir dir;
-        makeFolder(dir);
         FileListView view;
-        view.resize(400, 300);
-        view.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&view));
-        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QVERIFY(showFilled(view, dir, QSize(400, 300)));
         view.setViewStyle(FileListView::ViewStyle(style));
         QAbstractItemView *cur = view.currentView();
 

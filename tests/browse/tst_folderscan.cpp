@@ -4,8 +4,11 @@
 #include "support/TestDir.h"
 
 #include <QFile>
+#include <QScopeGuard>
+#include <QTimeZone>
 #include <QTest>
 
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,13 +85,80 @@ private slots:
         QCOMPARE(entries.first().dateText, "2023/07/08 09:04");
     }
 
+    void nameMatching_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("listed");
+        QTest::newRow("lower") << "report.pdf" << true;
+        QTest::newRow("upper") << "REPORT.PDF" << true;
+        QTest::newRow("mixed") << "Scan.Pdf" << true;
+        QTest::newRow("hidden") << ".secret.pdf" << true;
+        QTest::newRow("bare suffix") << ".pdf" << true;
+        QTest::newRow("japanese") << "請求書.pdf" << true;
+        QTest::newRow("backup") << "report.pdf.bak" << false;
+        QTest::newRow("no dot") << "reportpdf" << false;
+        QTest::newRow("longer suffix") << "report.pdfx" << false;
+        QTest::newRow("other type") << "report.txt" << false;
+        QTest::newRow("short name") << "pdf" << false;
+    }
+    void nameMatching()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, listed);
+        TestDir dir;
+        dir.writeFile(name, "x");
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", ja);
+        QCOMPARE(sortedNames(entries), listed ? QStringList{name} : QStringList{});
+    }
+
+    void dateUsesLocaleSeparators_data()
+    {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QDateTime>("when");
+        QTest::addColumn<QString>("text");
+        const QDateTime afternoon(QDate(2024, 3, 5), QTime(14, 7, 59));
+        const QDateTime morning(QDate(2009, 11, 30), QTime(0, 5));
+        QTest::newRow("japanese") << "ja_JP" << afternoon << "2024/03/05 14:07";
+        QTest::newRow("japanese, midnight hour") << "ja_JP" << morning << "2009/11/30 00:05";
+        QTest::newRow("german date dots") << "de_DE" << afternoon << "2024.03.05 14:07";
+        QTest::newRow("finnish time dots") << "fi_FI" << QDateTime(QDate(2020, 1, 2), QTime(3, 4))
+                                           << "2020.01.02 03.04";
+        QTest::newRow("us 24-hour clock") << "en_US" << afternoon << "2024/03/05 14:07";
+        QTest::newRow("c locale") << "C" << morning << "2009/11/30 00:05";
+    }
     void dateUsesLocaleSeparators()
     {
+        QFETCH(QString, locale);
+        QFETCH(QDateTime, when);
+        QFETCH(QString, text);
         TestDir dir;
         dir.writeFile("f.pdf");
-        QVERIFY(dir.setModified("f.pdf", QDateTime(QDate(2020, 1, 2), QTime(3, 4))));
-        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", QLocale("fi_FI"));
-        QCOMPARE(entries.first().dateText, "2020.01.02 03.04");
+        QVERIFY(dir.setModified("f.pdf", when));
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", QLocale(locale));
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().dateText, text);
+    }
+
+    void dateIsLocalTime()
+    {
+        // In a zone away from UTC the listed time is the local one.
+        const QByteArray oldTz = qgetenv("TZ");
+        const bool hadTz = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", "Asia/Tokyo");
+        ::tzset();
+        const auto restore = qScopeGuard([&] {
+            if (hadTz)
+                qputenv("TZ", oldTz);
+            else
+                qunsetenv("TZ");
+            ::tzset();
+        });
+        TestDir dir;
+        dir.writeFile("f.pdf");
+        QVERIFY(dir.setModified("f.pdf", QDateTime(QDate(2021, 6, 1), QTime(20, 30), QTimeZone::utc())));
+        const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", ja);
+        QCOMPARE(entries.size(), 1);
+        QCOMPARE(entries.first().dateText, "2021/06/02 05:30");
     }
 
     void unreadableFoldersAreEmpty_data()

@@ -25,10 +25,7 @@
 #include <functional>
 #include <memory>
 
-#if __has_include("watch/plFolderWatcher.h")
 #include "watch/plFolderWatcher.h"
-#define HAVE_WATCHER 1
-#endif
 
 namespace {
 
@@ -144,7 +141,6 @@ private slots:
 
     void watcherFollowsEveryRead()
     {
-#ifdef HAVE_WATCHER
         QVERIFY(form->plFolderWatcher);
         // The outermost read of a rebuild is the root: the watch covers it all.
         QCOMPARE(form->plFolderWatcher->Directory(), root);
@@ -153,9 +149,6 @@ private slots:
         QCOMPARE(form->plFolderWatcher->Directory(), root + "Invoices/");
         form->ShowRootFolder(root);
         QCOMPARE(form->plFolderWatcher->Directory(), root);
-#else
-        QSKIP("the folder watcher is not in this tree yet");
-#endif
     }
 
     void enterAndDoubleClickOpen_data()
