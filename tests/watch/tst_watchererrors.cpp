@@ -5,7 +5,7 @@
 #include "watch/plFolderWatcher.h"
 
 #include "ScriptedLayer.h"
-#include "app/ModalHelper.h"
+#include "support/ModalHelper.h"
 
 #include <QPointer>
 #include <QTest>
