@@ -12,7 +12,7 @@ build="${SHEAFLINE_BUILD_DIR:-$here/build}"
 
 # Everything the build, the program and the tests need, by Debian package name.
 packages=(
-    cmake ninja-build g++ pkg-config
+    cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     qt6-pdf-dev
     qt6-webengine-dev qt6-webengine-dev-tools
@@ -37,7 +37,10 @@ deps() {
 }
 
 configure_and_build() {
-    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    # ccache makes rebuilds of unchanged sources (other checkouts, CI) cheap.
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}"
     cmake --build "$build" -j "$(nproc)"
 }
 
