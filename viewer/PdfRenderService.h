@@ -64,7 +64,9 @@ public:
 
     // Opens a document; the answer comes as opened().  With a sizer, page 0 is
     // rendered before that answer (so it is in the cache when opened() arrives)
-    // and announced with pageRendered() right after it.
+    // and announced with pageRendered() right after it.  The first page comes
+    // first: in that answer every page of a longer document still has page 0's
+    // size, and the measured sizes follow with pageSizesReady().
     quint64 open(const QString &path, const QString &password = QString(), const FirstPage &first = {});
     // A document prepared in the background for this path (same modification
     // time), taken over at once without touching the worker; nullopt if none.
@@ -94,6 +96,9 @@ public:
 
 signals:
     void opened(const PdfDocumentInfo &info);
+    // Every page's size of a document that opened() answered with the first
+    // page's size standing in for the others.
+    void pageSizesReady(quint64 docId, const QList<QSizeF> &pageSizes);
     // A requested page; a null image when the engine could not draw it.
     void pageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
     void outlineReady(quint64 docId, const QList<PdfOutlineEntry> &outline);
@@ -103,7 +108,7 @@ signals:
     void prepared(const QString &path, bool ok);
 
 private:
-    enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared };
+    enum class JobType { Open, Close, CloseAll, Render, Sizes, Outline, Links, Search, Selection, Prepare, TrimPrepared };
     struct Job
     {
         explicit Job(JobType t) : type(t) {}
@@ -125,6 +130,7 @@ private:
         std::unique_ptr<PdfEngine> engine;
         QString path;
         qint64 mtimeMs = 0;
+        QList<QSizeF> sizes; // measured so far, in page order
     };
     struct Prepared
     {
@@ -136,8 +142,13 @@ private:
     void execute(Job &job);
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
-    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs);
-    QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
+    // Without allSizes only page 0 is measured, and its size stands in for the
+    // other pages' in the answer.
+    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs,
+                             bool allSizes);
+    // Renders page 0 of an opened document as `first` asks, laid out over the
+    // page sizes the answer carries.
+    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);
 

@@ -145,6 +145,15 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
                 if (item && !image.isNull())
                     item->setIcon(QIcon(QPixmap::fromImage(image)));
             });
+    // Thumbnails asked for before the pages were measured had the first
+    // page's shape: ask again at the measured sizes.
+    connect(m_service, &PdfRenderService::pageSizesReady, this, [this](quint64 docId) {
+        if (docId != m_view->docId() || !m_thumbsBuilt)
+            return;
+        for (int i = 0; i < m_thumbs->count(); ++i)
+            m_thumbs->item(i)->setData(Qt::UserRole + 1, false);
+        requestVisibleThumbnails();
+    });
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });
     connect(m_view, &PdfPageView::zoomChanged, this, [this](int percent) {
         if (!m_zoom->lineEdit()->hasFocus())
