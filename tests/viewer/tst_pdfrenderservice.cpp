@@ -161,7 +161,7 @@ private slots:
         m_dir.writeFile("empty.pdf");
         m_dir.mkdir("folder.pdf");
         PdfRenderService service(8 << 20);
-        QSignalSpy sizes(&service, &PdfRenderService::pageSizesReady);
+        QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
         const PdfDocumentInfo info = openAndWait(service, m_dir.path(file), password);
         QCOMPARE(info.status, status);
         QCOMPARE(info.pageCount(), pages);
@@ -180,8 +180,8 @@ private slots:
     {
         MeasuredEngine::log.clear();
         PdfRenderService service(32 << 20, [] { return std::make_unique<MeasuredEngine>(); });
-        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
-        QSignalSpy sizes(&service, &PdfRenderService::pageSizesReady);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
         const PdfDocumentInfo info = openAndWait(service, "/x/long", {}, fixedWidth(300));
         QVERIFY(info.ok());
         // The answer stands page 1's size in for every page...
