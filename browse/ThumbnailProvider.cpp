@@ -63,6 +63,14 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     m_wanted = m_visible;
     for (const QString &path : rest)
         m_wanted.insert(path);
+    // What is known of files no longer listed goes (the pictures stay in
+    // memory under its budget): the bookkeeping never outgrows one folder.
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        if (!m_wanted.contains(it.key()) && !m_pendingRenders.contains(it.key()))
+            it = m_files.erase(it);
+        else
+            ++it;
+    }
 
     QList<LookupItem> items;
     auto consider = [&](const QString &path, bool isVisible) {

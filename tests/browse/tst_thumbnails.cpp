@@ -12,7 +12,9 @@
 #include "viewer/PdfEngine.h"
 #include "viewer/PdfRenderService.h"
 
+#include "support/MainWindowFixture.h"
 #include "support/PdfFixtures.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QAction>
@@ -156,6 +158,7 @@ class TestThumbnails : public QObject
 {
     Q_OBJECT
 
+    MainWindowFixture windows; // private settings for the window, from the first test on
     std::unique_ptr<TestDir> dir;
     QString cacheHome;
     QString root; // cacheHome/thumbnails
@@ -194,6 +197,7 @@ private slots:
     }
     void cleanup()
     {
+        windows.close();
         log->release();
         service.reset();
         dir.reset();
@@ -482,17 +486,40 @@ private slots:
         QCOMPARE(p->counters().written, 3);
     }
 
+    void documentsGoBeforeThumbnails()
+    {
+        QStringList thumbs;
+        for (int i = 0; i < 4; ++i)
+            thumbs << pdf(QString("t%1.pdf").arg(i));
+        const QString shown = pdf("shown.pdf");
+        const QString next = pdf("next.pdf");
+        {
+            QMutexLocker lock(&log->mutex);
+            log->held = {thumbs.first()};
+        }
+        QueuedSpy rendered(service.get(), &PdfRenderService::thumbnailRendered);
+        service->queueThumbnails(thumbs, 128);
+        QTRY_COMPARE(log->begun(), 1); // the first thumbnail is under way
+        // The user opens a document and the next one is prepared meanwhile.
+        QueuedSpy opened(service.get(), &PdfRenderService::opened);
+        service->open(shown);
+        service->prepare({next}, {});
+        log->release();
+        QTRY_COMPARE(rendered.size(), 4);
+        QTRY_COMPARE(opened.size(), 1);
+        QMutexLocker lock(&log->mutex);
+        QCOMPARE(log->opened, (QStringList{thumbs[0], shown, next, thumbs[1], thumbs[2], thumbs[3]}));
+    }
+
     void keyboardStaysOnListInThumbnailStyle()
     {
         for (const QString &name : {"one.pdf", "two.pdf", "three.pdf"})
             QVERIFY(!pdf(name).isEmpty());
         const QString folder = dir->path() + "/";
-        TForm1 form{QStringList{dir->path()}};
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
-        // Not made from another folder's contents: the cache folder is outside the root.
+        QVERIFY(windows.isValid());
+        TForm1 *window = windows.open({dir->path()});
+        QVERIFY(window);
+        TForm1 &form = *window;
         QCOMPARE(form.N27->text(), QString("サムネイル"));
         QVERIFY(!form.N27->isCheckable());
         form.ListView1->setFocus();
