@@ -67,7 +67,18 @@ FileListView::FileListView(QWidget *parent)
         connect(view, &QAbstractItemView::doubleClicked, this, &FileListView::doubleClicked);
     }
     connect(m_report->header(), &QHeaderView::sectionClicked, this, &FileListView::columnClicked);
+    // After a fill no row is current: a view would otherwise make the first
+    // row current (unselected) when it next takes the focus, and the first
+    // Down would then step past the first file to the second.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::clearCurrentRow);
     setFocusProxy(m_report);
+}
+
+void FileListView::clearCurrentRow()
+{
+    // Set through the views, so that each takes "no current row" as chosen.
+    m_report->setCurrentIndex(QModelIndex());
+    m_icons->setCurrentIndex(QModelIndex());
 }
 
 QAbstractItemView *FileListView::currentView() const

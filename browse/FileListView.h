@@ -13,7 +13,8 @@ class QTreeView;
 // small-icon or large-icon mode.  The view that fits the style is the one
 // visible and the one that takes the keyboard focus (it is the focus proxy).
 // Both views share one selection (one row at a time), so a row stays
-// selected across a change of style.  Captions are never wrapped.
+// selected across a change of style.  After every fill no row is current or
+// selected, so the first Down selects the first row.  Captions are never wrapped.
 // Lives on the UI thread; owned by its parent widget; owns its model.
 class FileListView : public QWidget
 {
@@ -59,6 +60,7 @@ protected:
 
 private:
     void applyIconMode(bool large);
+    void clearCurrentRow();
 
     FileListModel *m_model;
     QStackedWidget *m_stack;

@@ -5,6 +5,8 @@
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/RenameF.h"
+#include "viewer/PdfRenderService.h"
+#include "viewer/TAcroPDF.h"
 
 #include "support/TestDir.h"
 
@@ -17,11 +19,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -194,6 +198,52 @@ private slots:
                                                                                      : Qt::Key_Right);
         QTest::keyClick(view, Qt::Key_Enter);
         QCOMPARE(form->StatusPanelText(1), root + "c.PDF");
+    }
+
+    void firstDownSelectsTheFirstFile_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("fill"); // what filled the list last
+        QTest::newRow("start-up fill, report") << int(FileListView::ViewStyle::Report) << "start-up";
+        QTest::newRow("refill after a selection, report") << int(FileListView::ViewStyle::Report) << "refill";
+        QTest::newRow("refill, small icons") << int(FileListView::ViewStyle::SmallIcon) << "refill";
+        QTest::newRow("tree double click, large icons") << int(FileListView::ViewStyle::LargeIcon) << "tree";
+    }
+    void firstDownSelectsTheFirstFile()
+    {
+        QFETCH(int, style);
+        QFETCH(QString, fill);
+        form->ListView1->setViewStyle(FileListView::ViewStyle(style));
+        QAbstractItemView *view = form->ListView1->currentView();
+        if (fill == "refill") {
+            form->ListView1->selectRow(rowOf(form.get(), "c.PDF"));
+            form->ListPdfFiles(root);
+        } else if (fill == "tree") {
+            form->ListPdfFiles(root + "Invoices/");
+            form->ListView1->selectRow(1);
+            form->TreeView1->clearSelection();
+            form->ShowRootFolder(root);
+        }
+        // The keyboard comes back to the list, as after any command.
+        form->TreeView1->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(form->TreeView1->hasFocus());
+        form->ListView1->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(view->hasFocus());
+        QCOMPARE(captions(form.get()), (QStringList{"A.pdf", "b.pdf", "c.PDF"}));
+        QVERIFY(!view->currentIndex().isValid());
+        QCOMPARE(form->ListView1->selectedRow(), -1);
+        QVERIFY(view->selectionModel()->selectedIndexes().isEmpty());
+
+        QVERIFY(form->AcroPDF);
+        QSignalSpy prepared(form->AcroPDF->renderService(), &PdfRenderService::prepared);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 0);
+        QCOMPARE(form->ListView1->selectedRow(), 0);
+        // Its preparation starts at once (the worker may report before we look).
+        QTRY_VERIFY(std::any_of(prepared.cbegin(), prepared.cend(),
+                                [&](const QList<QVariant> &args) { return args.at(0).toString() == root + "A.pdf"; }));
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(form->StatusPanelText(1), root + "A.pdf");
     }
 
     void columnClicksSortDescendingByText()
