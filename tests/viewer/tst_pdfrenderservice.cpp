@@ -5,6 +5,7 @@
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QSemaphore>
@@ -17,15 +18,19 @@ namespace {
 PdfDocumentInfo openAndWait(PdfRenderService &service, const QString &path, const QString &password = {},
                             const PdfFirstPage &first = {})
 {
-    QSignalSpy spy(&service, &PdfRenderService::opened);
+    // Sent from the service's worker thread.
+    QueuedSpy spy(&service, &PdfRenderService::opened);
     const quint64 id = service.open(path, password, first);
-    for (int i = 0; i < 100; ++i) {
-        for (const auto &args : spy)
-            if (args.at(0).value<PdfDocumentInfo>().docId == id)
-                return args.at(0).value<PdfDocumentInfo>();
-        spy.wait(200);
-    }
-    return {};
+    PdfDocumentInfo info;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const auto &args : spy)
+                if (args.at(0).value<PdfDocumentInfo>().docId == id)
+                    info = args.at(0).value<PdfDocumentInfo>();
+            return info.docId == id;
+        },
+        20000);
+    return info;
 }
 
 PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
