@@ -9,6 +9,7 @@
 #include "browse/FolderPicker.h"
 #include "browse/RenameF.h"
 
+#include "support/MainWindowFixture.h"
 #include "support/ModalHelper.h"
 
 #include <QAbstractButton>
@@ -59,6 +60,9 @@ bool isJapanese(const QString &text)
 class TestDialogCaptions : public QObject
 {
     Q_OBJECT
+
+    MainWindowFixture m_main;
+
 private slots:
     void initTestCase()
     {
@@ -102,8 +106,6 @@ private slots:
             shown.reset(new TAboutBox);
         else if (window == "picker")
             shown.reset(FolderPicker::create(nullptr, QDir::tempPath()));
-        else if (window == "main")
-            shown.reset(new TForm1(QStringList{QDir::tempPath()}));
 
         QString seenByWindowSystem;
         QString seenLegacy;
@@ -121,8 +123,9 @@ private slots:
             showErrorBox("failed");
             QCOMPARE(ok.seen.size(), 1);
         } else {
-            shown->show();
-            read(shown.get());
+            QWidget *target = window == "main" ? m_main.create({m_main.dir().path()}) : shown.get();
+            target->show();
+            read(target);
         }
         QCOMPARE(seenByWindowSystem, caption);
         QCOMPARE(seenLegacy, caption);

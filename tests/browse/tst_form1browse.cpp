@@ -10,6 +10,7 @@
 
 #include "support/MainWindowFixture.h"
 #include "support/ModalHelper.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QApplication>
@@ -22,7 +23,6 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
-#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
@@ -220,11 +220,11 @@ private slots:
         QVERIFY(view->selectionModel()->selectedIndexes().isEmpty());
 
         QVERIFY(form->AcroPDF);
-        QSignalSpy prepared(form->AcroPDF->renderService(), &PdfRenderService::prepared);
+        QueuedSpy prepared(form->AcroPDF->renderService(), &PdfRenderService::prepared);
         QTest::keyClick(view, Qt::Key_Down);
         QCOMPARE(view->currentIndex().row(), 0);
         QCOMPARE(form->ListView1->selectedRow(), 0);
-        // Its preparation starts at once (the worker may report before we look).
+        // Its preparation starts at once.
         QTRY_VERIFY(std::any_of(prepared.cbegin(), prepared.cend(),
                                 [&](const QList<QVariant> &args) { return args.at(0).toString() == root + "A.pdf"; }));
         QTest::keyClick(view, Qt::Key_Return);

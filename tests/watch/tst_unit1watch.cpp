@@ -197,9 +197,9 @@ private slots:
             }
             return FileEntry();
         };
-        TestDir root;
+        TestDir &root = m_main.dir();
         root.writeFile("a.pdf", "x");
-        TForm1 form(QStringList{root.path()});
+        TForm1 &form = *m_main.create({root.path()});
         QVERIFY(form.plFolderWatcher->isWatching());
         qint64 written = 0;
         for (const int bytes : {3000, 5000, 12000}) {

@@ -314,6 +314,8 @@ void TestWebBrowser::sidePaneNeverCoversThePage()
             pdf.setPageMode(open ? opener : QStringLiteral("none"));
     };
 
+    // One page across, so that the first page alone spans the fitted width.
+    pdf.setLayoutMode(QStringLiteral("OneColumn"));
     pdf.setPageMode(QStringLiteral("none"));
     QTRY_VERIFY2_WITH_TIMEOUT(fitted(false), qPrintable(describe()), 10000);
     const double closedScale = measure().scale;
