@@ -68,9 +68,7 @@ FileListView::FileListView(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
 
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
-                                    static_cast<QAbstractItemView *>(m_icons),
-                                    static_cast<QAbstractItemView *>(m_thumbs)}) {
+    for (QAbstractItemView *view : views()) {
         view->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, &FileListView::doubleClicked);
     }
@@ -85,8 +83,13 @@ FileListView::FileListView(QWidget *parent)
 void FileListView::clearCurrentRow()
 {
     // Set through the views, so that each takes "no current row" as chosen.
-    m_report->setCurrentIndex(QModelIndex());
-    m_icons->setCurrentIndex(QModelIndex());
+    for (QAbstractItemView *view : views())
+        view->setCurrentIndex(QModelIndex());
+}
+
+QList<QAbstractItemView *> FileListView::views() const
+{
+    return {m_report, m_icons, m_thumbs};
 }
 
 QAbstractItemView *FileListView::currentView() const

@@ -72,6 +72,8 @@ protected:
 private:
     void applyIconMode(bool large);
     void clearCurrentRow();
+    // Every view of the rows, whatever the style.
+    QList<QAbstractItemView *> views() const;
 
     FileListModel *m_model;
     QStackedWidget *m_stack;

@@ -193,6 +193,7 @@ private slots:
         QTest::newRow("refill after a selection, report") << int(FileListView::ViewStyle::Report) << "refill";
         QTest::newRow("refill, small icons") << int(FileListView::ViewStyle::SmallIcon) << "refill";
         QTest::newRow("tree double click, large icons") << int(FileListView::ViewStyle::LargeIcon) << "tree";
+        QTest::newRow("refill, thumbnails") << int(FileListView::ViewStyle::Thumbnail) << "refill";
     }
     void firstDownSelectsTheFirstFile()
     {
