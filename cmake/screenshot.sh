@@ -36,7 +36,11 @@ wait_for() {
     local limit="$1"; shift
     local end=$((SECONDS + limit))
     until "$@"; do
-        [ "$SECONDS" -lt "$end" ] || { echo "timed out: $*" >&2; exit 1; }
+        if [ "$SECONDS" -ge "$end" ]; then
+            import -window root "${out%.png}-timeout.png" 2>/dev/null || true
+            echo "timed out: $* (the screen is in ${out%.png}-timeout.png)" >&2
+            exit 1
+        fi
         sleep 0.1
     done
 }
@@ -46,7 +50,15 @@ home="$work/home"
 docs="$home/資料"
 mkdir -p "$home/.config/MOSSGATE" "$home/run" "$docs"
 chmod 700 "$home/run"
-printf '[General]\nupdatepath=http://127.0.0.1:9/\n' >"$home/.config/MOSSGATE/Sheafline.conf"
+# A roomier window than the first start's, and an update check that stays local.
+cat >"$home/.config/MOSSGATE/Sheafline.conf" <<'EOC'
+[General]
+updatepath=http://127.0.0.1:9/
+WinWidth=1040
+WinHeight=700
+TreeWidth=400
+TreeHeight=230
+EOC
 pdf="$build/tests/e2e/sheafline-solidpdf"
 export QT_QPA_PLATFORM=offscreen
 colours=("#2f6db5" "#c0392b" "#27ae60" "#8e44ad" "#d35400" "#16a085" "#7f8c8d" "#2c3e50")
@@ -54,7 +66,7 @@ names=("2026年度 事業計画" "会議資料 12月" "製品カタログ" "設�
 for i in "${!names[@]}"; do
     "$pdf" "$docs/$(printf '%02d' $((i + 1))) ${names[$i]}.pdf" "${colours[$i]}" --sample "${names[$i]}"
 done
-for sub in "2025年度" "2026年度/上期" "2026年度/下期" "カタログ" "契約書"; do
+for sub in "2025年度/上期" "2025年度/下期" "2026年度/上期" "2026年度/下期" "カタログ/製品" "カタログ/部品" "契約書"; do
     mkdir -p "$docs/$sub"
     "$pdf" "$docs/$sub/${sub##*/} 概要.pdf" "#2f6db5" --sample "${sub##*/} 概要"
 done
@@ -76,26 +88,23 @@ wait_for 60 find_window
 xdotool mousemove 1 1
 
 # Share of the screen in a colour (0..1).
-share() { import -window root -fuzz 8% -fill black +opaque "$1" -fill white -opaque "$1" -format '%[fx:mean]' info:; }
+share() {
+    import -window root png:- \
+        | convert png:- -fuzz 8% -fill black +opaque "$1" -fill white -opaque "$1" -format '%[fx:mean]' info:
+}
 more_than() { awk -v a="$(share "$1")" -v b="$2" 'BEGIN { exit !(a > b) }'; }
 
-# Open the "2026年度" node of the tree: the tree's first sub-folders are the
-# root's, in name order; the second one is "2026年度".
-geometry() { eval "$(xdotool getwindowgeometry --shell "$wid")"; }
-geometry
-sleep_ok() { :; }
-# Keyboard into the tree: Tab from the list, then to its second node, open it.
-xdotool key --delay 60 Tab Home Down Down Right
-# Back to the list and open the third document.
-xdotool key --delay 60 shift+Tab Down Down Down Return
+# Click into the empty part of the tree, open its first folder; click into the
+# empty part of the list and open its third document.
+eval "$(xdotool getwindowgeometry --shell "$wid")"
+xdotool mousemove --sync $((X + 200)) $((Y + 200)) click 1
+xdotool key --delay 80 Home Right
+xdotool mousemove --sync $((X + 200)) $((Y + HEIGHT - 60)) click 1
+xdotool mousemove 1 1
+xdotool key --delay 80 Home Down Down Return
 wait_for 30 more_than "${colours[2]}" 0.02
 
-# The window with its frame.
-frame_geometry() {
-    local info
-    info="$(xwininfo -frame -id "$(xdotool getwindowgeometry "$wid" >/dev/null; echo "$wid")")"
-    :
-}
+# The window with its frame: the client's place less the frame's edges.
 read -r fx fy fw fh < <(xwininfo -id "$wid" | awk '
     /Absolute upper-left X/ {x=$4} /Absolute upper-left Y/ {y=$4}
     /Relative upper-left X/ {rx=$4} /Relative upper-left Y/ {ry=$4}
