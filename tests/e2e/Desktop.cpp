@@ -327,7 +327,7 @@ bool Program::waitForExit(int timeoutMs)
 
 QString Program::errors() const
 {
-    return QString::fromLocal8Bit(const_cast<QProcess &>(m_process).readAllStandardError());
+    return QString::fromLocal8Bit(m_process.readAllStandardError());
 }
 
 } // namespace Desktop

@@ -83,7 +83,7 @@ public:
 private:
     QString m_exe;
     QString m_home;
-    QProcess m_process;
+    mutable QProcess m_process; // reading its output is not a change of the program
 };
 
 } // namespace Desktop

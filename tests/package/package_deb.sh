@@ -46,7 +46,7 @@ if [ "$(id -u)" -ne 0 ]; then
     exit 77
 fi
 # Other checkouts on this machine may run this test too: one at a time.
-exec 9>/var/lock/sheafline-package-test.lock
+exec 9>/tmp/sheafline-package-test.lock
 flock -w 900 9 || fail "another package test holds the lock"
 if dpkg-query -W -f='${Status}' sheafline 2>/dev/null | grep -q 'install ok installed'; then
     echo "SKIP: a sheafline package is already installed; not touching it"
