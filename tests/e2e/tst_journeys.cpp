@@ -256,6 +256,71 @@ private slots:
         QCOMPARE(stored.value("TreeHeight").toInt(), treeHeight);
     }
 
+    void stepping_data()
+    {
+        QTest::addColumn<QStringList>("switches");
+        QTest::newRow("pdf view") << QStringList();
+        QTest::newRow("web view -b") << QStringList{QStringLiteral("-b")};
+    }
+
+    // Down, Enter shows the first file, Down, Enter the next: the list keeps
+    // the keyboard while each document loads.
+    void stepping()
+    {
+        QFETCH(QStringList, switches);
+        auto rig = newRig();
+        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
+                         {QStringLiteral("bravo.pdf"), kGreen},
+                         {QStringLiteral("charlie.pdf"), kBlue}});
+        QVERIFY(launch(*rig, QStringList{rig->docs} + switches));
+        QVERIFY(waitText(*rig, QStringLiteral("charlie.pdf")));
+        QVERIFY(step(*rig, kRed));
+        QVERIFY(step(*rig, kGreen));
+        QVERIFY(step(*rig, kBlue));
+    }
+
+    void menuCommandKeepsStepping_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<int>("downs");       // key presses from the menu's top to the command
+        QTest::addColumn<QColor>("afterMenu"); // shown right after the command
+        QTest::addColumn<QColor>("next");      // shown after Down, Enter
+        // Toggling the toolbar keeps list and document; the reset refills the
+        // list (nothing selected) and shows the current document again.
+        QTest::newRow("ツールバー") << QStringLiteral("ツールバー") << 2 << kGreen << kBlue;
+        QTest::newRow("スクロールバー") << QStringLiteral("スクロールバー") << 5 << kGreen << kBlue;
+        QTest::newRow("表示初期化") << QStringLiteral("表示初期化") << 1 << kGreen << kRed;
+    }
+
+    void menuCommandKeepsStepping()
+    {
+        QFETCH(int, downs);
+        QFETCH(QColor, afterMenu);
+        QFETCH(QColor, next);
+        auto rig = newRig();
+        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
+                         {QStringLiteral("bravo.pdf"), kGreen},
+                         {QStringLiteral("charlie.pdf"), kBlue}});
+        QVERIFY(launch(*rig, {rig->docs}));
+        QVERIFY(waitText(*rig, QStringLiteral("charlie.pdf")));
+        QVERIFY(step(*rig, kRed));
+        QVERIFY(step(*rig, kGreen));
+
+        // "表示" in the menu bar, then the command by keyboard.
+        const QRect f = frame(*rig);
+        const auto menu = findText(grabScreen(), QRect(f.left(), f.top(), 300, 40), QStringLiteral("表示"), m_fonts);
+        QVERIFY2(menu, "the menu bar shows no 表示");
+        click(*menu);
+        for (int i = 0; i < downs; ++i)
+            key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        moveMouse(QPoint(1, 1));
+        QVERIFY(waitShown(*rig, afterMenu));
+        QVERIFY(waitText(*rig, QStringLiteral("charlie.pdf")));
+
+        QVERIFY(step(*rig, next));
+    }
+
     // Rename through the list's popup menu: the list shows the new name and
     // the renamed document is shown.
     void renameThroughPopupMenu()
@@ -286,6 +351,29 @@ private slots:
         QVERIFY(!shownInLeftPane(*rig, QStringLiteral("bravo.pdf")));
         QVERIFY(QFile::exists(rig->docs + QStringLiteral("/zulu.pdf")));
         QVERIFY(waitShown(*rig, kGreen));
+    }
+
+    // A file written in stages in the current folder ends with its final size.
+    void fileWrittenInStagesShowsFinalSize()
+    {
+        auto rig = newRig();
+        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}});
+        QVERIFY(launch(*rig, {rig->docs}));
+        QVERIFY(waitText(*rig, QStringLiteral("alpha.pdf")));
+
+        QFile growing(rig->docs + QStringLiteral("/growing.pdf"));
+        QVERIFY(growing.open(QIODevice::WriteOnly));
+        const QByteArray mebibyte(1024 * 1024, 'x');
+        QCOMPARE(growing.write(mebibyte), mebibyte.size());
+        QVERIFY(growing.flush());
+        QVERIFY(waitText(*rig, QStringLiteral("growing.pdf")));
+        for (int stage = 2; stage <= 3; ++stage) {
+            QTest::qWait(300); // the writer's own pace, not a wait on the program
+            QCOMPARE(growing.write(mebibyte), mebibyte.size());
+            QVERIFY(growing.flush());
+        }
+        growing.close();
+        QVERIFY(waitText(*rig, QStringLiteral("3072kb")));
     }
 
     // A sub-folder with files in it appears in the tree, and opens.
