@@ -28,10 +28,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QPdfDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <functional>
@@ -74,6 +76,45 @@ double qpdfOpenMs(const QString &path)
     return timer.nsecsElapsed() / 1e6;
 }
 
+QByteArray processType(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return "?";
+    for (const QByteArray &arg : file.readAll().split('\0')) {
+        if (arg.startsWith("--type="))
+            return arg.mid(7);
+    }
+    return "browser";
+}
+
+// Proportional share of the processes' memory (shared pages split between
+// the processes that map them), in kB.
+qint64 pssKb(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith("Pss:"))
+            return line.mid(4).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+// Resident and proportional memory per process of ours; returns the PSS total in MB.
+double printProcesses(const char *when)
+{
+    qint64 total = 0;
+    for (qint64 pid : ProcessTree::ownPids()) {
+        const qint64 pss = pssKb(pid);
+        total += pss;
+        std::printf("web: %s: %-8s rss %6.1f MB  pss %6.1f MB\n", when, processType(pid).constData(),
+                    ProcessTree::rssKb({pid}) / 1024.0, pss / 1024.0);
+    }
+    return total / 1024.0;
+}
+
 // show(path) -> the viewer's first painted page; -1 when it failed or timed out.
 double webOpenMs(TWebBrowser &browser, const QString &path,
                  const std::function<void(const QString &)> &show)
@@ -111,6 +152,7 @@ struct DefaultMenu : ViewMenuChecks
 struct Stepping
 {
     QList<double> stepsMs;
+    QList<QPair<double, QString>> slowest;
     int shown = 0;
 };
 
@@ -138,6 +180,7 @@ Stepping stepThrough(TWebBrowser &browser, const QStringList &files)
         const double ms = webOpenMs(browser, path, [&display](const QString &p) { display.readPdf(p); }); // Enter
         if (ms > 0) {
             out.stepsMs << ms;
+            out.slowest << qMakePair(ms, QFileInfo(path).fileName());
             ++out.shown;
         }
         if (i + 1 < files.size()) {
@@ -150,6 +193,8 @@ Stepping stepThrough(TWebBrowser &browser, const QStringList &files)
     }
     QObject::disconnect(connection);
     browser.cancelPrepare();
+    std::sort(out.slowest.begin(), out.slowest.end(), std::greater<>());
+    out.slowest = out.slowest.mid(0, 5);
     return out;
 }
 
@@ -179,6 +224,7 @@ int benchWeb(const QStringList &args)
     qpdfOpenMs(files.first());
 
     const double startRssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    printProcesses("after the first document");
 
     QList<double> ratios, webMs, baseMs;
     int failed = 0;
@@ -205,9 +251,12 @@ int benchWeb(const QStringList &args)
         baseMs << base;
     }
     const double rssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    const double pssMb = printProcesses("after 50 documents");
 
     const Stepping stepping = stepThrough(browser, files);
     const double steppedRssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    for (const auto &[ms, name] : stepping.slowest)
+        std::printf("web: slow step %.1f ms %s\n", ms, qPrintable(name));
     browser.Navigate(QString());
 
     std::printf("web: %lld documents from %s, %d not shown by one of the two; baseline: bare QPdfDocument load + render of page 1 at %d px wide\n"
@@ -216,6 +265,7 @@ int benchWeb(const QStringList &args)
                 bench::median(webMs), bench::median(baseMs), startRssMb);
     bench::report("web_open_ratio_median", bench::median(ratios));
     bench::report("web_rss_mb_50", rssMb);
+    bench::report("web_pss_mb_50", pssMb);
     bench::report("web_documents_shown", shown);
     bench::report("web_step_p50_ms", bench::median(stepping.stepsMs));
     bench::report("web_step_p95_ms", bench::percentile(stepping.stepsMs, 95));

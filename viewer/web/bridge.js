@@ -53,6 +53,17 @@
     return Object.assign(Object.create(null), window.PDFViewerApplicationOptions.getAll(API), loadArgs(args));
   }
 
+  // Stepping through documents leaves the garbage of each behind faster than
+  // the engine collects it by itself; collect it once the page is idle.
+  let idleCollection = 0;
+  function collectGarbageWhenIdle() {
+    if (typeof window.gc !== "function" || idleCollection) return;
+    idleCollection = requestIdleCallback(function () {
+      idleCollection = 0;
+      window.gc();
+    }, { timeout: 2000 });
+  }
+
   // Parses the document and draws its first page once into a small canvas:
   // the page keeps its operator list, fonts and images, so the viewer's own
   // drawing of that page needs nothing more from the worker.
@@ -74,19 +85,39 @@
     }
   }
 
+  // Settles when the document being opened has shown its first page (or
+  // failed): preparing the next ones would compete with it for the worker.
+  let showing = Promise.resolve();
+  let showingDone = null;
+  function startShowing() {
+    endShowing();
+    showing = new Promise(function (resolve) {
+      showingDone = resolve;
+      setTimeout(resolve, 5000); // never hold preparation back for long
+    });
+  }
+  function endShowing() {
+    if (showingDone) showingDone();
+    showingDone = null;
+  }
+
   function prepare(files) {
     for (const [file, entry] of prepared) {
       if (!files.includes(file)) {
         prepared.delete(file);
-        entry.task.destroy();
+        if (entry.task) entry.task.destroy();
       }
     }
     for (const file of files) {
       if (prepared.has(file)) continue;
-      const entry = { task: window.pdfjsLib.getDocument(documentParameters({ url: file })), ready: false };
+      const entry = { task: null, ready: false };
       prepared.set(file, entry);
-      parseAhead(entry.task).then(function () {
+      showing.then(function () {
         if (prepared.get(file) !== entry) return;
+        entry.task = window.pdfjsLib.getDocument(documentParameters({ url: file }));
+        return parseAhead(entry.task);
+      }).then(function () {
+        if (prepared.get(file) !== entry || !entry.task) return;
         entry.ready = true;
         report("prepared", file);
       }, function () {
@@ -98,7 +129,11 @@
   // The viewer's open() for a document loaded ahead: the same steps, with the
   // loading task that already holds the parsed document.
   async function openPrepared(file, task) {
-    if (app.pdfLoadingTask) await app.close();
+    // Closing lets go of the previous document in the worker; the prepared
+    // one need not wait for that (unless there are form changes to save first).
+    const closing = app.close();
+    closing.catch(() => {});
+    if (app.pdfLoadingTask) await closing;
     app.setTitleUsingUrl(file, file);
     app.pdfLoadingTask = task;
     task.onProgress = ({ loaded, total }) => app.progress(loaded / total);
@@ -198,8 +233,9 @@
       history.replaceState(null, "", "?file=" + encodeURIComponent(file).replace(/%2F/g, "/"));
       const entry = prepared.get(file);
       prepared.delete(file);
-      status.prepared = !!entry;
-      if (entry) openPrepared(file, entry.task);
+      status.prepared = !!(entry && entry.task);
+      startShowing();
+      if (status.prepared) openPrepared(file, entry.task);
       else app.open(file);
       return true;
     },
@@ -220,6 +256,8 @@
 
   document.addEventListener("webviewerloaded", function () {
     const options = window.PDFViewerApplicationOptions;
+    // The viewer opens the document its address names by itself.
+    if (status.file) startShowing();
     // The program decides the view: no stored preferences, no remembered
     // position per document, no browser history entries, no document scripts.
     options.set("disablePreferences", true);
@@ -249,10 +287,13 @@
         if (status.firstPageRendered || !current()) return;
         status.firstPageRendered = true;
         report("shown", status.file);
+        endShowing();
+        collectGarbageWhenIdle();
       });
       bus.on("documenterror", function (e) {
         status.error = String(e && e.message || "error");
         report("failed", status.file);
+        endShowing();
       });
     });
   });
