@@ -20,6 +20,7 @@ packages=(
     fonts-ipafont-gothic
     xvfb xauth
     qpdf
+    libseccomp-dev zlib1g-dev
     python3
 )
 

@@ -329,6 +329,19 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
     return img;
 }
 
+void PdfRenderService::failIfBroken(PdfDocumentInfo &info)
+{
+    // A document that took its engine down cannot be shown.
+    Doc *doc = info.ok() ? docFor(info.docId) : nullptr;
+    if (!doc || !doc->engine->failed())
+        return;
+    info.status = PdfOpenStatus::Unreadable;
+    info.pageSizes.clear();
+    closeDoc(info.docId);
+    QMutexLocker lock(&m_mutex);
+    m_docFiles.remove(info.docId);
+}
+
 QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, PageKey *key)
 {
     Doc *doc = docFor(docId);
@@ -387,6 +400,7 @@ void PdfRenderService::execute(Job &job)
         PageKey firstKey;
         if (info.ok())
             firstImage = renderFirst(job.docId, job.first, &firstKey);
+        failIfBroken(info);
         emit opened(info);
         if (!firstImage.isNull())
             emit pageRendered(job.docId, 0, firstKey, firstImage);
@@ -468,9 +482,11 @@ void PdfRenderService::execute(Job &job)
             QMutexLocker lock(&m_mutex);
             id = m_nextDocId++;
         }
-        const PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
-        if (info.ok()) {
+        PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
+        if (info.ok())
             renderFirst(id, job.first, nullptr);
+        failIfBroken(info);
+        if (info.ok()) {
             // A later preparation that no longer names this file closes it
             // through its own trim step, queued behind this one.
             QList<quint64> replaced;

@@ -137,6 +137,7 @@ private:
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
     PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs);
+    void failIfBroken(PdfDocumentInfo &info);
     QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);

@@ -2,6 +2,7 @@
 
 #include "viewer/PageLayout.h"
 #include "viewer/PdfPageView.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -53,7 +54,7 @@ QToolButton *toolButton(QWidget *parent, const QString &text, const QString &tip
 } // namespace
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
-    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, &createQtPdfEngine, this))
+    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, &createPdfEngine, this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
