@@ -261,6 +261,11 @@ void PdfRenderService::run()
             m_queue.erase(it);
         }
         execute(job);
+        if (Doc *doc = job.type == JobType::Open ? nullptr : docFor(job.docId);
+            doc && !doc->failureReported && doc->engine->failed()) {
+            doc->failureReported = true;
+            emit documentFailed(job.docId);
+        }
         if (job.done) {
             QMutexLocker lock(&m_mutex);
             *job.done = true;

@@ -101,6 +101,9 @@ signals:
     void searchReady(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
     void selectionReady(quint64 docId, int page, const QList<QPolygonF> &bounds, const QString &text);
     void prepared(const QString &path, bool ok);
+    // An open document took its engine down after it was shown (a page that
+    // crashes or hangs the render helper); it answers nothing more.
+    void documentFailed(quint64 docId);
 
 private:
     enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared };
@@ -125,6 +128,7 @@ private:
         std::unique_ptr<PdfEngine> engine;
         QString path;
         qint64 mtimeMs = 0;
+        bool failureReported = false;
     };
     struct Prepared
     {

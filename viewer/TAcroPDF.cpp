@@ -3,6 +3,7 @@
 #include "viewer/PageLayout.h"
 #include "viewer/PdfPageView.h"
 #include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -27,6 +28,8 @@ namespace {
 constexpr int thumbWidth = 110;
 constexpr int thumbHeight = 150;
 constexpr int busyDelayMs = 250;
+// The longest a close waits for a render helper that hangs.
+constexpr int closeWaitMs = 1000;
 
 QString messageFor(PdfOpenStatus status, const QString &path)
 {
@@ -54,7 +57,7 @@ QToolButton *toolButton(QWidget *parent, const QString &text, const QString &tip
 } // namespace
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
-    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, &createPdfEngine, this))
+    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, pdfEngineFactory(), this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -105,6 +108,10 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
     connect(m_busyTimer, &QTimer::timeout, this, &TAcroPDF::updateBusy);
 
     connect(m_service, &PdfRenderService::opened, this, &TAcroPDF::onOpened);
+    connect(m_service, &PdfRenderService::documentFailed, this, [this](quint64 docId) {
+        if (docId == m_view->docId())
+            showMessage(messageFor(PdfOpenStatus::Unreadable, m_src), false);
+    });
     connect(m_service, &PdfRenderService::outlineReady, this,
             [this](quint64 docId, const QList<PdfOutlineEntry> &entries) {
                 if (docId != m_view->docId())
@@ -182,7 +189,9 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
 
 TAcroPDF::~TAcroPDF()
 {
-    // The worker must let go of every file before the widgets go.
+    // The worker must let go of every file before the widgets go; a
+    // document that hangs the render helper does not hold that up.
+    RenderHelper::instance().shortenWait(closeWaitMs);
     m_service->closeAll();
 }
 
@@ -572,6 +581,7 @@ void TAcroPDF::setSrc(const QString &src)
         LoadFile(src);
         return;
     }
+    RenderHelper::instance().shortenWait(closeWaitMs);
     closeCurrent(true);
     // Prepared neighbours hold files open too.
     m_service->closeAll();

@@ -151,6 +151,21 @@ private slots:
         QVERIFY(m_helper.pid() != old);
     }
 
+    // The helper dies while it draws a page of the document on screen: the
+    // view shows the message instead of blank pages.
+    void helperKilledWhileDrawing()
+    {
+        const pid_t old = m_helper.pid();
+        QCOMPARE(::kill(old, SIGSTOP), 0);
+        m_acro->pageView()->zoomBy(1.25);
+        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Render));
+        QCOMPARE(::kill(old, SIGKILL), 0);
+        QTRY_VERIFY(m_acro->showsMessage());
+        QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
+        QVERIFY(loadAndWait(m_second));
+        QVERIFY(showsPages(3));
+    }
+
     // A helper that stops answering is killed by the watchdog: the document
     // fails, the preparation queued behind it is served by the next helper,
     // and the window answers all the while.

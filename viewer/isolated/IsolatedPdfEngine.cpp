@@ -9,6 +9,7 @@
 #include <QSize>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QMutex>
 
 #include <atomic>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -23,7 +25,10 @@ using RenderProtocol::Op;
 
 Q_LOGGING_CATEGORY(lcEngine, "sheafline.render")
 
-std::atomic<PdfEngineChoice> g_choice{PdfEngineChoice::Isolated};
+// SHEAFLINE_RENDER_ENGINE=inprocess starts with the in-process engine.
+std::atomic<PdfEngineChoice> g_choice{qEnvironmentVariable("SHEAFLINE_RENDER_ENGINE") == QLatin1String("inprocess")
+                                          ? PdfEngineChoice::InProcess
+                                          : PdfEngineChoice::Isolated};
 
 // Reads an answer past its leading "done" byte.
 struct Answer
@@ -37,11 +42,92 @@ struct Answer
     QDataStream s;
 };
 
-void releaseMapping(void *info)
+// Shared memory for drawn pages.  Buffers whose image the program has let go
+// of are kept for the next pages: a fresh buffer costs both processes an
+// allocation of each of its memory pages, a kept one only the copy.
+class PageBuffers
 {
-    auto *m = static_cast<std::pair<void *, size_t> *>(info);
-    munmap(m->first, m->second);
-    delete m;
+public:
+    struct Buffer
+    {
+        int fd = -1;
+        void *map = nullptr; // the program's mapping; null until drawn into
+        size_t size = 0;
+    };
+
+    static PageBuffers &instance()
+    {
+        static PageBuffers buffers;
+        return buffers;
+    }
+
+    // A kept buffer of at least `bytes` (and not much more), or a new one.
+    Buffer take(size_t bytes)
+    {
+        {
+            QMutexLocker lock(&m_mutex);
+            auto best = m_free.end();
+            for (auto it = m_free.begin(); it != m_free.end(); ++it)
+                if (it->size >= bytes && it->size <= bytes * 2 && (best == m_free.end() || it->size < best->size))
+                    best = it;
+            if (best != m_free.end()) {
+                const Buffer b = *best;
+                m_kept -= b.size;
+                m_free.erase(best);
+                return b;
+            }
+        }
+        Buffer b;
+        b.fd = memfd_create("sheafline-page", MFD_CLOEXEC);
+        if (b.fd >= 0 && ftruncate(b.fd, off_t(bytes)) != 0) {
+            ::close(b.fd);
+            b.fd = -1;
+        }
+        b.size = bytes;
+        return b;
+    }
+
+    // Maps a new buffer once the helper has drawn into it, all pages at once.
+    static bool map(Buffer &b)
+    {
+        if (b.map)
+            return true;
+        void *m = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, b.fd, 0);
+        b.map = m == MAP_FAILED ? nullptr : m;
+        return b.map != nullptr;
+    }
+
+    // Takes a buffer back (any thread): kept while the pool is small.
+    void give(const Buffer &b)
+    {
+        if (b.fd < 0)
+            return;
+        {
+            QMutexLocker lock(&m_mutex);
+            if (b.map && m_free.size() < maxBuffers && m_kept + b.size <= maxKeptBytes) {
+                m_free.push_back(b);
+                m_kept += b.size;
+                return;
+            }
+        }
+        if (b.map)
+            munmap(b.map, b.size);
+        ::close(b.fd);
+    }
+
+private:
+    static constexpr size_t maxBuffers = 6;
+    static constexpr size_t maxKeptBytes = 32u << 20;
+    QMutex m_mutex;
+    std::vector<Buffer> m_free;
+    size_t m_kept = 0;
+};
+
+void releaseBuffer(void *info)
+{
+    auto *b = static_cast<PageBuffers::Buffer *>(info);
+    PageBuffers::instance().give(*b);
+    delete b;
 }
 
 class IsolatedPdfEngine final : public PdfEngine
@@ -107,31 +193,26 @@ public:
         const qint64 bytes = qint64(pixelSize.width()) * pixelSize.height() * 4;
         if (bytes > RenderProtocol::maxPageBytes)
             return {};
-        const int memfd = memfd_create("sheafline-page", MFD_CLOEXEC);
-        if (memfd < 0)
+        PageBuffers::Buffer buffer = PageBuffers::instance().take(size_t(bytes));
+        if (buffer.fd < 0)
             return {};
-        void *map = MAP_FAILED;
-        if (ftruncate(memfd, bytes) == 0)
-            map = mmap(nullptr, size_t(bytes), PROT_READ | PROT_WRITE, MAP_SHARED, memfd, 0);
         QByteArray answer;
-        const bool ok = map != MAP_FAILED
-                        && request(Op::Render, RenderProtocol::write(qint32(page), pixelSize, qint32(rotation)),
-                                   {memfd}, &answer);
-        ::close(memfd);
+        bool ok = request(Op::Render, RenderProtocol::write(qint32(page), pixelSize, qint32(rotation)), {buffer.fd},
+                          &answer);
         QSize drawn;
         if (ok) {
             Answer a(answer);
             a.s >> drawn;
+            ok = drawn == pixelSize && PageBuffers::map(buffer);
         }
-        if (!ok || drawn != pixelSize) {
-            if (map != MAP_FAILED)
-                munmap(map, size_t(bytes));
+        if (!ok) {
+            PageBuffers::instance().give(buffer);
             return {};
         }
-        // The page stays where the helper drew it; the image lets go of the
-        // mapping when its last copy goes.
-        return QImage(static_cast<uchar *>(map), drawn.width(), drawn.height(), drawn.width() * 4,
-                      QImage::Format_RGB32, releaseMapping, new std::pair<void *, size_t>(map, size_t(bytes)));
+        // The page stays where the helper drew it; the image hands the buffer
+        // back when its last copy goes.
+        return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
+                      QImage::Format_RGB32, releaseBuffer, new PageBuffers::Buffer(buffer));
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -293,14 +374,14 @@ PdfEngineChoice pdfEngineChoice()
     return g_choice;
 }
 
-std::unique_ptr<PdfEngine> createPdfEngine()
+PdfEngineFactoryFn pdfEngineFactory()
 {
     if (g_choice == PdfEngineChoice::Isolated) {
         static const bool present = !RenderHelper::helperPath().isEmpty();
         if (present)
-            return createIsolatedPdfEngine();
+            return &createIsolatedPdfEngine;
         static std::once_flag said;
         std::call_once(said, [] { qCWarning(lcEngine, "sheafline-render is missing: documents are drawn in-process"); });
     }
-    return createQtPdfEngine();
+    return &createQtPdfEngine;
 }

@@ -12,11 +12,13 @@
 // later one answer empty and failed() turns true.
 std::unique_ptr<PdfEngine> createIsolatedPdfEngine();
 
-// Which engine the program's view controls use: the helper by default, the
-// in-process one when the helper program is missing or the choice says so
-// (for comparisons).
+// Which engine a view control created from now on uses: the helper by
+// default, the in-process one when the helper program is missing or the
+// choice says so (for comparisons; $SHEAFLINE_RENDER_ENGINE=inprocess
+// makes it the starting choice).
 enum class PdfEngineChoice { Isolated, InProcess };
 void setPdfEngineChoice(PdfEngineChoice choice);
 PdfEngineChoice pdfEngineChoice();
-// The factory for the current choice, checked when called.
-std::unique_ptr<PdfEngine> createPdfEngine();
+// The engine factory for the current choice.
+using PdfEngineFactoryFn = std::unique_ptr<PdfEngine> (*)();
+PdfEngineFactoryFn pdfEngineFactory();

@@ -4,11 +4,13 @@
 
 #include <QCoreApplication>
 #include <QDataStream>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
@@ -27,6 +29,13 @@ Q_LOGGING_CATEGORY(lcRender, "sheafline.render")
 
 std::atomic<pid_t> g_pid{0};
 std::atomic<quint8> g_inFlight{0};
+// When the request in flight times out, on g_clock.
+std::atomic<qint64> g_deadline{0};
+const QElapsedTimer g_clock = [] {
+    QElapsedTimer t;
+    t.start();
+    return t;
+}();
 
 } // namespace
 
@@ -104,6 +113,7 @@ bool RenderHelper::start()
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pair[1], helperSocketFd);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const QByteArray program = QFile::encodeName(path);
     char *const argv[] = {const_cast<char *>(program.constData()), nullptr};
     pid_t pid = 0;
@@ -180,10 +190,13 @@ bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, 
 {
     if (!ensureRunning())
         return false;
+    g_deadline = g_clock.elapsed() + watchdogMs();
     g_inFlight = request.isEmpty() ? 0 : quint8(request.at(0));
     bool timedOut = false;
-    const bool ok = RenderProtocol::send(m_socket, request, fds)
-                    && RenderProtocol::receive(m_socket, answer, nullptr, watchdogMs(), &timedOut);
+    const bool ok = RenderProtocol::send(m_socket, request, fds) && waitForAnswer(&timedOut)
+                    && RenderProtocol::receive(m_socket, answer, nullptr,
+                                               int(qMax<qint64>(1, g_deadline.load() - g_clock.elapsed())),
+                                               &timedOut);
     g_inFlight = 0;
     if (!ok) {
         qCWarning(lcRender, "the render helper %s; it is restarted for the next request",
@@ -191,6 +204,32 @@ bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, 
         kill();
     }
     return ok;
+}
+
+void RenderHelper::shortenWait(int graceMs)
+{
+    const qint64 deadline = g_clock.elapsed() + graceMs;
+    qint64 current = g_deadline.load();
+    while (deadline < current && !g_deadline.compare_exchange_weak(current, deadline)) {
+    }
+}
+
+bool RenderHelper::waitForAnswer(bool *timedOut)
+{
+    // In slices, so that a shortened deadline takes effect.
+    for (;;) {
+        const qint64 left = g_deadline.load() - g_clock.elapsed();
+        if (left <= 0) {
+            *timedOut = true;
+            return false;
+        }
+        pollfd p{m_socket, POLLIN, 0};
+        const int r = ::poll(&p, 1, int(qMin<qint64>(left, 100)));
+        if (r > 0)
+            return true;
+        if (r < 0 && errno != EINTR)
+            return false;
+    }
 }
 
 bool RenderHelper::post(const QByteArray &request)

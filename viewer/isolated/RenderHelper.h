@@ -73,12 +73,18 @@ public:
 
     // Ends the helper now (at exit, and for tests).
     void stop();
+    // Cuts the watchdog time of the request waiting now (if any) down to
+    // graceMs: a caller about to wait for every document to be closed waits
+    // no longer than that for a helper that hangs.  Any thread, without
+    // mutex().
+    void shortenWait(int graceMs);
 
 private:
     RenderHelper() = default;
     ~RenderHelper();
     bool start();
     void kill();
+    bool waitForAnswer(bool *timedOut);
 
     QMutex m_mutex;
     int m_socket = -1;
