@@ -6,11 +6,12 @@
 //    (alternating which goes first); isolation_open_ratio is the helper's
 //    median over the in-process median;
 // 2. stepping: Enter -> first page painted while stepping through the folder
-//    with the background preparation of the next file, once per engine;
+//    with the background preparation of the next file, once per engine, each
+//    walk in a fresh child process (sheafline-bench isolation-walk);
 //    isolation_step_p95_ratio compares the p95s;
-// 3. memory: the largest resident size seen during each walk (sampled every
-//    20 ms, the helper's counted in for its walk) over the size at the walk's
-//    start; isolation_rss_extra_mb is the difference between the two walks.
+// 3. memory: the peak resident size of each walk's process, the helper's own
+//    peak added for the helper's walk (an upper bound: the two peaks need not
+//    fall together); isolation_rss_extra_mb is the difference.
 #include "BenchSupport.h"
 
 #include "viewer/DocumentDisplay.h"
@@ -23,8 +24,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTextStream>
-#include <QTimer>
 
 namespace {
 
@@ -51,9 +52,8 @@ struct Control
 {
     explicit Control(PdfEngineChoice choice)
     {
-        setPdfEngineChoice(choice);
-        acro = new TAcroPDF(&window);
-        setPdfEngineChoice(PdfEngineChoice::Isolated);
+        acro = new TAcroPDF(&window, 160ll * 1024 * 1024,
+                            choice == PdfEngineChoice::Isolated ? &createIsolatedPdfEngine : &createQtPdfEngine);
         acro->resize(800, 600);
         window.resize(800, 600);
         window.show();
@@ -92,30 +92,11 @@ struct Control
     QStringList preparedPaths;
 };
 
-struct Walk
+// Steps through the folder as a user does; the step times.
+QList<double> walk(Control &c, const QStringList &files)
 {
     QList<double> steps;
-    qint64 startKb = 0; // resident before the walk
-    qint64 peakKb = 0;  // the most seen during it
-    qint64 growthKb() const { return peakKb - startKb; }
-};
-
-// Steps through the folder as a user does, sampling memory all along.
-Walk walk(Control &c, const QStringList &files, bool countHelper)
-{
-    Walk w;
     c.reset();
-    QTimer sampler;
-    auto sample = [&] {
-        qint64 kb = bench::currentRssKb();
-        if (countHelper)
-            kb += statusKb(RenderHelper::instance().pid(), "VmRSS:");
-        w.peakKb = qMax(w.peakKb, kb);
-    };
-    sample();
-    w.startKb = w.peakKb;
-    QObject::connect(&sampler, &QTimer::timeout, sample);
-    sampler.start(20);
     for (int i = 0; i < files.size(); ++i) {
         QStringList ahead{files.at(i)};
         if (i + 1 < files.size())
@@ -123,7 +104,7 @@ Walk walk(Control &c, const QStringList &files, bool countHelper)
         c.acro->prepare(ahead);
         const double ms = c.show(files.at(i));
         if (ms >= 0)
-            w.steps << ms;
+            steps << ms;
         if (i + 1 < files.size()) {
             QElapsedTimer dwell;
             dwell.start();
@@ -132,8 +113,55 @@ Walk walk(Control &c, const QStringList &files, bool countHelper)
             c.preparedPaths.clear();
         }
     }
-    sample();
     c.reset();
+    return steps;
+}
+
+// sheafline-bench isolation-walk inprocess|helper folder: one walk in this
+// process; prints the step times and the peak resident sizes.
+int runWalk(const QStringList &args)
+{
+    if (args.size() != 2)
+        return 2;
+    const bool helper = args.at(0) == QLatin1String("helper");
+    Control c(helper ? PdfEngineChoice::Isolated : PdfEngineChoice::InProcess);
+    QCoreApplication::processEvents();
+    const QList<double> steps = walk(c, bench::pdfFiles(args.at(1)));
+    QTextStream out(stdout);
+    out << "steps:";
+    for (double ms : steps)
+        out << ' ' << ms;
+    out << "\npeak_kb: " << bench::peakRssKb() << "\nhelper_peak_kb: "
+        << (helper ? statusKb(RenderHelper::instance().pid(), "VmHWM:") : 0) << "\n";
+    return 0;
+}
+
+struct Walk
+{
+    QList<double> steps;
+    qint64 peakKb = 0;
+    qint64 helperPeakKb = 0;
+};
+
+Walk walkInChild(const QString &engine, const QString &folder)
+{
+    Walk w;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("isolation-walk"), engine, folder});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return w;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("steps:")) {
+            for (const QByteArray &v : line.mid(6).simplified().split(' '))
+                if (!v.isEmpty())
+                    w.steps << v.toDouble();
+        } else if (line.startsWith("peak_kb:")) {
+            w.peakKb = line.mid(8).trimmed().toLongLong();
+        } else if (line.startsWith("helper_peak_kb:")) {
+            w.helperPeakKb = line.mid(15).trimmed().toLongLong();
+        }
+    }
     return w;
 }
 
@@ -148,23 +176,22 @@ int run(const QStringList &args)
         QTextStream(stderr) << "sheafline-render is missing\n";
         return 2;
     }
-    QStringList files;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
-        files << dir.filePath(name);
+    const QStringList files = bench::pdfFiles(folder);
     if (files.isEmpty()) {
         QTextStream(stderr) << "no PDF files in " << folder << "\n";
         return 2;
     }
 
-    // The in-process walk goes first, so that the memory the helper's walk
-    // adds is not hidden behind what the first walk left in this process.
+    const Walk walkIn = walkInChild(QStringLiteral("inprocess"), folder);
+    const Walk walkIso = walkInChild(QStringLiteral("helper"), folder);
+    if (walkIn.steps.isEmpty() || walkIso.steps.isEmpty()) {
+        QTextStream(stderr) << "a walk failed\n";
+        return 1;
+    }
+
     Control inProcess(PdfEngineChoice::InProcess);
     Control isolated(PdfEngineChoice::Isolated);
     QCoreApplication::processEvents();
-    const Walk walkIn = walk(inProcess, files, false);
-    const Walk walkIso = walk(isolated, files, true);
-    const qint64 helperPeakKb = statusKb(RenderHelper::instance().pid(), "VmHWM:");
 
     // Open latency, files that open in both, alternating the order.
     QList<double> openIn, openIso;
@@ -191,18 +218,17 @@ int run(const QStringList &args)
     const double stepIn = bench::percentile(walkIn.steps, 95), stepIso = bench::percentile(walkIso.steps, 95);
     bench::report("isolation_open_ratio", openInMs > 0 ? openIsoMs / openInMs : 0);
     bench::report("isolation_step_p95_ratio", stepIn > 0 ? stepIso / stepIn : 0);
-    // Growth over each walk's own start: whatever the first walk left in this
-    // process is not charged to the second.
-    bench::report("isolation_rss_extra_mb", (walkIso.growthKb() - walkIn.growthKb()) / 1024.0);
+    const qint64 isoKb = walkIso.peakKb + walkIso.helperPeakKb;
+    bench::report("isolation_rss_extra_mb", (isoKb - walkIn.peakKb) / 1024.0);
     bench::report("open_ms_median_inprocess", openInMs);
     bench::report("open_ms_median_helper", openIsoMs);
     bench::report("step_p50_ms_inprocess", bench::median(walkIn.steps));
     bench::report("step_p50_ms_helper", bench::median(walkIso.steps));
     bench::report("step_p95_ms_inprocess", stepIn);
     bench::report("step_p95_ms_helper", stepIso);
-    bench::report("walk_rss_growth_mb_inprocess", walkIn.growthKb() / 1024.0);
-    bench::report("walk_rss_growth_mb_helper_counted", walkIso.growthKb() / 1024.0);
-    bench::report("helper_peak_rss_mb", helperPeakKb / 1024.0);
+    bench::report("walk_peak_rss_mb_inprocess", walkIn.peakKb / 1024.0);
+    bench::report("walk_peak_rss_mb_program_with_helper", walkIso.peakKb / 1024.0);
+    bench::report("walk_peak_rss_mb_helper", walkIso.helperPeakKb / 1024.0);
     bench::report("documents", files.size());
     bench::report("documents_compared", openIn.size());
     const RenderHelper::Confinement c = RenderHelper::instance().confinement();
@@ -213,4 +239,5 @@ int run(const QStringList &args)
 
 } // namespace
 
+SHEAFLINE_BENCH("isolation-walk", "inprocess|helper folder  (one walk of the isolation area, in its own process)", runWalk);
 SHEAFLINE_BENCH("isolation", "[folder]  engine in the confined helper against in-process: open, stepping, memory", run);

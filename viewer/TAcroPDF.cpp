@@ -2,7 +2,6 @@
 
 #include "viewer/PageLayout.h"
 #include "viewer/PdfPageView.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
 #include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
@@ -56,8 +55,8 @@ QToolButton *toolButton(QWidget *parent, const QString &text, const QString &tip
 
 } // namespace
 
-TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes)
-    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, pdfEngineFactory(), this))
+TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines)
+    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, std::move(engines), this))
 {
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -3,7 +3,7 @@
 #include "app/DocumentSurface.h"
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
-#include "support/SettingsSandbox.h"
+#include "support/MainWindowFixture.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -26,6 +26,7 @@ class tst_FocusRule : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanup();
     void rule_data();
     void rule();
     void timerReturnsFocusToList();
@@ -34,12 +35,17 @@ private slots:
 
 private:
     void showForm(TForm1 &form, StandInSurface *&surface, int &id);
-    SettingsSandbox m_settings;
+    MainWindowFixture m_main;
 };
 
 void tst_FocusRule::initTestCase()
 {
-    QVERIFY(m_settings.isValid());
+    QVERIFY(m_main.isValid());
+}
+
+void tst_FocusRule::cleanup()
+{
+    m_main.close();
 }
 
 void tst_FocusRule::rule_data()
@@ -79,14 +85,12 @@ void tst_FocusRule::showForm(TForm1 &form, StandInSurface *&surface, int &id)
     surface = new StandInSurface;
     form.PlaceInViewerArea(surface);
     id = registerDocumentSurfaceTest([surface](const QWidget *w) { return w == surface; });
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(m_main.show() == &form);
 }
 
 void tst_FocusRule::timerReturnsFocusToList()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     int id = 0;
     showForm(form, surface, id);
@@ -107,7 +111,7 @@ void tst_FocusRule::timerReturnsFocusToList()
 
 void tst_FocusRule::otherWidgetsKeepFocus()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     int id = 0;
     showForm(form, surface, id);
@@ -121,7 +125,7 @@ void tst_FocusRule::otherWidgetsKeepFocus()
 
 void tst_FocusRule::viewerEntryStopsTimer()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     int id = 0;
     showForm(form, surface, id);

@@ -127,6 +127,7 @@ void tst_MainWindow::menuTree_data()
     row("N8", "縮小");
     row("N10", "一覧");
     row("N11", "アイコン");
+    row("N27", "サムネイル");
     row("N25", "");
     row("N26", "名前の変更");
     row("N17", "", 0, false, false, false, true);
@@ -181,7 +182,7 @@ void tst_MainWindow::menuOrder()
     QCOMPARE(names(form.N16->menu<QMenu *>()->actions()), (QStringList{"GoHelp", "N18", "N19", "N20", "N21"}));
     QCOMPARE(names(form.PopupMenu1->actions()),
              (QStringList{"N1", "N6", "N7", "N25", "N26", "N17", "N24"}));
-    QCOMPARE(names(form.N7->menu<QMenu *>()->actions()), (QStringList{"N8", "N10", "N11"}));
+    QCOMPARE(names(form.N7->menu<QMenu *>()->actions()), (QStringList{"N8", "N10", "N11", "N27"}));
     QStringList sort;
     for (QAction *a : form.N1->menu<QMenu *>()->actions())
         sort << (a->isSeparator() ? "-" : a->text());
@@ -195,9 +196,10 @@ void tst_MainWindow::statusBar_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("version");
     QTest::addColumn<int>("mode");
-    QTest::newRow("mode 0") << QStringList() << "Ver. 1.20.4.26" << 0;
-    QTest::newRow("mode 1, -b") << QStringList{"-b"} << "Ver. 1.20.4.26 with WebBrowser" << 1;
-    QTest::newRow("mode 1, /B third") << QStringList{"x", "y", "/B"} << "Ver. 1.20.4.26 with WebBrowser" << 1;
+    const QString version = QStringLiteral("Ver. " SHEAFLINE_EXPECTED_VERSION);
+    QTest::newRow("mode 0") << QStringList() << version << 0;
+    QTest::newRow("mode 1, -b") << QStringList{"-b"} << version + " with WebBrowser" << 1;
+    QTest::newRow("mode 1, /B third") << QStringList{"x", "y", "/B"} << version + " with WebBrowser" << 1;
 }
 
 void tst_MainWindow::statusBar()
@@ -343,7 +345,7 @@ void tst_MainWindow::laterStepErrorEndsThere()
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'WinHeight' のデータ型が不正です."));
         // Steps before 18 ran, 19 and 20 did not.
-        QCOMPARE(form.StatusPanelText(0), QString("Ver. 1.20.4.26"));
+        QCOMPARE(form.StatusPanelText(0), QString("Ver. " SHEAFLINE_EXPECTED_VERSION));
         QCOMPARE(form.StatusPanelText(2), QString("/srv/pdf/"));
         QVERIFY(!form.N24->isVisible());
         QVERIFY(!form.N17->isVisible());
@@ -537,7 +539,7 @@ void tst_MainWindow::aboutBoxIsNewEachTime()
     form.N21->trigger();
     QCOMPARE(close.seen.size(), 2);
     QCOMPARE(close.seen[0].title, QString("バージョン情報"));
-    QCOMPARE(versions, (QStringList{" 1.20.4.26", " 1.20.4.26"}));
+    QCOMPARE(versions, (QStringList{" " SHEAFLINE_EXPECTED_VERSION, " " SHEAFLINE_EXPECTED_VERSION}));
     // Each box is destroyed when it closes.
     QCOMPARE(boxes.size(), 2);
     QVERIFY(boxes[0].isNull());
