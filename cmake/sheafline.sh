@@ -18,7 +18,9 @@ packages=(
     qt6-webengine-dev qt6-webengine-dev-tools
     libjs-pdf
     fonts-ipafont-gothic
+    qt6-translations-l10n
     xvfb xauth
+    x11-utils
     qpdf
     libseccomp-dev zlib1g-dev
     python3
