@@ -24,6 +24,10 @@ packages=(
     qpdf
     libseccomp-dev zlib1g-dev
     python3
+    # journeys with real input (tests/e2e) and cmake/screenshot.sh
+    openbox xdotool x11-utils imagemagick
+    # the Debian package (cpack) and its checks
+    dpkg-dev desktop-file-utils appstream
 )
 
 deps() {
