@@ -119,6 +119,9 @@ signals:
     void searchReady(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
     void selectionReady(quint64 docId, int page, const QList<QPolygonF> &bounds, const QString &text);
     void prepared(const QString &path, bool ok);
+    // An open document took its engine down after it was shown (a page that
+    // crashes or hangs the render helper); it answers nothing more.
+    void documentFailed(quint64 docId);
     // mtimeMs: the file's modification time as it was opened; a null image
     // when the file could not be opened or its first page not drawn.
     void thumbnailRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
@@ -147,6 +150,7 @@ private:
         QString path;
         qint64 mtimeMs = 0;
         QList<QSizeF> sizes; // measured so far, in page order
+        bool failureReported = false;
     };
     struct Prepared
     {
@@ -162,6 +166,7 @@ private:
     // other pages' in the answer.
     PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs,
                              bool allSizes);
+    void failIfBroken(PdfDocumentInfo &info);
     // Renders page 0 of an opened document as `first` asks, laid out over the
     // page sizes the answer carries.
     QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key);
