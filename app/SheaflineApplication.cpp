@@ -1,7 +1,7 @@
 #include "app/SheaflineApplication.h"
 
 #include "app/ErrorBox.h"
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 SheaflineApplication::SheaflineApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 

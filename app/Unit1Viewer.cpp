@@ -4,7 +4,6 @@
 // two browser hooks below.
 #include "app/Unit1.h"
 
-#include "app/DocumentSurface.h"
 #include "browse/FileListView.h"
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
@@ -90,11 +89,8 @@ void TForm1::CreateWebBrowser()
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     WebBrowser = new TWebBrowser(ViewerArea);
     WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
-    PlaceInViewerArea(WebBrowser);
     // Where the page holds the keyboard focus is the browser's document surface.
-    static const int surfaceTest = registerDocumentSurfaceTest(
-        [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
-    Q_UNUSED(surfaceTest);
+    PlaceInViewerArea(WebBrowser, [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
 #endif
 }
 
@@ -116,10 +112,8 @@ void TForm1::CreateViewer()
         return;
     AcroPDF = new TAcroPDF(ViewerArea);
     AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
-    PlaceInViewerArea(AcroPDF);
+    PlaceInViewerArea(AcroPDF, &TAcroPDF::isDocumentSurface);
     connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });
-    static const int surfaceTest = registerDocumentSurfaceTest(&TAcroPDF::isDocumentSurface);
-    Q_UNUSED(surfaceTest);
 
     // Moving through the list prepares the selected file and the next one,
     // so that Enter shows it at once.
@@ -131,7 +125,7 @@ void TForm1::CreateViewer()
                 [this, view](const QModelIndex &current, const QModelIndex &previous) {
                     if (!AcroPDF || !view->isVisible())
                         return;
-                    const QString folder = StatusPanelText(2);
+                    const QString folder = CurrentFolder;
                     const QAbstractItemModel *model = view->model();
                     const QStringList paths =
                         prefetchPaths(previous.row(), current.row(), model->rowCount(), [&](int row) {
@@ -204,7 +198,7 @@ void TForm1::DisplayInitializeClick(QObject *)
         if (screen)
             move(centredOnDesktop(frameGeometry().size(), screen->virtualGeometry()));
     };
-    steps.currentDocumentPath = [this] { return StatusPanelText(1); };
+    steps.currentDocumentPath = [this] { return CurrentDocument; };
     steps.listRootFolder = [this] { ListPdfFiles(FRootFolder); };
     Display().displayInitialize(steps);
 }

@@ -1,6 +1,7 @@
 // Program entry: the application object, the main window, the message loop.
 #include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
+#include "base/ProgramName.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -17,9 +18,9 @@ int main(int argc, char **argv)
     prepareWebBrowserProcess();
 #endif
     SheaflineApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Sheafline"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));
-    QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
+    QApplication::setApplicationName(QString::fromUtf16(sheafline::kApplicationName));
+    QApplication::setApplicationDisplayName(QString::fromUtf16(sheafline::kApplicationName));
+    QApplication::setOrganizationName(QString::fromUtf16(sheafline::kOrganizationName));
     QApplication::setDesktopFileName(QStringLiteral("sheafline"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
 
