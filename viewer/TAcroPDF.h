@@ -32,7 +32,9 @@ class TAcroPDF : public QWidget, public IAcroAXDocShim
 {
     Q_OBJECT
 public:
-    explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024);
+    // `engines` makes the engine of each document (on the render worker).
+    explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024,
+                      PdfRenderService::EngineFactory engines = &createQtPdfEngine);
     ~TAcroPDF() override;
 
     // IAcroAXDocShim.  LoadFile starts the load and returns at once: false

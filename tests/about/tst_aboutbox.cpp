@@ -43,7 +43,7 @@ void tst_AboutBox::strings()
 {
     TAboutBox box;
     QCOMPARE(box.p_PROGRAM, QString("Sheafline"));
-    QCOMPARE(box.p_VERSION, QString("1.20.4.26"));
+    QCOMPARE(box.p_VERSION, QString(SHEAFLINE_EXPECTED_VERSION));
     QCOMPARE(box.p_COPYRIGHT, GetVersionInfoItem(5));
     // The placeholders hold until the box is shown.
     QCOMPARE(box.Label1->text(), QString("Label1"));
@@ -51,7 +51,7 @@ void tst_AboutBox::strings()
     QVERIFY(QTest::qWaitForWindowExposed(&box));
     QCOMPARE(box.windowTitle(), QString("バージョン情報"));
     QCOMPARE(box.Label1->text(), QString("Sheafline"));
-    QCOMPARE(box.Label2->text(), QString(" 1.20.4.26"));
+    QCOMPARE(box.Label2->text(), QString(" " SHEAFLINE_EXPECTED_VERSION));
     QCOMPARE(box.Label3->text(), " " + GetVersionInfoItem(5));
     QVERIFY(!GetVersionInfoItem(5).isEmpty());
     QCOMPARE(box.Label4->toPlainText(), GetVersionInfoItem(0));

@@ -3,7 +3,7 @@
 #include "app/FocusRule.h"
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
-#include "support/SettingsSandbox.h"
+#include "support/MainWindowFixture.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -25,6 +25,7 @@ class tst_FocusRule : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void cleanup();
     void rule_data();
     void rule();
     void timerReturnsFocusToList();
@@ -33,12 +34,17 @@ private slots:
 
 private:
     void showForm(TForm1 &form, StandInSurface *&surface);
-    SettingsSandbox m_settings;
+    MainWindowFixture m_main;
 };
 
 void tst_FocusRule::initTestCase()
 {
-    QVERIFY(m_settings.isValid());
+    QVERIFY(m_main.isValid());
+}
+
+void tst_FocusRule::cleanup()
+{
+    m_main.close();
 }
 
 void tst_FocusRule::rule_data()
@@ -78,14 +84,12 @@ void tst_FocusRule::showForm(TForm1 &form, StandInSurface *&surface)
     form.PlaceInViewerArea(surface, [surface](const QWidget *w) { return w == surface; });
     QVERIFY(form.IsDocumentSurface(surface));
     QVERIFY(!form.IsDocumentSurface(form.ListView1));
-    form.show();
-    form.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&form));
+    QVERIFY(m_main.show() == &form);
 }
 
 void tst_FocusRule::timerReturnsFocusToList()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     showForm(form, surface);
     // Start-up's help document enabled the timer; begin from a stopped one.
@@ -104,7 +108,7 @@ void tst_FocusRule::timerReturnsFocusToList()
 
 void tst_FocusRule::otherWidgetsKeepFocus()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     showForm(form, surface);
     form.TreeView1->setFocus();
@@ -116,7 +120,7 @@ void tst_FocusRule::otherWidgetsKeepFocus()
 
 void tst_FocusRule::viewerEntryStopsTimer()
 {
-    TForm1 form{QStringList()};
+    TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
     showForm(form, surface);
     form.Timer1->start();

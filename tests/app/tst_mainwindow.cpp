@@ -195,9 +195,10 @@ void tst_MainWindow::statusBar_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("version");
     QTest::addColumn<int>("mode");
-    QTest::newRow("mode 0") << QStringList() << "Ver. 1.20.4.26" << 0;
-    QTest::newRow("mode 1, -b") << QStringList{"-b"} << "Ver. 1.20.4.26 with WebBrowser" << 1;
-    QTest::newRow("mode 1, /B third") << QStringList{"x", "y", "/B"} << "Ver. 1.20.4.26 with WebBrowser" << 1;
+    const QString version = QStringLiteral("Ver. " SHEAFLINE_EXPECTED_VERSION);
+    QTest::newRow("mode 0") << QStringList() << version << 0;
+    QTest::newRow("mode 1, -b") << QStringList{"-b"} << version + " with WebBrowser" << 1;
+    QTest::newRow("mode 1, /B third") << QStringList{"x", "y", "/B"} << version + " with WebBrowser" << 1;
 }
 
 void tst_MainWindow::statusBar()
@@ -343,7 +344,7 @@ void tst_MainWindow::laterStepErrorEndsThere()
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'WinHeight' のデータ型が不正です."));
         // Steps before 18 ran, 19 and 20 did not.
-        QCOMPARE(form.StatusPanelText(0), QString("Ver. 1.20.4.26"));
+        QCOMPARE(form.StatusPanelText(0), QString("Ver. " SHEAFLINE_EXPECTED_VERSION));
         QCOMPARE(form.StatusPanelText(2), QString("/srv/pdf/"));
         QVERIFY(!form.N24->isVisible());
         QVERIFY(!form.N17->isVisible());
@@ -537,7 +538,7 @@ void tst_MainWindow::aboutBoxIsNewEachTime()
     form.N21->trigger();
     QCOMPARE(close.seen.size(), 2);
     QCOMPARE(close.seen[0].title, QString("バージョン情報"));
-    QCOMPARE(versions, (QStringList{" 1.20.4.26", " 1.20.4.26"}));
+    QCOMPARE(versions, (QStringList{" " SHEAFLINE_EXPECTED_VERSION, " " SHEAFLINE_EXPECTED_VERSION}));
     // Each box is destroyed when it closes.
     QCOMPARE(boxes.size(), 2);
     QVERIFY(boxes[0].isNull());

@@ -200,7 +200,9 @@ void tst_SettingsStore::failedWriteKeepsOtherValues()
 
 void tst_SettingsStore::corruptFileKeepsItsValues()
 {
-    // Bytes that are no settings file at all: the store must not write over them.
+    // Bytes that are no settings file at all: the store must not write over
+    // them.  A section header that never closes makes QSettings report a
+    // format error whatever follows.
     QByteArray garbage("[General\n\x01\x02\xff\xfe=\n[\n");
     garbage.append(QByteArray(200, '\0'));
     garbage.append("\nFolder=/kept/\n");
@@ -215,8 +217,7 @@ void tst_SettingsStore::corruptFileKeepsItsValues()
         QVERIFY2(e.message().startsWith("'updatepath'") || e.message().startsWith("'WinHeight'"),
                  qPrintable(e.message()));
     }
-    if (!threw)
-        QSKIP("QSettings reads this file as valid; nothing to protect");
+    QVERIFY(threw);
     QCOMPARE(readConf(), before);
 }
 

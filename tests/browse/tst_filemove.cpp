@@ -6,12 +6,6 @@
 #include <QFile>
 #include <QTest>
 
-static QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 using MoveFn = bool (*)(const QString &, const QString &, QString *);
 Q_DECLARE_METATYPE(MoveFn)
 
@@ -36,10 +30,10 @@ private slots:
         QVERIFY(move(dir.path("old.pdf"), dir.path("new.pdf"), &error));
         QVERIFY(error.isEmpty());
         QVERIFY(!QFile::exists(dir.path("old.pdf")));
-        QCOMPARE(contents(dir.path("new.pdf")), "old bytes");
+        QCOMPARE(dir.readFile("new.pdf"), "old bytes");
         // Into a sub-folder.
         QVERIFY(move(dir.path("new.pdf"), dir.path("sub/moved.pdf"), &error));
-        QCOMPARE(contents(dir.path("sub/moved.pdf")), "old bytes");
+        QCOMPARE(dir.readFile("sub/moved.pdf"), "old bytes");
     }
 
     void neverReplaces_data() { moves_data(); }
@@ -52,8 +46,8 @@ private slots:
         QString error;
         QVERIFY(!move(dir.path("a.pdf"), dir.path("b.pdf"), &error));
         QVERIFY(!error.isEmpty());
-        QCOMPARE(contents(dir.path("a.pdf")), "first file");
-        QCOMPARE(contents(dir.path("b.pdf")), "second file");
+        QCOMPARE(dir.readFile("a.pdf"), "first file");
+        QCOMPARE(dir.readFile("b.pdf"), "second file");
     }
 
     void failuresLeaveThingsAlone_data() { moves_data(); }
@@ -66,7 +60,7 @@ private slots:
         QVERIFY(!move(dir.path("gone.pdf"), dir.path("c.pdf"), &error));
         QVERIFY(!QFile::exists(dir.path("c.pdf")));
         QVERIFY(!move(dir.path("a.pdf"), dir.path("no-such-folder/c.pdf"), &error));
-        QCOMPARE(contents(dir.path("a.pdf")), "bytes");
+        QCOMPARE(dir.readFile("a.pdf"), "bytes");
     }
 
     void movesFolders()
@@ -76,7 +70,7 @@ private slots:
         dir.mkdir("old.pdf");
         dir.writeFile("old.pdf/in.pdf", "x");
         QVERIFY(FileMove::moveNoReplace(dir.path("old.pdf"), dir.path("new.pdf")));
-        QCOMPARE(contents(dir.path("new.pdf/in.pdf")), "x");
+        QCOMPARE(dir.readFile("new.pdf/in.pdf"), "x");
     }
 };
 

@@ -6,6 +6,8 @@
 #include "browse/FileListView.h"
 #include "browse/RenameF.h"
 
+#include "support/MainWindowFixture.h"
+#include "support/ModalHelper.h"
 #include "support/TestDir.h"
 
 #include <QApplication>
@@ -16,6 +18,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -28,22 +31,6 @@
 #include "watch/plFolderWatcher.h"
 
 namespace {
-
-// Runs `act` on the first modal dialog of type T that opens, from inside its
-// own event loop.
-template <typename T> void whenModal(std::function<void(T *)> act)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, act] {
-        if (auto *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->stop();
-            timer->deleteLater();
-            act(w);
-        }
-    });
-    timer->start();
-}
 
 QStringList captions(TForm1 *f)
 {
@@ -70,15 +57,17 @@ class TestForm1Browse : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TestDir> dir;
-    std::unique_ptr<TForm1> form;
+    MainWindowFixture m_main;
+    TestDir *dir = nullptr;
+    QPointer<TForm1> form;
     QString root;
 
 private slots:
     void init()
     {
         // root: b.pdf (2 KiB), A.pdf (10 KiB), c.PDF, notes.txt; Invoices/2019/x.pdf; Empty/
-        dir = std::make_unique<TestDir>();
+        m_main.reset();
+        dir = &m_main.dir();
         dir->writeFile("b.pdf", QByteArray(2000, 'b'));
         dir->writeFile("A.pdf", QByteArray(10 * 1024, 'A'));
         dir->writeFile("c.PDF", "c");
@@ -91,16 +80,12 @@ private slots:
         QVERIFY(dir->setModified("A.pdf", QDateTime(QDate(2022, 1, 1), QTime(10, 0))));
         QVERIFY(dir->setModified("c.PDF", QDateTime(QDate(2023, 1, 1), QTime(10, 0))));
         root = dir->path() + "/";
-        form = std::make_unique<TForm1>(QStringList{dir->path()});
-        form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-        form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        form = m_main.open({dir->path()});
+        QVERIFY(form);
     }
     void cleanup()
     {
-        form.reset();
-        dir.reset();
+        m_main.close();
     }
 
     void startUpShowsRootTreeAndList()
@@ -245,31 +230,31 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, newName);
         QFETCH(QString, message);
-        form->SetStatusPanelText(1, root + "c.PDF");
+        form->SetCurrentDocument(root + "c.PDF");
         form->ListView1->selectRow(rowOf(form.get(), "b.pdf"));
         dir->writeFile("late.pdf", "appears only after a refill");
         form->Timer1->stop();
 
         QString seenFrom;
-        QString seenMessage;
-        whenModal<TRenameForm>([&](TRenameForm *dlg) {
-            seenFrom = dlg->FromFilename->text();
-            if (typed.isEmpty()) {
-                dlg->BitBtn2->click();
-                return;
+        QStringList seenMessages;
+        ModalAnswerer modals([&](QWidget *modal) {
+            if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+                seenMessages << box->text();
+                box->done(0);
+            } else if (auto *dlg = qobject_cast<TRenameForm *>(modal)) {
+                seenFrom = dlg->FromFilename->text();
+                if (typed.isEmpty()) {
+                    dlg->BitBtn2->click();
+                    return;
+                }
+                dlg->ToFilename->setText(typed);
+                dlg->BitBtn1->click();
             }
-            if (!message.isEmpty())
-                whenModal<QMessageBox>([&](QMessageBox *box) {
-                    seenMessage = box->text();
-                    box->done(0);
-                });
-            dlg->ToFilename->setText(typed);
-            dlg->BitBtn1->click();
         });
         form->N26->trigger();
 
         QCOMPARE(seenFrom, "b.pdf");
-        QCOMPARE(seenMessage, message);
+        QCOMPARE(seenMessages, message.isEmpty() ? QStringList() : QStringList{message});
         QCOMPARE(QFile::exists(dir->path(newName)), true);
         if (newName != "b.pdf")
             QVERIFY(!QFile::exists(dir->path("b.pdf")));
@@ -286,27 +271,20 @@ private slots:
     void renameWithoutSelectionDoesNothing()
     {
         form->ListView1->selectRow(-1);
-        bool opened = false;
-        whenModal<TRenameForm>([&](TRenameForm *dlg) {
-            opened = true;
-            dlg->BitBtn2->click();
-        });
+        // The dialog would be modal: it would have come and gone inside the call.
+        ModalAnswerer modals;
         form->N26Click(form->N26);
-        QTest::qWait(50);
-        QVERIFY(!opened);
+        QCOMPARE(modals.seen.size(), 0);
     }
 
     void openWithFailureWarns()
     {
         form->ListView1->selectRow(rowOf(form.get(), "b.pdf"));
         QVERIFY(QFile::remove(dir->path("b.pdf"))); // gone since it was listed
-        QString seen;
-        whenModal<QMessageBox>([&](QMessageBox *box) {
-            seen = box->text();
-            box->done(0);
-        });
+        ModalAnswerer modals;
         form->N24->trigger();
-        QCOMPARE(seen, "起動に失敗しました");
+        QCOMPARE(modals.seen.size(), 1);
+        QCOMPARE(modals.seen.first().text, "起動に失敗しました");
     }
 
     void openFolderPicker()
@@ -316,20 +294,31 @@ private slots:
         other.writeFile("z.pdf", "z");
         // Cancel changes nothing.
         QString startedAt;
-        whenModal<QFileDialog>([&](QFileDialog *d) {
-            startedAt = d->directory().absolutePath();
-            d->reject();
-        });
-        form->N13->trigger();
+        {
+            ModalAnswerer cancel([&](QWidget *modal) {
+                auto *d = qobject_cast<QFileDialog *>(modal);
+                if (d)
+                    startedAt = d->directory().absolutePath();
+                modal->close();
+            });
+            form->N13->trigger();
+            QCOMPARE(cancel.seen.size(), 1);
+        }
         QCOMPARE(QDir(startedAt).canonicalPath(), QDir(QCoreApplication::applicationDirPath()).canonicalPath());
         QCOMPARE(form->FRootFolder, root);
 
-        whenModal<QFileDialog>([&](QFileDialog *d) {
-            QCOMPARE(d->windowTitle(), "検索フォルダ指定");
+        ModalAnswerer choose([&](QWidget *modal) {
+            auto *d = qobject_cast<QFileDialog *>(modal);
+            if (!d) {
+                modal->close();
+                return;
+            }
             d->setDirectory(other.path());
             QMetaObject::invokeMethod(d, "accept");
         });
         form->N13->trigger();
+        QCOMPARE(choose.seen.size(), 1);
+        QCOMPARE(choose.seen.first().title, "検索フォルダ指定");
         QCOMPARE(QDir(form->FRootFolder).canonicalPath(), QDir(other.path()).canonicalPath());
         QVERIFY(form->FRootFolder.endsWith('/'));
         QCOMPARE(form->StatusPanelText(2), form->FRootFolder);

@@ -10,12 +10,6 @@
 #include <QTest>
 #include <QTimer>
 
-static QByteArray contents(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 class TestRenameForm : public QObject
 {
     Q_OBJECT
@@ -143,8 +137,8 @@ private slots:
         QCOMPARE(form.LetsRename(), shown);
         QVERIFY(!form.isVisible());
         QCOMPARE(errors, failure ? QStringList{"ファイル名の変更に失敗しました"} : QStringList{});
-        QCOMPARE(contents(dir.path(shown)), "old contents");
-        QCOMPARE(contents(dir.path("other.pdf")), "other contents");
+        QCOMPARE(dir.readFile(shown), "old contents");
+        QCOMPARE(dir.readFile("other.pdf"), "other contents");
         if (shown != "old.pdf")
             QVERIFY(!QFile::exists(dir.path("old.pdf")));
     }

@@ -31,6 +31,13 @@ QString TestDir::writeFile(const QString &relative, const QByteArray &contents)
     return p;
 }
 
+QString TestDir::writeProgram(const QString &relative, const QByteArray &contents)
+{
+    const QString p = writeFile(relative, contents);
+    QFile::setPermissions(p, QFile::permissions(p) | QFile::ExeOwner);
+    return p;
+}
+
 QByteArray TestDir::readFile(const QString &relative) const
 {
     QFile f(QDir::isAbsolutePath(relative) ? relative : path(relative));

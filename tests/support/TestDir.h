@@ -22,6 +22,8 @@ public:
     QString mkdir(const QString &relative);
     // Creates or overwrites a file with the given bytes; returns its absolute path.
     QString writeFile(const QString &relative, const QByteArray &contents = {});
+    // The same for a program (a script): its owner may run it.
+    QString writeProgram(const QString &relative, const QByteArray &contents);
     // Contents of a file (a relative entry, or an absolute path taken as
     // written); "<missing>" when it cannot be read, so a missing file never
     // compares equal to an empty one.

@@ -1,9 +1,8 @@
 // End to end on Linux: serve a tar package, run the check, then write and
 // run the real update.sh against a temporary program folder with a stand-in
 // program.
-#include "FakeSettings.h"
-#include "TestHttpServer.h"
-#include "support/TestDir.h"
+#include "UpdateTestBase.h"
+#include "support/ProcessTree.h"
 
 #include "update/SelfUpdater.h"
 #include "update/UpdateChecker.h"
@@ -16,23 +15,25 @@
 
 namespace {
 
-
-bool writeFile(const QString &path, const QByteArray &bytes, bool executable = false)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        return false;
-    f.close();
-    if (executable)
-        f.setPermissions(f.permissions() | QFile::ExeOwner);
-    return true;
-}
-
 // A stand-in program: appends its version to restarted.txt beside itself.
 QByteArray standIn(const char *version)
 {
     return QByteArray("#!/bin/sh\necho ") + version + " >> \"$(dirname \"$0\")/restarted.txt\"\n";
+}
+
+// Whether the update script at `script` sleeps in a loop of its own: it has
+// looked for the old program once and found it still running.
+bool scriptWaitsForTheProgram(const QString &script)
+{
+    const QHash<qint64, qint64> parentOf = ProcessTree::parentPids();
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+        const QStringList child = ProcessTree::commandLine(it.key());
+        if (child.value(0) != QLatin1String("sleep"))
+            continue;
+        if (ProcessTree::commandLine(it.value()).value(1) == script)
+            return true;
+    }
+    return false;
 }
 
 QByteArray run(const QString &program, const QStringList &args, const QString &cwd = QString())
@@ -47,7 +48,7 @@ QByteArray run(const QString &program, const QStringList &args, const QString &c
 
 } // namespace
 
-class TestSelfUpdate : public QObject
+class TestSelfUpdate : public QObject, private UpdateTestBase
 {
     Q_OBJECT
 private slots:
@@ -57,36 +58,18 @@ private slots:
     void invalidNameWritesNoScript();
 
 private:
-    UpdatePaths paths() const
-    {
-        return {m_server->baseUrl() + QStringLiteral("/soft/standin"), m_runPath, m_progDir, QStringLiteral("standin")};
-    }
-    QByteArray serverPath(const QString &name) const
-    {
-        return QUrl(m_server->baseUrl() + QStringLiteral("/soft/standin/") + name).path(QUrl::FullyEncoded).toUtf8();
-    }
     // Starts the script for `zip` for an "old program" that is still running,
     // lets that program end and waits for the script to finish.
     void runScriptFor(const QString &zip);
-
-    std::unique_ptr<TestDir> m_root;
-    std::unique_ptr<TestHttpServer> m_server;
-    FakeSettings m_settings;
-    QString m_progDir;
-    QString m_runPath;
 };
 
 void TestSelfUpdate::init()
 {
-    m_root = std::make_unique<TestDir>();
-    m_server = std::make_unique<TestHttpServer>();
-    QVERIFY(m_server->listen());
-    m_settings = FakeSettings();
     // Blanks and a quote in the program's folder, like a real user's home.
-    m_progDir = m_root->path(QStringLiteral("my prog's $dir/"));
-    m_runPath = m_root->path(QStringLiteral("run/standin/"));
-    QVERIFY(writeFile(m_progDir + "standin", standIn("v1"), true));
-    QVERIFY(writeFile(m_progDir + "keep.txt", "untouched"));
+    QVERIFY(freshCase(QStringLiteral("standin"), QStringLiteral("my prog's $dir/")));
+    QVERIFY(QFileInfo(m_root->writeProgram(QStringLiteral("my prog's $dir/standin"), standIn("v1"))).isExecutable());
+    m_root->writeFile(QStringLiteral("my prog's $dir/keep.txt"), "untouched");
+    QCOMPARE(m_root->readFile(m_progDir + "keep.txt"), QByteArray("untouched"));
 }
 
 void TestSelfUpdate::runScriptFor(const QString &zip)
@@ -101,10 +84,12 @@ void TestSelfUpdate::runScriptFor(const QString &zip)
     QCOMPARE(m_settings.values.value("lastupdate"), zip);
     QVERIFY(QFile::exists(m_runPath + "update.sh"));
 
-    // Nothing may be unpacked while the old program runs.
-    QTest::qWait(1500);
+    // Nothing may be unpacked while the old program runs: the script has
+    // found it alive and sleeps in its loop.
+    QTRY_VERIFY_WITH_TIMEOUT(scriptWaitsForTheProgram(m_runPath + "update.sh"), 30000);
     QVERIFY(!QFile::exists(m_progDir + "restarted.txt"));
     QCOMPARE(m_root->readFile(m_progDir + "standin"), standIn("v1"));
+    QCOMPARE(QDir(m_progDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList{"keep.txt", "standin"}));
 
     oldProgram.kill();
     QVERIFY(oldProgram.waitForFinished());
@@ -116,8 +101,8 @@ void TestSelfUpdate::updatesProgramEndToEnd()
 {
     // The package: a new stand-in and a data file, gzip-compressed tar.
     const QString stage = m_root->path("stage/");
-    QVERIFY(writeFile(stage + "standin", standIn("v2"), true));
-    QVERIFY(writeFile(stage + "data/new.txt", "from the package"));
+    QVERIFY(QFileInfo(m_root->writeProgram(QStringLiteral("stage/standin"), standIn("v2"))).isExecutable());
+    QVERIFY(QFile::exists(m_root->writeFile(QStringLiteral("stage/data/new.txt"), "from the package")));
     const QString zip = QStringLiteral("standin 2.0.tar.gz "); // trailing blank is part of the name
     const QString packageFile = m_root->path("package.tgz");
     QCOMPARE(run("tar", {"-czf", packageFile, "-C", stage, "standin", "data"}), QByteArray());
@@ -129,7 +114,8 @@ void TestSelfUpdate::updatesProgramEndToEnd()
     QVERIFY(checker.check(zipFile));
     QCOMPARE(zipFile, zip);
     QCOMPARE(m_root->readFile(m_runPath + zip), m_root->readFile(packageFile));
-    QVERIFY(writeFile(m_runPath + "readme.txt", "what is new"));
+    m_root->writeFile(QStringLiteral("work/standin/readme.txt"), "what is new");
+    QCOMPARE(m_root->readFile(m_runPath + "readme.txt"), QByteArray("what is new"));
 
     runScriptFor(zip);
     if (QTest::currentTestFailed())

@@ -1,7 +1,5 @@
 // The update check against a real HTTP server on 127.0.0.1.
-#include "FakeSettings.h"
-#include "TestHttpServer.h"
-#include "support/TestDir.h"
+#include "UpdateTestBase.h"
 
 #include "update/UpdateChecker.h"
 
@@ -32,7 +30,7 @@ QStringList tree(const QString &root)
 
 } // namespace
 
-class TestUpdateCheck : public QObject
+class TestUpdateCheck : public QObject, private UpdateTestBase
 {
     Q_OBJECT
 private slots:
@@ -54,36 +52,17 @@ private slots:
     void createsPrivateWorkFolder();
 
 private:
-    UpdatePaths paths() const
-    {
-        return {m_server->baseUrl() + QStringLiteral("/soft/sheafline"), m_runPath, QStringLiteral("/opt/x/"),
-                QStringLiteral("sheafline")};
-    }
-    // Request path of a file in the program's server folder.
-    QByteArray serverPath(const QString &name) const
-    {
-        return QUrl(m_server->baseUrl() + QStringLiteral("/soft/sheafline/") + name).path(QUrl::FullyEncoded).toUtf8();
-    }
     bool check(QString &zip, UpdateTimeouts timeouts = shortTimeouts())
     {
         UpdateChecker checker(m_settings, paths(), timeouts);
         return checker.check(zip);
     }
     static UpdateTimeouts shortTimeouts() { return {500, 1000, 3000, 5000}; }
-
-    std::unique_ptr<TestDir> m_root;
-    std::unique_ptr<TestHttpServer> m_server;
-    FakeSettings m_settings;
-    QString m_runPath;
 };
 
 void TestUpdateCheck::init()
 {
-    m_root = std::make_unique<TestDir>();
-    m_server = std::make_unique<TestHttpServer>();
-    QVERIFY(m_server->listen());
-    m_settings = FakeSettings();
-    m_runPath = m_root->path(QStringLiteral("work/sheafline/"));
+    QVERIFY(freshCase(QStringLiteral("sheafline"), QStringLiteral("/opt/x/")));
 }
 
 void TestUpdateCheck::releaseDecision_data()

@@ -1,10 +1,9 @@
 #include "ViewerFixtures.h"
 
 #include "support/PdfFixtures.h"
+#include "support/ProcessTree.h"
 
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QProcess>
 
 namespace ViewerFixtures {
@@ -61,14 +60,7 @@ bool encryptPdf(const QString &in, const QString &out)
 
 int openDescriptorsFor(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    int n = 0;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QFileInfo &fd : fds.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot)) {
-        if (fd.symLinkTarget() == target || fd.symLinkTarget() == path)
-            ++n;
-    }
-    return n;
+    return int(ProcessTree::openDescriptors(path).size());
 }
 
 } // namespace ViewerFixtures

@@ -5,9 +5,13 @@
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QSemaphore>
+
+// The service signals from its worker thread: every spy on it is a QueuedSpy,
+// which records on this thread, polled with QTRY_*.
 #include <QtTest>
 
 Q_DECLARE_METATYPE(PdfOpenStatus)
@@ -17,15 +21,19 @@ namespace {
 PdfDocumentInfo openAndWait(PdfRenderService &service, const QString &path, const QString &password = {},
                             const PdfFirstPage &first = {})
 {
-    QSignalSpy spy(&service, &PdfRenderService::opened);
+    // Sent from the service's worker thread.
+    QueuedSpy spy(&service, &PdfRenderService::opened);
     const quint64 id = service.open(path, password, first);
-    for (int i = 0; i < 100; ++i) {
-        for (const auto &args : spy)
-            if (args.at(0).value<PdfDocumentInfo>().docId == id)
-                return args.at(0).value<PdfDocumentInfo>();
-        spy.wait(200);
-    }
-    return {};
+    PdfDocumentInfo info;
+    (void)QTest::qWaitFor(
+        [&] {
+            for (const auto &args : spy)
+                if (args.at(0).value<PdfDocumentInfo>().docId == id)
+                    info = args.at(0).value<PdfDocumentInfo>();
+            return info.docId == id;
+        },
+        20000);
+    return info;
 }
 
 PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
@@ -136,7 +144,7 @@ private slots:
     {
         QFETCH(qreal, dpr);
         PdfRenderService service(32 << 20);
-        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         const PdfDocumentInfo info = openAndWait(service, m_simple, {}, fixedWidth(300, dpr));
         QVERIFY(info.ok());
         QTRY_COMPARE(rendered.size(), 1);
@@ -162,7 +170,7 @@ private slots:
     {
         PdfRenderService service(32 << 20);
         const PdfDocumentInfo info = openAndWait(service, m_simple);
-        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         service.requestPages(info.docId, PdfRenderService::Group::Visible,
                              {{1, QSize(200, 142), 1.0, 0}, {2, QSize(142, 107), 1.0, 1}});
         QTRY_COMPARE(rendered.size(), 2);
@@ -184,7 +192,7 @@ private slots:
     void preparedDocumentIsAdopted()
     {
         PdfRenderService service(32 << 20);
-        QSignalSpy prepared(&service, &PdfRenderService::prepared);
+        QueuedSpy prepared(&service, &PdfRenderService::prepared);
         service.prepare({m_simple, m_outlined}, fixedWidth(250));
         QTRY_COMPARE(prepared.size(), 2);
         const auto info = service.adoptPrepared(m_simple);
@@ -206,9 +214,8 @@ private slots:
         const QString path = dir.path("a.pdf");
         QVERIFY(PdfFixtures::writeSimplePdf(path, 1));
         PdfRenderService service(8 << 20);
-        QSignalSpy prepared(&service, &PdfRenderService::prepared);
+        QueuedSpy prepared(&service, &PdfRenderService::prepared);
         service.prepare({path}, fixedWidth(100));
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!prepared.isEmpty(), 15000);
         QVERIFY(dir.setModified("a.pdf", QDateTime::currentDateTime().addSecs(-3600)));
         QVERIFY(!service.adoptPrepared(path).has_value());
@@ -220,12 +227,12 @@ private slots:
         ScriptedEngine::gate = &gate;
         ScriptedEngine::log.clear();
         PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
-        QSignalSpy opened(&service, &PdfRenderService::opened);
+        QueuedSpy opened(&service, &PdfRenderService::opened);
         const quint64 blocker = service.open("/x/gate");
         const quint64 a = service.open("/x/a");
         const quint64 b = service.open("/x/b");
         QTRY_COMPARE(opened.size(), 3);
-        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         // The worker is held inside this render while the queue fills up.
         service.requestPages(blocker, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
         QTest::qWait(50);
@@ -246,11 +253,10 @@ private slots:
     void undrawablePageIsStillAnswered()
     {
         PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
-        QSignalSpy opened(&service, &PdfRenderService::opened);
+        QueuedSpy opened(&service, &PdfRenderService::opened);
         const quint64 id = service.open("/x/undrawable");
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!opened.isEmpty(), 15000);
-        QSignalSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         service.requestPages(id, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
         // Generous: the machine may be busy with the browser tests next to this one.
         QTRY_COMPARE_WITH_TIMEOUT(rendered.size(), 1, 30000);
@@ -262,9 +268,8 @@ private slots:
     {
         PdfRenderService service(8 << 20);
         const PdfDocumentInfo outlined = openAndWait(service, m_outlined);
-        QSignalSpy outline(&service, &PdfRenderService::outlineReady);
+        QueuedSpy outline(&service, &PdfRenderService::outlineReady);
         service.requestOutline(outlined.docId);
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!outline.isEmpty(), 15000);
         const auto entries = outline.first().at(1).value<QList<PdfOutlineEntry>>();
         QCOMPARE(entries.size(), 3);
@@ -272,18 +277,16 @@ private slots:
         QCOMPARE(entries.at(1).page, 1);
 
         const PdfDocumentInfo linked = openAndWait(service, m_linked);
-        QSignalSpy links(&service, &PdfRenderService::linksReady);
+        QueuedSpy links(&service, &PdfRenderService::linksReady);
         service.requestLinks(linked.docId, 0);
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!links.isEmpty(), 15000);
         const auto found = links.first().at(2).value<QList<PdfLinkInfo>>();
         QCOMPARE(found.size(), 1);
         QCOMPARE(found.first().page, 2);
         QVERIFY(found.first().rect.contains(QPointF(100, 220)));
 
-        QSignalSpy search(&service, &PdfRenderService::searchReady);
+        QueuedSpy search(&service, &PdfRenderService::searchReady);
         service.requestSearch(linked.docId, "gamma");
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!search.isEmpty(), 15000);
         const auto hits = search.first().at(2).value<QList<PdfSearchHit>>();
         QCOMPARE(hits.size(), 2);
@@ -291,9 +294,8 @@ private slots:
         QCOMPARE(hits.at(1).page, 2);
         QVERIFY(!hits.at(0).rects.isEmpty());
 
-        QSignalSpy selection(&service, &PdfRenderService::selectionReady);
+        QueuedSpy selection(&service, &PdfRenderService::selectionReady);
         service.requestSelection(linked.docId, 0, QPointF(70, 125), QPointF(140, 150));
-        // The service signals from its worker thread straight into the spy, possibly before wait() starts.
         QTRY_VERIFY_WITH_TIMEOUT(!selection.isEmpty(), 15000);
         QVERIFY2(selection.first().at(3).toString().contains("Alpha"), qPrintable(selection.first().at(3).toString()));
         QVERIFY(!selection.first().at(2).value<QList<QPolygonF>>().isEmpty());

@@ -6,6 +6,8 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
 
+#include "support/MainWindowFixture.h"
+
 #include <QAbstractItemView>
 #include <QAction>
 #include <QElapsedTimer>
@@ -14,18 +16,16 @@
 class TestViewerStepping : public QObject
 {
     Q_OBJECT
+    MainWindowFixture m_main;
+
 private slots:
     void downAndEnterThroughTheCorpus()
     {
         const QString corpus = qEnvironmentVariable("SHEAFLINE_CORPUS");
         if (corpus.isEmpty() || !QFileInfo(corpus).isDir())
             QSKIP("the PDF corpus is not present");
-        TForm1 form(QStringList{corpus});
-        Form1 = &form;
-        form.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&form));
-        form.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&form));
+        QVERIFY(m_main.open({corpus}));
+        TForm1 &form = *m_main.form();
         QAbstractItemView *list = form.ListView1->currentView();
         QAbstractItemModel *model = list->model();
         // The list fills itself from the folder given on the command line.
@@ -49,7 +49,7 @@ private slots:
             if (!QFileInfo(path).isFile())
                 continue; // a folder named like a PDF
             QCOMPARE(acro->src(), path);
-            QVERIFY2(shown.size() > 0 || shown.wait(30000), qPrintable(path));
+            QTRY_VERIFY2_WITH_TIMEOUT(!shown.isEmpty(), qPrintable(path), 30000);
             QVERIFY2(list->hasFocus(), qPrintable(path));
             QVERIFY(acro->showsMessage() || acro->pageView()->pageShownSharp(0));
             QCOMPARE(acro->pageView()->layoutMode(), PageLayout::Mode::OneColumn);
@@ -58,7 +58,6 @@ private slots:
         }
         qInfo("%d documents stepped through in %lld ms", stepped, budget.elapsed());
         QVERIFY(stepped > 0);
-        Form1 = nullptr;
     }
 };
 

@@ -9,8 +9,9 @@
 #include "viewer/TAcroPDF.h"
 
 #include "ViewerFixtures.h"
+#include "support/MainWindowFixture.h"
 #include "support/PdfFixtures.h"
-#include "support/TestDir.h"
+#include "support/QueuedSpy.h"
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -24,8 +25,8 @@
 class TestViewerWindow : public QObject
 {
     Q_OBJECT
-    TestDir m_dir;
-    std::unique_ptr<TForm1> m_form;
+    MainWindowFixture m_main;
+    TForm1 *m_form = nullptr;
 
     QWidget *listFocus() const { return m_form->ListView1->currentView(); }
 
@@ -33,25 +34,21 @@ private slots:
     void initTestCase()
     {
         QVERIFY(QFile::exists(QCoreApplication::applicationDirPath() + "/Readme.pdf"));
-        QVERIFY(PdfFixtures::writeSimplePdf(m_dir.path("docs/a.pdf"), 3));
-        QVERIFY(PdfFixtures::writeOutlinedPdf(m_dir.path("docs/b.pdf"), 4));
-        QVERIFY(PdfFixtures::writeSimplePdf(m_dir.path("docs/c.pdf"), 2));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_main.dir().path("docs/a.pdf"), 3));
+        QVERIFY(PdfFixtures::writeOutlinedPdf(m_main.dir().path("docs/b.pdf"), 4));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_main.dir().path("docs/c.pdf"), 2));
     }
 
     void init()
     {
-        m_form = std::make_unique<TForm1>(QStringList{m_dir.path("docs")});
-        Form1 = m_form.get();
-        m_form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
-        m_form->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+        m_form = m_main.open({m_main.dir().path("docs")});
+        QVERIFY(m_form);
     }
 
     void cleanup()
     {
-        m_form.reset();
-        Form1 = nullptr;
+        m_main.close();
+        m_form = nullptr;
     }
 
     void startupShowsHelpInTheViewControl()
@@ -69,9 +66,7 @@ private slots:
     void optionsReachTheControlBeforeTheWindowShows()
     {
         // Start-up shows the help document before the window is visible.
-        m_form.reset();
-        m_form = std::make_unique<TForm1>(QStringList{m_dir.path("docs")});
-        Form1 = m_form.get();
+        m_form = m_main.create({m_main.dir().path("docs")});
         QVERIFY(!m_form->isVisible());
         m_form->LayoutMode3->trigger();
         m_form->ShowToolbar->trigger();
@@ -89,8 +84,8 @@ private slots:
     void optionsApplyAndStayForTheNextDocument()
     {
         TAcroPDF *acro = m_form->AcroPDF;
-        m_form->ReadPDF(m_dir.path("docs/a.pdf"));
-        QCOMPARE(acro->src(), m_dir.path("docs/a.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/a.pdf"));
+        QCOMPARE(acro->src(), m_main.dir().path("docs/a.pdf"));
         QVERIFY(m_form->Timer1->isActive());
         QTRY_COMPARE(acro->pageView()->document().pageCount(), 3);
         QVERIFY(listFocus()->hasFocus()); // a load never takes the focus
@@ -111,15 +106,15 @@ private slots:
             QVERIFY(!acro->pageView()->scrollBarsShown());
         };
         applied();
-        m_form->ReadPDF(m_dir.path("docs/b.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/b.pdf"));
         QTRY_COMPARE(acro->pageView()->document().pageCount(), 4);
         applied();
         QTRY_COMPARE(acro->outlineTree()->topLevelItemCount(), 4);
 
         // A missing file changes nothing but still starts the focus timer.
         m_form->Timer1->stop();
-        m_form->ReadPDF(m_dir.path("docs/missing.pdf"));
-        QCOMPARE(acro->src(), m_dir.path("docs/b.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/missing.pdf"));
+        QCOMPARE(acro->src(), m_main.dir().path("docs/b.pdf"));
         QVERIFY(m_form->Timer1->isActive());
 
         // The reset: defaults applied to the document still shown.
@@ -139,7 +134,7 @@ private slots:
     void focusRuleWithTheDocumentSurface()
     {
         TAcroPDF *acro = m_form->AcroPDF;
-        m_form->ReadPDF(m_dir.path("docs/a.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/a.pdf"));
         QTRY_COMPARE(acro->pageView()->document().pageCount(), 3);
         // The renderer takes the focus by itself: the timer gives it back to the list.
         acro->documentSurface()->setFocus(Qt::OtherFocusReason);
@@ -149,10 +144,15 @@ private slots:
         QTest::mouseClick(acro->pageView()->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
         QTRY_VERIFY(acro->documentSurface()->hasFocus());
         QVERIFY(!m_form->Timer1->isActive());
-        QTest::qWait(50);
+        // Ticks of a probe at the focus timer's pace: that timer would have acted meanwhile.
+        QTimer probe;
+        probe.setInterval(m_form->Timer1->interval());
+        QSignalSpy ticks(&probe, &QTimer::timeout);
+        probe.start();
+        QTRY_VERIFY(ticks.size() >= 5);
         QVERIFY(acro->documentSurface()->hasFocus());
         // The next load starts the timer again.
-        m_form->ReadPDF(m_dir.path("docs/c.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/c.pdf"));
         QVERIFY(m_form->Timer1->isActive());
     }
 
@@ -161,10 +161,11 @@ private slots:
         TAcroPDF *acro = m_form->AcroPDF;
         QAbstractItemView *view = m_form->ListView1->currentView();
         QAbstractItemModel *model = view->model();
-        m_form->SetCurrentFolder(m_dir.path("docs") + "/");
+        m_form->SetCurrentFolder(m_main.dir().path("docs") + "/");
         // The list fills itself from the root folder given on the command line.
         QTRY_COMPARE(model->rowCount(), 3);
-        QSignalSpy prepared(acro->renderService(), &PdfRenderService::prepared);
+        // Sent from the render service's worker thread.
+        QueuedSpy prepared(acro->renderService(), &PdfRenderService::prepared);
         int rowB = -1;
         for (int r = 0; r < model->rowCount(); ++r)
             if (model->index(r, 0).data().toString() == "b.pdf")
@@ -172,22 +173,22 @@ private slots:
         QVERIFY(rowB >= 0);
         view->setCurrentIndex(model->index(rowB, 0));
         QTRY_VERIFY(std::any_of(prepared.begin(), prepared.end(),
-                                [&](const QList<QVariant> &a) { return a.at(0).toString() == m_dir.path("docs/b.pdf"); }));
+                                [&](const QList<QVariant> &a) { return a.at(0).toString() == m_main.dir().path("docs/b.pdf"); }));
         // Enter on it: shown from the prepared document, no second open.
         QSignalSpy opened(acro->renderService(), &PdfRenderService::opened);
-        m_form->ReadPDF(m_dir.path("docs/b.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/b.pdf"));
         QCOMPARE(acro->pageView()->document().pageCount(), 4);
         QCOMPARE(opened.size(), 0);
     }
 
     void shutdownLetsGoOfTheFile()
     {
-        m_form->ReadPDF(m_dir.path("docs/c.pdf"));
+        m_form->ReadPDF(m_main.dir().path("docs/c.pdf"));
         QTRY_COMPARE(m_form->AcroPDF->pageView()->document().pageCount(), 2);
-        QVERIFY(ViewerFixtures::openDescriptorsFor(m_dir.path("docs/c.pdf")) >= 1);
-        m_form.reset();
-        Form1 = nullptr;
-        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_dir.path("docs/c.pdf")), 0);
+        QVERIFY(ViewerFixtures::openDescriptorsFor(m_main.dir().path("docs/c.pdf")) >= 1);
+        m_main.close();
+        m_form = nullptr;
+        QCOMPARE(ViewerFixtures::openDescriptorsFor(m_main.dir().path("docs/c.pdf")), 0);
     }
 };
 

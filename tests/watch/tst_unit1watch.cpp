@@ -4,7 +4,7 @@
 #include "watch/plFolderWatcher.h"
 
 #include "ScriptedLayer.h"
-#include "support/TestDir.h"
+#include "support/MainWindowFixture.h"
 
 #include "browse/FileEntry.h"
 #include "browse/FileListModel.h"
@@ -30,11 +30,25 @@ static bool watchRootOn(TForm1 &form, ScriptedLayer &layer)
 class TestUnit1Watch : public QObject
 {
     Q_OBJECT
+    MainWindowFixture m_main;
+    std::unique_ptr<ScriptedLayer> m_layer; // outlives the window
+
 private slots:
+    void init()
+    {
+        m_main.reset();
+        m_layer = std::make_unique<ScriptedLayer>();
+    }
+    void cleanup()
+    {
+        m_main.close();
+        m_layer.reset();
+    }
+
     void createdAtStartUpWithDefaults()
     {
-        TestDir root;
-        TForm1 form(QStringList{root.path()});
+        TestDir &root = m_main.dir();
+        TForm1 &form = *m_main.create({root.path()});
         TplFolderWatcher *w = form.plFolderWatcher;
         QVERIFY(w);
         QCOMPARE(w->parent(), &form); // owned by the window
@@ -59,10 +73,10 @@ private slots:
         QFETCH(int, code);
         QFETCH(QString, first);
         QFETCH(QString, second);
-        TestDir root;
+        TestDir &root = m_main.dir();
         root.mkdir("sub");
-        ScriptedLayer layer; // outlives the window
-        TForm1 form(QStringList{root.path()});
+        ScriptedLayer &layer = *m_layer;
+        TForm1 &form = *m_main.create({root.path()});
         QVERIFY(watchRootOn(form, layer));
         const QString document = root.path("shown.pdf");
         form.SetCurrentDocument(document);
@@ -86,9 +100,9 @@ private slots:
 
     void repeatsAndFolderUpdates()
     {
-        TestDir root;
-        ScriptedLayer layer; // outlives the window
-        TForm1 form(QStringList{root.path()});
+        TestDir &root = m_main.dir();
+        ScriptedLayer &layer = *m_layer;
+        TForm1 &form = *m_main.create({root.path()});
         QVERIFY(watchRootOn(form, layer));
         TplFolderWatcher *w = form.plFolderWatcher;
         // Each delivered report is one refresh (a stop and a start at least).
@@ -120,9 +134,9 @@ private slots:
 
     void refreshOnRealChanges()
     {
-        TestDir root;
+        TestDir &root = m_main.dir();
         root.mkdir("sub/deep");
-        TForm1 form(QStringList{root.path()});
+        TForm1 &form = *m_main.create({root.path()});
         TplFolderWatcher *w = form.plFolderWatcher;
         w->setDirectory(form.FRootFolder);
         QVERIFY(w->StartWatch());
@@ -153,10 +167,10 @@ private slots:
                 names << f->TreeView1->topLevelItem(i)->text(0);
             return names;
         };
-        TestDir root;
+        TestDir &root = m_main.dir();
         root.mkdir("sub/deep");
         root.writeFile("a.pdf", "x");
-        TForm1 form(QStringList{root.path()});
+        TForm1 &form = *m_main.create({root.path()});
         QVERIFY(form.plFolderWatcher->isWatching()); // the start-up rebuild started it
         QCOMPARE(listed(&form), QStringList{"a.pdf"});
         root.writeFile("c.pdf", "x");
@@ -174,15 +188,16 @@ private slots:
 
     void freedAtShutdown()
     {
-        TestDir root;
-        ScriptedLayer layer;
+        TestDir &root = m_main.dir();
+        ScriptedLayer &layer = *m_layer;
         QPointer<TplFolderWatcher> w;
         {
-            TForm1 form(QStringList{root.path()});
+            TForm1 &form = *m_main.create({root.path()});
             w = form.plFolderWatcher;
             QVERIFY(watchRootOn(form, layer));
             QCOMPARE(layer.entries.size(), size_t(1));
         }
+        m_main.close();
         QVERIFY(w.isNull());
         QVERIFY(layer.entries.empty()); // its registration ended with it
     }

@@ -8,10 +8,7 @@
 #include "viewer/web/TWebBrowser.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
 #include <QVariant>
 #include <QWebEnginePage>
 
@@ -47,17 +44,7 @@ inline QList<qint64> ownProcessTree()
 // Descriptors of our process tree that refer to path.
 inline QStringList openDescriptors(const QString &path)
 {
-    const QString target = QFileInfo(path).canonicalFilePath();
-    QStringList found;
-    for (qint64 pid : ownProcessTree()) {
-        const QString fdDir = QStringLiteral("/proc/%1/fd").arg(pid);
-        const QStringList fds = QDir(fdDir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
-        for (const QString &fd : fds) {
-            if (QFile::symLinkTarget(fdDir + QLatin1Char('/') + fd) == target)
-                found << fdDir + QLatin1Char('/') + fd;
-        }
-    }
-    return found;
+    return ProcessTree::openDescriptors(path, ownProcessTree());
 }
 
 } // namespace WebTest

@@ -117,16 +117,9 @@ bool TestWebBrowser::showPdf(const QString &path)
 {
     QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
     m_browser->Navigate(path);
-    if (!complete.wait(loadTimeoutMs))
+    if (!QTest::qWaitFor([&] { return !complete.isEmpty(); }, loadTimeoutMs))
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < loadTimeoutMs) {
-        if (js(*m_browser, probeShown).toInt() > 0)
-            return true;
-        QTest::qWait(50);
-    }
-    return false;
+    return QTest::qWaitFor([&] { return js(*m_browser, probeShown).toInt() > 0; }, loadTimeoutMs);
 }
 
 void TestWebBrowser::navigatesPdfAndOffersTheControl()
@@ -142,7 +135,7 @@ void TestWebBrowser::navigatesPdfAndOffersTheControl()
     QCOMPARE(&pdf, m_browser->ViewControl());
     QCOMPARE(pdf.src(), m_pdf);
     QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
-    QVERIFY(complete.wait(loadTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!complete.isEmpty(), loadTimeoutMs);
     QCOMPARE(complete.first().first().value<TWebDocument *>(), document);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 8, loadTimeoutMs);
     QVERIFY(m_browser->url().scheme() == QLatin1String("sheafline"));
@@ -209,7 +202,7 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     } else {
         QSignalSpy complete(m_browser, &TWebBrowser::DocumentComplete);
         m_browser->Navigate(QStringLiteral("about:blank"));
-        QVERIFY(complete.wait(loadTimeoutMs));
+        QTRY_VERIFY_WITH_TIMEOUT(!complete.isEmpty(), loadTimeoutMs);
     }
     // The previous document's options must not leak into what is checked.
     if (viewerUp) {
@@ -232,7 +225,7 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     pdf.setPageMode(pageMode);
     pdf.setShowScrollbars(WordFalse);
 
-    QVERIFY(shown.wait(loadTimeoutMs));
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), loadTimeoutMs);
     QCOMPARE(shown.first().at(1).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
@@ -263,7 +256,7 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
     browser->Navigate(target);
     for (bool loaded : {false, true}) {
         if (loaded)
-            QVERIFY(complete.wait(loadTimeoutMs));
+            QTRY_VERIFY_WITH_TIMEOUT(!complete.isEmpty(), loadTimeoutMs);
         TWebDocument *document = browser->Document();
         QVERIFY(document);
         QVERIFY(!document->isPdf());

@@ -9,8 +9,9 @@
 #include "viewer/web/WebPdfScheme.h"
 
 #include "WebTestSupport.h"
+#include "support/MainWindowFixture.h"
+#include "support/ModalHelper.h"
 #include "support/PdfFixtures.h"
-#include "support/TestDir.h"
 
 #include <QAction>
 #include <QApplication>
@@ -44,29 +45,14 @@ const QString probeView = QStringLiteral(
     "  a.pdfSidebar.isOpen ? 'sidebar' + a.pdfSidebar.active : 'nosidebar',"
     "  c.offsetWidth - c.clientWidth > 0 ? 'scrollbars' : 'noscrollbars'].join(' '); })()");
 
-// Records the modal boxes shown meanwhile and closes each.
-class ModalLog : public QObject
+// The texts of the message boxes seen.
+QStringList texts(const ModalAnswerer &modals)
 {
-public:
-    ModalLog()
-    {
-        m_timer.setInterval(10);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible() || box == m_last)
-                return;
-            m_last = box;
-            texts << box->text();
-            box->reject();
-        });
-        m_timer.start();
-    }
-    QStringList texts;
-
-private:
-    QTimer m_timer;
-    QPointer<QMessageBox> m_last;
-};
+    QStringList out;
+    for (const ModalAnswerer::Seen &seen : modals.seen)
+        out << seen.text;
+    return out;
+}
 
 } // namespace
 
@@ -90,18 +76,18 @@ private Q_SLOTS:
 private:
     bool showViaReadPdf(const QString &path);
 
-    QTemporaryDir m_config;
-    TestDir m_dir;
+    MainWindowFixture m_main;
+    TestDir &m_dir = m_main.dir();
     QString m_first;
     QString m_second;
-    std::unique_ptr<TForm1> m_form;
+    TForm1 *m_form = nullptr;
 };
 
 void TestWebMode::initTestCase()
 {
     if (!WebPdfScheme::viewerAvailable())
         QSKIP("the pdf.js viewer (libjs-pdf) is not installed");
-    qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+    QVERIFY(m_main.isValid());
     m_first = m_dir.path(QStringLiteral("docs/first.pdf"));
     m_second = m_dir.path(QStringLiteral("docs/second.pdf"));
     m_dir.mkdir(QStringLiteral("docs"));
@@ -111,16 +97,15 @@ void TestWebMode::initTestCase()
 
 void TestWebMode::init()
 {
-    m_form = std::make_unique<TForm1>(QStringList{m_dir.path(QStringLiteral("docs")), QStringLiteral("-b")});
+    m_form = m_main.create({m_dir.path(QStringLiteral("docs")), QStringLiteral("-b")});
     m_form->resize(1100, 800);
-    m_form->show();
-    m_form->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_form.get()));
+    QVERIFY(m_main.show());
 }
 
 void TestWebMode::cleanup()
 {
-    m_form.reset();
+    m_main.close();
+    m_form = nullptr;
 }
 
 bool TestWebMode::showViaReadPdf(const QString &path)
@@ -129,16 +114,9 @@ bool TestWebMode::showViaReadPdf(const QString &path)
     QSignalSpy shown(browser, &TWebBrowser::DocumentShown);
     m_form->SetCurrentDocument(path);
     m_form->ReadPDF(path);
-    if (!shown.wait(loadTimeoutMs) || !shown.first().at(1).toBool())
+    if (!QTest::qWaitFor([&] { return !shown.isEmpty(); }, loadTimeoutMs) || !shown.first().at(1).toBool())
         return false;
-    QElapsedTimer timer;
-    timer.start();
-    while (timer.elapsed() < loadTimeoutMs) {
-        if (js(*browser, probePages).toInt() > 0)
-            return true;
-        QTest::qWait(20);
-    }
-    return false;
+    return QTest::qWaitFor([&] { return js(*browser, probePages).toInt() > 0; }, loadTimeoutMs);
 }
 
 void TestWebMode::startsWithTheBrowser()
@@ -186,11 +164,11 @@ void TestWebMode::menuCommandsChangeTheShownDocument()
                               QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
     auto *action = m_form->findChild<QAction *>(item);
     QVERIFY(action);
-    ModalLog modals;
+    ModalAnswerer modals;
     action->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), view, 10000);
     QVERIFY(action->isChecked() || item == QLatin1String("ShowScrollbars"));
-    QCOMPARE(modals.texts, QStringList());
+    QCOMPARE(texts(modals), QStringList());
 }
 
 void TestWebMode::optionsStayForTheNextDocument()
@@ -218,17 +196,17 @@ void TestWebMode::pageWithoutControlFailsLoudlyInMenuSilentlyInReadPdf()
     TWebBrowser &browser = *m_form->WebBrowser;
     QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
     browser.Navigate(QStringLiteral("about:blank"));
-    QVERIFY(complete.wait(loadTimeoutMs));
-    ModalLog modals;
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 1, loadTimeoutMs);
+    ModalAnswerer modals;
 
     // A menu command: the error box says so; the layout check marks stay.
     m_form->LayoutMode2->trigger();
-    QTRY_COMPARE(modals.texts, QStringList{QStringLiteral("Interface はサポートされていません.")});
+    QTRY_COMPARE(texts(modals), QStringList{QStringLiteral("Interface はサポートされていません.")});
     QVERIFY(m_form->LayoutMode1->isChecked());
     QVERIFY(!m_form->LayoutMode2->isChecked());
     // The toolbar command has inverted its check mark before it failed.
     m_form->ShowToolbar->trigger();
-    QTRY_COMPARE(modals.texts.size(), 2);
+    QTRY_COMPARE(modals.seen.size(), 2);
     QVERIFY(m_form->ShowToolbar->isChecked());
 
     // Inside ReadPDF the same failure is silent (a file the browser shows as
@@ -237,9 +215,10 @@ void TestWebMode::pageWithoutControlFailsLoudlyInMenuSilentlyInReadPdf()
     m_form->Timer1->stop();
     m_form->ReadPDF(text);
     QVERIFY(m_form->Timer1->isActive());
-    QVERIFY(complete.wait(loadTimeoutMs));
-    QTest::qWait(200);
-    QCOMPARE(modals.texts.size(), 2);
+    // Nor does the page's completion bring up a box: its handlers have run
+    // (a modal box within them included) when the spy sees it.
+    QTRY_COMPARE_WITH_TIMEOUT(complete.size(), 2, loadTimeoutMs);
+    QCOMPARE(modals.seen.size(), 2);
 }
 
 void TestWebMode::focusReturnsToTheListUntilTheUserEnters()
@@ -258,7 +237,12 @@ void TestWebMode::focusReturnsToTheListUntilTheUserEnters()
     // The user's click into the browser stops the timer; the browser keeps the focus.
     QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
     QTRY_VERIFY(!m_form->Timer1->isActive());
-    QTest::qWait(100);
+    // Ticks of a probe at the focus timer's pace: that timer would have acted meanwhile.
+    QTimer probe;
+    probe.setInterval(m_form->Timer1->interval());
+    QSignalSpy ticks(&probe, &QTimer::timeout);
+    probe.start();
+    QTRY_VERIFY(ticks.size() >= 10);
     QVERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
 
     // The next load starts the timer again.

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "support/SettingsSandbox.h"
+#include "support/TestDir.h"
+
+#include <QStringList>
+
+#include <memory>
+
+class TForm1;
+
+// The main window on test ground: a private settings store, a temporary
+// folder tree for the documents, and a TForm1 made on them.
+//
+// Make the fixture a member of the test object, so that its sandbox is in
+// place before the process's first QSettings (see SettingsSandbox); a test
+// run by hand, outside ctest, then never touches the developer's settings.
+// Each window made through it is the program's `Form1` while it lives.
+class MainWindowFixture
+{
+public:
+    MainWindowFixture();
+    ~MainWindowFixture();
+
+    bool isValid() const { return m_settings.isValid() && m_dir->isValid(); }
+    SettingsSandbox &settings() { return m_settings; }
+    // The folder tree of the current case.
+    TestDir &dir() { return *m_dir; }
+
+    // Makes a window with these command-line arguments (start-up runs), not
+    // shown; a window made earlier is closed first.
+    TForm1 *create(const QStringList &args = {});
+    // Makes a window, shows it and waits until it is exposed and active, as
+    // a user sees it; null when it does not become active.
+    TForm1 *open(const QStringList &args = {});
+    // Shows the window made last and waits the same way.
+    TForm1 *show();
+    // The window made last; null once closed.
+    TForm1 *form() const { return m_form.get(); }
+    // Closes the window: the shutdown runs.
+    void close();
+    // Closes the window and starts a new, empty folder tree.
+    void reset();
+
+private:
+    SettingsSandbox m_settings;
+    std::unique_ptr<TestDir> m_dir;
+    std::unique_ptr<TForm1> m_form;
+};
