@@ -288,6 +288,7 @@ void TForm1::CreateMenus()
     N8 = item(style, "N8", QStringLiteral("縮小"));
     N10 = item(style, "N10", QStringLiteral("一覧"));
     N11 = item(style, "N11", QStringLiteral("アイコン"));
+    N27 = item(style, "N27", QStringLiteral("サムネイル"));
     N25 = separator(PopupMenu1, "N25");
     N26 = item(PopupMenu1, "N26", QStringLiteral("名前の変更"));
     N17 = separator(PopupMenu1, "N17");
@@ -325,6 +326,7 @@ void TForm1::BindEvents()
     bindAction(N8, &TForm1::N8Click);
     bindAction(N10, &TForm1::N10Click);
     bindAction(N11, &TForm1::N11Click);
+    bindAction(N27, &TForm1::N27Click);
     bindAction(N26, &TForm1::N26Click);
     bindAction(N24, &TForm1::N24Click);
 

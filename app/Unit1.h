@@ -104,6 +104,7 @@ public:
     QAction *N8 = nullptr;                 //   "縮小"
     QAction *N10 = nullptr;                //   "一覧"
     QAction *N11 = nullptr;                //   "アイコン"
+    QAction *N27 = nullptr;                //   "サムネイル"
     QAction *N25 = nullptr;                // separator
     QAction *N26 = nullptr;                // "名前の変更"
     QAction *N17 = nullptr;                // separator, shown by start-up step 19
@@ -189,6 +190,7 @@ public:
     void N8Click(QObject *Sender);
     void N10Click(QObject *Sender);
     void N11Click(QObject *Sender);
+    void N27Click(QObject *Sender);
     void N26Click(QObject *Sender);
     void N24Click(QObject *Sender);
 

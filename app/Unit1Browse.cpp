@@ -13,6 +13,9 @@
 #include "browse/FolderPicker.h"
 #include "browse/FolderTree.h"
 #include "browse/RenameF.h"
+#include "browse/ThumbnailListView.h"
+#include "browse/ThumbnailProvider.h"
+#include "viewer/TAcroPDF.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -126,6 +129,19 @@ void TForm1::N10Click(QObject *)
 void TForm1::N11Click(QObject *)
 {
     ListView1->setViewStyle(FileListView::ViewStyle::LargeIcon);
+}
+
+void TForm1::N27Click(QObject *)
+{
+    // Made on first use: the pictures come from the viewer's render service
+    // (without one, as in the web mode, the provider runs its own).
+    if (!ListView1->thumbnailView()->provider()) {
+        ListView1->setThumbnailProvider(new ThumbnailProvider(
+            AcroPDF ? AcroPDF->renderService() : nullptr, ThumbnailCache::defaultEnvironment(),
+            48ll * 1024 * 1024, ListView1));
+        ListView1->setFolderSource([this] { return CurrentFolder; });
+    }
+    ListView1->setViewStyle(FileListView::ViewStyle::Thumbnail);
 }
 
 // ---- File actions ----

@@ -2,6 +2,7 @@
 
 #include "browse/FileListModel.h"
 #include "browse/IconCache.h"
+#include "browse/ThumbnailListView.h"
 
 #include <QFileIconProvider>
 
@@ -17,7 +18,8 @@ FileListView::FileListView(QWidget *parent)
       m_model(new FileListModel(this, new IconCache(new QFileIconProvider))),
       m_stack(new QStackedWidget(this)),
       m_report(new QTreeView(m_stack)),
-      m_icons(new QListView(m_stack))
+      m_icons(new QListView(m_stack)),
+      m_thumbs(new ThumbnailListView(m_stack))
 {
     m_report->setModel(m_model);
     m_report->setRootIsDecorated(false);
@@ -55,14 +57,20 @@ FileListView::FileListView(QWidget *parent)
     m_icons->setUniformItemSizes(true);
     m_icons->setLayoutMode(QListView::Batched);
 
+    m_thumbs->setModel(m_model);
+    m_thumbs->setModelColumn(0);
+    m_thumbs->setSelectionModel(m_report->selectionModel());
+
     m_stack->addWidget(m_report);
     m_stack->addWidget(m_icons);
+    m_stack->addWidget(m_thumbs);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
 
     for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
-                                    static_cast<QAbstractItemView *>(m_icons)}) {
+                                    static_cast<QAbstractItemView *>(m_icons),
+                                    static_cast<QAbstractItemView *>(m_thumbs)}) {
         view->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, &FileListView::doubleClicked);
     }
@@ -72,7 +80,24 @@ FileListView::FileListView(QWidget *parent)
 
 QAbstractItemView *FileListView::currentView() const
 {
-    return m_style == ViewStyle::Report ? static_cast<QAbstractItemView *>(m_report) : m_icons;
+    switch (m_style) {
+    case ViewStyle::Report:
+        return m_report;
+    case ViewStyle::Thumbnail:
+        return m_thumbs;
+    default:
+        return m_icons;
+    }
+}
+
+void FileListView::setThumbnailProvider(ThumbnailProvider *provider)
+{
+    m_thumbs->setProvider(provider);
+}
+
+void FileListView::setFolderSource(std::function<QString()> folder)
+{
+    m_thumbs->setFolderSource(std::move(folder));
 }
 
 void FileListView::applyIconMode(bool large)
@@ -98,8 +123,11 @@ void FileListView::setViewStyle(ViewStyle style)
 {
     const bool hadFocus = currentView()->hasFocus();
     m_style = style;
+    m_thumbs->setActive(style == ViewStyle::Thumbnail);
     if (style == ViewStyle::Report) {
         m_stack->setCurrentWidget(m_report);
+    } else if (style == ViewStyle::Thumbnail) {
+        m_stack->setCurrentWidget(m_thumbs);
     } else {
         applyIconMode(style == ViewStyle::LargeIcon);
         m_stack->setCurrentWidget(m_icons);

@@ -2,15 +2,20 @@
 
 #include <QWidget>
 
+#include <functional>
+
 class FileListModel;
 class QAbstractItemView;
 class QListView;
 class QStackedWidget;
 class QTreeView;
+class ThumbnailListView;
+class ThumbnailProvider;
 
 // The file list control: one model of rows (caption, size text, date text,
 // icon) shown either by a three-column report view or by a list view in
-// small-icon or large-icon mode.  The view that fits the style is the one
+// small-icon or large-icon mode, or by the thumbnail view (first pages of the
+// files, see ThumbnailListView).  The view that fits the style is the one
 // visible and the one that takes the keyboard focus (it is the focus proxy).
 // Both views share one selection (one row at a time), so a row stays
 // selected across a change of style.  Captions are never wrapped.
@@ -19,7 +24,7 @@ class FileListView : public QWidget
 {
     Q_OBJECT
 public:
-    enum class ViewStyle { Report, SmallIcon, LargeIcon };
+    enum class ViewStyle { Report, SmallIcon, LargeIcon, Thumbnail };
 
     explicit FileListView(QWidget *parent = nullptr);
 
@@ -28,6 +33,12 @@ public:
     QAbstractItemView *currentView() const;
     QTreeView *reportView() const { return m_report; }
     QListView *iconView() const { return m_icons; }
+    ThumbnailListView *thumbnailView() const { return m_thumbs; }
+
+    // Where the thumbnail style takes its pictures from (not owned), and the
+    // folder the rows belong to.
+    void setThumbnailProvider(ThumbnailProvider *provider);
+    void setFolderSource(std::function<QString()> folder);
 
     ViewStyle viewStyle() const { return m_style; }
     // Switches the visible view; rows, selection and focus are kept.
@@ -64,5 +75,6 @@ private:
     QStackedWidget *m_stack;
     QTreeView *m_report;
     QListView *m_icons;
+    ThumbnailListView *m_thumbs;
     ViewStyle m_style = ViewStyle::Report;
 };

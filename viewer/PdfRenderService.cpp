@@ -13,6 +13,7 @@ constexpr int closePriority = 0;
 constexpr int openPriority = 1;
 constexpr int textPriority = 20;
 constexpr int preparePriority = 50;
+constexpr int thumbnailPriority = 60;
 } // namespace
 
 PdfRenderService::PdfRenderService(qint64 cacheBytes, EngineFactory factory, QObject *parent)
@@ -24,6 +25,7 @@ PdfRenderService::PdfRenderService(qint64 cacheBytes, EngineFactory factory, QOb
     qRegisterMetaType<QList<PdfLinkInfo>>();
     qRegisterMetaType<QList<PdfSearchHit>>();
     qRegisterMetaType<QList<QPolygonF>>();
+    m_clock.start();
     m_thread.reset(QThread::create([this] { run(); }));
     m_thread->setObjectName(QStringLiteral("pdf-render"));
     m_thread->start();
@@ -130,7 +132,10 @@ void PdfRenderService::closeAll()
     auto done = job.done;
     {
         QMutexLocker lock(&m_mutex);
-        std::erase_if(m_queue, [](const Job &j) { return j.type != JobType::Close && j.type != JobType::CloseAll; });
+        // Thumbnails belong to no document and stay queued.
+        std::erase_if(m_queue, [](const Job &j) {
+            return j.type != JobType::Close && j.type != JobType::CloseAll && j.type != JobType::Thumbnail;
+        });
         m_prepared.clear();
         m_docFiles.clear();
     }
@@ -226,6 +231,48 @@ void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
     }
 }
 
+void PdfRenderService::queueThumbnails(const QStringList &paths, int box)
+{
+    if (paths.isEmpty() || box <= 0)
+        return;
+    QMutexLocker lock(&m_mutex);
+    for (const QString &path : paths) {
+        Job job{JobType::Thumbnail};
+        job.priority = thumbnailPriority;
+        job.path = path;
+        job.page.pixelSize = QSize(box, box);
+        job.seq = ++m_seq;
+        m_queue.push_back(std::move(job));
+    }
+    m_wake.wakeOne();
+}
+
+QStringList PdfRenderService::cancelThumbnails()
+{
+    QStringList dropped;
+    QMutexLocker lock(&m_mutex);
+    std::erase_if(m_queue, [&dropped](const Job &j) {
+        if (j.type != JobType::Thumbnail)
+            return false;
+        dropped << j.path;
+        return true;
+    });
+    return dropped;
+}
+
+void PdfRenderService::setBackgroundQuietMs(int ms)
+{
+    QMutexLocker lock(&m_mutex);
+    m_quietMs = qMax(0, ms);
+    m_wake.wakeAll();
+}
+
+int PdfRenderService::backgroundQuietMs() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_quietMs;
+}
+
 std::optional<PageKey> PdfRenderService::keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr,
                                                 int rotation) const
 {
@@ -257,10 +304,23 @@ void PdfRenderService::run()
             auto it = std::min_element(m_queue.begin(), m_queue.end(), [](const Job &a, const Job &b) {
                 return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
             });
+            if (it->type == JobType::Thumbnail) {
+                // Background work waits for a quiet moment: a user stepping
+                // through documents keeps the worker to himself.
+                const qint64 quietFor = m_clock.elapsed() - m_lastForegroundMs;
+                if (quietFor < m_quietMs) {
+                    m_wake.wait(&m_mutex, QDeadlineTimer(m_quietMs - quietFor));
+                    continue;
+                }
+            }
             job = std::move(*it);
             m_queue.erase(it);
         }
         execute(job);
+        if (job.type != JobType::Thumbnail) {
+            QMutexLocker lock(&m_mutex);
+            m_lastForegroundMs = m_clock.elapsed();
+        }
         if (job.done) {
             QMutexLocker lock(&m_mutex);
             *job.done = true;
@@ -327,6 +387,29 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
         }
     }
     return img;
+}
+
+QImage PdfRenderService::renderThumbnail(const QString &path, qint64 mtimeMs, int box)
+{
+    // A document already open here (shown or prepared) saves opening it again.
+    for (const auto &entry : m_docs) {
+        Doc &doc = *entry.second;
+        if (doc.path == path && doc.mtimeMs == mtimeMs) {
+            const QList<QSizeF> sizes = doc.engine->pageSizes();
+            const QSize px = sizes.isEmpty() ? QSize() : PageLayout::fitInSquare(sizes.first(), box);
+            return px.isEmpty() ? QImage() : doc.engine->render(0, px, 0);
+        }
+    }
+    const std::unique_ptr<PdfEngine> engine = m_factory();
+    QImage image;
+    if (engine->open(path, QString()) == PdfOpenStatus::Ok) {
+        const QList<QSizeF> sizes = engine->pageSizes();
+        const QSize px = sizes.isEmpty() ? QSize() : PageLayout::fitInSquare(sizes.first(), box);
+        if (!px.isEmpty())
+            image = engine->render(0, px, 0);
+    }
+    engine->close();
+    return image;
 }
 
 QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, PageKey *key)
@@ -453,6 +536,13 @@ void PdfRenderService::execute(Job &job)
             QMutexLocker lock(&m_mutex);
             m_docFiles.remove(id);
         }
+        break;
+    }
+    case JobType::Thumbnail: {
+        const qint64 mtime = fileMtimeMs(job.path);
+        const int box = job.page.pixelSize.width();
+        const QImage image = mtime ? renderThumbnail(job.path, mtime, box) : QImage();
+        emit thumbnailRendered(job.path, mtime, box, image);
         break;
     }
     case JobType::Prepare: {

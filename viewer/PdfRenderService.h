@@ -5,6 +5,7 @@
 #include "viewer/PdfTypes.h"
 
 #include <QHash>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QMutex>
 #include <QObject>
@@ -87,6 +88,18 @@ public:
     void prepare(const QStringList &paths, const FirstPage &first);
     void cancelPrepare() { prepare({}, {}); }
 
+    // Renders the first page of each file fitted into a square of `box`
+    // pixels, in the order given, after the requests already queued.  This is
+    // background work below everything else: it starts only once the worker
+    // has had nothing else to do for backgroundQuietMs(), so showing and
+    // preparing documents wait at most for the one thumbnail under way.  Each
+    // answer is a thumbnailRendered(); the images stay out of the page cache.
+    void queueThumbnails(const QStringList &paths, int box);
+    // Drops the thumbnails not yet begun; returns their paths.
+    QStringList cancelThumbnails();
+    void setBackgroundQuietMs(int ms);
+    int backgroundQuietMs() const;
+
     // The key under which a page of an open document is cached.
     std::optional<PageKey> keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr, int rotation) const;
 
@@ -101,9 +114,12 @@ signals:
     void searchReady(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
     void selectionReady(quint64 docId, int page, const QList<QPolygonF> &bounds, const QString &text);
     void prepared(const QString &path, bool ok);
+    // mtimeMs: the file's modification time as it was opened; a null image
+    // when the file could not be opened or its first page not drawn.
+    void thumbnailRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
 
 private:
-    enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared };
+    enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared, Thumbnail };
     struct Job
     {
         explicit Job(JobType t) : type(t) {}
@@ -140,6 +156,7 @@ private:
     QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);
+    QImage renderThumbnail(const QString &path, qint64 mtimeMs, int box);
 
     EngineFactory m_factory;
     PageCache m_cache;
@@ -153,6 +170,9 @@ private:
     bool m_stop = false;
     QHash<QString, Prepared> m_prepared;      // path -> prepared document (guarded by m_mutex)
     QHash<quint64, std::pair<QString, qint64>> m_docFiles; // docId -> file, for cache keys
+    int m_quietMs = 150;                      // background work waits this long after other work
+    qint64 m_lastForegroundMs = 0;            // m_clock time when other work last ended
+    QElapsedTimer m_clock;
 
     // Worker-thread state.
     std::unordered_map<quint64, std::unique_ptr<Doc>> m_docs;

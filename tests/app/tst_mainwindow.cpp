@@ -127,6 +127,7 @@ void tst_MainWindow::menuTree_data()
     row("N8", "縮小");
     row("N10", "一覧");
     row("N11", "アイコン");
+    row("N27", "サムネイル");
     row("N25", "");
     row("N26", "名前の変更");
     row("N17", "", 0, false, false, false, true);
@@ -181,7 +182,7 @@ void tst_MainWindow::menuOrder()
     QCOMPARE(names(form.N16->menu<QMenu *>()->actions()), (QStringList{"GoHelp", "N18", "N19", "N20", "N21"}));
     QCOMPARE(names(form.PopupMenu1->actions()),
              (QStringList{"N1", "N6", "N7", "N25", "N26", "N17", "N24"}));
-    QCOMPARE(names(form.N7->menu<QMenu *>()->actions()), (QStringList{"N8", "N10", "N11"}));
+    QCOMPARE(names(form.N7->menu<QMenu *>()->actions()), (QStringList{"N8", "N10", "N11", "N27"}));
     QStringList sort;
     for (QAction *a : form.N1->menu<QMenu *>()->actions())
         sort << (a->isSeparator() ? "-" : a->text());

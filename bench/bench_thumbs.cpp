@@ -1,0 +1,281 @@
+// sheafline-bench thumbs [folder]
+//
+// The file list's thumbnail style on a real folder (default: the corpus),
+// with a cache folder of its own (never the user's):
+// 1. cold: switch to the style on an empty cache until every thumbnail of
+//    the first screenful is painted, against a bare serial load + render of
+//    the same first pages at the same size, measured in the same run;
+// 2. warm: the same with the cache filled and nothing in memory, against a
+//    bare read + decode of the same PNG files;
+// 3. stepping (Enter -> first page painted, the next file prepared while the
+//    user looks) while the whole folder's thumbnails are being made, and the
+//    same stepping without thumbnails, in the same run.
+#include "BenchSupport.h"
+
+#include "browse/FileListModel.h"
+#include "browse/FileListView.h"
+#include "browse/ThumbnailCache.h"
+#include "browse/ThumbnailListView.h"
+#include "browse/ThumbnailProvider.h"
+#include "viewer/PageLayout.h"
+#include "viewer/TAcroPDF.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QHBoxLayout>
+#include <QPdfDocument>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <memory>
+
+namespace {
+
+constexpr int rounds = 5;
+
+double msSince(const QElapsedTimer &t)
+{
+    return t.nsecsElapsed() / 1e6;
+}
+
+// Runs the event loop until `done` or 60 s; false on the timeout.
+template <typename F> bool waitFor(F &&done)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return done();
+}
+
+double bareRenderMs(const QStringList &paths, int box)
+{
+    QElapsedTimer t;
+    t.start();
+    for (const QString &path : paths) {
+        QPdfDocument doc;
+        if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
+            continue;
+        const QImage image = doc.render(0, PageLayout::fitInSquare(doc.pagePointSize(0), box));
+        Q_UNUSED(image);
+    }
+    return msSince(t);
+}
+
+double bareDecodeMs(const QStringList &files)
+{
+    QElapsedTimer t;
+    t.start();
+    for (const QString &file : files) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        const QImage image = QImage::fromData(f.readAll(), "png");
+        Q_UNUSED(image);
+    }
+    return msSince(t);
+}
+
+// The window the user sees: the list on the left, the viewer on the right.
+struct Window
+{
+    QWidget widget;
+    FileListView *list;
+    TAcroPDF *acro;
+    QString folder;
+    std::unique_ptr<ThumbnailProvider> provider;
+
+    explicit Window(const QString &dir) : folder(dir + QLatin1Char('/'))
+    {
+        auto *layout = new QHBoxLayout(&widget);
+        list = new FileListView(&widget);
+        acro = new TAcroPDF(&widget);
+        layout->addWidget(list);
+        layout->addWidget(acro);
+        list->setFixedSize(800, 600);
+        acro->setMinimumSize(600, 600);
+        list->setFolderSource([this] { return folder; });
+        widget.show();
+        list->model()->fillFromFolder(folder, QLocale());
+        QCoreApplication::processEvents();
+    }
+    // A fresh provider: nothing in memory.
+    void newProvider()
+    {
+        list->setViewStyle(FileListView::ViewStyle::Report);
+        list->setThumbnailProvider(nullptr);
+        provider = std::make_unique<ThumbnailProvider>(acro->renderService(), ThumbnailCache::defaultEnvironment());
+        list->setThumbnailProvider(provider.get());
+        QCoreApplication::processEvents();
+    }
+    // Switches to the thumbnail style; the time until the screen is complete.
+    double showThumbnails()
+    {
+        bool complete = false;
+        const auto c = QObject::connect(list->thumbnailView(), &ThumbnailListView::screenComplete,
+                                        [&complete] { complete = true; });
+        QElapsedTimer t;
+        t.start();
+        list->setViewStyle(FileListView::ViewStyle::Thumbnail);
+        const bool ok = waitFor([&] { return complete; });
+        const double ms = msSince(t);
+        QObject::disconnect(c);
+        return ok ? ms : -1;
+    }
+    QStringList visiblePaths() const
+    {
+        QStringList paths;
+        for (int row : list->thumbnailView()->visibleRows())
+            if (!list->model()->entry(row).isDir)
+                paths << list->thumbnailView()->pathOf(row);
+        return paths;
+    }
+};
+
+// Steps through `files` as a user does: the selection moves (preparing this
+// file and the next), Enter shows it, the user looks at it until the next
+// one is ready.  Returns each step's Enter -> shown time.
+QList<double> step(Window &w, const QStringList &files, const std::function<bool()> &keepGoing)
+{
+    int shown = 0;
+    QStringList prepared;
+    const auto c1 = QObject::connect(w.acro, &TAcroPDF::documentShown, [&shown] { ++shown; });
+    const auto c2 = QObject::connect(w.acro->renderService(), &PdfRenderService::prepared,
+                                     [&prepared](const QString &path) { prepared << path; });
+    QList<double> steps;
+    for (int i = 0; i < files.size() && keepGoing(); ++i) {
+        QStringList ahead{files.at(i)};
+        if (i + 1 < files.size())
+            ahead << files.at(i + 1);
+        w.list->selectRow(i);
+        w.acro->prepare(ahead);
+        shown = 0;
+        QElapsedTimer t;
+        t.start();
+        w.acro->LoadFile(files.at(i));
+        if (waitFor([&] { return shown > 0; }))
+            steps << msSince(t);
+        if (i + 1 < files.size()) {
+            QElapsedTimer dwell;
+            dwell.start();
+            while (!prepared.contains(files.at(i + 1)) && dwell.elapsed() < 2000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            prepared.clear();
+        }
+    }
+    QObject::disconnect(c1);
+    QObject::disconnect(c2);
+    w.acro->setSrc(QString());
+    return steps;
+}
+
+int run(const QStringList &args)
+{
+    const QString folder = args.isEmpty() ? bench::corpusFolder() : args.first();
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        QTextStream(stderr) << "usage: sheafline-bench thumbs [folder]  (no corpus found)\n";
+        return 2;
+    }
+    // Never the user's own thumbnails.
+    QTemporaryDir cacheHome;
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cacheHome.path()));
+    const QString thumbnails = cacheHome.path() + QStringLiteral("/thumbnails");
+    auto emptyCache = [&] { QDir(thumbnails).removeRecursively(); };
+
+    Window w(QDir(folder).absolutePath());
+    if (w.list->model()->rowCount() == 0) {
+        QTextStream(stderr) << "no PDF files in " << folder << "\n";
+        return 2;
+    }
+    QStringList files;
+    for (const FileEntry &e : w.list->model()->entries())
+        if (!e.isDir)
+            files << w.folder + e.name;
+
+    // The first screenful, and the files read once so that both sides find
+    // them in the system's file cache.
+    w.newProvider();
+    w.showThumbnails();
+    const QStringList screen = w.visiblePaths();
+    const int box = ThumbnailCache::flavorPixels(w.provider->flavor());
+    for (const QString &path : screen) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            f.readAll();
+    }
+    w.provider->waitForWrites();
+
+    // 1 and 2: cold and warm, alternating which side goes first.
+    QList<double> cold, bareCold, warm, bareWarm;
+    const ThumbnailCache cache(ThumbnailCache::defaultEnvironment());
+    QStringList pngs;
+    for (const QString &path : screen)
+        pngs << cache.thumbnailPath(ThumbnailCache::flavorFor(box), ThumbnailCache::sourceOf(path));
+    for (int r = 0; r < rounds; ++r) {
+        emptyCache();
+        w.newProvider();
+        // The service has been idle since the last round: thumbnails start at once.
+        if (r % 2)
+            bareCold << bareRenderMs(screen, box);
+        cold << w.showThumbnails();
+        if (!(r % 2))
+            bareCold << bareRenderMs(screen, box);
+        w.provider->cancel();
+        waitFor([&] { return !w.provider->isBusy(); });
+        w.provider->waitForWrites();
+
+        w.newProvider();
+        if (r % 2)
+            bareWarm << bareDecodeMs(pngs);
+        warm << w.showThumbnails();
+        if (!(r % 2))
+            bareWarm << bareDecodeMs(pngs);
+        w.provider->cancel();
+    }
+
+    // 3. Stepping without thumbnails, then while the whole folder's are made.
+    const int stepCount = qMin<int>(int(files.size()), 200);
+    w.newProvider();
+    const QList<double> plain = step(w, files.mid(0, stepCount), [] { return true; });
+    emptyCache();
+    w.newProvider();
+    w.list->setViewStyle(FileListView::ViewStyle::Thumbnail);
+    QCoreApplication::processEvents();
+    const QList<double> during = step(w, files.mid(0, stepCount), [&] { return w.provider->isBusy(); });
+    const int writtenWhileStepping = w.provider->counters().written;
+    waitFor([&] { return !w.provider->isBusy(); });
+    w.provider->waitForWrites();
+
+    const double coldMs = bench::median(cold);
+    const double warmMs = bench::median(warm);
+    QList<double> coldRatios, warmRatios;
+    for (int r = 0; r < rounds; ++r) {
+        if (cold.at(r) > 0 && bareCold.at(r) > 0)
+            coldRatios << cold.at(r) / bareCold.at(r);
+        if (warm.at(r) > 0 && bareWarm.at(r) > 0)
+            warmRatios << warm.at(r) / bareWarm.at(r);
+    }
+    bench::report("thumbs_screen_ms_cold", coldMs);
+    bench::report("thumbs_ratio_cold", bench::median(coldRatios));
+    bench::report("thumbs_screen_ms_warm", warmMs);
+    bench::report("thumbs_ratio_warm", bench::median(warmRatios));
+    bench::report("step_p95_ms_during_thumbs", bench::percentile(during, 95));
+    bench::report("thumbs_written", w.provider->counters().written);
+    bench::report("thumbs_screen_items", screen.size());
+    bench::report("thumbs_box_px", box);
+    bench::report("thumbs_bare_render_ms_cold", bench::median(bareCold));
+    bench::report("thumbs_bare_decode_ms_warm", bench::median(bareWarm));
+    bench::report("step_p50_ms_during_thumbs", bench::median(during));
+    bench::report("steps_during_thumbs", during.size());
+    bench::report("thumbs_written_while_stepping", writtenWhileStepping);
+    bench::report("step_p95_ms_without_thumbs", bench::percentile(plain, 95));
+    bench::report("step_p50_ms_without_thumbs", bench::median(plain));
+    bench::report("documents", files.size());
+    return 0;
+}
+
+} // namespace
+
+SHEAFLINE_BENCH("thumbs", "[folder]  thumbnail style: first screen cold and warm, stepping while thumbnails are made",
+                run);

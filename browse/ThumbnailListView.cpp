@@ -1,0 +1,345 @@
+#include "browse/ThumbnailListView.h"
+
+#include "browse/FileListModel.h"
+#include "browse/ThumbnailProvider.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+constexpr int pad = 4;
+// The cell sizes Ctrl+wheel and Ctrl+plus/minus step through.
+constexpr std::array<int, 13> ladder{64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
+
+bool isFolderRow(const QModelIndex &index)
+{
+    const auto *model = qobject_cast<const FileListModel *>(index.model());
+    return model && index.row() < model->rowCount() && model->entry(index.row()).isDir;
+}
+
+// Paints one cell: the picture (or the type's icon) in the square, the name
+// below it, shortened in the middle.
+class ThumbnailDelegate : public QStyledItemDelegate
+{
+public:
+    explicit ThumbnailDelegate(ThumbnailListView *view) : QStyledItemDelegate(view), m_view(view) {}
+
+    QSize sizeHint(const QStyleOptionViewItem &, const QModelIndex &) const override { return m_view->gridSize(); }
+
+    void paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QWidget *widget = opt.widget;
+        QStyle *style = widget ? widget->style() : QApplication::style();
+        const QString name = opt.text;
+        const QIcon icon = opt.icon;
+        opt.text.clear();
+        opt.icon = QIcon();
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+
+        const int cell = m_view->cellSize();
+        QRect square(0, 0, cell, cell);
+        square.moveTopLeft(QPoint(opt.rect.x() + (opt.rect.width() - cell) / 2, opt.rect.y() + pad));
+        const bool selected = opt.state & QStyle::State_Selected;
+
+        painter->save();
+        bool pictured = false;
+        if (ThumbnailProvider *provider = m_view->provider(); provider && !isFolderRow(index)) {
+            const QImage image = provider->thumbnail(m_view->pathOf(index.row()));
+            if (!image.isNull()) {
+                QRect target(QPoint(), image.size().scaled(square.size(), Qt::KeepAspectRatio));
+                target.moveCenter(square.center());
+                painter->setRenderHint(QPainter::SmoothPixmapTransform);
+                painter->drawImage(target, image);
+                painter->setPen(opt.palette.color(QPalette::Mid));
+                painter->drawRect(target.adjusted(0, 0, -1, -1));
+                pictured = true;
+            }
+        }
+        if (!pictured) {
+            const int side = qBound(16, cell / 2, 128);
+            QRect iconRect(0, 0, side, side);
+            iconRect.moveCenter(square.center());
+            icon.paint(painter, iconRect, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
+        }
+
+        const QRect textRect(opt.rect.x() + 2, square.bottom() + 1 + pad, opt.rect.width() - 4,
+                             opt.fontMetrics.height());
+        painter->setFont(opt.font);
+        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->drawText(textRect, Qt::AlignHCenter | Qt::AlignTop,
+                          opt.fontMetrics.elidedText(name, Qt::ElideMiddle, textRect.width()));
+        painter->restore();
+
+        if (opt.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(opt);
+            focus.backgroundColor = opt.palette.color(selected ? QPalette::Highlight : QPalette::Base);
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+        }
+    }
+
+private:
+    ThumbnailListView *m_view;
+};
+
+} // namespace
+
+ThumbnailListView::ThumbnailListView(QWidget *parent)
+    : QListView(parent), m_requestTimer(new QTimer(this))
+{
+    setItemDelegate(new ThumbnailDelegate(this));
+    setViewMode(QListView::IconMode);
+    setMovement(QListView::Static);
+    setFlow(QListView::LeftToRight);
+    setWrapping(true);
+    setResizeMode(QListView::Adjust);
+    setWordWrap(false);
+    setUniformItemSizes(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    // Scroll, resize and model changes arrive in bursts: one wish per burst.
+    m_requestTimer->setSingleShot(true);
+    m_requestTimer->setInterval(0);
+    connect(m_requestTimer, &QTimer::timeout, this, &ThumbnailListView::sendRequest);
+    applyCell();
+}
+
+ThumbnailListView::~ThumbnailListView()
+{
+    if (m_active && m_provider)
+        m_provider->cancel();
+}
+
+void ThumbnailListView::setProvider(ThumbnailProvider *provider)
+{
+    if (m_provider)
+        disconnect(m_provider, nullptr, this, nullptr);
+    m_provider = provider;
+    if (m_provider)
+        connect(m_provider, &ThumbnailProvider::thumbnailReady, this, &ThumbnailListView::onThumbnailReady);
+    scheduleRequest();
+}
+
+void ThumbnailListView::setFolderSource(std::function<QString()> folder)
+{
+    m_folder = std::move(folder);
+    scheduleRequest();
+}
+
+QString ThumbnailListView::pathOf(int row) const
+{
+    const QString name = model() ? model()->index(row, 0).data(Qt::DisplayRole).toString() : QString();
+    return (m_folder ? m_folder() : QString()) + name;
+}
+
+void ThumbnailListView::setModel(QAbstractItemModel *newModel)
+{
+    if (model())
+        disconnect(model(), nullptr, this, nullptr);
+    QListView::setModel(newModel);
+    if (!newModel)
+        return;
+    // A refill may have changed files on disk; each is checked again by its time.
+    connect(newModel, &QAbstractItemModel::modelReset, this, [this] {
+        if (m_provider)
+            m_provider->recheck();
+        scheduleRequest();
+    });
+    connect(newModel, &QAbstractItemModel::layoutChanged, this, &ThumbnailListView::scheduleRequest);
+    connect(newModel, &QAbstractItemModel::rowsInserted, this, &ThumbnailListView::scheduleRequest);
+    connect(newModel, &QAbstractItemModel::rowsRemoved, this, &ThumbnailListView::scheduleRequest);
+    connect(newModel, &QAbstractItemModel::rowsMoved, this, &ThumbnailListView::scheduleRequest);
+}
+
+void ThumbnailListView::setActive(bool active)
+{
+    if (m_active == active)
+        return;
+    m_active = active;
+    if (active) {
+        applyCell();
+        scheduleRequest();
+    } else {
+        m_requestTimer->stop();
+        m_visibleRowOf.clear();
+        if (m_provider)
+            m_provider->cancel();
+    }
+}
+
+void ThumbnailListView::setCellSize(int pixels)
+{
+    pixels = qBound(minimumCell, pixels, maximumCell);
+    if (pixels == m_cell)
+        return;
+    m_cell = pixels;
+    applyCell();
+    scheduleRequest();
+}
+
+void ThumbnailListView::zoomIn()
+{
+    const auto next = std::upper_bound(ladder.begin(), ladder.end(), m_cell);
+    setCellSize(next == ladder.end() ? maximumCell : *next);
+}
+
+void ThumbnailListView::zoomOut()
+{
+    const auto next = std::lower_bound(ladder.begin(), ladder.end(), m_cell);
+    setCellSize(next == ladder.begin() ? minimumCell : *(next - 1));
+}
+
+void ThumbnailListView::applyCell()
+{
+    const QFontMetrics fm(font());
+    setIconSize(QSize(m_cell, m_cell));
+    setGridSize(QSize(m_cell + 4 * pad, m_cell + 3 * pad + fm.height()));
+    // setGridSize keeps the layout; the new cells need a new one.
+    scheduleDelayedItemsLayout();
+    viewport()->update();
+}
+
+QList<int> ThumbnailListView::visibleRows() const
+{
+    QList<int> rows;
+    if (!model() || model()->rowCount() == 0)
+        return rows;
+    const QRect area = viewport()->rect();
+    const QSize grid = gridSize();
+    // Probe the viewport at less than a cell's spacing: every cell that shows
+    // is hit at least once.
+    const int stepX = qMax(8, grid.width() / 2);
+    const int stepY = qMax(8, grid.height() / 2);
+    QSet<int> seen;
+    for (int y = 0; y < area.height() + stepY; y += stepY) {
+        for (int x = 0; x < area.width() + stepX; x += stepX) {
+            const QModelIndex index = indexAt(QPoint(qMin(x, area.width() - 1), qMin(y, area.height() - 1)));
+            if (index.isValid() && !seen.contains(index.row())) {
+                seen.insert(index.row());
+                rows << index.row();
+            }
+        }
+    }
+    // The cells flow in rows, left to right, in list order.
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+bool ThumbnailListView::isScreenComplete() const
+{
+    if (!m_provider)
+        return true;
+    for (int row : visibleRows()) {
+        if (!isFolderRow(model()->index(row, 0)) && !m_provider->isSettled(pathOf(row)))
+            return false;
+    }
+    return true;
+}
+
+void ThumbnailListView::scheduleRequest()
+{
+    if (m_active)
+        m_requestTimer->start();
+}
+
+void ThumbnailListView::sendRequest()
+{
+    if (!m_active || !m_provider || !model() || !isVisible())
+        return;
+    // The layout must be current for the visible cells to be known.
+    executeDelayedItemsLayout();
+    m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
+    const QList<int> rows = visibleRows();
+    QSet<int> shown(rows.cbegin(), rows.cend());
+    QStringList visible, rest;
+    m_visibleRowOf.clear();
+    for (int row : rows) {
+        if (isFolderRow(model()->index(row, 0)))
+            continue;
+        const QString path = pathOf(row);
+        visible << path;
+        m_visibleRowOf.insert(path, row);
+    }
+    const int count = model()->rowCount();
+    rest.reserve(count);
+    for (int row = 0; row < count; ++row) {
+        if (!shown.contains(row) && !isFolderRow(model()->index(row, 0)))
+            rest << pathOf(row);
+    }
+    m_completeSent = false;
+    m_provider->request(visible, rest);
+    viewport()->update();
+}
+
+void ThumbnailListView::onThumbnailReady(const QString &path)
+{
+    const int row = m_visibleRowOf.value(path, -1);
+    if (row >= 0 && model())
+        viewport()->update(visualRect(model()->index(row, 0)));
+}
+
+void ThumbnailListView::keyPressEvent(QKeyEvent *event)
+{
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int key = event->key();
+        if (key == Qt::Key_Plus || key == Qt::Key_Equal || event->matches(QKeySequence::ZoomIn)) {
+            zoomIn();
+            event->accept();
+            return;
+        }
+        if (key == Qt::Key_Minus || event->matches(QKeySequence::ZoomOut)) {
+            zoomOut();
+            event->accept();
+            return;
+        }
+    }
+    QListView::keyPressEvent(event);
+}
+
+void ThumbnailListView::wheelEvent(QWheelEvent *event)
+{
+    if (!(event->modifiers() & Qt::ControlModifier)) {
+        QListView::wheelEvent(event);
+        return;
+    }
+    const int delta = event->angleDelta().y();
+    if (delta > 0)
+        zoomIn();
+    else if (delta < 0)
+        zoomOut();
+    event->accept();
+}
+
+void ThumbnailListView::paintEvent(QPaintEvent *event)
+{
+    QListView::paintEvent(event);
+    if (m_active && !m_completeSent && !m_requestTimer->isActive() && isScreenComplete()) {
+        m_completeSent = true;
+        emit screenComplete();
+    }
+}
+
+void ThumbnailListView::resizeEvent(QResizeEvent *event)
+{
+    QListView::resizeEvent(event);
+    scheduleRequest();
+}
+
+void ThumbnailListView::scrollContentsBy(int dx, int dy)
+{
+    QListView::scrollContentsBy(dx, dy);
+    scheduleRequest();
+}

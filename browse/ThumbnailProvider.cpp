@@ -1,0 +1,389 @@
+#include "browse/ThumbnailProvider.h"
+
+#include "viewer/PdfRenderService.h"
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+namespace {
+// Look-ups go before writes on the I/O thread: they decide what is shown.
+constexpr int lookupPriority = 1;
+constexpr int writePriority = 0;
+} // namespace
+
+ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::Environment env, qint64 memoryBytes,
+                                     QObject *parent)
+    : QObject(parent),
+      m_cache(std::make_shared<const ThumbnailCache>(std::move(env))),
+      m_service(service),
+      m_io(std::make_unique<QThreadPool>()),
+      m_generation(std::make_shared<std::atomic<quint64>>(0)),
+      m_budget(memoryBytes)
+{
+    if (!m_service)
+        m_service = new PdfRenderService(0, &createQtPdfEngine, this);
+    m_io->setMaxThreadCount(1);
+    m_io->setObjectName(QStringLiteral("thumbnail-io"));
+    connect(m_service, &PdfRenderService::thumbnailRendered, this, &ThumbnailProvider::onRendered);
+}
+
+ThumbnailProvider::~ThumbnailProvider()
+{
+    ++*m_generation;
+    if (m_service)
+        m_service->cancelThumbnails();
+    m_io->clear();
+    m_io->waitForDone();
+}
+
+PdfRenderService *ThumbnailProvider::renderService() const
+{
+    return m_service;
+}
+
+void ThumbnailProvider::setPixelSize(int pixels)
+{
+    m_pixels = qMax(1, pixels);
+    m_flavor = ThumbnailCache::flavorFor(m_pixels);
+}
+
+void ThumbnailProvider::request(const QStringList &visible, const QStringList &rest)
+{
+    ++*m_generation;
+    m_pendingLookups = 0;
+    // Renders not begun are dropped and queued again below in the new order;
+    // the one under way stays pending.
+    if (m_service) {
+        for (const QString &path : m_service->cancelThumbnails())
+            m_pendingRenders.remove(path);
+    } else {
+        m_pendingRenders.clear();
+    }
+    m_visible = QSet<QString>(visible.cbegin(), visible.cend());
+    m_wanted = m_visible;
+    for (const QString &path : rest)
+        m_wanted.insert(path);
+    // What is known of files no longer listed goes (the pictures stay in
+    // memory under its budget): the bookkeeping never outgrows one folder.
+    for (auto it = m_files.begin(); it != m_files.end();) {
+        if (!m_wanted.contains(it.key()) && !m_pendingRenders.contains(it.key()))
+            it = m_files.erase(it);
+        else
+            ++it;
+    }
+
+    QList<LookupItem> items;
+    auto consider = [&](const QString &path, bool isVisible) {
+        if (m_pendingRenders.contains(path))
+            return;
+        const FileState fs = m_files.value(path);
+        const auto mem = m_memory.constFind(path);
+        const bool haveImage = mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor);
+        LookupItem item;
+        item.path = path;
+        item.decode = isVisible;
+        if (!fs.checked) {
+            // Checked again by the modification time: a picture in memory, or
+            // a failure, stays when the file has not changed.
+            if (haveImage) {
+                item.knownMtimeMs = mem->mtimeMs;
+                item.knownSize = mem->size;
+            } else if (fs.known == Known::Failed) {
+                item.knownMtimeMs = fs.source.mtimeMs;
+                item.knownSize = fs.source.size;
+            }
+            items << item;
+            return;
+        }
+        switch (fs.known) {
+        case Known::Failed:
+            return;
+        case Known::OnDisk:
+        case Known::Unchecked:
+            if (!haveImage && isVisible)
+                items << item;
+            return;
+        case Known::NeedsRender:
+            if (haveImage || (!isVisible && !m_diskWritable))
+                return;
+            // Known to need a render: passed through the I/O thread without
+            // touching the disk, so that renders keep the order of the wish.
+            item.check = false;
+            item.source = fs.source;
+            items << item;
+            return;
+        }
+    };
+    for (const QString &path : visible)
+        consider(path, true);
+    for (const QString &path : rest)
+        consider(path, false);
+    m_wasBusy = true;
+    postLookups(std::move(items));
+    checkIdle();
+}
+
+void ThumbnailProvider::cancel()
+{
+    ++*m_generation;
+    m_pendingLookups = 0;
+    if (m_service) {
+        for (const QString &path : m_service->cancelThumbnails())
+            m_pendingRenders.remove(path);
+    }
+    m_visible.clear();
+    m_wanted.clear();
+    checkIdle();
+}
+
+void ThumbnailProvider::recheck()
+{
+    for (FileState &fs : m_files)
+        fs.checked = false;
+}
+
+QImage ThumbnailProvider::thumbnail(const QString &path)
+{
+    auto it = m_memory.find(path);
+    if (it == m_memory.end())
+        return {};
+    m_order.splice(m_order.begin(), m_order, it->pos);
+    return it->image;
+}
+
+bool ThumbnailProvider::isSettled(const QString &path) const
+{
+    const auto mem = m_memory.constFind(path);
+    if (mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor))
+        return true;
+    return hasFailed(path);
+}
+
+bool ThumbnailProvider::hasFailed(const QString &path) const
+{
+    const auto it = m_files.constFind(path);
+    return it != m_files.cend() && it->known == Known::Failed;
+}
+
+void ThumbnailProvider::waitForWrites()
+{
+    m_io->waitForDone();
+    QCoreApplication::sendPostedEvents(this);
+}
+
+void ThumbnailProvider::postLookups(QList<LookupItem> items)
+{
+    if (items.isEmpty())
+        return;
+    m_pendingLookups += int(items.size());
+    const quint64 generation = *m_generation;
+    m_io->start(
+        [this, items = std::move(items), generation, cache = m_cache, current = m_generation, flavor = m_flavor] {
+            for (const LookupItem &item : items) {
+                if (current->load() != generation)
+                    return; // a newer wish replaced this one
+                LookupResult r;
+                r.path = item.path;
+                r.checked = item.check;
+                if (!item.check) {
+                    r.source = item.source;
+                } else {
+                    r.source = ThumbnailCache::sourceOf(item.path);
+                    if (r.source.exists && r.source.mtimeMs == item.knownMtimeMs && r.source.size == item.knownSize) {
+                        r.unchanged = true;
+                    } else if (r.source.exists) {
+                        ThumbnailCache::Lookup found = cache->lookup(r.source, flavor, item.decode);
+                        r.state = found.state;
+                        r.image = std::move(found.image);
+                        r.flavor = found.flavor;
+                    }
+                }
+                QMetaObject::invokeMethod(
+                    this, [this, generation, r = std::move(r)] { onLookedUp(generation, r); }, Qt::QueuedConnection);
+            }
+        },
+        lookupPriority);
+}
+
+void ThumbnailProvider::onLookedUp(quint64 generation, const LookupResult &r)
+{
+    if (generation != *m_generation)
+        return;
+    --m_pendingLookups;
+    if (!r.checked) {
+        queueRender(r.path, r.source);
+        checkIdle();
+        return;
+    }
+    ++m_counters.lookups;
+    if (!r.source.exists) {
+        forget(r.path);
+        m_files.remove(r.path);
+        emit thumbnailReady(r.path);
+        checkIdle();
+        return;
+    }
+    FileState &fs = m_files[r.path];
+    fs.checked = true;
+    if (r.unchanged) {
+        if (fs.known == Known::Unchecked)
+            fs.known = Known::OnDisk;
+        fs.source = r.source;
+        checkIdle();
+        return;
+    }
+    fs.source = r.source;
+    // The file is not what the picture in memory showed.
+    const auto mem = m_memory.constFind(r.path);
+    if (mem != m_memory.cend() && (mem->mtimeMs != r.source.mtimeMs || mem->size != r.source.size))
+        forget(r.path);
+    switch (r.state) {
+    case ThumbnailCache::State::Valid:
+        fs.known = Known::OnDisk;
+        ++m_counters.reused;
+        if (!r.image.isNull()) {
+            remember(r.path, r.image, r.flavor, r.source, m_visible.contains(r.path));
+            emit thumbnailReady(r.path);
+        }
+        break;
+    case ThumbnailCache::State::Failed:
+        fs.known = Known::Failed;
+        forget(r.path);
+        emit thumbnailReady(r.path);
+        break;
+    case ThumbnailCache::State::Missing:
+    case ThumbnailCache::State::Stale:
+        fs.known = Known::NeedsRender;
+        if (m_visible.contains(r.path) || m_diskWritable)
+            queueRender(r.path, r.source);
+        break;
+    }
+    checkIdle();
+}
+
+void ThumbnailProvider::queueRender(const QString &path, const ThumbnailCache::Source &source)
+{
+    if (!m_service || m_pendingRenders.contains(path))
+        return;
+    const int box = ThumbnailCache::flavorPixels(m_flavor);
+    m_pendingRenders.insert(path, {source, m_flavor});
+    ++m_counters.rendered;
+    m_service->queueThumbnails({path}, box);
+}
+
+void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image)
+{
+    auto it = m_pendingRenders.find(path);
+    // Another user of the render service, or a flavor left since.
+    if (it == m_pendingRenders.end() || ThumbnailCache::flavorPixels(it->flavor) != box)
+        return;
+    const PendingRender pending = *it;
+    m_pendingRenders.erase(it);
+    const ThumbnailCache::Source &source = pending.source;
+    if (mtimeMs != source.mtimeMs) {
+        // Changed since it was looked up: look again.
+        m_files.remove(path);
+        if (m_wanted.contains(path)) {
+            LookupItem item;
+            item.path = path;
+            item.decode = m_visible.contains(path);
+            postLookups({item});
+        }
+        checkIdle();
+        return;
+    }
+    FileState &fs = m_files[path];
+    fs.source = source;
+    fs.checked = true;
+    const bool settled = m_cache->isSettled(source);
+    if (image.isNull()) {
+        fs.known = Known::Failed;
+        forget(path);
+        if (settled) {
+            m_io->start(
+                [this, cache = m_cache, source] {
+                    const bool ok = cache->storeFailure(source);
+                    QMetaObject::invokeMethod(
+                        this, [this, ok] { ok ? ++m_counters.failuresWritten : ++m_counters.writeFailures; },
+                        Qt::QueuedConnection);
+                },
+                writePriority);
+        }
+    } else {
+        // A file written this very second keeps its picture in memory only:
+        // the cache's whole-second time could not tell a later change.
+        fs.known = settled ? Known::OnDisk : Known::NeedsRender;
+        remember(path, image, pending.flavor, source, m_visible.contains(path));
+        if (settled) {
+            m_io->start(
+                [this, cache = m_cache, source, flavor = pending.flavor, image] {
+                    const bool ok = cache->store(source, flavor, image);
+                    QMetaObject::invokeMethod(
+                        this,
+                        [this, ok, path = source.path] {
+                            m_diskWritable = ok;
+                            if (ok) {
+                                ++m_counters.written;
+                                return;
+                            }
+                            ++m_counters.writeFailures;
+                            // Not on disk after all: made again if it leaves memory.
+                            auto f = m_files.find(path);
+                            if (f != m_files.end() && f->known == Known::OnDisk)
+                                f->known = Known::NeedsRender;
+                        },
+                        Qt::QueuedConnection);
+                },
+                writePriority);
+        }
+    }
+    emit thumbnailReady(path);
+    if (pending.flavor != m_flavor && m_wanted.contains(path)) {
+        // Made for the size before the last change: now the right one.
+        LookupItem item;
+        item.path = path;
+        item.decode = m_visible.contains(path);
+        postLookups({item});
+    }
+    checkIdle();
+}
+
+void ThumbnailProvider::remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
+                                 const ThumbnailCache::Source &source, bool evict)
+{
+    const qint64 bytes = image.sizeInBytes();
+    forget(path);
+    if (bytes > m_budget || (!evict && m_used + bytes > m_budget))
+        return;
+    while (m_used + bytes > m_budget && !m_order.empty())
+        forget(m_order.back());
+    m_order.push_front(path);
+    Memory mem;
+    mem.image = image;
+    mem.flavor = flavor;
+    mem.mtimeMs = source.mtimeMs;
+    mem.size = source.size;
+    mem.pos = m_order.begin();
+    m_memory.insert(path, mem);
+    m_used += bytes;
+}
+
+void ThumbnailProvider::forget(const QString &path)
+{
+    auto it = m_memory.find(path);
+    if (it == m_memory.end())
+        return;
+    m_used -= it->image.sizeInBytes();
+    m_order.erase(it->pos);
+    m_memory.erase(it);
+}
+
+void ThumbnailProvider::checkIdle()
+{
+    const bool busy = isBusy();
+    if (m_wasBusy && !busy) {
+        m_wasBusy = false;
+        emit idle();
+    }
+    m_wasBusy = m_wasBusy || busy;
+}
