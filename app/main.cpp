@@ -1,10 +1,8 @@
 // Program entry: the application object, the main window, the message loop.
 #include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
-#include "base/ProgramName.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QScreen>
 
 #ifdef SHEAFLINE_HAVE_WEBENGINE
@@ -18,11 +16,7 @@ int main(int argc, char **argv)
     prepareWebBrowserProcess();
 #endif
     SheaflineApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf16(sheafline::kApplicationName));
-    QApplication::setApplicationDisplayName(QString::fromUtf16(sheafline::kApplicationName));
-    QApplication::setOrganizationName(QString::fromUtf16(sheafline::kOrganizationName));
-    QApplication::setDesktopFileName(QStringLiteral("sheafline"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
+    SheaflineApplication::setUp();
 
     // Creation runs the start-up sequence; the window shows when it is done.
     auto *form = new TForm1();

@@ -13,6 +13,8 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QSignalSpy>
 #include <QTest>
@@ -69,6 +71,8 @@ private Q_SLOTS:
     void optionChangesViewerState();
     void optionsGivenWhileLoadingApplyWhenLoaded_data();
     void optionsGivenWhileLoadingApplyWhenLoaded();
+    void sidePaneNeverCoversThePage_data();
+    void sidePaneNeverCoversThePage();
     void otherPagesRefuseTheQuery_data();
     void otherPagesRefuseTheQuery();
     void pageLeavingTheViewerLoadsItAnew();
@@ -234,6 +238,93 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
     // A viewer that is up opens the next document itself, without a reload.
     QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), viewerUp);
+}
+
+void TestWebBrowser::sidePaneNeverCoversThePage_data()
+{
+    QTest::addColumn<QString>("opener");   // pageMode value, or "button" for pdf.js's own toggle
+    QTest::addColumn<int>("windowWidth"); // the browser takes three quarters of it
+    QTest::newRow("bookmarks, narrow viewer") << "bookmarks" << 1000;
+    QTest::newRow("thumbnails, narrow viewer") << "thumbs" << 1000;
+    QTest::newRow("toggle button, narrow viewer") << "button" << 1000;
+    QTest::newRow("bookmarks, wide viewer") << "bookmarks" << 1600;
+}
+
+void TestWebBrowser::sidePaneNeverCoversThePage()
+{
+    QFETCH(QString, opener);
+    QFETCH(int, windowWidth);
+    struct Restore
+    {
+        QWidget *window;
+        ~Restore() { window->resize(1000, 700); }
+    } restore{m_window};
+    m_window->resize(windowWidth, 700);
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
+
+    // Where the first page lies against the side pane and the page area.
+    struct Geometry
+    {
+        bool open = false;
+        double paneRight = 0, pageLeft = 0, pageRight = 0, areaLeft = 0, areaRight = 0, scale = 0;
+    };
+    const auto measure = [&] {
+        const QJsonObject o = QJsonDocument::fromJson(js(*m_browser, QStringLiteral(
+            "(function(){ const a = PDFViewerApplication, page = document.querySelector('#viewer .page');"
+            " if (!page) return '{}';"
+            " const c = document.getElementById('viewerContainer'), v = c.getBoundingClientRect();"
+            " const p = page.getBoundingClientRect();"
+            // Where the pane ends once it has slid in (it slides only where the page is drawn).
+            " const paneRight = a.pdfSidebar.isOpen ? document.getElementById('sidebarContainer').offsetWidth : 0;"
+            " return JSON.stringify({open: a.pdfSidebar.isOpen, paneRight: paneRight, pageLeft: p.left,"
+            "   pageRight: p.right, areaLeft: v.left, areaRight: v.left + c.clientWidth,"
+            "   scale: a.pdfViewer.currentScale}); })()")).toString().toUtf8()).object();
+        Geometry g;
+        g.open = o.value(QStringLiteral("open")).toBool();
+        g.paneRight = o.value(QStringLiteral("paneRight")).toDouble();
+        g.pageLeft = o.value(QStringLiteral("pageLeft")).toDouble();
+        g.pageRight = o.value(QStringLiteral("pageRight")).toDouble();
+        g.areaLeft = o.value(QStringLiteral("areaLeft")).toDouble();
+        g.areaRight = o.value(QStringLiteral("areaRight")).toDouble();
+        g.scale = o.value(QStringLiteral("scale")).toDouble();
+        return g;
+    };
+    // Fitted: the page lies wholly in the page area beside the pane (if
+    // open), and fills its width but for the viewer's margins, unless it is
+    // at pdf.js's largest automatic zoom (1.25).
+    const auto fitted = [&](bool open) {
+        const Geometry g = measure();
+        const double left = open ? qMax(g.areaLeft, g.paneRight) : g.areaLeft;
+        return g.open == open && g.pageRight > g.pageLeft && g.pageLeft >= left - 1
+            && g.pageRight <= g.areaRight + 1
+            && (g.areaRight - left - (g.pageRight - g.pageLeft) < 60 || g.scale > 1.249);
+    };
+    const auto describe = [&] {
+        const Geometry g = measure();
+        return QStringLiteral("open %1, pane right %2, page %3..%4, area %5..%6, scale %7")
+            .arg(g.open).arg(g.paneRight).arg(g.pageLeft).arg(g.pageRight).arg(g.areaLeft).arg(g.areaRight)
+            .arg(g.scale);
+    };
+    const auto toggle = [&](bool open) {
+        if (opener == QLatin1String("button"))
+            js(*m_browser, QStringLiteral("document.getElementById('sidebarToggle').click()"));
+        else
+            pdf.setPageMode(open ? opener : QStringLiteral("none"));
+    };
+
+    // One page across, so that the first page alone spans the fitted width.
+    pdf.setLayoutMode(QStringLiteral("OneColumn"));
+    pdf.setPageMode(QStringLiteral("none"));
+    QTRY_VERIFY2_WITH_TIMEOUT(fitted(false), qPrintable(describe()), 10000);
+    const double closedScale = measure().scale;
+    toggle(true);
+    QTRY_VERIFY2_WITH_TIMEOUT(fitted(true), qPrintable(describe()), 10000);
+    QVERIFY2(measure().scale < closedScale, qPrintable(describe()));
+    toggle(false);
+    QTRY_VERIFY2_WITH_TIMEOUT(fitted(false), qPrintable(describe()), 10000);
+    QCOMPARE(measure().scale, closedScale);
 }
 
 void TestWebBrowser::otherPagesRefuseTheQuery_data()

@@ -34,6 +34,19 @@
     body.slNoToolbar #toolbarContainer { display: none; }
     body.slNoToolbar #viewerContainer, body.slNoToolbar #sidebarContainer { top: 0; }
     body.slNoScrollbars #viewerContainer::-webkit-scrollbar { display: none; }
+    /* The side pane (bookmarks, thumbnails) sits beside the page at every
+       width; pdf.js lays it over the page in narrow windows.  The page area
+       moves at once, so that the re-fit below measures its final width. */
+    #outerContainer.sidebarOpen #viewerContainer:not(.pdfPresentationMode) {
+      inset-inline-start: var(--sidebar-width) !important;
+    }
+    [dir="ltr"] #outerContainer.sidebarOpen #viewerContainer:not(.pdfPresentationMode) {
+      left: var(--sidebar-width) !important;
+    }
+    [dir="rtl"] #outerContainer.sidebarOpen #viewerContainer:not(.pdfPresentationMode) {
+      right: var(--sidebar-width) !important;
+    }
+    #viewerContainer:not(.pdfPresentationMode) { transition: none !important; }
   `;
   document.head.appendChild(style);
 
@@ -67,6 +80,12 @@
     const view = sidebarView(wanted.pageMode);
     if (view === 0) app.pdfSidebar.close();
     else app.pdfSidebar.switchView(view, true);
+  }
+
+  // Fits the page to the page area again, as a resize of the window would:
+  // the side pane opening or closing changes the area's width.
+  function refit() {
+    if (app && app.pdfDocument) app.eventBus.dispatch("resize", { source: window });
   }
 
   function applyAll() {
@@ -142,6 +161,7 @@
         report("loaded");
       });
       bus.on("outlineloaded", applySidebar);
+      bus.on("sidebarviewchanged", refit);
       bus.on("pagerendered", function () {
         if (status.firstPageRendered || !current()) return;
         status.firstPageRendered = true;
