@@ -119,8 +119,6 @@ private:
     {
         QString path;
         bool decode = false;
-        bool check = true;       // false: known to need a render (source given)
-        ThumbnailCache::Source source;
         qint64 knownMtimeMs = 0; // of the picture in memory, to skip unchanged files
         qint64 knownSize = -1;
     };
@@ -132,13 +130,19 @@ private:
         QImage image;
         ThumbnailCache::Flavor flavor = ThumbnailCache::Flavor::Normal;
         bool unchanged = false; // the picture in memory is still right
-        bool checked = true;
+    };
+    struct RenderBatch
+    {
+        QStringList onScreen;
+        QStringList others;
     };
 
     void postLookups(QList<LookupItem> items);
-    void onLookedUp(quint64 generation, const LookupResult &result);
+    void onLookedUp(quint64 generation, const QList<LookupResult> &results);
+    void lookedUp(const LookupResult &result, RenderBatch &renders);
     void onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
-    void queueRender(const QString &path, const ThumbnailCache::Source &source);
+    void addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders);
+    void flushRenders(const RenderBatch &renders);
     void remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
                   const ThumbnailCache::Source &source, bool evict);
     void forget(const QString &path);

@@ -231,14 +231,14 @@ void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
     }
 }
 
-void PdfRenderService::queueThumbnails(const QStringList &paths, int box)
+void PdfRenderService::queueThumbnails(const QStringList &paths, int box, bool onScreen)
 {
     if (paths.isEmpty() || box <= 0)
         return;
     QMutexLocker lock(&m_mutex);
     for (const QString &path : paths) {
         Job job{JobType::Thumbnail};
-        job.priority = thumbnailPriority;
+        job.priority = thumbnailPriority + (onScreen ? 0 : 1);
         job.path = path;
         job.page.pixelSize = QSize(box, box);
         job.seq = ++m_seq;

@@ -89,12 +89,13 @@ public:
     void cancelPrepare() { prepare({}, {}); }
 
     // Renders the first page of each file fitted into a square of `box`
-    // pixels, in the order given, after the requests already queued.  This is
+    // pixels, in the order given, after the requests already queued; files on
+    // screen (`onScreen`) go before the others.  This is
     // background work below everything else: it starts only once the worker
     // has had nothing else to do for backgroundQuietMs(), so showing and
     // preparing documents wait at most for the one thumbnail under way.  Each
     // answer is a thumbnailRendered(); the images stay out of the page cache.
-    void queueThumbnails(const QStringList &paths, int box);
+    void queueThumbnails(const QStringList &paths, int box, bool onScreen = true);
     // Drops the thumbnails not yet begun; returns their paths.
     QStringList cancelThumbnails();
     void setBackgroundQuietMs(int ms);
