@@ -39,12 +39,12 @@ double msSince(const QElapsedTimer &t)
     return t.nsecsElapsed() / 1e6;
 }
 
-// Runs the event loop until `done` or 60 s; false on the timeout.
-template <typename F> bool waitFor(F &&done)
+// Runs the event loop until `done` or the time is up; false on the timeout.
+template <typename F> bool waitFor(F &&done, int limitMs = 60000)
 {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < 60000)
+    while (!done() && t.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     return done();
 }
@@ -270,7 +270,7 @@ int run(const QStringList &args)
     QCoreApplication::processEvents();
     const QList<double> during = step(w, files.mid(0, stepCount), [&] { return w.provider->isBusy(); });
     const int writtenWhileStepping = w.provider->counters().written;
-    waitFor([&] { return !w.provider->isBusy(); });
+    const bool folderDone = waitFor([&] { return !w.provider->isBusy(); }, 900000);
     w.provider->waitForWrites();
 
     const double coldMs = bench::median(cold);
@@ -288,6 +288,8 @@ int run(const QStringList &args)
     bench::report("thumbs_ratio_warm", bench::median(warmRatios));
     bench::report("step_p95_ms_during_thumbs", bench::percentile(during, 95));
     bench::report("thumbs_written", w.provider->counters().written);
+    bench::report("thumbs_failures_written", w.provider->counters().failuresWritten);
+    bench::report("thumbs_folder_done", folderDone ? 1 : 0);
     bench::report("thumbs_screen_items", screen.size());
     bench::report("thumbs_box_px", box);
     bench::report("thumbs_bare_render_ms_cold", bench::median(bareCold));

@@ -72,9 +72,11 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
             ++it;
     }
 
-    QList<LookupItem> items;
+    QList<LookupItem> onScreen;
+    QList<LookupItem> later;
     RenderBatch renders;
     auto consider = [&](const QString &path, bool isVisible) {
+        QList<LookupItem> &items = isVisible ? onScreen : later;
         if (m_pendingRenders.contains(path))
             return;
         const FileState fs = m_files.value(path);
@@ -119,7 +121,13 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     // Files on screen go first in the render service, whatever the order in
     // which their look-ups come back.
     flushRenders(renders);
-    postLookups(std::move(items));
+    // The rest of the folder is looked up once the screen is: until then the
+    // I/O thread, and the processor, belong to what the user sees.
+    m_later = std::move(later);
+    if (onScreen.isEmpty())
+        postLookups(std::exchange(m_later, {}));
+    else
+        postLookups(std::move(onScreen));
     checkIdle();
 }
 
@@ -127,6 +135,7 @@ void ThumbnailProvider::cancel()
 {
     ++*m_generation;
     m_pendingLookups = 0;
+    m_later.clear();
     if (m_service) {
         for (const QString &path : m_service->cancelThumbnails())
             m_pendingRenders.remove(path);
@@ -221,6 +230,8 @@ void ThumbnailProvider::onLookedUp(quint64 generation, const QList<LookupResult>
     for (const LookupResult &r : results)
         lookedUp(r, renders);
     flushRenders(renders);
+    if (m_pendingLookups == 0 && !m_later.isEmpty())
+        postLookups(std::exchange(m_later, {}));
     checkIdle();
 }
 

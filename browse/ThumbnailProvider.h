@@ -69,7 +69,7 @@ public:
     // Whether the present wish names `path`.
     bool wants(const QString &path) const { return m_wanted.contains(path); }
     // True while asked-for files are still being looked up or rendered.
-    bool isBusy() const { return m_pendingLookups > 0 || !m_pendingRenders.isEmpty(); }
+    bool isBusy() const { return m_pendingLookups > 0 || !m_later.isEmpty() || !m_pendingRenders.isEmpty(); }
 
     const ThumbnailCache &cache() const { return *m_cache; }
     PdfRenderService *renderService() const;
@@ -159,6 +159,7 @@ private:
     QSet<QString> m_wanted;
     QHash<QString, FileState> m_files;
     int m_pendingLookups = 0;
+    QList<LookupItem> m_later; // look-ups of files off screen, sent once those on screen are answered
     QHash<QString, PendingRender> m_pendingRenders;
     bool m_wasBusy = false;
     bool m_diskWritable = true;
