@@ -121,13 +121,11 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     // Files on screen go first in the render service, whatever the order in
     // which their look-ups come back.
     flushRenders(renders);
-    // The rest of the folder is looked up once the screen is: until then the
-    // I/O thread, and the processor, belong to what the user sees.
+    // The rest of the folder is looked up once the screen is done: until then
+    // the processor belongs to what the user sees.
     m_later = std::move(later);
-    if (onScreen.isEmpty())
-        postLookups(std::exchange(m_later, {}));
-    else
-        postLookups(std::move(onScreen));
+    postLookups(std::move(onScreen));
+    sendLater();
     checkIdle();
 }
 
@@ -230,8 +228,7 @@ void ThumbnailProvider::onLookedUp(quint64 generation, const QList<LookupResult>
     for (const LookupResult &r : results)
         lookedUp(r, renders);
     flushRenders(renders);
-    if (m_pendingLookups == 0 && !m_later.isEmpty())
-        postLookups(std::exchange(m_later, {}));
+    sendLater();
     checkIdle();
 }
 
@@ -279,6 +276,16 @@ void ThumbnailProvider::lookedUp(const LookupResult &r, RenderBatch &renders)
             addRender(r.path, r.source, renders);
         break;
     }
+}
+
+void ThumbnailProvider::sendLater()
+{
+    if (m_later.isEmpty() || m_pendingLookups > 0)
+        return;
+    for (auto it = m_pendingRenders.cbegin(); it != m_pendingRenders.cend(); ++it)
+        if (m_visible.contains(it.key()))
+            return;
+    postLookups(std::exchange(m_later, {}));
 }
 
 void ThumbnailProvider::addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders)
@@ -366,6 +373,7 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
         }
     }
     emit thumbnailReady(path);
+    sendLater();
     if (pending.flavor != m_flavor && m_wanted.contains(path)) {
         // Made for the size before the last change: now the right one.
         LookupItem item;

@@ -143,6 +143,7 @@ private:
     void onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
     void addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders);
     void flushRenders(const RenderBatch &renders);
+    void sendLater();
     void remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
                   const ThumbnailCache::Source &source, bool evict);
     void forget(const QString &path);
