@@ -3,6 +3,11 @@
 #include "app/ErrorBox.h"
 #include "app/Errors.h"
 
+#include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
 SheaflineApplication::SheaflineApplication(int &argc, char **argv) : QApplication(argc, argv) {}
 
 bool SheaflineApplication::notify(QObject *receiver, QEvent *event)
@@ -15,4 +20,24 @@ bool SheaflineApplication::notify(QObject *receiver, QEvent *event)
         showErrorBox(QString::fromLocal8Bit(e.what()));
     }
     return false;
+}
+
+void SheaflineApplication::setUp()
+{
+    QApplication::setApplicationName(QStringLiteral("Sheafline"));
+    QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
+    QApplication::setDesktopFileName(QStringLiteral("sheafline"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
+    installJapaneseQtTexts();
+}
+
+bool SheaflineApplication::installJapaneseQtTexts()
+{
+    auto *translator = new QTranslator(QCoreApplication::instance());
+    if (!translator->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
 }

@@ -3,7 +3,6 @@
 #include "app/Unit1.h"
 
 #include <QApplication>
-#include <QIcon>
 #include <QScreen>
 
 #ifdef SHEAFLINE_HAVE_WEBENGINE
@@ -17,11 +16,7 @@ int main(int argc, char **argv)
     prepareWebBrowserProcess();
 #endif
     SheaflineApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Sheafline"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Sheafline"));
-    QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
-    QApplication::setDesktopFileName(QStringLiteral("sheafline"));
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
+    SheaflineApplication::setUp();
 
     // Creation runs the start-up sequence; the window shows when it is done.
     auto *form = new TForm1();

@@ -68,14 +68,28 @@ FileListView::FileListView(QWidget *parent)
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_stack);
 
-    for (QAbstractItemView *view : {static_cast<QAbstractItemView *>(m_report),
-                                    static_cast<QAbstractItemView *>(m_icons),
-                                    static_cast<QAbstractItemView *>(m_thumbs)}) {
+    for (QAbstractItemView *view : views()) {
         view->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, &FileListView::doubleClicked);
     }
     connect(m_report->header(), &QHeaderView::sectionClicked, this, &FileListView::columnClicked);
+    // After a fill no row is current: a view would otherwise make the first
+    // row current (unselected) when it next takes the focus, and the first
+    // Down would then step past the first file to the second.
+    connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::clearCurrentRow);
     setFocusProxy(m_report);
+}
+
+void FileListView::clearCurrentRow()
+{
+    // Set through the views, so that each takes "no current row" as chosen.
+    for (QAbstractItemView *view : views())
+        view->setCurrentIndex(QModelIndex());
+}
+
+QList<QAbstractItemView *> FileListView::views() const
+{
+    return {m_report, m_icons, m_thumbs};
 }
 
 QAbstractItemView *FileListView::currentView() const

@@ -18,7 +18,8 @@ class ThumbnailProvider;
 // files, see ThumbnailListView).  The view that fits the style is the one
 // visible and the one that takes the keyboard focus (it is the focus proxy).
 // Both views share one selection (one row at a time), so a row stays
-// selected across a change of style.  Captions are never wrapped.
+// selected across a change of style.  After every fill no row is current or
+// selected, so the first Down selects the first row.  Captions are never wrapped.
 // Lives on the UI thread; owned by its parent widget; owns its model.
 class FileListView : public QWidget
 {
@@ -70,6 +71,9 @@ protected:
 
 private:
     void applyIconMode(bool large);
+    void clearCurrentRow();
+    // Every view of the rows, whatever the style.
+    QList<QAbstractItemView *> views() const;
 
     FileListModel *m_model;
     QStackedWidget *m_stack;

@@ -18,9 +18,15 @@ packages=(
     qt6-webengine-dev qt6-webengine-dev-tools
     libjs-pdf
     fonts-ipafont-gothic
+    qt6-translations-l10n
     xvfb xauth
+    x11-utils
     qpdf
     python3
+    # journeys with real input (tests/e2e) and cmake/screenshot.sh
+    openbox xdotool x11-utils imagemagick
+    # the Debian package (cpack) and its checks
+    dpkg-dev desktop-file-utils appstream
 )
 
 deps() {

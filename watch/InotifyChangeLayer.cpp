@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <sys/inotify.h>
@@ -31,6 +32,11 @@ constexpr quint32 watchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_T
 // A burst of events is handled in slices so that the window keeps painting;
 // the socket notifier fires again for the rest.
 constexpr int maxReadsPerActivation = 64;
+
+// Folder updates after writes wait this long for the writes to pause, and
+// at most the longest delay after the first write (milliseconds).
+constexpr int folderUpdateQuietMs = 200;
+constexpr int folderUpdateLongestMs = 1000;
 
 QString joinPath(const QString &folder, const QString &name)
 {
@@ -78,6 +84,8 @@ InotifyChangeLayer::InotifyChangeLayer(QObject *parent)
     m_cleanupTimer.setSingleShot(true);
     m_cleanupTimer.setInterval(0);
     connect(&m_cleanupTimer, &QTimer::timeout, this, &InotifyChangeLayer::cleanUp);
+    m_updateTimer.setSingleShot(true);
+    connect(&m_updateTimer, &QTimer::timeout, this, &InotifyChangeLayer::sendFolderUpdates);
 }
 
 InotifyChangeLayer::~InotifyChangeLayer()
@@ -110,6 +118,9 @@ void InotifyChangeLayer::closeDescriptor()
 {
     m_settleTimer.stop();
     m_cleanupTimer.stop();
+    m_updateTimer.stop();
+    m_updatedFolders.clear();
+    m_updatesPendingSince.invalidate();
     delete m_notifier;
     m_notifier = nullptr;
     if (m_fd >= 0)
@@ -480,6 +491,11 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
     } else if (mask & (IN_CLOSE_WRITE | IN_MODIFY)) {
         if (!isDir)
             report(folder, CodeUpdateItem, full);
+        // Every write reports the same item update, which the watcher drops
+        // as a repeat after the first: the end of a write tells the folder's
+        // watcher to read the folder again.
+        if (mask & IN_CLOSE_WRITE)
+            noteFolderUpdate(folder);
     } else if (mask & IN_ATTRIB) {
         report(folder, CodeAttributes, full);
     }
@@ -490,6 +506,26 @@ void InotifyChangeLayer::adoptFolder(const QString &path, bool reportContents)
     m_limitHit = false;
     if (!walk(path, false, reportContents))
         markAncestorsIncomplete(path);
+}
+
+void InotifyChangeLayer::noteFolderUpdate(const QString &folder)
+{
+    if (!m_updatedFolders.contains(folder))
+        m_updatedFolders.append(folder);
+    if (!m_updatesPendingSince.isValid())
+        m_updatesPendingSince.start();
+    // Wait for the writes to pause, but not beyond the longest delay: a file
+    // that is written on and on still shows its growth now and then.
+    const qint64 left = folderUpdateLongestMs - m_updatesPendingSince.elapsed();
+    m_updateTimer.start(int(std::clamp<qint64>(left, 0, folderUpdateQuietMs)));
+}
+
+void InotifyChangeLayer::sendFolderUpdates()
+{
+    const QStringList folders = std::exchange(m_updatedFolders, {});
+    m_updatesPendingSince.invalidate();
+    for (const QString &folder : folders)
+        report(folder, CodeUpdateDir, folder);
 }
 
 void InotifyChangeLayer::settleMoves()

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <map>
@@ -22,6 +23,14 @@ class QSocketNotifier;
 // runs when control returns to the event loop.  A rebuild that stops and
 // restarts the watcher once per folder therefore walks the tree at most once.
 // When no registration is left at that point, the descriptor is closed.
+//
+// A file closed after writing also reports a folder update (0x1000) for its
+// folder, which the watcher's repeat rule never drops: a file written in
+// several stages is seen after each of them.  These updates are collected
+// per folder and sent once the writes have paused for a short while (at the
+// latest a second after the first), to whatever registration then covers the
+// folder: a burst of writes is one update per folder, and a write that ends
+// while a watcher restarts is not lost.
 //
 // Not thread-safe: use it on the thread that created it.
 class InotifyChangeLayer : public QObject, public FolderChangeLayer
@@ -85,6 +94,8 @@ private:
     void settleMoves();
     void settleMovesNow();
     void adoptFolder(const QString &path, bool reportContents);
+    void noteFolderUpdate(const QString &folder);
+    void sendFolderUpdates();
     void cleanUp();
     void scheduleCleanup();
 
@@ -114,4 +125,7 @@ private:
     QList<PendingMove> m_pendingMoves;
     QTimer m_settleTimer;
     QTimer m_cleanupTimer;
+    QStringList m_updatedFolders; // folders with a write closed since the last send
+    QElapsedTimer m_updatesPendingSince;
+    QTimer m_updateTimer;
 };

@@ -5,9 +5,12 @@
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/RenameF.h"
+#include "viewer/PdfRenderService.h"
+#include "viewer/TAcroPDF.h"
 
 #include "support/MainWindowFixture.h"
 #include "support/ModalHelper.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QApplication>
@@ -25,6 +28,7 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -179,6 +183,53 @@ private slots:
                                                                                      : Qt::Key_Right);
         QTest::keyClick(view, Qt::Key_Enter);
         QCOMPARE(form->StatusPanelText(1), root + "c.PDF");
+    }
+
+    void firstDownSelectsTheFirstFile_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("fill"); // what filled the list last
+        QTest::newRow("start-up fill, report") << int(FileListView::ViewStyle::Report) << "start-up";
+        QTest::newRow("refill after a selection, report") << int(FileListView::ViewStyle::Report) << "refill";
+        QTest::newRow("refill, small icons") << int(FileListView::ViewStyle::SmallIcon) << "refill";
+        QTest::newRow("tree double click, large icons") << int(FileListView::ViewStyle::LargeIcon) << "tree";
+        QTest::newRow("refill, thumbnails") << int(FileListView::ViewStyle::Thumbnail) << "refill";
+    }
+    void firstDownSelectsTheFirstFile()
+    {
+        QFETCH(int, style);
+        QFETCH(QString, fill);
+        form->ListView1->setViewStyle(FileListView::ViewStyle(style));
+        QAbstractItemView *view = form->ListView1->currentView();
+        if (fill == "refill") {
+            form->ListView1->selectRow(rowOf(form.get(), "c.PDF"));
+            form->ListPdfFiles(root);
+        } else if (fill == "tree") {
+            form->ListPdfFiles(root + "Invoices/");
+            form->ListView1->selectRow(1);
+            form->TreeView1->clearSelection();
+            form->ShowRootFolder(root);
+        }
+        // The keyboard comes back to the list, as after any command.
+        form->TreeView1->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(form->TreeView1->hasFocus());
+        form->ListView1->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(view->hasFocus());
+        QCOMPARE(captions(form.get()), (QStringList{"A.pdf", "b.pdf", "c.PDF"}));
+        QVERIFY(!view->currentIndex().isValid());
+        QCOMPARE(form->ListView1->selectedRow(), -1);
+        QVERIFY(view->selectionModel()->selectedIndexes().isEmpty());
+
+        QVERIFY(form->AcroPDF);
+        QueuedSpy prepared(form->AcroPDF->renderService(), &PdfRenderService::prepared);
+        QTest::keyClick(view, Qt::Key_Down);
+        QCOMPARE(view->currentIndex().row(), 0);
+        QCOMPARE(form->ListView1->selectedRow(), 0);
+        // Its preparation starts at once.
+        QTRY_VERIFY(std::any_of(prepared.cbegin(), prepared.cend(),
+                                [&](const QList<QVariant> &args) { return args.at(0).toString() == root + "A.pdf"; }));
+        QTest::keyClick(view, Qt::Key_Return);
+        QCOMPARE(form->StatusPanelText(1), root + "A.pdf");
     }
 
     void columnClicksSortDescendingByText()

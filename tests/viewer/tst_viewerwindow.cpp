@@ -164,6 +164,9 @@ private slots:
         m_form->SetStatusPanelText(2, m_main.dir().path("docs") + "/");
         // The list fills itself from the root folder given on the command line.
         QTRY_COMPARE(model->rowCount(), 3);
+        // Start from a control with nothing prepared: what the start-up's fill
+        // prepared may be done before the spy exists, and is not announced again.
+        acro->setSrc(QString());
         // Sent from the render service's worker thread.
         QueuedSpy prepared(acro->renderService(), &PdfRenderService::prepared);
         int rowB = -1;
@@ -172,8 +175,11 @@ private slots:
                 rowB = r;
         QVERIFY(rowB >= 0);
         view->setCurrentIndex(model->index(rowB, 0));
-        QTRY_VERIFY(std::any_of(prepared.begin(), prepared.end(),
-                                [&](const QList<QVariant> &a) { return a.at(0).toString() == m_main.dir().path("docs/b.pdf"); }));
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(prepared.begin(), prepared.end(),
+                                             [&](const QList<QVariant> &a) {
+                                                 return a.at(0).toString() == m_main.dir().path("docs/b.pdf");
+                                             }),
+                                 15000);
         // Enter on it: shown from the prepared document, no second open.
         QSignalSpy opened(acro->renderService(), &PdfRenderService::opened);
         m_form->ReadPDF(m_main.dir().path("docs/b.pdf"));

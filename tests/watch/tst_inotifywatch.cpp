@@ -9,6 +9,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <cstdio>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -261,6 +262,48 @@ private slots:
         QTRY_VERIFY(rec.has(0x2, dir.path("marker.pdf")));
         QVERIFY(w.isWatching());
         QVERIFY2(calls < 100, qPrintable(QString::number(calls)));
+    }
+
+    void closedWritesUpdateTheirFolder()
+    {
+        TestDir dir;
+        dir.mkdir("sub");
+        dir.mkdir("other");
+        InotifyChangeLayer layer;
+        TplFolderWatcher w(nullptr, &layer);
+        w.setDirectory(dir.path());
+        Recorder rec(&w);
+        QVERIFY(w.StartWatch());
+        const auto updatesOf = [&](const QString &folder) {
+            return std::count_if(rec.reports.cbegin(), rec.reports.cend(),
+                                 [&](const Report &r) { return r.event == 0x1000 && r.before == folder; });
+        };
+
+        // A file written in stages: every stage ends in a folder update, which
+        // is never taken for a repeat (the item updates are, after the first).
+        for (int stage = 1; stage <= 3; ++stage) {
+            QFile f(dir.path("sub/grow.pdf"));
+            QVERIFY(f.open(QIODevice::Append));
+            QVERIFY(f.write(QByteArray(4096, 'x')) == 4096);
+            f.close();
+            QTRY_VERIFY2(updatesOf(dir.path("sub")) == stage, qPrintable(rec.dump()));
+        }
+        QCOMPARE(updatesOf(dir.path()), 0);
+
+        // A burst of writes read at once is one update per folder.
+        layer.setReadingEnabled(false);
+        for (int i = 0; i < 200; ++i) {
+            dir.writeFile(QStringLiteral("b%1.pdf").arg(i), "x");
+            dir.writeFile(QStringLiteral("sub/b%1.pdf").arg(i), "x");
+        }
+        layer.setReadingEnabled(true);
+        QTRY_VERIFY2(updatesOf(dir.path()) == 1 && updatesOf(dir.path("sub")) == 4, qPrintable(rec.dump()));
+        // Nothing more of that burst is on its way: a later write elsewhere
+        // is reported after anything still pending.
+        dir.writeFile("other/late.pdf", "x");
+        QTRY_COMPARE(updatesOf(dir.path("other")), 1);
+        QCOMPARE(updatesOf(dir.path()), 1);
+        QCOMPARE(updatesOf(dir.path("sub")), 4);
     }
 
     void overflowAsksForAFullRefresh()

@@ -186,6 +186,43 @@ private slots:
         QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
     }
 
+    void fileWrittenInStagesShowsItsFinalSize()
+    {
+        // A file rewritten in place, as a download or a copy in parts does:
+        // after each stage the list shows its size and date as they are now.
+        const auto shown = [](TForm1 *f, const QString &name) {
+            for (const FileEntry &e : f->ListView1->model()->entries()) {
+                if (e.name == name)
+                    return e;
+            }
+            return FileEntry();
+        };
+        TestDir &root = m_main.dir();
+        root.writeFile("a.pdf", "x");
+        TForm1 &form = *m_main.create({root.path()});
+        QVERIFY(form.plFolderWatcher->isWatching());
+        qint64 written = 0;
+        for (const int bytes : {3000, 5000, 12000}) {
+            QFile f(root.path("grow.pdf"));
+            QVERIFY(f.open(QIODevice::Append));
+            QCOMPARE(f.write(QByteArray(bytes, 'x')), qint64(bytes));
+            f.close();
+            written += bytes;
+            const QString size = QStringLiteral("%1kb").arg((written + 1023) / 1024);
+            QTRY_COMPARE(shown(&form, "grow.pdf").sizeText, size);
+            if (written == 3000) {
+                // An old date, which the next write must replace in the list.
+                QVERIFY(root.setModified("grow.pdf", QDateTime(QDate(2020, 1, 2), QTime(9, 0))));
+                form.ListPdfFiles(form.FRootFolder);
+                QVERIFY(shown(&form, "grow.pdf").dateText.startsWith("2020"));
+            }
+        }
+        QCOMPARE(shown(&form, "grow.pdf").sizeText, QStringLiteral("20kb"));
+        QTRY_VERIFY(!shown(&form, "grow.pdf").dateText.startsWith("2020"));
+        QVERIFY(form.plFolderWatcher->isWatching());
+        QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+    }
+
     void freedAtShutdown()
     {
         TestDir &root = m_main.dir();
