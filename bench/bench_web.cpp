@@ -49,15 +49,6 @@ constexpr int viewWidth = 800;
 constexpr int viewHeight = 900;
 constexpr int timeoutMs = 30000;
 
-QStringList pdfFiles(const QString &folder)
-{
-    QStringList files;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
-        files << dir.absoluteFilePath(name);
-    return files;
-}
-
 // Bare engine: load and render the first page viewWidth pixels wide.
 double qpdfOpenMs(const QString &path)
 {
@@ -210,7 +201,7 @@ int benchWeb(const QStringList &args)
         std::fprintf(stderr, "web: the pdf.js viewer (libjs-pdf) is not installed\n");
         return 2;
     }
-    const QStringList files = pdfFiles(folder).mid(0, documentCount);
+    const QStringList files = bench::pdfFiles(folder).mid(0, documentCount);
     if (files.isEmpty()) {
         std::fprintf(stderr, "web: no PDF files in %s\n", qPrintable(folder));
         return 2;

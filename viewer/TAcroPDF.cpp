@@ -2,6 +2,7 @@
 
 #include "viewer/PageLayout.h"
 #include "viewer/PdfPageView.h"
+#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -26,6 +27,8 @@ namespace {
 constexpr int thumbWidth = 110;
 constexpr int thumbHeight = 150;
 constexpr int busyDelayMs = 250;
+// The longest a close waits for a render helper that hangs.
+constexpr int closeWaitMs = 1000;
 
 QString messageFor(PdfOpenStatus status, const QString &path)
 {
@@ -104,6 +107,10 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
     connect(m_busyTimer, &QTimer::timeout, this, &TAcroPDF::updateBusy);
 
     connect(m_service, &PdfRenderService::opened, this, &TAcroPDF::onOpened);
+    connect(m_service, &PdfRenderService::documentFailed, this, [this](quint64 docId) {
+        if (docId == m_view->docId())
+            showMessage(messageFor(PdfOpenStatus::Unreadable, m_src), false);
+    });
     connect(m_service, &PdfRenderService::outlineReady, this,
             [this](quint64 docId, const QList<PdfOutlineEntry> &entries) {
                 if (docId != m_view->docId())
@@ -181,7 +188,9 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
 
 TAcroPDF::~TAcroPDF()
 {
-    // The worker must let go of every file before the widgets go.
+    // The worker must let go of every file before the widgets go; a
+    // document that hangs the render helper does not hold that up.
+    RenderHelper::instance().shortenWait(closeWaitMs);
     m_service->closeAll();
 }
 
@@ -571,6 +580,7 @@ void TAcroPDF::setSrc(const QString &src)
         LoadFile(src);
         return;
     }
+    RenderHelper::instance().shortenWait(closeWaitMs);
     closeCurrent(true);
     // Prepared neighbours hold files open too.
     m_service->closeAll();
