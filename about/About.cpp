@@ -1,6 +1,6 @@
 #include "about/About.h"
 
-#include "app/VersionInfo.h"
+#include "base/VersionInfo.h"
 
 #include <QDesktopServices>
 #include <QFrame>
@@ -96,9 +96,9 @@ QString TAboutBox::homePage()
 
 void TAboutBox::FormCreate(QObject *)
 {
-    p_PROGRAM = GetVersionInfoItem(4);
-    p_VERSION = GetVersionInfoItem(3);
-    p_COPYRIGHT = GetVersionInfoItem(5);
+    p_PROGRAM = GetVersionInfoItem(VersionItem::InternalName);
+    p_VERSION = GetVersionInfoItem(VersionItem::FileVersion);
+    p_COPYRIGHT = GetVersionInfoItem(VersionItem::LegalCopyright);
 }
 
 void TAboutBox::FormShow(QObject *)
@@ -118,7 +118,7 @@ void TAboutBox::FormShow(QObject *)
     const int right = 42 + 225;
     const int left = qMax(42, Comments->geometry().right() + 3);
     Label4->setGeometry(left, 99, right - left, 46);
-    Label4->setPlainText(GetVersionInfoItem(0));
+    Label4->setPlainText(GetVersionInfoItem(VersionItem::Comments));
 }
 
 void TAboutBox::Label5Click(QObject *)

@@ -1,6 +1,6 @@
 #include "app/CommandLine.h"
 
-#include "app/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 #include <QFileInfo>
 

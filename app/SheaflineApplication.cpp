@@ -1,7 +1,8 @@
 #include "app/SheaflineApplication.h"
 
 #include "app/ErrorBox.h"
-#include "app/Errors.h"
+#include "base/Errors.h"
+#include "base/ProgramName.h"
 
 #include <QIcon>
 #include <QLibraryInfo>
@@ -24,8 +25,8 @@ bool SheaflineApplication::notify(QObject *receiver, QEvent *event)
 
 void SheaflineApplication::setUp()
 {
-    QApplication::setApplicationName(QStringLiteral("Sheafline"));
-    QApplication::setOrganizationName(QStringLiteral("MOSSGATE"));
+    QApplication::setApplicationName(QString::fromUtf16(sheafline::kApplicationName));
+    QApplication::setOrganizationName(QString::fromUtf16(sheafline::kOrganizationName));
     QApplication::setDesktopFileName(QStringLiteral("sheafline"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
     installJapaneseQtTexts();

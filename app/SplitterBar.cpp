@@ -42,7 +42,6 @@ void SplitterBar::mouseMoveEvent(QMouseEvent *event)
         m_target->setFixedWidth(size);
     else
         m_target->setFixedHeight(size);
-    emit moved(size);
 }
 
 void SplitterBar::mouseReleaseEvent(QMouseEvent *)

@@ -18,10 +18,6 @@ public:
     int minimumSize() const { return m_minimum; }
     void setMinimumSize(int pixels) { m_minimum = pixels; }
 
-signals:
-    // After a drag changed the target's size.
-    void moved(int size);
-
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;

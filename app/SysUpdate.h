@@ -1,24 +1,33 @@
 #pragma once
 
+#include "base/SettingsStore.h"
+#include "update/Updater.h"
+
 #include <QObject>
 #include <QString>
 
-// The settings store and the update operations (one instance,
-// `SysUpdateModule`, created first at start-up and freed last).
+#include <memory>
+
+// The settings store with the program paths and the update operations (one
+// instance, `SysUpdateModule`, created first at start-up and freed last).
 //
-// Settings are kept through QSettings (native format, organisation
-// "MOSSGATE", application "Sheafline").  Every operation opens a fresh store,
-// syncs it and closes it again; nothing is cached between calls.  Failures
-// are thrown as SettingsError with the user-facing message.
+// The Registry* operations read and write named values of the settings store
+// (base/SettingsStore.h); failures are thrown as AppError with the message
+// the user sees.  UpdateChk and RunUpdate hand the program paths to the
+// updater (update/Updater.h).
 //
 // UI thread only.  Widget-free: lives in the core library.
 class TSysUpdateModule : public QObject
 {
     Q_OBJECT
 public:
-    // Computes FolderName, ExeFile, webPath and RunPath (reading "updatepath"
-    // with its default) and creates the update work folder.
+    // The user's own settings and the program's updater.
     TSysUpdateModule();
+    // Settings kept in `store`; the update operations of `updater` (not
+    // owned, must outlive the module), or the program's own over `store`
+    // when null.  Computes FolderName, ExeFile, webPath and RunPath (reading
+    // "updatepath" with its default) and creates the update work folder.
+    explicit TSysUpdateModule(const SettingsStore &store, Updater *updater = nullptr);
     ~TSysUpdateModule() override;
 
     QString RegistryReadString(const QString &Name, const QString &Def);
@@ -28,7 +37,11 @@ public:
     bool RegistryWriteInteger(const QString &Name, int Def);
     bool RegistryWriteBoolean(const QString &Name, bool Def);
 
-    // Update check and self-update (implemented in update/).
+    // The store the Registry* operations use, for typed access by the
+    // settings table.
+    const SettingsStore &store() const { return m_store; }
+
+    // Update check and self-update (the updater's, with this module's paths).
     bool UpdateChk();
     void RunUpdate();
     bool DownloadFile(const QString &URL, const QString &FileName);
@@ -38,6 +51,14 @@ public:
     QString webPath;    // "updatepath" + ExeFile
     QString RunPath;    // update work folder, trailing delimiter
     QString ZipFile;    // newest package name, set by UpdateChk
+
+private:
+    UpdatePaths updatePaths() const;
+
+    SettingsStore m_store;
+    StoreUpdateSettings m_updateSettings;
+    std::unique_ptr<Updater> m_ownUpdater;
+    Updater *m_updater = nullptr;
 };
 
 // The one instance; null before start-up step 1 and after the shutdown.

@@ -4,15 +4,21 @@
 
 #include "about/About.h"
 #include "app/CommandLine.h"
-#include "app/DocumentSurface.h"
 #include "app/ErrorBox.h"
-#include "app/Errors.h"
+#include "app/FocusRule.h"
 #include "app/Fonts.h"
-#include "app/ProgramPaths.h"
+#include "app/MessageBoxes.h"
 #include "app/SplitterBar.h"
 #include "app/SysUpdate.h"
-#include "app/common.h"
+#include "base/Errors.h"
+#include "base/ProgramName.h"
+#include "base/ProgramPaths.h"
+#include "base/VersionInfo.h"
 #include "browse/FileListView.h"
+#include "browse/FolderTree.h"
+#include "update/UpdateUi.h"
+#include "update/WidgetUpdateUi.h"
+#include "watch/plFolderWatcher.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -38,12 +44,13 @@ constexpr int kClientHeight = 581; // below the menu bar, status bar included
 constexpr int kStatusHeight = 19;
 constexpr int kPanelWidth = 273;
 constexpr int kTreeHeight = 240;
-constexpr int kListWidth = 271;
 constexpr int kColumn1 = 60;
 constexpr int kColumn2 = 85;
 constexpr int kColumnSlack = 21; // room for the vertical scroll bar and the borders
 
 const char kTagProperty[] = "Tag";
+
+using sheafline::Setting;
 
 } // namespace
 
@@ -60,19 +67,31 @@ void SetTag(QObject *object, int tag)
 
 TForm1::TForm1(QWidget *parent) : TForm1(QCoreApplication::arguments().mid(1), parent) {}
 
-TForm1::TForm1(const QStringList &args, QWidget *parent) : QMainWindow(parent), m_args(args)
+TForm1::TForm1(const QStringList &args, QWidget *parent) : TForm1(args, SettingsStore(), nullptr, parent) {}
+
+TForm1::TForm1(const QStringList &args, const SettingsStore &store, Updater *updater, QWidget *parent)
+    : QMainWindow(parent), m_args(args), m_store(store), m_updater(updater)
 {
     // Here rather than in main(), so every window created (tests too) gets them.
     installFontSubstitutions();
     setObjectName(QStringLiteral("Form1"));
-    setWindowTitle(QStringLiteral("Sheafline"));
+    setWindowTitle(QString::fromUtf16(sheafline::kApplicationName));
     QFont designFont(QStringLiteral("ＭＳ Ｐゴシック"));
     designFont.setPixelSize(12);
     setFont(designFont);
 
+    // The whole wiring of the window, in order: controls, menus, the
+    // handlers bound to their events, the tree logic and the updater's
+    // dialogs.  The view control and the folder watcher follow in the
+    // start-up sequence, once the command line has chosen the back-end.
     CreateControls();
     CreateMenus();
     BindEvents();
+    BindFolderTree();
+    // The update check runs in the widget-free core and shows its download
+    // progress and restart notice through this; start-up step 20 needs it.
+    m_updateUi = std::make_unique<WidgetUpdateUi>();
+    setUpdateUi(m_updateUi.get());
 
     // The designed client area lies below the menu bar.
     resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
@@ -86,8 +105,23 @@ TForm1::~TForm1()
 {
     if (!m_destroyed)
         FormDestroy(this);
+    // Another window may have installed its own since.
+    if (&updateUi() == m_updateUi.get())
+        setUpdateUi(nullptr);
     if (Form1 == this)
         Form1 = nullptr;
+}
+
+void TForm1::BindFolderTree()
+{
+    m_folderTree = new FolderTree(TreeView1, TreeView1);
+    // Every read of a folder ends by pointing the watcher at it.
+    m_folderTree->setFolderReadCallback([this](const QString &path) {
+        if (plFolderWatcher) {
+            plFolderWatcher->setDirectory(path);
+            plFolderWatcher->StartWatch();
+        }
+    });
 }
 
 void TForm1::CreateControls()
@@ -342,13 +376,39 @@ void TForm1::SetStatusPanelText(int index, const QString &text)
         panel->setText(text);
 }
 
-void TForm1::PlaceInViewerArea(QWidget *control)
+void TForm1::SetCurrentFolder(const QString &folder)
+{
+    CurrentFolder = folder;
+    SetStatusPanelText(2, folder);
+}
+
+void TForm1::SetCurrentDocument(const QString &path)
+{
+    CurrentDocument = path;
+    SetStatusPanelText(1, path);
+}
+
+void TForm1::PlaceInViewerArea(QWidget *control, DocumentSurfaceTest isSurface)
 {
     if (!control)
         return;
     control->setParent(ViewerArea);
     static_cast<QGridLayout *>(ViewerArea->layout())->addWidget(control, 0, 0);
     control->raise();
+    if (isSurface)
+        m_viewControls.push_back({control, std::move(isSurface)});
+}
+
+bool TForm1::IsDocumentSurface(const QWidget *widget) const
+{
+    if (!widget)
+        return false;
+    for (const ViewControl &view : m_viewControls) {
+        // A released control no longer answers.
+        if (view.control && view.isSurface(widget))
+            return true;
+    }
+    return false;
 }
 
 void TForm1::ShowException(const QString &message)
@@ -360,57 +420,63 @@ void TForm1::ShowException(const QString &message)
 
 void TForm1::FormCreate(QObject *)
 {
+    // The start-up sequence, in its fixed order.  An error ends it at the
+    // failing step and is shown; the window still opens with what was done.
     try {
-        // 1. The settings store; it reads "updatepath" and creates the work folder.
+        // 1. The settings store first: every later step may read or write a
+        //    setting.  Making it reads "updatepath" and creates the update
+        //    work folder.  A store left by an earlier window is replaced.
         delete SysUpdateModule;
         SysUpdateModule = nullptr;
-        SysUpdateModule = new TSysUpdateModule();
-        // 2.
+        SysUpdateModule = new TSysUpdateModule(m_store, m_updater);
+        // 2. The PDF view control back-end until the command line says otherwise.
         PDFmode = 0;
-        // 3.
+        // 3. The folder watcher, its reports bound to the refresh of tree and list.
         CreateFolderWatcher();
-        // 4.
+        // 4. The command line: "-b" or "/b" picks the web back-end; a first
+        //    argument naming an existing folder is this run's root folder.
         const CommandLine commandLine = parseCommandLine(m_args, folderExists);
         if (commandLine.pdfMode == 1)
             PDFmode = 1;
-        // 5.
-        QString version = QStringLiteral("Ver. ") + GetVersionInfoItem(3);
+        // 5. The version in status panel 0, with the back-end when it is the web one.
+        QString version = QStringLiteral("Ver. ") + GetVersionInfoItem(VersionItem::FileVersion);
         if (PDFmode == 1)
             version += QStringLiteral(" with WebBrowser");
         SetStatusPanelText(0, version);
-        // 6.
+        // 6. The focus timer stays off until the first document load.
         Timer1->stop();
         Timer1->setInterval(10);
-        // 7.
+        // 7. The file list keeps the keyboard focus from the start.
         AFocusControl = ListView1;
         ListView1->setFocus();
-        // 8.
+        // 8. The view control of the chosen back-end, now that PDFmode is settled.
         CreateViewer();
-        // 9. The tree's plain look is Qt's default already; there is no theme to reset.
-        // 10. Qt initialises its controls itself; nothing to do.
-        // 11. Folder icons come from the browse area's icon provider; no system image list.
-        // 12.
+        // 9-11. Nothing to do here: Qt's tree has the plain look already, Qt
+        //    initialises its own controls, and folder icons come from the
+        //    browse area's icon provider.
+        // 12. An empty tree before the root folder is read.
         TreeView1->clear();
-        // 13.
+        // 13. The stored root folder; on a first run the user's Documents
+        //     folder, which is then stored.
         const QString documents =
             QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-        FRootFolder = sheafline::withTrailingDelimiter(
-            SysUpdateModule->RegistryReadString(QStringLiteral("Folder"), documents));
-        // 14. The folder given for this run is not stored.
+        FRootFolder =
+            sheafline::withTrailingDelimiter(SysUpdateModule->store().readText(Setting::Folder, documents));
+        // 14. A folder given on the command line wins for this run only; it is not stored.
         if (!commandLine.rootFolder.isEmpty())
             FRootFolder = commandLine.rootFolder;
-        // 15.
-        SetStatusPanelText(2, FRootFolder);
-        // 16.
+        // 15. The root folder is the current folder until the user picks another.
+        SetCurrentFolder(FRootFolder);
+        // 16. The tree below the root folder and the list of its PDF files.
         ShowRootFolder(FRootFolder);
-        // 17.
+        // 17. The help document in the view control.
         GoHelpClick(this);
-        // 18.
+        // 18. The window and panel sizes of the last run.
         RestoreLayout();
-        // 19.
+        // 19. The file list's "open with" item, hidden until start-up gets here.
         N17->setVisible(true);
         N24->setVisible(true);
-        // 20.
+        // 20. The update check, last, so that a slow server holds up nothing else.
         if (SysUpdateModule->UpdateChk())
             MsgInfo(QStringLiteral("製品版の最新バージョンが利用可能です"));
     } catch (const AppError &e) {
@@ -422,17 +488,18 @@ void TForm1::FormCreate(QObject *)
 
 void TForm1::FormDestroy(QObject *)
 {
+    // The shutdown, in its fixed order; an error ends it at the failing step.
     m_destroyed = true;
     Timer1->stop();
     try {
-        // 1.
+        // 1. The layout is saved as the last resize would have saved it.
         FormResize(this);
-        // 2.
+        // 2. No more change reports while the window goes.
         FreeFolderWatcher();
         plFolderWatcher = nullptr;
-        // 3.
+        // 3. The view control lets go of the shown file and is released.
         ReleaseViewer();
-        // 4.
+        // 4. The settings store last: step 1 still wrote to it.
         delete SysUpdateModule;
         SysUpdateModule = nullptr;
     } catch (const AppError &e) {
@@ -456,10 +523,11 @@ void TForm1::FormResize(QObject *)
     // Without a store (start-up ended before it existed) there is nowhere to write.
     if (!SysUpdateModule)
         return;
-    SysUpdateModule->RegistryWriteInteger(QStringLiteral("WinHeight"), height());
-    SysUpdateModule->RegistryWriteInteger(QStringLiteral("WinWidth"), width());
-    SysUpdateModule->RegistryWriteInteger(QStringLiteral("TreeHeight"), TreeView1->height());
-    SysUpdateModule->RegistryWriteInteger(QStringLiteral("TreeWidth"), Panel1->width());
+    const SettingsStore &store = SysUpdateModule->store();
+    store.write(Setting::WinHeight, height());
+    store.write(Setting::WinWidth, width());
+    store.write(Setting::TreeHeight, TreeView1->height());
+    store.write(Setting::TreeWidth, Panel1->width());
 }
 
 void TForm1::ListView1Resize(QObject *)
@@ -470,7 +538,7 @@ void TForm1::ListView1Resize(QObject *)
     // A list narrower than the fixed columns gives the name column nothing.
     ListView1->setColumnWidth(0, qMax(0, width - kColumn1 - kColumn2 - kColumnSlack));
     if (SysUpdateModule)
-        SysUpdateModule->RegistryWriteInteger(QStringLiteral("FileListWidth"), width);
+        SysUpdateModule->store().write(Setting::FileListWidth, width);
 }
 
 void TForm1::RestoreLayout()
@@ -490,17 +558,17 @@ void TForm1::RestoreLayout()
             Panel1->layout()->activate();
     };
     settle();
-    const int winHeight = SysUpdateModule->RegistryReadInteger(QStringLiteral("WinHeight"), height());
+    const SettingsStore &store = SysUpdateModule->store();
+    const int winHeight = store.readInteger(Setting::WinHeight, height());
     resize(width(), qMax(0, winHeight));
-    const int winWidth = SysUpdateModule->RegistryReadInteger(QStringLiteral("WinWidth"), width());
+    const int winWidth = store.readInteger(Setting::WinWidth, width());
     resize(qMax(0, winWidth), height());
-    const int treeHeight =
-        SysUpdateModule->RegistryReadInteger(QStringLiteral("TreeHeight"), TreeView1->height());
+    const int treeHeight = store.readInteger(Setting::TreeHeight, TreeView1->height());
     TreeView1->setFixedHeight(qMax(0, treeHeight));
-    const int treeWidth = SysUpdateModule->RegistryReadInteger(QStringLiteral("TreeWidth"), Panel1->width());
+    const int treeWidth = store.readInteger(Setting::TreeWidth, Panel1->width());
     Panel1->setFixedWidth(qMax(0, treeWidth));
     // The list fills the panel below the splitter, so this width does not last.
-    SysUpdateModule->RegistryReadInteger(QStringLiteral("FileListWidth"), kListWidth);
+    store.readInteger(Setting::FileListWidth);
     settle();
     ListView1Resize(ListView1);
 }
@@ -509,7 +577,7 @@ void TForm1::RestoreLayout()
 
 void TForm1::Timer1Timer(QObject *)
 {
-    if (focusMustReturn(isActiveWindow(), QApplication::focusWidget(), AFocusControl))
+    if (focusMustReturn(isActiveWindow(), IsDocumentSurface(QApplication::focusWidget()), AFocusControl))
         AFocusControl->setFocus(Qt::OtherFocusReason);
 }
 

@@ -1,15 +1,20 @@
 #pragma once
 
-#include "app/Errors.h"
+#include "base/Errors.h"
+#include "base/SettingsStore.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 class DocumentDisplay;  // viewer/DocumentDisplay.h
 class FileListView;
+class FolderTree;       // browse/FolderTree.h
 struct FormDisplay;     // app/Unit1Viewer.cpp
 struct FileEntry;       // browse/FileEntry.h
 class QAction;
@@ -24,6 +29,8 @@ class SplitterBar;
 class TAcroPDF;         // viewer/TAcroPDF.h
 class TWebBrowser;      // viewer/web/
 class TplFolderWatcher; // watch/plFolderWatcher.h
+class Updater;          // update/Updater.h
+class WidgetUpdateUi;   // update/WidgetUpdateUi.h
 
 // The `Tag` of a menu item (or any object): an int dynamic property, 0 when unset.
 int Tag(const QObject *object);
@@ -40,6 +47,9 @@ void SetTag(QObject *object, int tag);
 // the main window is `this`, no sender is nullptr.  Errors that reach a
 // handler bound to an event are shown in the application's error box.
 //
+// The window keeps its state in fields (the root folder, the current folder,
+// the current document); the status panels only show them.
+//
 // UI thread only.  Creation runs the start-up sequence (FormCreate),
 // destruction the shutdown (FormDestroy).
 class TForm1 : public QMainWindow
@@ -47,6 +57,13 @@ class TForm1 : public QMainWindow
     Q_OBJECT
 public:
     // `args` are the command-line arguments without the program name.
+    // Settings are kept in `store`; the update operations are `updater`'s
+    // (not owned, must outlive the window; null: the program's own updater
+    // over the network).  A test passes a store in a temporary file and an
+    // updater that stays off the network.
+    TForm1(const QStringList &args, const SettingsStore &store, Updater *updater = nullptr,
+           QWidget *parent = nullptr);
+    // The user's own settings and the program's updater.
     explicit TForm1(const QStringList &args, QWidget *parent = nullptr);
     // Runs the start-up with QCoreApplication::arguments() minus the program name.
     explicit TForm1(QWidget *parent = nullptr);
@@ -100,13 +117,15 @@ public:
     FileListView *ListView1 = nullptr;     // PDF file list
     SplitterBar *Splitter1 = nullptr;      // right of Panel1
     QWidget *ViewerArea = nullptr;         // rest of the client area; hosts the view controls
-    TWebBrowser *WebBrowser = nullptr;     // web view control (null until the web back-end lands)
+    TWebBrowser *WebBrowser = nullptr;     // web view control (null in a build without QtWebEngine)
     TAcroPDF *AcroPDF = nullptr;           // PDF view control, mode 0 only
     QTimer *Timer1 = nullptr;              // focus timer, 10 ms, disabled at start
 
     // ---- Fields ----
     int PDFmode = 0;                           // 0 = AcroPDF, 1 = WebBrowser; fixed at start-up
     QString FRootFolder;                       // root folder, trailing delimiter
+    QString CurrentFolder;                     // folder the list shows, trailing delimiter (panel 2)
+    QString CurrentDocument;                   // document last opened from the list (panel 1)
     QWidget *AFocusControl = nullptr;          // keeps the focus while Timer1 runs (ListView1)
     TplFolderWatcher *plFolderWatcher = nullptr; // owned by the window
 
@@ -114,9 +133,18 @@ public:
     QString StatusPanelText(int index) const;
     void SetStatusPanelText(int index, const QString &text);
     QLabel *StatusPanel(int index) const;
+    // Set the field and show it in its panel.
+    void SetCurrentFolder(const QString &folder);
+    void SetCurrentDocument(const QString &path);
 
-    // Places a view control in the viewer area, filling it and on top.
-    void PlaceInViewerArea(QWidget *control);
+    // Whether `widget` is the document surface of a view control: the widget
+    // its renderer takes the keyboard focus with.
+    using DocumentSurfaceTest = std::function<bool(const QWidget *)>;
+    // Places a view control in the viewer area, filling it and on top;
+    // `isSurface` tells the control's document surface for the focus rule.
+    void PlaceInViewerArea(QWidget *control, DocumentSurfaceTest isSurface = {});
+    // True when `widget` is the document surface of a view control placed here.
+    bool IsDocumentSurface(const QWidget *widget) const;
 
     // ---- Spine (Unit1.cpp) ----
     void FormCreate(QObject *Sender);
@@ -147,7 +175,6 @@ public:
 
     // ---- Browse (Unit1Browse.cpp) ----
     void ShowRootFolder(const QString &folder);
-    void AddFolderNodes(const QString &path, QTreeWidgetItem *node, bool addChildren);
     QString GetNodePath(QTreeWidgetItem *node);
     void TreeView1Expanding(QObject *Sender, QTreeWidgetItem *Node, bool &AllowExpansion);
     void TreeView1DblClick(QObject *Sender);
@@ -168,7 +195,8 @@ public:
     void N24Click(QObject *Sender);
 
     // ---- Viewer (Unit1Viewer.cpp) ----
-    // Creates the designed web view control (constructor); nothing until it lands.
+    // Creates the designed web view control (constructor); nothing in a build
+    // without QtWebEngine.
     void CreateWebBrowser();
     // Start-up step 8: creates/binds the view control of PDFmode.
     void CreateViewer();
@@ -204,6 +232,7 @@ private:
     void CreateControls();
     void CreateMenus();
     void BindEvents();
+    void BindFolderTree();
     void bindAction(QAction *action, void (TForm1::*handler)(QObject *));
     template <typename F> void guarded(F &&f) { Guarded(std::forward<F>(f)); }
 
@@ -216,6 +245,16 @@ private:
     std::unique_ptr<FormDisplay, FormDisplayDeleter> m_formDisplay;
 
     QStringList m_args;
+    SettingsStore m_store;
+    Updater *m_updater = nullptr;
+    std::unique_ptr<WidgetUpdateUi> m_updateUi;
+    FolderTree *m_folderTree = nullptr;
+    struct ViewControl
+    {
+        QPointer<QWidget> control;
+        DocumentSurfaceTest isSurface;
+    };
+    std::vector<ViewControl> m_viewControls;
     QLabel *m_panels[3] = {nullptr, nullptr, nullptr};
     bool m_formResizeAttached = true;
     bool m_destroyed = false;

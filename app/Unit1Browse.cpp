@@ -2,9 +2,9 @@
 // a thin call into browse/.
 #include "app/Unit1.h"
 
-#include "app/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 #include "app/SysUpdate.h"
-#include "app/common.h"
+#include "app/MessageBoxes.h"
 #include "browse/BrowseRules.h"
 #include "browse/FileActions.h"
 #include "browse/FileEntry.h"
@@ -16,7 +16,6 @@
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
 #include "viewer/TAcroPDF.h"
-#include "watch/plFolderWatcher.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -24,38 +23,12 @@
 #include <QMenu>
 #include <QTreeWidget>
 
-namespace {
-
-// The tree logic lives beside the tree it drives, made on first use.
-FolderTree *folderTreeOf(TForm1 *form)
-{
-    auto *tree = form->TreeView1->findChild<FolderTree *>(QString(), Qt::FindDirectChildrenOnly);
-    if (!tree) {
-        tree = new FolderTree(form->TreeView1, form->TreeView1);
-        // Every read of a folder ends by pointing the watcher at it.
-        tree->setFolderReadCallback([form](const QString &path) {
-            if (form->plFolderWatcher) {
-                form->plFolderWatcher->setDirectory(path);
-                form->plFolderWatcher->StartWatch();
-            }
-        });
-    }
-    return tree;
-}
-
-} // namespace
-
 // ---- Folder tree ----
 
 void TForm1::ShowRootFolder(const QString &folder)
 {
-    folderTreeOf(this)->showRoot(folder);
+    m_folderTree->showRoot(folder);
     ListPdfFiles(folder);
-}
-
-void TForm1::AddFolderNodes(const QString &path, QTreeWidgetItem *node, bool addChildren)
-{
-    folderTreeOf(this)->addFolderNodes(path, node, addChildren);
 }
 
 QString TForm1::GetNodePath(QTreeWidgetItem *node)
@@ -66,7 +39,7 @@ QString TForm1::GetNodePath(QTreeWidgetItem *node)
 void TForm1::TreeView1Expanding(QObject *, QTreeWidgetItem *Node, bool &AllowExpansion)
 {
     if (Node && FolderTree::hasChildrenFlag(Node) && Node->childCount() == 0)
-        folderTreeOf(this)->expandNode(Node, GetNodePath(Node));
+        m_folderTree->expandNode(Node, GetNodePath(Node));
     AllowExpansion = true;
 }
 
@@ -91,14 +64,14 @@ void TForm1::N13Click(QObject *)
         return;
     FRootFolder = sheafline::withTrailingDelimiter(chosen);
     ShowRootFolder(FRootFolder);
-    SysUpdateModule->RegistryWriteString(QStringLiteral("Folder"), FRootFolder);
+    SysUpdateModule->store().write(sheafline::Setting::Folder, FRootFolder);
 }
 
 // ---- File list ----
 
 void TForm1::ListPdfFiles(const QString &folder)
 {
-    SetStatusPanelText(2, folder);
+    SetCurrentFolder(folder);
     ListView1->model()->fillFromFolder(folder, QLocale());
 }
 
@@ -122,8 +95,8 @@ void TForm1::ListView1Click(QObject *)
     const QString name = ListView1->selectedName();
     if (name.isEmpty())
         return;
-    SetStatusPanelText(1, StatusPanelText(2) + name);
-    ReadPDF(StatusPanelText(1));
+    SetCurrentDocument(CurrentFolder + name);
+    ReadPDF(CurrentDocument);
 }
 
 void TForm1::ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers)
@@ -166,7 +139,7 @@ void TForm1::N27Click(QObject *)
         ListView1->setThumbnailProvider(new ThumbnailProvider(
             AcroPDF ? AcroPDF->renderService() : nullptr, ThumbnailCache::defaultEnvironment(),
             48ll * 1024 * 1024, ListView1));
-        ListView1->setFolderSource([this] { return StatusPanelText(2); });
+        ListView1->setFolderSource([this] { return CurrentFolder; });
     }
     ListView1->setViewStyle(FileListView::ViewStyle::Thumbnail);
 }
@@ -181,7 +154,7 @@ void TForm1::N26Click(QObject *)
     {
         TRenameForm form(this);
         form.showError = [](const QString &text) { MsgError(text); };
-        form.WorkDir = StatusPanelText(2);
+        form.WorkDir = CurrentFolder;
         form.setFileName(caption);
         form.exec();
         if (form.Res) {
@@ -191,7 +164,7 @@ void TForm1::N26Click(QObject *)
             ReadPDF(form.WorkDir + name);
         }
     }
-    ListPdfFiles(StatusPanelText(2));
+    ListPdfFiles(CurrentFolder);
 }
 
 void TForm1::N24Click(QObject *)
@@ -199,6 +172,6 @@ void TForm1::N24Click(QObject *)
     const QString caption = ListView1->selectedName();
     if (caption.isEmpty())
         return;
-    if (!FileActions::openWithAssociatedApp(StatusPanelText(2) + caption))
+    if (!FileActions::openWithAssociatedApp(CurrentFolder + caption))
         MsgWarning(QStringLiteral("起動に失敗しました"));
 }

@@ -4,7 +4,6 @@
 // two browser hooks below.
 #include "app/Unit1.h"
 
-#include "app/DocumentSurface.h"
 #include "browse/FileListView.h"
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
@@ -92,11 +91,8 @@ void TForm1::CreateWebBrowser()
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     WebBrowser = new TWebBrowser(ViewerArea);
     WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
-    PlaceInViewerArea(WebBrowser);
     // Where the page holds the keyboard focus is the browser's document surface.
-    static const int surfaceTest = registerDocumentSurfaceTest(
-        [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
-    Q_UNUSED(surfaceTest);
+    PlaceInViewerArea(WebBrowser, [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
 #endif
 }
 
@@ -114,7 +110,7 @@ void prepareOnSelection(TForm1 *form, const std::function<void(const QStringList
                          [form, view, prepare](const QModelIndex &current, const QModelIndex &previous) {
                              if (!view->isVisible())
                                  return;
-                             const QString folder = form->StatusPanelText(2);
+                             const QString folder = form->CurrentFolder;
                              const QAbstractItemModel *model = view->model();
                              const QStringList paths = prefetchPaths(
                                  previous.row(), current.row(), model->rowCount(), [&](int row) {
@@ -150,10 +146,8 @@ void TForm1::CreateViewer()
         return;
     AcroPDF = new TAcroPDF(ViewerArea);
     AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
-    PlaceInViewerArea(AcroPDF);
+    PlaceInViewerArea(AcroPDF, &TAcroPDF::isDocumentSurface);
     connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });
-    static const int surfaceTest = registerDocumentSurfaceTest(&TAcroPDF::isDocumentSurface);
-    Q_UNUSED(surfaceTest);
     prepareOnSelection(this, [this](const QStringList &paths) {
         if (AcroPDF)
             AcroPDF->prepare(paths);
@@ -221,7 +215,7 @@ void TForm1::DisplayInitializeClick(QObject *)
         if (screen)
             move(centredOnDesktop(frameGeometry().size(), screen->virtualGeometry()));
     };
-    steps.currentDocumentPath = [this] { return StatusPanelText(1); };
+    steps.currentDocumentPath = [this] { return CurrentDocument; };
     steps.listRootFolder = [this] { ListPdfFiles(FRootFolder); };
     Display().displayInitialize(steps);
 }

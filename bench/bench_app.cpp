@@ -5,6 +5,7 @@
 
 #include "app/SysUpdate.h"
 #include "app/Unit1.h"
+#include "base/ProgramName.h"
 
 #include <QElapsedTimer>
 #include <QSettings>
@@ -30,16 +31,20 @@ int benchApp(const QStringList &)
             QElapsedTimer t;
             t.start();
             {
-                QSettings s(QSettings::NativeFormat, QSettings::UserScope, "MOSSGATE", "Sheafline");
-                s.setValue("WinHeight", 600 + (i % 7));
+                QSettings s(QSettings::NativeFormat, QSettings::UserScope,
+                            QString::fromUtf16(sheafline::kOrganizationName),
+                            QString::fromUtf16(sheafline::kApplicationName));
+                s.setValue(sheafline::settingName(sheafline::Setting::WinHeight), 600 + (i % 7));
                 s.sync();
             }
             baseline << t.nsecsElapsed() / 1e3;
             t.restart();
-            store.RegistryWriteInteger("WinHeight", 600 + (i % 5));
-            store.RegistryWriteInteger("WinWidth", 800 + (i % 5));
-            store.RegistryWriteInteger("TreeHeight", 240 + (i % 5));
-            store.RegistryWriteInteger("TreeWidth", 273 + (i % 5));
+            // The four writes of TForm1::FormResize.
+            using sheafline::Setting;
+            store.store().write(Setting::WinHeight, 600 + (i % 5));
+            store.store().write(Setting::WinWidth, 800 + (i % 5));
+            store.store().write(Setting::TreeHeight, 240 + (i % 5));
+            store.store().write(Setting::TreeWidth, 273 + (i % 5));
             resize << t.nsecsElapsed() / 1e3;
         }
     }

@@ -78,10 +78,10 @@ int run(const QStringList &)
     QList<double> nothingNew, withPackage, defaultServer;
     for (int i = 0; i < 15; ++i) {
         FakeSettings same;
-        same.values.insert(QStringLiteral("lastupdate"), QStringLiteral("pkg-2.tar"));
+        same.setLastUpdate(QStringLiteral("pkg-2.tar"));
         nothingNew << timeCheck(local, same);
         FakeSettings older;
-        older.values.insert(QStringLiteral("lastupdate"), QStringLiteral("pkg-1.tar"));
+        older.setLastUpdate(QStringLiteral("pkg-1.tar"));
         withPackage << timeCheck(local, older);
         FakeSettings fresh;
         defaultServer << timeCheck(unreachable, fresh);

@@ -1,7 +1,5 @@
 #include "browse/BrowseRules.h"
 
-#include "app/ProgramPaths.h"
-
 #include <algorithm>
 
 namespace BrowseRules {
@@ -153,16 +151,6 @@ int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
 {
     const int r = collator.compare(columnText(item1, column), columnText(item2, column));
     return r < 0 ? 1 : (r > 0 ? -1 : 0);
-}
-
-QString nodePath(const QString &root, const QStringList &textsTopDown)
-{
-    QString path = root;
-    for (const QString &text : textsTopDown) {
-        path += text;
-        path += Delimiter;
-    }
-    return sheafline::withTrailingDelimiter(path);
 }
 
 QString renameTarget(const QString &typed)

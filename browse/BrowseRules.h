@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/PathRules.h"
 #include "browse/FileEntry.h"
 
 #include <QCollator>
@@ -8,13 +9,13 @@
 #include <QString>
 #include <QStringList>
 
-// The widget-free rules of folder and file browsing: name matching, the size
-// and date texts of the list, the two orders of the list, the folder path
-// conventions and the rename target rule.  Pure functions; any thread.
+// The widget-free rules of folder and file browsing: the size and date texts
+// of the list, the two orders of the list and the rename target rule.  The
+// folder path rules are the program's own (base/PathRules.h).  Pure
+// functions; any thread.
 namespace BrowseRules {
 
-// The path delimiter of every folder path the browsing code keeps.
-inline constexpr QChar Delimiter = u'/';
+using sheafline::Delimiter;
 
 // Size in bytes rounded up to whole KiB, as "%dkb" (64-bit: 5 GiB -> 5242880kb).
 QString sizeText(qint64 bytes);
@@ -51,9 +52,8 @@ void sortForFill(QList<FileEntry> &entries, const QCollator &collator);
 int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column,
                      const QCollator &collator);
 
-// A tree node's folder: `root` followed by each text from the top-level
-// ancestor down to the node, each followed by the delimiter.
-QString nodePath(const QString &root, const QStringList &textsTopDown);
+// A tree node's folder (base/PathRules.h).
+using sheafline::nodePath;
 
 // The rename target rule: the typed text with its extension replaced by
 // ".pdf" (report.txt -> report.pdf, a.b.PDF -> a.b.pdf, "" -> ".pdf").  Only

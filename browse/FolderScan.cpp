@@ -1,40 +1,17 @@
 #include "browse/FolderScan.h"
 
+#include "base/DirectoryReader.h"
 #include "browse/BrowseRules.h"
 
-#include <QFile>
-
-#include <cstring>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
+using sheafline::DirectoryEntry;
+using sheafline::DirectoryReader;
+using sheafline::Links;
 
 namespace FolderScan {
 
 namespace {
 
-// Closes the directory stream on every path out.
-struct DirHandle
-{
-    DIR *dir;
-    explicit DirHandle(const QString &folder) : dir(::opendir(QFile::encodeName(folder).constData())) {}
-    ~DirHandle()
-    {
-        if (dir)
-            ::closedir(dir);
-    }
-    DirHandle(const DirHandle &) = delete;
-    DirHandle &operator=(const DirHandle &) = delete;
-};
-
-bool isDotOrDotDot(const char *name)
-{
-    return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
-}
-
-bool endsWithPdf(const char *name, size_t len)
+bool endsWithPdf(const char *name, qsizetype len)
 {
     if (len < 4)
         return false;
@@ -47,32 +24,27 @@ bool endsWithPdf(const char *name, size_t len)
 QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
 {
     QList<FileEntry> entries;
-    DirHandle handle(folder);
-    if (!handle.dir)
+    DirectoryReader reader(folder);
+    if (!reader.isOpen())
         return entries;
-    const int dirFd = ::dirfd(handle.dir);
     const BrowseRules::DateSeparators seps(locale);
-    while (const dirent *d = ::readdir(handle.dir)) {
-        const char *name = d->d_name;
-        if (isDotOrDotDot(name))
-            continue;
+    DirectoryEntry d;
+    while (reader.next(d)) {
         // Names are bytes in the file system's encoding: test the suffix on the
         // bytes first, so the other entries cost no conversion.
-        if (!endsWithPdf(name, std::strlen(name)))
+        if (!endsWithPdf(d.name, d.length))
             continue;
-        struct stat st;
-        if (::fstatat(dirFd, name, &st, 0) != 0 && ::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // gone between readdir and stat
+        sheafline::EntryStatus st;
+        if (!reader.status(d, Links::Follow, st))
+            continue; // gone between reading the folder and the look-up
         FileEntry e;
-        e.name = QFile::decodeName(name);
-        e.isDir = S_ISDIR(st.st_mode);
+        e.name = DirectoryReader::nameOf(d);
+        e.isDir = st.isFolder;
         if (!e.isDir)
-            e.sizeText = BrowseRules::sizeText(st.st_size);
-        struct tm local;
-        const time_t mtime = st.st_mtim.tv_sec;
-        if (::localtime_r(&mtime, &local))
-            e.dateText = BrowseRules::dateText(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                               local.tm_hour, local.tm_min, seps);
+            e.sizeText = BrowseRules::sizeText(st.size);
+        sheafline::LocalTime local;
+        if (sheafline::toLocalTime(st.modifiedSecs, local))
+            e.dateText = BrowseRules::dateText(local.year, local.month, local.day, local.hour, local.minute, seps);
         entries.append(std::move(e));
     }
     return entries;
@@ -81,22 +53,13 @@ QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
 QStringList subFolders(const QString &folder, bool firstOnly)
 {
     QStringList names;
-    DirHandle handle(folder);
-    if (!handle.dir)
-        return names;
-    const int dirFd = ::dirfd(handle.dir);
-    while (const dirent *d = ::readdir(handle.dir)) {
-        if (isDotOrDotDot(d->d_name))
+    DirectoryReader reader(folder);
+    DirectoryEntry d;
+    while (reader.next(d)) {
+        // A link to a folder is a folder; a loop fails the look-up and is skipped.
+        if (!reader.isFolder(d, Links::Follow))
             continue;
-        bool dir = d->d_type == DT_DIR;
-        if (d->d_type == DT_LNK || d->d_type == DT_UNKNOWN) {
-            // Follow links: a link to a folder is a folder; a loop fails stat and is skipped.
-            struct stat st;
-            dir = ::fstatat(dirFd, d->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode);
-        }
-        if (!dir)
-            continue;
-        names.append(QFile::decodeName(d->d_name));
+        names.append(DirectoryReader::nameOf(d));
         if (firstOnly)
             break;
     }

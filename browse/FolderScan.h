@@ -8,7 +8,7 @@
 #include <QStringList>
 
 // Reading folders for the file list and the folder tree, straight from the
-// file system (opendir/readdir/stat).  Hidden entries are included; "." and
+// file system through the directory reader.  Hidden entries are included; "." and
 // ".." never are.  A folder that cannot be read reads as empty.  Any thread.
 namespace FolderScan {
 

@@ -1,6 +1,6 @@
 #include "browse/ThumbnailCache.h"
 
-#include "app/VersionInfo.h"
+#include "base/VersionInfo.h"
 #include "viewer/PageLayout.h"
 
 #include <QBuffer>
@@ -260,7 +260,7 @@ ThumbnailCache::Environment ThumbnailCache::defaultEnvironment()
     env.root = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) + QStringLiteral("/thumbnails");
     QString version;
     try {
-        version = GetVersionInfoItem(3);
+        version = GetVersionInfoItem(VersionItem::FileVersion);
     } catch (...) {
     }
     env.failFolder = QStringLiteral("sheafline-") + (version.isEmpty() ? QStringLiteral("0") : version);

@@ -82,7 +82,7 @@ bool install(UpdateSettings &settings, const UpdatePaths &paths, const QString &
     const QString script = writeScript(paths, zipFile, readmeCommand);
     if (script.isEmpty())
         return false;
-    settings.writeString(QStringLiteral("lastupdate"), zipFile);
+    settings.setLastUpdate(zipFile);
     return startScript(script, paths.runPath, pid);
 }
 

@@ -32,7 +32,7 @@ bool UpdateChecker::check(QString &zipFile)
 {
     // The value read here only switches the check on or off; the addresses
     // come from webPath, fixed at start-up.
-    if (m_settings.readString(QStringLiteral("updatepath"), QString::fromUtf16(kDefaultUpdatePath)).isEmpty())
+    if (m_settings.updatePath().isEmpty())
         return false;
     if (!WorkFolder::prepare(m_paths.runPath))
         return false;
@@ -40,9 +40,10 @@ bool UpdateChecker::check(QString &zipFile)
     const QDeadlineTimer budget(m_timeouts.checkBudgetMs);
     DownloadLimits list = downloadLimits(m_timeouts, qMin(budget, QDeadlineTimer(m_timeouts.listDeadlineMs)));
     list.maxBytes = LastUpdateFile::kMaxBytes;
-    const QString listFile = m_paths.runPath + QStringLiteral("lastupdate");
+    const QString listFile = m_paths.runPath + LastUpdateFile::fileName();
     // A failed download leaves the copy of an earlier check, which is used.
-    BoundedDownloader::download(QUrl(m_paths.webPath + QStringLiteral("/lastupdate")), listFile, list);
+    BoundedDownloader::download(QUrl(m_paths.webPath + QLatin1Char('/') + LastUpdateFile::fileName()), listFile,
+                                list);
 
     QFile file(listFile);
     if (!file.open(QIODevice::ReadOnly))
@@ -55,7 +56,7 @@ bool UpdateChecker::check(QString &zipFile)
     }
     zipFile = firstLine;
 
-    if (!isNewerRelease(zipFile, m_settings.readString(QStringLiteral("lastupdate"), QString())))
+    if (!isNewerRelease(zipFile, m_settings.lastUpdate()))
         return false;
 
     const QString package = m_paths.runPath + zipFile;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/SettingsTable.h"
 #include "update/BoundedDownloader.h"
 
 #include <QDeadlineTimer>
@@ -11,8 +12,7 @@
 class DownloadProgress;
 class UpdateSettings;
 
-// Base address of the update server used when "updatepath" is missing.
-inline constexpr char16_t kDefaultUpdatePath[] = u"http://sheafline.example/soft/";
+using sheafline::kDefaultUpdatePath;
 
 // Where the updater works.
 struct UpdatePaths

@@ -1,5 +1,7 @@
 #include "update/WorkFolder.h"
 
+#include "base/PathRules.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,11 +16,9 @@ namespace WorkFolder {
 
 namespace {
 
-[[maybe_unused]] QByteArray nativePath(QString path)
+[[maybe_unused]] QByteArray nativePath(const QString &path)
 {
-    while (path.size() > 1 && path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    return QFile::encodeName(path);
+    return QFile::encodeName(sheafline::withoutTrailingDelimiters(path));
 }
 
 } // namespace

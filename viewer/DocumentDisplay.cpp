@@ -1,6 +1,6 @@
 #include "viewer/DocumentDisplay.h"
 
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 size_t qHash(const PageKey &key, size_t seed)
 {
     return qHashMulti(seed, key.path, key.mtimeMs, key.page, key.pixelSize.width(),
-                      key.pixelSize.height(), key.dprMilli, key.rotation, key.options);
+                      key.pixelSize.height(), key.dprMilli, key.rotation);
 }
 
 PageCache::PageCache(qint64 budgetBytes) : m_budget(qMax<qint64>(0, budgetBytes)) {}

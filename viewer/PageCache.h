@@ -19,12 +19,11 @@ struct PageKey
     QSize pixelSize;
     int dprMilli = 1000;
     int rotation = 0;   // quarter turns
-    int options = 0;    // render flags
 
     friend bool operator==(const PageKey &a, const PageKey &b)
     {
         return a.page == b.page && a.pixelSize == b.pixelSize && a.mtimeMs == b.mtimeMs
-               && a.dprMilli == b.dprMilli && a.rotation == b.rotation && a.options == b.options
+               && a.dprMilli == b.dprMilli && a.rotation == b.rotation
                && a.path == b.path;
     }
 };

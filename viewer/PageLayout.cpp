@@ -17,17 +17,6 @@ Mode modeFromString(const QString &name)
     return Mode::DontCare;
 }
 
-QString modeToString(Mode mode)
-{
-    switch (mode) {
-    case Mode::SinglePage: return QStringLiteral("SinglePage");
-    case Mode::OneColumn: return QStringLiteral("OneColumn");
-    case Mode::TwoColumnLeft: return QStringLiteral("TwoColumnLeft");
-    case Mode::TwoColumnRight: return QStringLiteral("TwoColumnRight");
-    case Mode::DontCare: break;
-    }
-    return QStringLiteral("DontCare");
-}
 
 int columnsFor(Mode mode)
 {
@@ -35,8 +24,9 @@ int columnsFor(Mode mode)
 }
 
 // Two-column modes follow the PDF page-layout names: "left" puts odd-numbered
-// pages (the first one included) on the left, "right" puts them on the right,
-// so that the first page stands alone like a book cover.
+// pages (the first one included) on the left, so that pages 1 and 2 face each
+// other; "right" puts them on the right, so that the first page stands alone
+// like a book cover.
 int columnOf(Mode mode, int page)
 {
     if (mode == Mode::TwoColumnLeft)

@@ -17,7 +17,6 @@ enum class Zoom { FitWidth, FitPage, Custom };
 // "DontCare", "SinglePage", ... as the view control takes them; anything else
 // is DontCare, the control's own default.
 Mode modeFromString(const QString &name);
-QString modeToString(Mode mode);
 
 struct Params
 {

@@ -44,7 +44,7 @@ PdfPageView::PdfPageView(PdfRenderService *service, QWidget *parent)
 void PdfPageView::setDocument(const PdfDocumentInfo &info)
 {
     m_info = info.ok() ? info : PdfDocumentInfo{};
-    m_recent.clear();
+    m_placeholders.clear();
     m_sharpPages.clear();
     m_pendingPages.clear();
     m_failedPages.clear();
@@ -108,7 +108,7 @@ void PdfPageView::rotateClockwise()
 {
     const int page = m_currentPage;
     m_params.rotation = (m_params.rotation + 1) % 4;
-    m_recent.clear();
+    m_placeholders.clear();
     m_links.clear();
     relayout(false);
     goToPage(page);
@@ -239,13 +239,13 @@ void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, co
     if (image.isNull()) {
         if (exact)
             m_failedPages.insert(page);
-    } else if (exact || !m_recent.contains(page)) {
-        m_recent.insert(page, image);
+    } else if (exact || !m_placeholders.contains(page)) {
+        m_placeholders.insert(page, image);
     }
     // Keep placeholders only near the pages in sight.
-    for (auto it = m_recent.begin(); it != m_recent.end();) {
+    for (auto it = m_placeholders.begin(); it != m_placeholders.end();) {
         if (qAbs(it.key() - m_currentPage) > 6)
-            it = m_recent.erase(it);
+            it = m_placeholders.erase(it);
         else
             ++it;
     }
@@ -283,14 +283,14 @@ void PdfPageView::paintEvent(QPaintEvent *event)
             p.drawImage(r, img);
             m_sharpPages.insert(page);
             paintedSharp = true;
-            m_recent.insert(page, img);
+            m_placeholders.insert(page, img);
         } else if (m_failedPages.contains(page)) {
             // Nothing better will come: the blank page is what there is to show.
             m_sharpPages.insert(page);
             paintedSharp = true;
-        } else if (m_recent.contains(page)) {
+        } else if (m_placeholders.contains(page)) {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(QRectF(r), m_recent.value(page));
+            p.drawImage(QRectF(r), m_placeholders.value(page));
         }
         // Find hits, the current one stronger.
         for (int h = 0; h < m_hits.size(); ++h) {
@@ -598,11 +598,6 @@ void PdfPageView::mouseReleaseEvent(QMouseEvent *event)
         if ((to - m_selAnchor).manhattanLength() > 1)
             m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, to);
     }
-}
-
-bool PdfPageView::viewportEvent(QEvent *event)
-{
-    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void PdfPageView::copySelection() const

@@ -77,7 +77,6 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
-    bool viewportEvent(QEvent *event) override;
 
 private:
     void relayout(bool keepPosition = true);
@@ -101,7 +100,7 @@ private:
     int m_currentPage = 0;
     int m_wheelAtEdge = 0;
     bool m_firstPainted = false;
-    QHash<int, QImage> m_recent;          // latest image per page, any size (placeholder while re-rendering)
+    QHash<int, QImage> m_placeholders;    // latest image per page, any size (placeholder while re-rendering)
     QSet<int> m_sharpPages;
     QSet<int> m_pendingPages;
     QSet<int> m_failedPages;              // pages the engine could not draw: shown blank

@@ -6,17 +6,18 @@
 
 #include <QWidget>
 
+#include "viewer/PdfMessagePanel.h"
+#include "viewer/PdfSidePane.h"
+#include "viewer/PdfToolbar.h"
+
 class PdfPageView;
-class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QProgressBar;
-class QPushButton;
 class QSplitter;
 class QStackedWidget;
 class QTimer;
-class QToolButton;
 class QTreeWidget;
 
 // Sheafline's PDF view control: the document surface with its toolbar, the
@@ -62,15 +63,15 @@ public:
     // For tests and the benchmark.
     PdfPageView *pageView() const { return m_view; }
     PdfRenderService *renderService() const { return m_service; }
-    QWidget *toolbar() const { return m_toolbar; }
-    QStackedWidget *sidePane() const { return m_side; }
-    QTreeWidget *outlineTree() const { return m_outline; }
-    QListWidget *thumbnailList() const { return m_thumbs; }
-    QLabel *messageLabel() const { return m_message; }
-    QLineEdit *passwordEdit() const { return m_password; }
-    QLineEdit *pageEdit() const { return m_pageEdit; }
-    QLineEdit *findEdit() const { return m_findEdit; }
-    QString pageMode() const { return m_pageMode; }
+    PdfToolbar *toolbar() const { return m_toolbar; }
+    PdfSidePane *sidePane() const { return m_side; }
+    QTreeWidget *outlineTree() const { return m_side->outlineTree(); }
+    QListWidget *thumbnailList() const { return m_side->thumbnailList(); }
+    QLabel *messageLabel() const { return m_messagePanel->messageLabel(); }
+    QLineEdit *passwordEdit() const { return m_messagePanel->passwordEdit(); }
+    QLineEdit *pageEdit() const { return m_toolbar->pageEdit(); }
+    QLineEdit *findEdit() const { return m_toolbar->findEdit(); }
+    QString pageMode() const { return m_side->pageMode(); }
     // True while the document area shows a message (error, password) instead of pages.
     bool showsMessage() const;
     bool isBusyShown() const;
@@ -85,46 +86,28 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void buildToolbar();
-    void buildMessagePanel();
     void watchFocus(QWidget *w);
     void startOpen(const QString &path, const QString &password);
     void onOpened(const PdfDocumentInfo &info);
     void showDocument(const PdfDocumentInfo &info);
     void showMessage(const QString &text, bool askPassword);
     void updatePageControls();
-    void updateSidePane();
-    void requestVisibleThumbnails();
     void closeCurrent(bool wait);
     PdfRenderService::FirstPage firstPageRequest() const;
-    QSize thumbnailSize(int page) const; // logical pixels
     void updateBusy();
 
     PdfRenderService *m_service;
     PdfPageView *m_view;
-    QWidget *m_toolbar;
+    PdfToolbar *m_toolbar;
     QSplitter *m_splitter;
-    QStackedWidget *m_side;
-    QTreeWidget *m_outline;
-    QListWidget *m_thumbs;
+    PdfSidePane *m_side;
     QStackedWidget *m_body;
-    QWidget *m_messagePanel;
-    QLabel *m_message;
-    QWidget *m_passwordRow;
-    QLineEdit *m_password;
+    PdfMessagePanel *m_messagePanel;
     QProgressBar *m_busy;
     QTimer *m_busyTimer;
-    QLineEdit *m_pageEdit = nullptr;
-    QLabel *m_pageCount = nullptr;
-    QComboBox *m_zoom = nullptr;
-    QLineEdit *m_findEdit = nullptr;
-    QLabel *m_findLabel = nullptr;
 
     QString m_src;
-    QString m_pageMode = QStringLiteral("none");
     quint64 m_pendingDoc = 0;     // open request in flight
-    bool m_outlineLoaded = false;
-    bool m_thumbsBuilt = false;
     bool m_focusInside = false;
     bool m_pagesPending = false;
 };

@@ -11,9 +11,7 @@ class QObject;
 // change notification and posts one ChangeReportEvent per change to a
 // receiver object, through the Qt event loop of the receiver's thread.
 //
-// Event codes are the shell's change codes (0x1 item renamed, 0x2 created,
-// 0x4 deleted, 0x8 folder made, 0x10 folder removed, 0x800 attributes,
-// 0x1000 folder updated, 0x2000 item updated, 0x20000 folder renamed).
+// Event codes are the shell's change codes (base/ShellChangeCodes.h).
 
 // The process-wide identifier of change reports ("wm_plchangenotify"): the
 // same value for the whole life of the process.

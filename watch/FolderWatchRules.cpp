@@ -1,11 +1,17 @@
 #include "watch/FolderWatchRules.h"
 
+#include "base/PathRules.h"
+#include "base/ShellChangeCodes.h"
+
 quint32 plEventBits(TplFolderEventOption option)
 {
+    using namespace ShellChange;
+    // In the order of TplFolderEventOption.
     static constexpr quint32 bits[plFolderEventOptionCount] = {
-        0x1,     0x2,     0x4,      0x8,       0x10,      0x20,       0x40,      0x80,
-        0x100,   0x200,   0x400,    0x800,     0x1000,    0x2000,     0x4000,    0x8000,
-        0x10000, 0x20000, 0x40000,  0x8000000, 0x2381F,   0xC0581E0,  0x7FFFFFFF,
+        RenameItem,   Create,      Delete,        Mkdir,        Rmdir,      MediaInserted,
+        MediaRemoved, DriveRemoved, DriveAdd,     NetShare,     NetUnshare, Attributes,
+        UpdateDir,    UpdateItem,  ServerDisconnect, UpdateImage, DriveAddGui, RenameFolder,
+        FreeSpace,    AssocChanged, DiskEvents,   GlobalEvents, AllEvents,
     };
     const int i = int(option);
     return i >= 0 && i < plFolderEventOptionCount ? bits[i] : 0;
@@ -27,15 +33,10 @@ QString plWatchPath(const QString &directory, const QString &desktopFolder)
         return desktopFolder;
     // The root keeps its delimiter; any other folder is watched without a
     // trailing one.
-    if (directory == QLatin1String("/"))
-        return directory;
-    QString used = directory;
-    if (used.endsWith(QLatin1Char('/')))
-        used.chop(1);
-    return used;
+    return sheafline::withoutTrailingDelimiter(directory);
 }
 
 QString plFileNamePart(const QString &fullPath)
 {
-    return fullPath.mid(fullPath.lastIndexOf(QLatin1Char('/')) + 1);
+    return sheafline::fileNamePart(fullPath);
 }

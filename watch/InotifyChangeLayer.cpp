@@ -1,5 +1,9 @@
 #include "watch/InotifyChangeLayer.h"
 
+#include "base/DirectoryReader.h"
+#include "base/PathRules.h"
+#include "base/ShellChangeCodes.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -7,24 +11,14 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-enum : qint32 {
-    CodeRenameItem = 0x1,
-    CodeCreate = 0x2,
-    CodeDelete = 0x4,
-    CodeMkdir = 0x8,
-    CodeRmdir = 0x10,
-    CodeAttributes = 0x800,
-    CodeUpdateDir = 0x1000,
-    CodeUpdateItem = 0x2000,
-    CodeRenameFolder = 0x20000,
-};
+using sheafline::isUnder;
+using sheafline::joinPath;
+using sheafline::parentOf;
 
 constexpr quint32 watchMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_CLOSE_WRITE | IN_MODIFY
     | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_EXCL_UNLINK;
@@ -37,41 +31,6 @@ constexpr int maxReadsPerActivation = 64;
 // at most the longest delay after the first write (milliseconds).
 constexpr int folderUpdateQuietMs = 200;
 constexpr int folderUpdateLongestMs = 1000;
-
-QString joinPath(const QString &folder, const QString &name)
-{
-    if (folder.endsWith(QLatin1Char('/')))
-        return folder + name;
-    return folder + QLatin1Char('/') + name;
-}
-
-QString parentOf(const QString &path)
-{
-    const qsizetype last = path.lastIndexOf(QLatin1Char('/'));
-    if (last < 0)
-        return {};
-    if (last == 0)
-        return path.size() > 1 ? QStringLiteral("/") : QString();
-    return path.left(last);
-}
-
-bool isUnder(const QString &path, const QString &root)
-{
-    if (root == QLatin1String("/"))
-        return path.size() > 1 && path.startsWith(QLatin1Char('/'));
-    return path.size() > root.size() && path.startsWith(root) && path.at(root.size()) == QLatin1Char('/');
-}
-
-bool isDirectoryEntry(const QString &folder, const dirent *entry)
-{
-    if (entry->d_type == DT_DIR)
-        return true;
-    if (entry->d_type != DT_UNKNOWN)
-        return false;
-    struct stat st;
-    const QByteArray path = QFile::encodeName(joinPath(folder, QFile::decodeName(entry->d_name)));
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 } // namespace
 
@@ -260,20 +219,19 @@ bool InotifyChangeLayer::walkWatched(int wd, const QString &path, bool reportCon
     // Read the entries first and descend afterwards, so that a deep tree
     // holds one directory stream at a time.
     QStringList subFolders;
-    if (DIR *dir = ::opendir(QFile::encodeName(path).constData())) {
-        while (const dirent *entry = ::readdir(dir)) {
-            if (entry->d_name[0] == '.'
-                && (entry->d_name[1] == 0 || (entry->d_name[1] == '.' && entry->d_name[2] == 0)))
-                continue;
-            const bool isDir = isDirectoryEntry(path, entry);
+    {
+        sheafline::DirectoryReader reader(path);
+        sheafline::DirectoryEntry entry;
+        while (reader.next(entry)) {
+            // A link is watched as itself, never followed into.
+            const bool isDir = reader.isFolder(entry, sheafline::Links::AsThemselves);
             if (reportContents) {
-                const QString child = joinPath(path, QFile::decodeName(entry->d_name));
-                report(path, isDir ? CodeMkdir : CodeCreate, child);
+                const QString child = joinPath(path, sheafline::DirectoryReader::nameOf(entry));
+                report(path, isDir ? ShellChange::Mkdir : ShellChange::Create, child);
             }
             if (isDir)
-                subFolders.append(QFile::decodeName(entry->d_name));
+                subFolders.append(sheafline::DirectoryReader::nameOf(entry));
         }
-        ::closedir(dir);
     }
     bool complete = true;
     for (const QString &name : std::as_const(subFolders)) {
@@ -364,7 +322,7 @@ void InotifyChangeLayer::endRegistrationsRootedAt(const QString &path, bool repo
     for (auto &[id, reg] : m_regs) {
         if (reg.alive && reg.root == path) {
             if (reportRemoval)
-                post(reg, CodeRmdir, path, {});
+                post(reg, ShellChange::Rmdir, path, {});
             reg.alive = false;
             ended = true;
         }
@@ -407,7 +365,7 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
         settleMovesNow();
         for (auto &[id, reg] : m_regs) {
             if (reg.alive)
-                post(reg, CodeUpdateDir, reg.root, {});
+                post(reg, ShellChange::UpdateDir, reg.root, {});
         }
         for (auto it = m_nodes.begin(); it != m_nodes.end(); ++it)
             it->complete = false;
@@ -445,13 +403,13 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
     const QString full = joinPath(folder, name);
 
     if (mask & IN_CREATE) {
-        report(folder, isDir ? CodeMkdir : CodeCreate, full);
+        report(folder, isDir ? ShellChange::Mkdir : ShellChange::Create, full);
         // The folder may have been filled before its watch existed: the walk
         // reports what is already in it.
         if (isDir && folderComplete)
             adoptFolder(full, true);
     } else if (mask & IN_DELETE) {
-        report(folder, isDir ? CodeRmdir : CodeDelete, full);
+        report(folder, isDir ? ShellChange::Rmdir : ShellChange::Delete, full);
     } else if (mask & IN_MOVED_FROM) {
         m_pendingMoves.append(PendingMove{cookie, full, isDir});
     } else if (mask & IN_MOVED_TO) {
@@ -464,7 +422,7 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
         }
         if (pair < 0) {
             // Moved in from outside the watched folders.
-            report(folder, isDir ? CodeMkdir : CodeCreate, full);
+            report(folder, isDir ? ShellChange::Mkdir : ShellChange::Create, full);
             if (isDir && folderComplete)
                 adoptFolder(full, false);
             return;
@@ -475,11 +433,11 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
             const bool before = covers(reg, fromFolder);
             const bool after = covers(reg, folder);
             if (before && after)
-                post(reg, isDir ? CodeRenameFolder : CodeRenameItem, from.path, full);
+                post(reg, isDir ? ShellChange::RenameFolder : ShellChange::RenameItem, from.path, full);
             else if (before)
-                post(reg, isDir ? CodeRmdir : CodeDelete, from.path, {});
+                post(reg, isDir ? ShellChange::Rmdir : ShellChange::Delete, from.path, {});
             else if (after)
-                post(reg, isDir ? CodeMkdir : CodeCreate, full, {});
+                post(reg, isDir ? ShellChange::Mkdir : ShellChange::Create, full, {});
         }
         if (isDir) {
             renameNodes(from.path, full);
@@ -490,14 +448,14 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
         }
     } else if (mask & (IN_CLOSE_WRITE | IN_MODIFY)) {
         if (!isDir)
-            report(folder, CodeUpdateItem, full);
+            report(folder, ShellChange::UpdateItem, full);
         // Every write reports the same item update, which the watcher drops
         // as a repeat after the first: the end of a write tells the folder's
         // watcher to read the folder again.
         if (mask & IN_CLOSE_WRITE)
             noteFolderUpdate(folder);
     } else if (mask & IN_ATTRIB) {
-        report(folder, CodeAttributes, full);
+        report(folder, ShellChange::Attributes, full);
     }
 }
 
@@ -525,7 +483,7 @@ void InotifyChangeLayer::sendFolderUpdates()
     const QStringList folders = std::exchange(m_updatedFolders, {});
     m_updatesPendingSince.invalidate();
     for (const QString &folder : folders)
-        report(folder, CodeUpdateDir, folder);
+        report(folder, ShellChange::UpdateDir, folder);
 }
 
 void InotifyChangeLayer::settleMoves()
@@ -542,7 +500,7 @@ void InotifyChangeLayer::settleMovesNow()
     const QList<PendingMove> moves = std::exchange(m_pendingMoves, {});
     for (const PendingMove &move : moves) {
         // Moved out of every watched folder: for us it is gone.
-        report(parentOf(move.path), move.isDir ? CodeRmdir : CodeDelete, move.path);
+        report(parentOf(move.path), move.isDir ? ShellChange::Rmdir : ShellChange::Delete, move.path);
         if (move.isDir)
             removeWatchesUnder(move.path);
     }

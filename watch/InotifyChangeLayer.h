@@ -52,9 +52,6 @@ public:
     int descriptor() const { return m_fd; }
     // Number of folders currently watched.
     int watchCount() const { return int(m_nodes.size()); }
-    // How long an unpaired "moved from" waits for its "moved to" before it is
-    // settled as a deletion, in milliseconds.
-    void setSettleInterval(int ms) { m_settleTimer.setInterval(ms); }
     // Stops (false) or resumes (true) reading the descriptor; while stopped,
     // the kernel queues events (and may overflow).  For tests.
     void setReadingEnabled(bool enabled);

@@ -1,15 +1,12 @@
 #include "watch/plFolderWatcher.h"
 
+#include "base/ShellChangeCodes.h"
 #include "watch/InotifyChangeLayer.h"
 
 #include <QCoreApplication>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QStandardPaths>
-
-namespace {
-constexpr qint32 updateDirCode = 0x1000;
-}
 
 // Stands in for the watcher's hidden window: the object the layer posts the
 // reports to.  Deleting it drops the reports still queued for it, which is
@@ -131,6 +128,6 @@ void TplFolderWatcher::WndProc(QEvent *Message)
         if (!self)
             return;
     }
-    if (FOldEvent == updateDirCode)
+    if (FOldEvent == ShellChange::UpdateDir)
         FOldEvent = -1;
 }

@@ -1,6 +1,6 @@
 // The About box: its strings from the version block, layout and the link.
 #include "about/About.h"
-#include "app/VersionInfo.h"
+#include "base/VersionInfo.h"
 
 #include <QDesktopServices>
 #include <QFrame>

@@ -1,6 +1,6 @@
 // The application object: an error escaping an event handler reaches the
 // error box and the program goes on.
-#include "app/Errors.h"
+#include "base/Errors.h"
 #include "app/SheaflineApplication.h"
 
 #include "support/ModalHelper.h"

@@ -5,7 +5,7 @@
 #include "app/ErrorBox.h"
 #include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
-#include "app/common.h"
+#include "app/MessageBoxes.h"
 #include "browse/FolderPicker.h"
 #include "browse/RenameF.h"
 

@@ -1,6 +1,6 @@
 // The focus timer: while the window is active and the focus lies in a view
 // control's document surface, the file list takes it back.
-#include "app/DocumentSurface.h"
+#include "app/FocusRule.h"
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
 #include "support/MainWindowFixture.h"
@@ -13,8 +13,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 
-// Stands in for a renderer's document window until the real view controls
-// register theirs.
+// Stands in for a renderer's document window.
 class StandInSurface : public QWidget
 {
 public:
@@ -34,7 +33,7 @@ private slots:
     void viewerEntryStopsTimer();
 
 private:
-    void showForm(TForm1 &form, StandInSurface *&surface, int &id);
+    void showForm(TForm1 &form, StandInSurface *&surface);
     MainWindowFixture m_main;
 };
 
@@ -70,21 +69,21 @@ void tst_FocusRule::rule()
     auto *surface = new StandInSurface(&window);
     auto *keeper = new QLineEdit(&window);
     auto *other = new QLineEdit(&window);
-    const int id = registered ? registerDocumentSurfaceTest([surface](const QWidget *w) { return w == surface; }) : 0;
+    const auto isSurface = [&](const QWidget *w) { return registered && w && w == surface; };
     const QWidget *focused = focus == "surface" ? static_cast<QWidget *>(surface)
                              : focus == "other" ? static_cast<QWidget *>(other) : nullptr;
-    QTEST(focusMustReturn(active, focused, keeper), "mustReturn");
-    QVERIFY(!focusMustReturn(active, focused, nullptr));
-    if (registered)
-        unregisterDocumentSurfaceTest(id);
-    QVERIFY(!isDocumentSurface(surface));
+    QTEST(focusMustReturn(active, isSurface(focused), keeper), "mustReturn");
+    QVERIFY(!focusMustReturn(active, isSurface(focused), nullptr));
+    // Focus outside every surface never has to return.
+    QVERIFY(!focusMustReturn(active, false, keeper));
 }
 
-void tst_FocusRule::showForm(TForm1 &form, StandInSurface *&surface, int &id)
+void tst_FocusRule::showForm(TForm1 &form, StandInSurface *&surface)
 {
     surface = new StandInSurface;
-    form.PlaceInViewerArea(surface);
-    id = registerDocumentSurfaceTest([surface](const QWidget *w) { return w == surface; });
+    form.PlaceInViewerArea(surface, [surface](const QWidget *w) { return w == surface; });
+    QVERIFY(form.IsDocumentSurface(surface));
+    QVERIFY(!form.IsDocumentSurface(form.ListView1));
     QVERIFY(m_main.show() == &form);
 }
 
@@ -92,8 +91,7 @@ void tst_FocusRule::timerReturnsFocusToList()
 {
     TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
-    int id = 0;
-    showForm(form, surface, id);
+    showForm(form, surface);
     // Start-up's help document enabled the timer; begin from a stopped one.
     form.Timer1->stop();
     QTRY_VERIFY(form.ListView1->hasFocus());
@@ -106,29 +104,25 @@ void tst_FocusRule::timerReturnsFocusToList()
     QVERIFY(form.Timer1->isActive());
     surface->setFocus();
     QTRY_VERIFY(form.ListView1->hasFocus());
-    unregisterDocumentSurfaceTest(id);
 }
 
 void tst_FocusRule::otherWidgetsKeepFocus()
 {
     TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
-    int id = 0;
-    showForm(form, surface, id);
+    showForm(form, surface);
     form.TreeView1->setFocus();
     form.Timer1->start();
     QSignalSpy ticks(form.Timer1, &QTimer::timeout);
     QTRY_VERIFY(ticks.count() >= 5);
     QVERIFY(form.TreeView1->hasFocus());
-    unregisterDocumentSurfaceTest(id);
 }
 
 void tst_FocusRule::viewerEntryStopsTimer()
 {
     TForm1 &form = *m_main.create();
     StandInSurface *surface = nullptr;
-    int id = 0;
-    showForm(form, surface, id);
+    showForm(form, surface);
     form.Timer1->start();
     form.AcroPDFEnter(surface);
     QVERIFY(!form.Timer1->isActive());
@@ -143,7 +137,6 @@ void tst_FocusRule::viewerEntryStopsTimer()
     form.Timer1->start();
     form.WebBrowserEnter(surface);
     QVERIFY(!form.Timer1->isActive());
-    unregisterDocumentSurfaceTest(id);
 }
 
 QTEST_MAIN(tst_FocusRule)

@@ -1,6 +1,6 @@
 // The message boxes and the error box: captions, icons, buttons, results.
 #include "app/ErrorBox.h"
-#include "app/common.h"
+#include "app/MessageBoxes.h"
 
 #include "support/ModalHelper.h"
 

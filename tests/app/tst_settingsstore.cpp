@@ -1,7 +1,7 @@
 // The settings store against a real per-user QSettings file in a temporary
 // XDG config folder, and the program paths it works out.
-#include "app/Errors.h"
-#include "app/ProgramPaths.h"
+#include "base/Errors.h"
+#include "base/ProgramPaths.h"
 #include "app/SysUpdate.h"
 #include "support/SettingsSandbox.h"
 

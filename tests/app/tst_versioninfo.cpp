@@ -1,6 +1,6 @@
 // The version block compiled into the program and the reader over any block.
-#include "app/Errors.h"
-#include "app/VersionInfo.h"
+#include "base/Errors.h"
+#include "base/VersionInfo.h"
 
 #include <QTest>
 

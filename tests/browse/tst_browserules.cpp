@@ -1,7 +1,7 @@
 // The pure rules of browsing: names, texts, orders, paths, the rename target.
 #include "browse/BrowseRules.h"
 
-#include "app/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 #include <QTest>
 

@@ -281,7 +281,7 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, newName);
         QFETCH(QString, message);
-        form->SetStatusPanelText(1, root + "c.PDF");
+        form->SetCurrentDocument(root + "c.PDF");
         form->ListView1->selectRow(rowOf(form.get(), "b.pdf"));
         dir->writeFile("late.pdf", "appears only after a refill");
         form->Timer1->stop();

@@ -3,7 +3,7 @@
 // service and real PDFs, and the thumbnail style of the list in the window.
 // XDG_CACHE_HOME points into each test's own temporary folder.
 #include "app/Unit1.h"
-#include "app/VersionInfo.h"
+#include "base/VersionInfo.h"
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/ThumbnailCache.h"

@@ -3,7 +3,7 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
 
-#include "app/Errors.h"
+#include "base/Errors.h"
 #include "support/TestDir.h"
 
 #include <QAction>

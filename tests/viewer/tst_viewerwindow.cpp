@@ -161,7 +161,7 @@ private slots:
         TAcroPDF *acro = m_form->AcroPDF;
         QAbstractItemView *view = m_form->ListView1->currentView();
         QAbstractItemModel *model = view->model();
-        m_form->SetStatusPanelText(2, m_main.dir().path("docs") + "/");
+        m_form->SetCurrentFolder(m_main.dir().path("docs") + "/");
         // The list fills itself from the root folder given on the command line.
         QTRY_COMPARE(model->rowCount(), 3);
         // Start from a control with nothing prepared: what the start-up's fill

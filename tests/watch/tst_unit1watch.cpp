@@ -79,7 +79,7 @@ private slots:
         TForm1 &form = *m_main.create({root.path()});
         QVERIFY(watchRootOn(form, layer));
         const QString document = root.path("shown.pdf");
-        form.SetStatusPanelText(1, document);
+        form.SetCurrentDocument(document);
         form.Timer1->stop();
         layer.log.clear();
 

@@ -1,6 +1,6 @@
 // An error escaping a watcher's change handler: it reaches the application's
 // error box like that of any other event handler, and the watcher goes on.
-#include "app/Errors.h"
+#include "base/Errors.h"
 #include "app/SheaflineApplication.h"
 #include "watch/plFolderWatcher.h"
 

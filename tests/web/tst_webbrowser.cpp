@@ -1,4 +1,4 @@
-#include "app/Errors.h"
+#include "base/Errors.h"
 #include "viewer/web/TWebBrowser.h"
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"

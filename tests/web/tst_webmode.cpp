@@ -114,7 +114,7 @@ bool TestWebMode::showViaReadPdf(const QString &path)
 {
     TWebBrowser *browser = m_form->WebBrowser;
     QSignalSpy shown(browser, &TWebBrowser::DocumentShown);
-    m_form->SetStatusPanelText(1, path);
+    m_form->SetCurrentDocument(path);
     m_form->ReadPDF(path);
     if (!QTest::qWaitFor([&] { return !shown.isEmpty(); }, loadTimeoutMs) || !shown.first().at(1).toBool())
         return false;

@@ -1,6 +1,6 @@
 #include "viewer/web/TWebDocument.h"
 
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>

@@ -39,9 +39,6 @@ public:
     // shown by the viewer.
     IAcroAXDocShim &queryAcroPdf();
 
-    // The options asked for so far, as sent into the page.
-    QJsonObject wantedOptions() const { return m_wanted; }
-
     // Called by TWebBrowser when the page's load has finished.
     void setLoaded(bool ok);
 

@@ -25,6 +25,24 @@ struct VersionBlock
 // The block compiled into this program.
 const VersionBlock &programVersionBlock();
 
+// The items of a version block, by the index GetVersionInfoItem takes.
+namespace VersionItem {
+enum Index : int {
+    Comments = 0,
+    CompanyName = 1,
+    FileDescription = 2,
+    FileVersion = 3,
+    InternalName = 4,
+    LegalCopyright = 5,
+    LegalTrademarks = 6,
+    OriginalFilename = 7,
+    PrivateBuild = 8,
+    ProductName = 9,
+    ProductVersion = 10,
+    SpecialBuild = 11,
+};
+} // namespace VersionItem
+
 // Item names by index 0..11 (Comments .. SpecialBuild); empty above 11.
 QString versionItemName(int index);
 
@@ -33,5 +51,5 @@ QString versionItemName(int index);
 // translation.  Nulls are removed and characters up to U+0020 trimmed.
 QString readVersionItem(const VersionBlock &block, int index);
 
-// readVersionItem over the program's own block.  Index 3 is FileVersion.
+// readVersionItem over the program's own block; `Index` is a VersionItem.
 QString GetVersionInfoItem(int Index);

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "base/PathRules.h"
+
 #include <QString>
 
-// Path rules of the program's own folders.  Widget-free, no state.
+// The program's own folders.  Widget-free, no state.
 namespace sheafline {
-
-// `path` with a trailing "/" unless it already ends with one; "" gives "/".
-QString withTrailingDelimiter(const QString &path);
 
 // The user's temporary folder with a trailing delimiter: $XDG_RUNTIME_DIR when
 // set, otherwise the user's cache folder; empty when neither is known.  Both

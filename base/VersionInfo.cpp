@@ -1,6 +1,6 @@
-#include "app/VersionInfo.h"
+#include "base/VersionInfo.h"
 
-#include "app/Errors.h"
+#include "base/Errors.h"
 
 namespace {
 

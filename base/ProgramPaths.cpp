@@ -1,16 +1,9 @@
-#include "app/ProgramPaths.h"
+#include "base/ProgramPaths.h"
 
 #include <QFileInfo>
 #include <QStandardPaths>
 
 namespace sheafline {
-
-QString withTrailingDelimiter(const QString &path)
-{
-    if (path.endsWith(QLatin1Char('/')))
-        return path;
-    return path + QLatin1Char('/');
-}
 
 QString userTempFolder()
 {
@@ -29,7 +22,7 @@ ProgramPaths computeProgramPaths(const QString &exePath, const QString &tempFold
     const QFileInfo exe(exePath);
     p.FolderName = withTrailingDelimiter(exe.path());
     p.ExeFile = exe.fileName();
-    p.RunPath = tempFolder + p.ExeFile + QLatin1Char('/');
+    p.RunPath = tempFolder + p.ExeFile + Delimiter;
     return p;
 }
 

@@ -1,4 +1,4 @@
-#include "app/common.h"
+#include "app/MessageBoxes.h"
 
 #include <QApplication>
 #include <QMessageBox>

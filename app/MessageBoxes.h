@@ -1,7 +1,5 @@
 #pragma once
 
-#include "app/VersionInfo.h"
-
 #include <QString>
 
 class QMessageBox;

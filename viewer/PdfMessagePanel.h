@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QLineEdit;
+
+// What the PDF view control shows in place of the pages when a document
+// cannot be shown: the reason, and for a protected document the password
+// prompt.  UI thread only.
+//
+// Signals: passwordEntered() with the typed password (the field is emptied
+// again), passwordRefused() when the user cancels the prompt.
+class PdfMessagePanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PdfMessagePanel(QWidget *parent);
+
+    // Shows `text`, with the password prompt when `askPassword`.
+    void showMessage(const QString &text, bool askPassword);
+
+    QLabel *messageLabel() const { return m_message; }
+    QLineEdit *passwordEdit() const { return m_password; }
+
+signals:
+    void passwordEntered(const QString &password);
+    void passwordRefused();
+
+private:
+    QLabel *m_message;
+    QWidget *m_passwordRow;
+    QLineEdit *m_password;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "viewer/PdfTypes.h"
+
+#include <QList>
+#include <QWidget>
+
+class PdfPageView;
+class PdfRenderService;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+// The PDF view control's toolbar: page stepping and the page number, zoom,
+// fit, rotation and text search.  Drives `view` directly and asks `service`
+// for searches; neither is owned, both must outlive the toolbar.  Hidden
+// until the viewer option shows it.  UI thread only.
+class PdfToolbar : public QWidget
+{
+    Q_OBJECT
+public:
+    PdfToolbar(PdfPageView *view, PdfRenderService *service, QWidget *parent);
+
+    // Shows the current page and the page count of the view's document.
+    void showPage();
+    // Forgets the search of the document shown before.
+    void clearSearch();
+
+    QLineEdit *pageEdit() const { return m_pageEdit; }
+    QLineEdit *findEdit() const { return m_findEdit; }
+
+private:
+    void find();
+    void showHit();
+    void showSearchResult(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
+    void applyZoomText();
+
+    PdfPageView *m_view;
+    PdfRenderService *m_service;
+    QLineEdit *m_pageEdit = nullptr;
+    QLabel *m_pageCount = nullptr;
+    QComboBox *m_zoom = nullptr;
+    QLineEdit *m_findEdit = nullptr;
+    QLabel *m_findLabel = nullptr;
+    QString m_searched; // the text of the search whose hits are shown
+};
