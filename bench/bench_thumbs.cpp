@@ -12,12 +12,13 @@
 //    same stepping without thumbnails, in the same run.
 #include "BenchSupport.h"
 
+#include "base/ImageFit.h"
+
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/ThumbnailCache.h"
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
-#include "viewer/PageLayout.h"
 #include "viewer/TAcroPDF.h"
 
 #include <QApplication>
@@ -57,7 +58,7 @@ double bareRenderMs(const QStringList &paths, int box)
         QPdfDocument doc;
         if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
             continue;
-        const QImage image = doc.render(0, PageLayout::fitInSquare(doc.pagePointSize(0), box));
+        const QImage image = doc.render(0, sheafline::fitInSquare(doc.pagePointSize(0), box));
         Q_UNUSED(image);
     }
     return msSince(t);
@@ -73,7 +74,7 @@ double engineRenderMs(const QStringList &paths, int box)
         const std::unique_ptr<PdfEngine> engine = createQtPdfEngine();
         if (engine->open(path, QString()) != PdfOpenStatus::Ok)
             continue;
-        const QImage image = engine->render(0, PageLayout::fitInSquare(engine->pageSizes().first(), box), 0);
+        const QImage image = engine->render(0, sheafline::fitInSquare(engine->pageSizes().first(), box), 0);
         Q_UNUSED(image);
     }
     return msSince(t);
