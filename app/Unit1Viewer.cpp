@@ -23,6 +23,8 @@
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <functional>
+
 // The View menu's actions and the window's controls as the display logic
 // sees them.  Built once PDFmode is settled; the hooks read the controls
 // when they run, so a control made or released later is seen as it is then.
@@ -94,6 +96,34 @@ void TForm1::CreateWebBrowser()
 #endif
 }
 
+namespace {
+
+// Moving through the list prepares the selected file and the next one, so
+// that Enter shows it at once.  Every view of the list (report, icons) shows
+// the same rows.
+void prepareOnSelection(TForm1 *form, const std::function<void(const QStringList &)> &prepare)
+{
+    for (QAbstractItemView *view : form->ListView1->findChildren<QAbstractItemView *>()) {
+        if (!view->selectionModel())
+            continue;
+        QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, form,
+                         [form, view, prepare](const QModelIndex &current, const QModelIndex &previous) {
+                             if (!view->isVisible())
+                                 return;
+                             const QString folder = form->CurrentFolder;
+                             const QAbstractItemModel *model = view->model();
+                             const QStringList paths = prefetchPaths(
+                                 previous.row(), current.row(), model->rowCount(), [&](int row) {
+                                     const QString path = folder + model->index(row, 0).data(Qt::DisplayRole).toString();
+                                     return QFileInfo(path).isFile() ? path : QString();
+                                 });
+                             prepare(paths);
+                         });
+    }
+}
+
+} // namespace
+
 void TForm1::CreateViewer()
 {
     // PDFmode is settled by now.
@@ -103,6 +133,10 @@ void TForm1::CreateViewer()
         if (!WebBrowser)
             return;
         connect(WebBrowser, &TWebBrowser::Enter, this, [this] { WebBrowserEnter(WebBrowser); });
+        prepareOnSelection(this, [this](const QStringList &paths) {
+            if (WebBrowser)
+                WebBrowser->prepare(paths);
+        });
         return;
     }
     if (WebBrowser)
@@ -114,27 +148,10 @@ void TForm1::CreateViewer()
     AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
     PlaceInViewerArea(AcroPDF, &TAcroPDF::isDocumentSurface);
     connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });
-
-    // Moving through the list prepares the selected file and the next one,
-    // so that Enter shows it at once.
-    // Every view of the list (report, icons) shows the same rows.
-    for (QAbstractItemView *view : ListView1->findChildren<QAbstractItemView *>()) {
-        if (!view->selectionModel())
-            continue;
-        connect(view->selectionModel(), &QItemSelectionModel::currentChanged, this,
-                [this, view](const QModelIndex &current, const QModelIndex &previous) {
-                    if (!AcroPDF || !view->isVisible())
-                        return;
-                    const QString folder = CurrentFolder;
-                    const QAbstractItemModel *model = view->model();
-                    const QStringList paths =
-                        prefetchPaths(previous.row(), current.row(), model->rowCount(), [&](int row) {
-                            const QString path = folder + model->index(row, 0).data(Qt::DisplayRole).toString();
-                            return QFileInfo(path).isFile() ? path : QString();
-                        });
-                    AcroPDF->prepare(paths);
-                });
-    }
+    prepareOnSelection(this, [this](const QStringList &paths) {
+        if (AcroPDF)
+            AcroPDF->prepare(paths);
+    });
 }
 
 void TForm1::UnloadDocument()

@@ -78,6 +78,15 @@ QString corpusFolder()
     return QDir(beside).exists() ? QDir(beside).canonicalPath() : QString();
 }
 
+QStringList pdfFiles(const QString &folder)
+{
+    QStringList files;
+    const QDir dir(folder);
+    for (const QString &name : dir.entryList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
+        files << dir.absoluteFilePath(name);
+    return files;
+}
+
 int dispatch(int argc, char **argv)
 {
     QStringList args;

@@ -32,6 +32,9 @@ qint64 peakRssKb();
 // source tree, or $SHEAFLINE_CORPUS); empty when absent.
 QString corpusFolder();
 
+// The PDF files of a folder (absolute paths), in name order.
+QStringList pdfFiles(const QString &folder);
+
 } // namespace bench
 
 #define SHEAFLINE_BENCH_CAT2(a, b) a##b

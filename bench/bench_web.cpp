@@ -7,8 +7,17 @@
 //   web_rss_mb_50          resident memory of the program and the engine's
 //                          processes after navigating to up to 50 documents, in MB
 //   web_documents_shown    how many of those documents the browser showed
+//   web_step_p50_ms,       stepping through the same documents as a user does:
+//   web_step_p95_ms        the selection moves onto a file (preparing it and
+//                          the next one), Enter shows it through ReadPDF's
+//                          logic (Enter -> first page painted), and the user
+//                          looks at it until the next one is prepared (or 2 s)
+//   web_rss_mb_50_prepared resident memory as above, after that walk
+//   web_step_documents     how many documents the walk showed
 #include "BenchSupport.h"
 #include "ProcessTree.h"
+
+#include "viewer/DocumentDisplay.h"
 
 #include "viewer/web/TWebBrowser.h"
 #include "viewer/web/TWebDocument.h"
@@ -19,10 +28,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
 #include <QPdfDocument>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -34,15 +48,6 @@ constexpr int documentCount = 50;
 constexpr int viewWidth = 800;
 constexpr int viewHeight = 900;
 constexpr int timeoutMs = 30000;
-
-QStringList pdfFiles(const QString &folder)
-{
-    QStringList files;
-    const QDir dir(folder);
-    for (const QString &name : dir.entryList({QStringLiteral("*.pdf"), QStringLiteral("*.PDF")}, QDir::Files, QDir::Name))
-        files << dir.absoluteFilePath(name);
-    return files;
-}
 
 // Bare engine: load and render the first page viewWidth pixels wide.
 double qpdfOpenMs(const QString &path)
@@ -62,8 +67,48 @@ double qpdfOpenMs(const QString &path)
     return timer.nsecsElapsed() / 1e6;
 }
 
-// Navigate -> the viewer's first painted page; -1 when it failed or timed out.
-double webOpenMs(TWebBrowser &browser, const QString &path)
+QByteArray processType(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return "?";
+    for (const QByteArray &arg : file.readAll().split('\0')) {
+        if (arg.startsWith("--type="))
+            return arg.mid(7);
+    }
+    return "browser";
+}
+
+// Proportional share of the processes' memory (shared pages split between
+// the processes that map them), in kB.
+qint64 pssKb(qint64 pid)
+{
+    QFile file(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith("Pss:"))
+            return line.mid(4).trimmed().split(' ').value(0).toLongLong();
+    }
+    return 0;
+}
+
+// Resident and proportional memory per process of ours; returns the PSS total in MB.
+double printProcesses(const char *when)
+{
+    qint64 total = 0;
+    for (qint64 pid : ProcessTree::ownPids()) {
+        const qint64 pss = pssKb(pid);
+        total += pss;
+        std::printf("web: %s: %-8s rss %6.1f MB  pss %6.1f MB\n", when, processType(pid).constData(),
+                    ProcessTree::rssKb({pid}) / 1024.0, pss / 1024.0);
+    }
+    return total / 1024.0;
+}
+
+// show(path) -> the viewer's first painted page; -1 when it failed or timed out.
+double webOpenMs(TWebBrowser &browser, const QString &path,
+                 const std::function<void(const QString &)> &show)
 {
     QEventLoop loop;
     bool ok = false;
@@ -75,11 +120,73 @@ double webOpenMs(TWebBrowser &browser, const QString &path)
     QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     QElapsedTimer timer;
     timer.start();
-    browser.Navigate(path);
+    show(path);
     loop.exec();
     const double ms = timer.nsecsElapsed() / 1e6;
     QObject::disconnect(connection);
     return ok ? ms : -1;
+}
+
+double webOpenMs(TWebBrowser &browser, const QString &path)
+{
+    return webOpenMs(browser, path, [&browser](const QString &p) { browser.Navigate(p); });
+}
+
+// The View menu at its start-up defaults.
+struct DefaultMenu : ViewMenuChecks
+{
+    std::array<bool, 10> checks{false, true, false, false, false, false, true, false, false, true};
+    bool isChecked(ViewItem item) const override { return checks[size_t(item)]; }
+    void setChecked(ViewItem item, bool c) override { checks[size_t(item)] = c; }
+};
+
+struct Stepping
+{
+    QList<double> stepsMs;
+    QList<QPair<double, QString>> slowest;
+    int shown = 0;
+};
+
+// Steps through files as a user does, with the preparation that moving the
+// selection starts (the file and the next one).
+Stepping stepThrough(TWebBrowser &browser, const QStringList &files)
+{
+    DefaultMenu menu;
+    DocumentDisplay::Hooks hooks;
+    hooks.pdfMode = 1;
+    hooks.navigate = [&browser](const QString &url) { browser.Navigate(url); };
+    hooks.browserDocument = [&browser] { return browser.ViewControl(); };
+    DocumentDisplay display(menu, hooks);
+
+    QStringList prepared;
+    const auto connection = QObject::connect(&browser, &TWebBrowser::Prepared,
+                                             [&prepared](const QString &path) { prepared << path; });
+    Stepping out;
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        const QString &path = files.at(i);
+        QStringList ahead{path};
+        if (i + 1 < files.size())
+            ahead << files.at(i + 1);
+        browser.prepare(ahead); // the selection moved onto path
+        const double ms = webOpenMs(browser, path, [&display](const QString &p) { display.readPdf(p); }); // Enter
+        if (ms > 0) {
+            out.stepsMs << ms;
+            out.slowest << qMakePair(ms, QFileInfo(path).fileName());
+            ++out.shown;
+        }
+        if (i + 1 < files.size()) {
+            QElapsedTimer dwell;
+            dwell.start();
+            while (!prepared.contains(QFileInfo(files.at(i + 1)).absoluteFilePath()) && dwell.elapsed() < 2000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            prepared.clear();
+        }
+    }
+    QObject::disconnect(connection);
+    browser.cancelPrepare();
+    std::sort(out.slowest.begin(), out.slowest.end(), std::greater<>());
+    out.slowest = out.slowest.mid(0, 5);
+    return out;
 }
 
 int benchWeb(const QStringList &args)
@@ -94,7 +201,7 @@ int benchWeb(const QStringList &args)
         std::fprintf(stderr, "web: the pdf.js viewer (libjs-pdf) is not installed\n");
         return 2;
     }
-    const QStringList files = pdfFiles(folder).mid(0, documentCount);
+    const QStringList files = bench::pdfFiles(folder).mid(0, documentCount);
     if (files.isEmpty()) {
         std::fprintf(stderr, "web: no PDF files in %s\n", qPrintable(folder));
         return 2;
@@ -108,6 +215,7 @@ int benchWeb(const QStringList &args)
     qpdfOpenMs(files.first());
 
     const double startRssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    printProcesses("after the first document");
 
     QList<double> ratios, webMs, baseMs;
     int failed = 0;
@@ -134,6 +242,12 @@ int benchWeb(const QStringList &args)
         baseMs << base;
     }
     const double rssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    const double pssMb = printProcesses("after 50 documents");
+
+    const Stepping stepping = stepThrough(browser, files);
+    const double steppedRssMb = ProcessTree::rssKb(ProcessTree::ownPids()) / 1024.0;
+    for (const auto &[ms, name] : stepping.slowest)
+        std::printf("web: slow step %.1f ms %s\n", ms, qPrintable(name));
     browser.Navigate(QString());
 
     std::printf("web: %lld documents from %s, %d not shown by one of the two; baseline: bare QPdfDocument load + render of page 1 at %d px wide\n"
@@ -142,7 +256,12 @@ int benchWeb(const QStringList &args)
                 bench::median(webMs), bench::median(baseMs), startRssMb);
     bench::report("web_open_ratio_median", bench::median(ratios));
     bench::report("web_rss_mb_50", rssMb);
+    bench::report("web_pss_mb_50", pssMb);
     bench::report("web_documents_shown", shown);
+    bench::report("web_step_p50_ms", bench::median(stepping.stepsMs));
+    bench::report("web_step_p95_ms", bench::percentile(stepping.stepsMs, 95));
+    bench::report("web_step_documents", stepping.shown);
+    bench::report("web_rss_mb_50_prepared", steppedRssMb);
     return 0;
 }
 

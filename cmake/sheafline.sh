@@ -22,6 +22,7 @@ packages=(
     xvfb xauth
     x11-utils
     qpdf
+    libseccomp-dev zlib1g-dev
     python3
     # journeys with real input (tests/e2e) and cmake/screenshot.sh
     openbox xdotool x11-utils imagemagick

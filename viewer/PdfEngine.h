@@ -16,6 +16,18 @@ public:
     virtual ~PdfEngine() = default;
 
     virtual PdfOpenStatus open(const QString &path, const QString &password) = 0;
+    // Opens a document from a descriptor already open for reading, for an
+    // engine that never opens paths itself.  The engine takes the descriptor
+    // over, also when the open fails; one that cannot read descriptors
+    // answers Unsupported and leaves it to the caller.
+    virtual PdfOpenStatus openDescriptor(int fd, const QString &password)
+    {
+        Q_UNUSED(fd); Q_UNUSED(password);
+        return PdfOpenStatus::Unsupported;
+    }
+    // True once the engine can no longer serve its document because the
+    // document took the engine down; every answer is empty from then on.
+    virtual bool failed() const { return false; }
     // Lets go of the file; after this no descriptor of it stays open.
     virtual void close() = 0;
     virtual QList<QSizeF> pageSizes() const = 0;

@@ -317,6 +317,11 @@ void PdfRenderService::run()
             m_queue.erase(it);
         }
         execute(job);
+        if (Doc *doc = job.type == JobType::Open ? nullptr : docFor(job.docId);
+            doc && !doc->failureReported && doc->engine->failed()) {
+            doc->failureReported = true;
+            emit documentFailed(job.docId);
+        }
         if (job.type != JobType::Thumbnail) {
             QMutexLocker lock(&m_mutex);
             m_lastForegroundMs = m_clock.elapsed();
@@ -387,6 +392,19 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
         }
     }
     return img;
+}
+
+void PdfRenderService::failIfBroken(PdfDocumentInfo &info)
+{
+    // A document that took its engine down cannot be shown.
+    Doc *doc = info.ok() ? docFor(info.docId) : nullptr;
+    if (!doc || !doc->engine->failed())
+        return;
+    info.status = PdfOpenStatus::Unreadable;
+    info.pageSizes.clear();
+    closeDoc(info.docId);
+    QMutexLocker lock(&m_mutex);
+    m_docFiles.remove(info.docId);
 }
 
 QImage PdfRenderService::renderThumbnail(const QString &path, qint64 mtimeMs, int box)
@@ -470,6 +488,7 @@ void PdfRenderService::execute(Job &job)
         PageKey firstKey;
         if (info.ok())
             firstImage = renderFirst(job.docId, job.first, &firstKey);
+        failIfBroken(info);
         emit opened(info);
         if (!firstImage.isNull())
             emit pageRendered(job.docId, 0, firstKey, firstImage);
@@ -558,9 +577,11 @@ void PdfRenderService::execute(Job &job)
             QMutexLocker lock(&m_mutex);
             id = m_nextDocId++;
         }
-        const PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
-        if (info.ok()) {
+        PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
+        if (info.ok())
             renderFirst(id, job.first, nullptr);
+        failIfBroken(info);
+        if (info.ok()) {
             // A later preparation that no longer names this file closes it
             // through its own trim step, queued behind this one.
             QList<quint64> replaced;

@@ -114,6 +114,9 @@ signals:
     void searchReady(quint64 docId, const QString &text, const QList<PdfSearchHit> &hits);
     void selectionReady(quint64 docId, int page, const QList<QPolygonF> &bounds, const QString &text);
     void prepared(const QString &path, bool ok);
+    // An open document took its engine down after it was shown (a page that
+    // crashes or hangs the render helper); it answers nothing more.
+    void documentFailed(quint64 docId);
     // mtimeMs: the file's modification time as it was opened; a null image
     // when the file could not be opened or its first page not drawn.
     void thumbnailRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
@@ -141,6 +144,7 @@ private:
         std::unique_ptr<PdfEngine> engine;
         QString path;
         qint64 mtimeMs = 0;
+        bool failureReported = false;
     };
     struct Prepared
     {
@@ -153,6 +157,7 @@ private:
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
     PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs);
+    void failIfBroken(PdfDocumentInfo &info);
     QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);

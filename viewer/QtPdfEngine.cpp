@@ -1,6 +1,7 @@
 #include "viewer/PdfEngine.h"
 
 #include <QAbstractListModel>
+#include <QFile>
 #include <QFileInfo>
 #include <QPdfBookmarkModel>
 #include <QPdfDocument>
@@ -8,6 +9,8 @@
 #include <QPdfSelection>
 
 #include <functional>
+
+#include <unistd.h>
 
 // QtPdf 6.4 keeps its link model out of the public headers although the
 // library exports it; only its constructor is needed here, everything else
@@ -39,7 +42,27 @@ public:
             return PdfOpenStatus::Unreadable;
         m_doc = std::make_unique<QPdfDocument>();
         m_doc->setPassword(password);
-        const QPdfDocument::Error err = m_doc->load(path);
+        return finishOpen(m_doc->load(path), password);
+    }
+
+    PdfOpenStatus openDescriptor(int fd, const QString &password) override
+    {
+        close();
+        m_device = std::make_unique<QFile>();
+        if (!m_device->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) || m_device->isSequential()) {
+            m_device.reset();
+            ::close(fd);
+            return PdfOpenStatus::Unreadable;
+        }
+        m_doc = std::make_unique<QPdfDocument>();
+        m_doc->setPassword(password);
+        // A random-access device loads at once, as a path does.
+        m_doc->load(m_device.get());
+        return finishOpen(m_doc->error(), password);
+    }
+
+    PdfOpenStatus finishOpen(QPdfDocument::Error err, const QString &password)
+    {
         switch (err) {
         case QPdfDocument::Error::None:
             break;
@@ -82,6 +105,7 @@ public:
             m_doc->close();
             m_doc.reset();
         }
+        m_device.reset();
         m_sizes.clear();
     }
 
@@ -222,6 +246,7 @@ public:
     }
 
 private:
+    std::unique_ptr<QFile> m_device; // what the document reads when opened from a descriptor
     std::unique_ptr<QPdfDocument> m_doc;
     std::unique_ptr<QPdfLinkModel> m_links;
     int m_rectRole = -1, m_pageRole = -1, m_locationRole = -1, m_urlRole = -1;

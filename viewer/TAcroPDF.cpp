@@ -5,6 +5,7 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/PdfSidePane.h"
 #include "viewer/PdfToolbar.h"
+#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -18,6 +19,8 @@
 namespace {
 
 constexpr int busyDelayMs = 250;
+// The longest a close waits for a render helper that hangs.
+constexpr int closeWaitMs = 1000;
 
 QString messageFor(PdfOpenStatus status, const QString &path)
 {
@@ -73,6 +76,10 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
     connect(m_busyTimer, &QTimer::timeout, this, &TAcroPDF::updateBusy);
 
     connect(m_service, &PdfRenderService::opened, this, &TAcroPDF::onOpened);
+    connect(m_service, &PdfRenderService::documentFailed, this, [this](quint64 docId) {
+        if (docId == m_view->docId())
+            showMessage(messageFor(PdfOpenStatus::Unreadable, m_src), false);
+    });
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });
     connect(m_view, &PdfPageView::firstPagePainted, this, [this] {
         updateBusy();
@@ -105,7 +112,9 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
 
 TAcroPDF::~TAcroPDF()
 {
-    // The worker must let go of every file before the widgets go.
+    // The worker must let go of every file before the widgets go; a
+    // document that hangs the render helper does not hold that up.
+    RenderHelper::instance().shortenWait(closeWaitMs);
     m_service->closeAll();
 }
 
@@ -281,6 +290,7 @@ void TAcroPDF::setSrc(const QString &src)
         LoadFile(src);
         return;
     }
+    RenderHelper::instance().shortenWait(closeWaitMs);
     closeCurrent(true);
     // Prepared neighbours hold files open too.
     m_service->closeAll();

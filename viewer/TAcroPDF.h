@@ -2,6 +2,7 @@
 
 #include "viewer/AcroPDFLib_TLB.h"
 #include "viewer/PdfRenderService.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include <QWidget>
 
@@ -34,7 +35,7 @@ class TAcroPDF : public QWidget, public IAcroAXDocShim
 public:
     // `engines` makes the engine of each document (on the render worker).
     explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024,
-                      PdfRenderService::EngineFactory engines = &createQtPdfEngine);
+                      PdfRenderService::EngineFactory engines = pdfEngineFactory());
     ~TAcroPDF() override;
 
     // IAcroAXDocShim.  LoadFile starts the load and returns at once: false

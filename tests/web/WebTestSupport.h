@@ -34,6 +34,11 @@ inline const QString probeShown = QStringLiteral(
     " return !!(a && a.pdfDocument && a.isInitialViewSet && window.sheafline.status().firstPageRendered)"
     "   ? a.pdfDocument.numPages : 0; })()");
 
+// The documents the page holds prepared and ready to show, sorted and
+// separated by spaces.
+inline const QString probeReadyFiles = QStringLiteral(
+    "Object.entries(window.sheafline.preparedFiles()).filter(e => e[1]).map(e => e[0]).sort().join(' ')");
+
 // Pids of this process and of every process it started (the engine's
 // zygote, renderers and utilities).
 inline QList<qint64> ownProcessTree()

@@ -9,8 +9,10 @@
 #include "support/TestDir.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QJsonDocument>
@@ -22,6 +24,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
+#include <algorithm>
 #include <memory>
 
 #include <unistd.h>
@@ -31,6 +34,7 @@ namespace {
 using WebTest::js;
 using WebTest::openDescriptors;
 using WebTest::ownProcessTree;
+using WebTest::probeReadyFiles;
 using WebTest::probeShown;
 
 constexpr int loadTimeoutMs = 60000;
@@ -82,9 +86,14 @@ private Q_SLOTS:
     void cMapsAndStandardFontsLoad_data();
     void cMapsAndStandardFontsLoad();
     void focusEntryOnlyFromTheUser();
+    void preparedDocumentIsOnlyShown();
+    void preparationIsDroppedWhenTheSelectionMovesOn();
+    void changedFileIsNotShownFromItsPreparation();
 
 private:
     bool showPdf(const QString &path);
+    bool prepareAll(const QStringList &paths);
+    QString requestStatus(const QString &file);
 
     TestDir m_dir;
     QString m_pdf;
@@ -124,6 +133,45 @@ bool TestWebBrowser::showPdf(const QString &path)
     if (!QTest::qWaitFor([&] { return !complete.isEmpty(); }, loadTimeoutMs))
         return false;
     return QTest::qWaitFor([&] { return js(*m_browser, probeShown).toInt() > 0; }, loadTimeoutMs);
+}
+
+// Prepares paths and waits until the page holds each ready to show; false
+// when one fails or time runs out.
+bool TestWebBrowser::prepareAll(const QStringList &paths)
+{
+    QSignalSpy prepared(m_browser, &TWebBrowser::Prepared);
+    m_browser->prepare(paths);
+    QStringList files;
+    for (const QString &path : paths)
+        files << WebPdfScheme::viewerFile(m_browser->preparedUrl(path));
+    files.sort();
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < loadTimeoutMs) {
+        for (const QList<QVariant> &args : prepared) {
+            if (!args.at(1).toBool())
+                return false;
+        }
+        const QStringList ready = js(*m_browser, probeReadyFiles).toString().split(QLatin1Char(' '));
+        if (std::all_of(files.cbegin(), files.cend(), [&](const QString &file) { return ready.contains(file); }))
+            return true;
+        prepared.wait(100);
+    }
+    return false;
+}
+
+// What the page gets when it asks the scheme for file: "status 200 <bytes>" or "refused".
+QString TestWebBrowser::requestStatus(const QString &file)
+{
+    js(*m_browser, QStringLiteral(
+        "window.slStatus = null; (function(){ const r = new XMLHttpRequest();"
+        " r.open('GET', '%1'); r.onload = () => { window.slStatus = 'status ' + r.status + ' ' + r.response.length; };"
+        " r.onerror = () => { window.slStatus = 'refused'; }; r.send(); })()").arg(file));
+    QElapsedTimer timer;
+    timer.start();
+    while (js(*m_browser, QStringLiteral("window.slStatus")).isNull() && timer.elapsed() < 10000)
+        QTest::qWait(20);
+    return js(*m_browser, QStringLiteral("window.slStatus")).toString();
 }
 
 void TestWebBrowser::navigatesPdfAndOffersTheControl()
@@ -190,15 +238,18 @@ void TestWebBrowser::optionChangesViewerState()
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded_data()
 {
     QTest::addColumn<bool>("viewerUp");
+    QTest::addColumn<bool>("prepared");
     QTest::addColumn<QString>("pageMode");
     QTest::addColumn<QString>("sidebar");
-    QTest::newRow("viewer page loads anew") << false << "thumbs" << "open/1";
-    QTest::newRow("viewer already up") << true << "bookmarks" << "open/2";
+    QTest::newRow("viewer page loads anew") << false << false << "thumbs" << "open/1";
+    QTest::newRow("viewer already up") << true << false << "bookmarks" << "open/2";
+    QTest::newRow("document prepared ahead") << true << true << "thumbs" << "open/1";
 }
 
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
 {
     QFETCH(bool, viewerUp);
+    QFETCH(bool, prepared);
     QFETCH(QString, pageMode);
     QFETCH(QString, sidebar);
     if (viewerUp) {
@@ -219,8 +270,10 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
         js(*m_browser, QStringLiteral("window.slSamePage = true"));
     }
 
-    const QString second = m_dir.path(viewerUp ? QStringLiteral("second.pdf") : QStringLiteral("third.pdf"));
+    const QString second = m_dir.path(QStringLiteral("%1-%2.pdf").arg(viewerUp).arg(prepared));
     QVERIFY(PdfFixtures::writeOutlinedPdf(second, 6));
+    if (prepared)
+        QVERIFY(prepareAll({second}));
     QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
     m_browser->Navigate(second);
     IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
@@ -238,6 +291,7 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
     // A viewer that is up opens the next document itself, without a reload.
     QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), viewerUp);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), prepared);
 }
 
 void TestWebBrowser::sidePaneNeverCoversThePage_data()
@@ -408,12 +462,7 @@ void TestWebBrowser::schemeServesOnlyWhatItShould()
         QVERIFY(showPdf(path));
     if (request == QLatin1String("current"))
         request = QUrlQuery(m_browser->Document()->url()).queryItemValue(QStringLiteral("file"));
-    js(*m_browser, QStringLiteral(
-        "window.slStatus = null; (function(){ const r = new XMLHttpRequest();"
-        " r.open('GET', '%1'); r.onload = () => { window.slStatus = 'status ' + r.status + ' ' + r.response.length; };"
-        " r.onerror = () => { window.slStatus = 'refused'; }; r.send(); })()").arg(request));
-    QTRY_VERIFY_WITH_TIMEOUT(!js(*m_browser, QStringLiteral("window.slStatus")).isNull(), 10000);
-    const QString status = js(*m_browser, QStringLiteral("window.slStatus")).toString();
+    const QString status = requestStatus(request);
     if (served)
         QVERIFY2(status.startsWith(QLatin1String("status 200 ")) && status.section(QLatin1Char(' '), 2).toInt() > 0, qPrintable(status));
     else
@@ -488,6 +537,110 @@ void TestWebBrowser::focusEntryOnlyFromTheUser()
     QTest::mouseClick(surface, Qt::LeftButton, {}, surface->rect().center());
     QTRY_COMPARE(entered.count(), 1);
     QVERIFY(TWebBrowser::isDocumentSurface(QApplication::focusWidget()));
+}
+
+void TestWebBrowser::preparedDocumentIsOnlyShown()
+{
+    QVERIFY(showPdf(m_pdf));
+    const QString a = m_dir.path(QStringLiteral("prepared-a.pdf"));
+    const QString b = m_dir.path(QStringLiteral("prepared-b.pdf"));
+    QVERIFY(PdfFixtures::writeOutlinedPdf(a, 5));
+    QVERIFY(PdfFixtures::writeSimplePdf(b, 3));
+    QVERIFY(prepareAll({a, b}));
+    const QUrl urlA = m_browser->preparedUrl(a);
+    const QString fileA = WebPdfScheme::viewerFile(urlA);
+    QCOMPARE(m_browser->scheme()->documentPath(urlA), a);
+    QStringList files{fileA, WebPdfScheme::viewerFile(m_browser->preparedUrl(b))};
+    files.sort();
+    QCOMPARE(js(*m_browser, probeReadyFiles).toString(), files.join(QLatin1Char(' ')));
+
+    // Enter: the viewer shows the document it parsed ahead, under the same number.
+    js(*m_browser, QStringLiteral("window.slSamePage = true"));
+    QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
+    m_browser->Navigate(a);
+    QCOMPARE(m_browser->Document()->url(), urlA);
+    QCOMPARE(m_browser->preparedUrl(a), QUrl());
+    QVERIFY(shown.wait(loadTimeoutMs));
+    QCOMPARE(shown.first().at(1).toBool(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 5, loadTimeoutMs);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), true);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), true);
+    // The document shown stays reachable; b is still prepared, a no longer is.
+    QVERIFY(requestStatus(fileA).startsWith(QLatin1String("status 200 ")));
+    QCOMPARE(js(*m_browser, QStringLiteral("Object.keys(window.sheafline.preparedFiles()).length")).toInt(), 1);
+    QVERIFY(!m_browser->preparedUrl(b).isEmpty());
+
+    // A document that was not prepared is opened as before.
+    QVERIFY(showPdf(m_pdf));
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), false);
+}
+
+void TestWebBrowser::preparationIsDroppedWhenTheSelectionMovesOn()
+{
+    if (!m_browser->Document() || m_browser->Document()->src() != m_pdf)
+        QVERIFY(showPdf(m_pdf));
+    const QString a = m_dir.path(QStringLiteral("moved-a.pdf"));
+    const QString b = m_dir.path(QStringLiteral("moved-b.pdf"));
+    const QString c = m_dir.path(QStringLiteral("moved-c.pdf"));
+    for (const QString &path : {a, b, c})
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    QVERIFY(prepareAll({a, b}));
+    const QUrl urlA = m_browser->preparedUrl(a);
+    const QUrl urlB = m_browser->preparedUrl(b);
+
+    // The selection moves on to b and c: a is dropped, b kept under its number.
+    QVERIFY(prepareAll({b, c}));
+    QCOMPARE(m_browser->preparedUrl(a), QUrl());
+    QCOMPARE(m_browser->preparedUrl(b), urlB);
+    QVERIFY(m_browser->scheme()->documentPath(urlA).isEmpty());
+    QCOMPARE(requestStatus(WebPdfScheme::viewerFile(urlA)), QStringLiteral("refused"));
+    QVERIFY(requestStatus(WebPdfScheme::viewerFile(urlB)).startsWith(QLatin1String("status 200 ")));
+    QStringList files{WebPdfScheme::viewerFile(urlB), WebPdfScheme::viewerFile(m_browser->preparedUrl(c))};
+    files.sort();
+    QCOMPARE(js(*m_browser, probeReadyFiles).toString(), files.join(QLatin1Char(' ')));
+
+    // Nothing selected any more: every number handed out for a preparation
+    // stops reaching its file, and the page lets go of them.
+    const QUrl urlC = m_browser->preparedUrl(c);
+    m_browser->cancelPrepare();
+    for (const QUrl &url : {urlB, urlC}) {
+        QVERIFY(m_browser->scheme()->documentPath(url).isEmpty());
+        QCOMPARE(requestStatus(WebPdfScheme::viewerFile(url)), QStringLiteral("refused"));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, QStringLiteral("Object.keys(window.sheafline.preparedFiles()).length")).toInt(), 0, 10000);
+    // The shown document is not touched by that.
+    QVERIFY(requestStatus(WebPdfScheme::viewerFile(m_browser->Document()->url())).startsWith(QLatin1String("status 200 ")));
+
+    // Letting go of the document drops the preparation too.
+    QVERIFY(prepareAll({a}));
+    const QUrl again = m_browser->preparedUrl(a);
+    QVERIFY(again != urlA);
+    m_browser->Navigate(QString());
+    QCOMPARE(m_browser->preparedUrl(a), QUrl());
+    QVERIFY(m_browser->scheme()->documentPath(again).isEmpty());
+}
+
+void TestWebBrowser::changedFileIsNotShownFromItsPreparation()
+{
+    QVERIFY(showPdf(m_pdf));
+    const QString path = m_dir.path(QStringLiteral("changing.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    QVERIFY(prepareAll({path}));
+    const QUrl preparedUrl = m_browser->preparedUrl(path);
+    // Rewritten after it was read: the viewer must show what is on disk now.
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 7));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5), QFileDevice::FileModificationTime));
+    file.close();
+
+    QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
+    m_browser->Navigate(path);
+    QVERIFY(m_browser->Document()->url() != preparedUrl);
+    QVERIFY(m_browser->scheme()->documentPath(preparedUrl).isEmpty());
+    QVERIFY(shown.wait(loadTimeoutMs));
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 7, loadTimeoutMs);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), false);
 }
 
 int main(int argc, char **argv)

@@ -13,6 +13,7 @@
 #include "support/ModalHelper.h"
 #include "support/PdfFixtures.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -72,6 +73,7 @@ private Q_SLOTS:
     void pageWithoutControlFailsLoudlyInMenuSilentlyInReadPdf();
     void focusReturnsToTheListUntilTheUserEnters();
     void shutdownReleasesTheDocument();
+    void movingTheSelectionPreparesAndEnterShowsIt();
 
 private:
     bool showViaReadPdf(const QString &path);
@@ -259,6 +261,52 @@ void TestWebMode::shutdownReleasesTheDocument()
     QCOMPARE(browser->Document(), nullptr);
     QTRY_COMPARE_WITH_TIMEOUT(browser->url().toString(), QStringLiteral("about:blank"), loadTimeoutMs);
     QCOMPARE(openDescriptors(m_first), QStringList());
+}
+
+void TestWebMode::movingTheSelectionPreparesAndEnterShowsIt()
+{
+    // The viewer page is up (a document was shown), and options were chosen.
+    QVERIFY(showViaReadPdf(m_first));
+    TWebBrowser &browser = *m_form->WebBrowser;
+    m_form->LayoutMode4->trigger();
+    m_form->PageMode2->trigger();
+    const QString chosen = QStringLiteral("notoolbar 0/1 sidebar2 scrollbars");
+    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), chosen, 10000);
+
+    QAbstractItemView *view = m_form->ListView1->currentView();
+    QAbstractItemModel *model = view->model();
+    QTRY_COMPARE(model->rowCount(), 2);
+    auto rowOf = [&](const QString &path) {
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (model->index(row, 0).data().toString() == QFileInfo(path).fileName())
+                return row;
+        }
+        return -1;
+    };
+    // Whether the page holds path prepared and ready to show.
+    auto readyInPage = [&](const QString &path) {
+        const QString file = WebPdfScheme::viewerFile(browser.preparedUrl(path));
+        return !file.isEmpty()
+            && js(browser, WebTest::probeReadyFiles).toString().split(QLatin1Char(' ')).contains(file);
+    };
+    // The selection rests on the second file: it is prepared.
+    view->setCurrentIndex(model->index(rowOf(m_second), 0));
+    QTRY_VERIFY_WITH_TIMEOUT(readyInPage(m_second), loadTimeoutMs);
+    const QUrl secondUrl = browser.preparedUrl(m_second);
+    QCOMPARE(browser.scheme()->documentPath(secondUrl), m_second);
+
+    // The selection moves back to the first file: the second is dropped.
+    view->setCurrentIndex(model->index(rowOf(m_first), 0));
+    QCOMPARE(browser.preparedUrl(m_second), QUrl());
+    QVERIFY(browser.scheme()->documentPath(secondUrl).isEmpty());
+
+    // On the second again, Enter shows the prepared document with the chosen options.
+    view->setCurrentIndex(model->index(rowOf(m_second), 0));
+    QTRY_VERIFY_WITH_TIMEOUT(readyInPage(m_second), loadTimeoutMs);
+    QVERIFY(showViaReadPdf(m_second));
+    QCOMPARE(js(browser, probePages).toInt(), 4);
+    QCOMPARE(js(browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), chosen, 10000);
 }
 
 int main(int argc, char **argv)

@@ -5,18 +5,21 @@
 #include "viewer/web/WebPdfScheme.h"
 
 #include <QChildEvent>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
 #include <QFocusEvent>
+#include <QJsonArray>
+#include <QThreadPool>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QJsonDocument>
 #include <QJsonValue>
-#include <QUrlQuery>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -75,7 +78,14 @@ private:
 
 QString viewerFile(const QUrl &viewerUrl)
 {
-    return QUrlQuery(viewerUrl).queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
+    return WebPdfScheme::viewerFile(viewerUrl);
+}
+
+QString jsonText(const QJsonValue &value)
+{
+    // A bare string is no JSON document: wrap it and cut the brackets off.
+    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
 }
 
 } // namespace
@@ -109,8 +119,13 @@ void TWebBrowser::startEngine()
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
     setPage(m_page);
     connect(m_page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
-    // A renderer that died takes the viewer with it: the next PDF loads it anew.
-    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] { m_viewerUp = false; });
+    // A renderer that died takes the viewer (and what it prepared) with it:
+    // the next PDF loads it anew.
+    connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this] {
+        m_viewerUp = false;
+        for (Preparation &preparation : m_prepared)
+            preparation.inPage = false;
+    });
     watchChildren();
 }
 
@@ -118,6 +133,7 @@ void TWebBrowser::Navigate(const QString &url)
 {
     if (url.isEmpty()) {
         replaceDocument(nullptr);
+        m_prepared.clear();
         m_scheme->releaseDocuments();
         m_viewerUp = false;
         if (m_page)
@@ -137,16 +153,19 @@ void TWebBrowser::Navigate(const QString &url)
         return;
     }
     startEngine();
+    // Only the document shown now (and those prepared) stay reachable through the scheme.
+    if (m_document && m_document->isPdf())
+        m_scheme->releaseDocument(m_document->url());
     QUrl target;
     QString pdfPath;
     const QUrl asUrl(url);
     const bool isPath = asUrl.scheme().isEmpty() || QFileInfo::exists(url);
     if (isPath) {
         if (looksLikePdf(url) && m_scheme->available()) {
-            // Only the document shown now stays reachable through the scheme.
-            m_scheme->releaseDocuments();
             pdfPath = QFileInfo(url).absoluteFilePath();
-            target = m_scheme->addDocument(pdfPath);
+            target = takePrepared(pdfPath);
+            if (target.isEmpty())
+                target = m_scheme->addDocument(pdfPath);
         } else {
             target = QUrl::fromLocalFile(url);
         }
@@ -157,15 +176,130 @@ void TWebBrowser::Navigate(const QString &url)
                                       [this](const QString &next) { Navigate(next); }, this);
     replaceDocument(document);
     if (document->isPdf() && m_viewerUp) {
-        // The viewer is up already: it opens the next document itself.
+        // The viewer is up already: it opens the next document itself (only
+        // shows it, when it has prepared it).
         document->setLoaded(true);
-        const QString file = QString::fromUtf8(QJsonDocument::fromVariant(QVariantList{viewerFile(target)})
-                                                   .toJson(QJsonDocument::Compact));
-        m_page->runJavaScript(QStringLiteral("window.sheafline.open(%1[0])").arg(file));
+        m_page->runJavaScript(QStringLiteral("window.sheafline.open(%1)").arg(jsonText(viewerFile(target))));
         return;
     }
     m_viewerUp = false;
     m_page->setUrl(target);
+}
+
+QUrl TWebBrowser::takePrepared(const QString &path)
+{
+    for (qsizetype i = 0; i < m_prepared.size(); ++i) {
+        if (m_prepared.at(i).path != path)
+            continue;
+        const Preparation preparation = m_prepared.takeAt(i);
+        const QFileInfo now(path);
+        // Bytes still being read are not used; the page reads the file itself.
+        if (!preparation.read || (now.lastModified() == preparation.modified && now.size() == preparation.size))
+            return preparation.url;
+        // Changed since it was read: show it afresh.
+        dropPreparation(preparation);
+        sendPreparations();
+        return {};
+    }
+    return {};
+}
+
+QUrl TWebBrowser::preparedUrl(const QString &path) const
+{
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (const Preparation &preparation : m_prepared) {
+        if (preparation.path == absolute)
+            return preparation.url;
+    }
+    return {};
+}
+
+void TWebBrowser::prepare(const QStringList &paths)
+{
+    QList<Preparation> kept;
+    for (const QString &given : paths) {
+        if (!m_scheme->available() || !QFileInfo(given).isFile() || !looksLikePdf(given))
+            continue;
+        const QString path = QFileInfo(given).absoluteFilePath();
+        if (std::any_of(kept.cbegin(), kept.cend(), [&](const Preparation &p) { return p.path == path; }))
+            continue;
+        const auto known = std::find_if(m_prepared.begin(), m_prepared.end(),
+                                        [&](const Preparation &p) { return p.path == path; });
+        if (known != m_prepared.end()) {
+            kept << *known;
+            m_prepared.erase(known);
+            continue;
+        }
+        Preparation preparation;
+        preparation.path = path;
+        preparation.url = m_scheme->addDocument(path);
+        kept << preparation;
+        // Read in the background; the answer comes back on this thread, and
+        // only while this browser and the preparation still exist.
+        QPointer<TWebBrowser> self(this);
+        QThreadPool::globalInstance()->start([self, path, url = preparation.url] {
+            const QFileInfo info(path);
+            const QDateTime modified = info.lastModified();
+            const qint64 size = info.size();
+            QFile file(path);
+            QByteArray bytes;
+            const bool ok = file.open(QIODevice::ReadOnly);
+            if (ok)
+                bytes = file.readAll();
+            file.close();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, url, bytes = std::move(bytes), modified, size, ok]() mutable {
+                    if (self)
+                        self->onRead(url, ok ? std::move(bytes) : QByteArray(), modified, ok ? size : -1);
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    for (const Preparation &dropped : std::as_const(m_prepared))
+        dropPreparation(dropped);
+    m_prepared = kept;
+    sendPreparations();
+}
+
+void TWebBrowser::dropPreparation(const Preparation &preparation)
+{
+    m_scheme->releaseDocument(preparation.url);
+}
+
+void TWebBrowser::onRead(const QUrl &url, QByteArray bytes, const QDateTime &modified, qint64 size)
+{
+    const auto it = std::find_if(m_prepared.begin(), m_prepared.end(),
+                                 [&](const Preparation &p) { return p.url == url; });
+    // Dropped, or shown already (the viewer then read the file itself).
+    if (it == m_prepared.end())
+        return;
+    if (size < 0) {
+        Q_EMIT Prepared(it->path, false);
+        return;
+    }
+    m_scheme->setDocumentBytes(url, std::move(bytes));
+    it->read = true;
+    it->modified = modified;
+    it->size = size;
+    if (m_viewerUp)
+        sendPreparations();
+    else
+        Q_EMIT Prepared(it->path, false); // no viewer page to parse it (yet)
+}
+
+void TWebBrowser::sendPreparations()
+{
+    if (!m_page || !m_viewerUp)
+        return;
+    QJsonArray files;
+    for (Preparation &preparation : m_prepared) {
+        if (!preparation.read)
+            continue;
+        files.append(viewerFile(preparation.url));
+        preparation.inPage = true;
+    }
+    m_page->runJavaScript(QStringLiteral("window.sheafline && window.sheafline.prepare(%1)").arg(jsonText(files)));
 }
 
 TWebDocument *TWebBrowser::Document() const
@@ -192,9 +326,14 @@ void TWebBrowser::replaceDocument(TWebDocument *document)
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
 {
-    // Whatever else the page starts to load replaces the viewer.
-    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus && !WebPdfScheme::isViewerUrl(info.url()))
-        m_viewerUp = false;
+    // Whatever else the page starts to load replaces the viewer; any page
+    // load ends what the page had prepared.
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        if (!WebPdfScheme::isViewerUrl(info.url()))
+            m_viewerUp = false;
+        for (Preparation &preparation : m_prepared)
+            preparation.inPage = false;
+    }
     if (!m_document || info.url() != m_document->url())
         return;
     if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus
@@ -202,6 +341,9 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
         const bool ok = info.status() == QWebEngineLoadingInfo::LoadSucceededStatus;
         m_document->setLoaded(ok);
         m_viewerUp = ok && m_document->isPdf();
+        // A new viewer page prepares what the old one had.
+        if (m_viewerUp)
+            sendPreparations();
         // A PDF is complete when the viewer has opened it (onViewerReport).
         if (!m_viewerUp)
             Q_EMIT DocumentComplete(m_document);
@@ -210,6 +352,15 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
 
 void TWebBrowser::onViewerReport(const QString &what, const QString &file)
 {
+    if (what == QLatin1String("prepared") || what == QLatin1String("unprepared")) {
+        for (const Preparation &preparation : std::as_const(m_prepared)) {
+            if (preparation.inPage && viewerFile(preparation.url) == file) {
+                Q_EMIT Prepared(preparation.path, what == QLatin1String("prepared"));
+                break;
+            }
+        }
+        return;
+    }
     if (!m_document || !m_document->isPdf() || viewerFile(m_document->url()) != file)
         return;
     if (what == QLatin1String("loaded") || what == QLatin1String("failed"))

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDateTime>
 #include <QPointer>
 #include <QWebEngineView>
 
@@ -25,6 +26,9 @@ class WebPdfScheme;
 //    load ended).
 //  - DocumentShown(document, ok): the viewer painted the first page of the
 //    current PDF (ok), or could not open it (not ok).
+//  - Prepared(path, ok): the preparation of path ended: the viewer has parsed
+//    the document and drawn its first page ahead (ok), or it could not (the
+//    file is unreadable or no PDF, or no viewer page is up to parse it).
 class TWebBrowser : public QWebEngineView
 {
     Q_OBJECT
@@ -35,8 +39,20 @@ public:
     // Shows url and returns at once:
     //  - a file path: the document (a PDF through the viewer; any other file as is);
     //  - "about:blank": an empty page;
-    //  - "": lets go of the document, after which there is no document.
+    //  - "": lets go of the document, after which there is no document and
+    //    nothing prepared.
+    // A PDF prepared beforehand (and unchanged since) is only shown.
     void Navigate(const QString &url);
+
+    // Prepares the PDF files at paths so that Navigate to one of them only
+    // shows it: reads the bytes in the background, then lets the viewer page
+    // parse the document and draw its first page ahead.  Replaces the earlier
+    // preparation: a file not named again is dropped, and the number handed
+    // out for it no longer reaches the file.  Files that are no PDF are left out.
+    void prepare(const QStringList &paths);
+    void cancelPrepare() { prepare({}); }
+    // The viewer URL handed out for a prepared file; empty when it is not prepared.
+    QUrl preparedUrl(const QString &path) const;
 
     // The current document object, or nullptr while no page is loaded
     // (before the first navigation and after Navigate("")).  Owned by the
@@ -61,6 +77,7 @@ Q_SIGNALS:
     void Enter();
     void DocumentComplete(TWebDocument *document);
     void DocumentShown(TWebDocument *document, bool ok);
+    void Prepared(const QString &path, bool ok);
 
 protected:
     bool event(QEvent *event) override;
@@ -74,6 +91,25 @@ private:
     void onViewerReport(const QString &what, const QString &file);
     void watchChildren();
     void replaceDocument(TWebDocument *document);
+
+    struct Preparation
+    {
+        QString path;        // absolute
+        QUrl url;            // the viewer URL handed out for it
+        bool read = false;   // its bytes are in the scheme
+        QDateTime modified;  // the file as read
+        qint64 size = -1;
+        bool inPage = false; // the viewer page is preparing it
+    };
+    // Takes the preparation of path out of the list when it can be shown as
+    // read; drops a stale one.  Empty URL when there is none.
+    QUrl takePrepared(const QString &path);
+    void dropPreparation(const Preparation &preparation);
+    void onRead(const QUrl &url, QByteArray bytes, const QDateTime &modified, qint64 size);
+    // Tells the viewer page which documents to hold prepared.
+    void sendPreparations();
+
+    QList<Preparation> m_prepared;
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;

@@ -9,6 +9,8 @@
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 
+#include <utility>
+
 namespace {
 
 QByteArray mimeFor(const QString &path)
@@ -70,7 +72,7 @@ bool WebPdfScheme::viewerAvailable(const QString &pdfjsRoot)
 QUrl WebPdfScheme::addDocument(const QString &path)
 {
     const int id = m_nextId++;
-    m_documents.insert(id, path);
+    m_documents.insert(id, Document{path, {}});
     // The last segment carries the file name so that the viewer shows it
     // as the title of documents without one.
     const QString docPath = QStringLiteral("/doc/%1/%2").arg(id).arg(QFileInfo(path).fileName());
@@ -85,9 +87,38 @@ QUrl WebPdfScheme::addDocument(const QString &path)
     return url;
 }
 
+void WebPdfScheme::setDocumentBytes(const QUrl &viewerUrl, QByteArray bytes)
+{
+    const auto it = m_documents.find(documentId(viewerFile(viewerUrl)));
+    if (it != m_documents.end())
+        it->bytes = std::move(bytes);
+}
+
+void WebPdfScheme::releaseDocument(const QUrl &viewerUrl)
+{
+    m_documents.remove(documentId(viewerFile(viewerUrl)));
+}
+
 void WebPdfScheme::releaseDocuments()
 {
     m_documents.clear();
+}
+
+int WebPdfScheme::documentId(const QString &docPath)
+{
+    const QStringList parts = docPath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+    if (parts.size() < 2 || parts.at(0) != QLatin1String("doc"))
+        return 0;
+    bool ok = false;
+    const int id = parts.at(1).toInt(&ok);
+    return ok ? id : 0;
+}
+
+QString WebPdfScheme::viewerFile(const QUrl &viewerUrl)
+{
+    if (!isViewerUrl(viewerUrl))
+        return {};
+    return QUrlQuery(viewerUrl).queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
 }
 
 bool WebPdfScheme::isViewerUrl(const QUrl &url)
@@ -98,13 +129,8 @@ bool WebPdfScheme::isViewerUrl(const QUrl &url)
 
 QString WebPdfScheme::documentPath(const QUrl &viewerUrl) const
 {
-    if (!isViewerUrl(viewerUrl))
-        return {};
-    const QString file = QUrlQuery(viewerUrl).queryItemValue(QStringLiteral("file"), QUrl::FullyDecoded);
-    const QStringList parts = file.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-    if (parts.size() < 2 || parts.at(0) != QLatin1String("doc"))
-        return {};
-    return m_documents.value(parts.at(1).toInt());
+    const auto it = m_documents.constFind(documentId(viewerFile(viewerUrl)));
+    return it == m_documents.constEnd() ? QString() : it->path;
 }
 
 void WebPdfScheme::requestStarted(QWebEngineUrlRequestJob *job)
@@ -137,14 +163,15 @@ void WebPdfScheme::requestStarted(QWebEngineUrlRequestJob *job)
         return;
     }
     if (path.startsWith(QLatin1String("/doc/"))) {
-        const QStringList parts = path.split(QLatin1Char('/'), Qt::SkipEmptyParts);
-        bool ok = false;
-        const int id = parts.size() >= 2 ? parts.at(1).toInt(&ok) : 0;
-        if (!ok || !m_documents.contains(id)) {
+        const auto it = m_documents.find(documentId(path));
+        if (it == m_documents.end()) {
             job->fail(QWebEngineUrlRequestJob::UrlNotFound);
             return;
         }
-        replyFile(job, m_documents.value(id), "application/pdf");
+        if (!it->bytes.isNull())
+            replyData(job, std::exchange(it->bytes, QByteArray()), "application/pdf");
+        else
+            replyFile(job, it->path, "application/pdf");
         return;
     }
     if (path.startsWith(QLatin1String("/web/")) || path.startsWith(QLatin1String("/build/"))) {

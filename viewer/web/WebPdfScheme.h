@@ -15,8 +15,11 @@
 //   sheafline://pdfjs/doc/<n>/<name>                          a document
 //
 // Documents are only reachable through a number handed out by addDocument(),
-// so a page cannot ask for an arbitrary file.  Each document is read whole and
-// closed at once: the program never keeps a PDF open after it was served.
+// and only until that number is released, so a page cannot ask for an
+// arbitrary file.  Each document is read whole and closed at once: the program
+// never keeps a PDF open after it was served.  A document may be given its
+// bytes ahead (read in the background while the selection rests on it); they
+// are served once from memory and then let go.
 //
 // UI thread only (requestStarted runs there).
 class WebPdfScheme : public QWebEngineUrlSchemeHandler
@@ -40,15 +43,22 @@ public:
     bool available() const { return m_available; }
 
     // Makes the document at path reachable and returns the viewer URL that
-    // shows it.  Documents handed out earlier stay reachable until
-    // releaseDocuments().
+    // shows it.  Documents handed out earlier stay reachable until released.
     QUrl addDocument(const QString &path);
+    // The bytes of a document handed out, read ahead: the next request for it
+    // gets them instead of a read from disk.  Ignored once it is released.
+    void setDocumentBytes(const QUrl &viewerUrl, QByteArray bytes);
+    // Forgets one document handed out (its number reaches nothing any more).
+    void releaseDocument(const QUrl &viewerUrl);
     // Forgets every document handed out so far.
     void releaseDocuments();
     // The path a viewer URL from addDocument() shows; empty for other URLs.
     QString documentPath(const QUrl &viewerUrl) const;
     // True for any URL of this scheme's viewer page.
     static bool isViewerUrl(const QUrl &url);
+    // The document part of a viewer URL ("/doc/<n>/<name>"), as the viewer
+    // page names the document it shows.
+    static QString viewerFile(const QUrl &viewerUrl);
 
     void requestStarted(QWebEngineUrlRequestJob *job) override;
 
@@ -56,9 +66,17 @@ private:
     void replyFile(QWebEngineUrlRequestJob *job, const QString &path, const QByteArray &mime);
     void replyData(QWebEngineUrlRequestJob *job, QByteArray data, const QByteArray &mime);
     QByteArray viewerPage() const;
+    // The number of a document path ("/doc/<n>/..."), or 0.
+    static int documentId(const QString &docPath);
+
+    struct Document
+    {
+        QString path;
+        QByteArray bytes; // read ahead, not served yet
+    };
 
     QString m_root;
     bool m_available = false;
     int m_nextId = 1;
-    QHash<int, QString> m_documents;
+    QHash<int, Document> m_documents;
 };

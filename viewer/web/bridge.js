@@ -5,14 +5,149 @@
 // and applies it whenever the viewer is ready for it: at once on a shown
 // document, and again when a document finishes its initial view (which would
 // otherwise impose its own or pdf.js's remembered layout).
+//
+// The program also names the documents it may show next with
+// window.sheafline.prepare([...]): the bridge loads and parses each in the
+// viewer's worker and draws its first page once off screen, so that open()
+// of a prepared document only has to show it.
 "use strict";
 (function () {
   const wanted = { toolbar: null, layout: null, pageMode: null, scrollbars: null };
   const status = { file: new URLSearchParams(location.search).get("file") || "",
-                   loaded: false, firstPageRendered: false, error: "" };
+                   loaded: false, firstPageRendered: false, error: "", prepared: false };
   // The document shown before the last open(): its late events are not ours.
   let previousDocument = null;
   let app = null;
+  // One worker serves every document of this page: pdf.js would otherwise
+  // start (and parse) a new one for each.
+  let worker = null;
+  // Documents prepared ahead: file -> { task, ready }.
+  const prepared = new Map();
+
+  // The program learns how a document fares through the console, the one
+  // channel it reads without a web channel: "sheafline:<what> <file>".
+  function report(what, file) {
+    console.debug("sheafline:" + what + " " + file);
+  }
+
+  function sharedWorker() {
+    if (!worker) {
+      const lib = window.pdfjsLib;
+      lib.GlobalWorkerOptions.workerSrc ||= window.PDFViewerApplicationOptions.get("workerSrc");
+      worker = new lib.PDFWorker();
+    }
+    return worker;
+  }
+
+  // Our additions to what the viewer passes to getDocument: pdf.js's worker
+  // would fetch cMaps and standard fonts itself with fetch(), which this
+  // engine refuses on a custom scheme; fetched by the page they go through
+  // XMLHttpRequest, which works.  And the shared worker.
+  function loadArgs(args) {
+    return Object.assign({ useWorkerFetch: false, worker: sharedWorker() }, args);
+  }
+
+  // What the viewer's own open() passes to getDocument.
+  function documentParameters(args) {
+    const API = 0x04; // pdf.js OptionKind.API
+    return Object.assign(Object.create(null), window.PDFViewerApplicationOptions.getAll(API), loadArgs(args));
+  }
+
+  // Stepping through documents leaves the garbage of each behind faster than
+  // the engine collects it by itself; collect it once the page is idle.
+  let idleCollection = 0;
+  function collectGarbageWhenIdle() {
+    if (typeof window.gc !== "function" || idleCollection) return;
+    idleCollection = requestIdleCallback(function () {
+      idleCollection = 0;
+      window.gc();
+    }, { timeout: 2000 });
+  }
+
+  // Parses the document and draws its first page once into a small canvas:
+  // the page keeps its operator list, fonts and images, so the viewer's own
+  // drawing of that page needs nothing more from the worker.
+  async function parseAhead(task) {
+    const pdfDocument = await task.promise;
+    const page = await pdfDocument.getPage(1);
+    const viewport = page.getViewport({ scale: 0.1 });
+    const canvas = document.createElement("canvas");
+    canvas.width = Math.max(1, Math.ceil(viewport.width));
+    canvas.height = Math.max(1, Math.ceil(viewport.height));
+    try {
+      await page.render({
+        canvasContext: canvas.getContext("2d"),
+        viewport: viewport,
+        annotationMode: window.PDFViewerApplicationOptions.get("annotationMode"),
+      }).promise;
+    } finally {
+      canvas.width = canvas.height = 0;
+    }
+  }
+
+  // Settles when the document being opened has shown its first page (or
+  // failed): preparing the next ones would compete with it for the worker.
+  let showing = Promise.resolve();
+  let showingDone = null;
+  function startShowing() {
+    endShowing();
+    showing = new Promise(function (resolve) {
+      showingDone = resolve;
+      setTimeout(resolve, 5000); // never hold preparation back for long
+    });
+  }
+  function endShowing() {
+    if (showingDone) showingDone();
+    showingDone = null;
+  }
+
+  function prepare(files) {
+    for (const [file, entry] of prepared) {
+      if (!files.includes(file)) {
+        prepared.delete(file);
+        if (entry.task) entry.task.destroy();
+      }
+    }
+    for (const file of files) {
+      if (prepared.has(file)) continue;
+      const entry = { task: null, ready: false };
+      prepared.set(file, entry);
+      showing.then(function () {
+        if (prepared.get(file) !== entry) return;
+        entry.task = window.pdfjsLib.getDocument(documentParameters({ url: file }));
+        return parseAhead(entry.task);
+      }).then(function () {
+        if (prepared.get(file) !== entry || !entry.task) return;
+        entry.ready = true;
+        report("prepared", file);
+      }, function () {
+        if (prepared.get(file) === entry) report("unprepared", file);
+      });
+    }
+  }
+
+  // The viewer's open() for a document loaded ahead: the same steps, with the
+  // loading task that already holds the parsed document.
+  async function openPrepared(file, task) {
+    // Closing lets go of the previous document in the worker; the prepared
+    // one need not wait for that (unless there are form changes to save first).
+    const closing = app.close();
+    closing.catch(() => {});
+    if (app.pdfLoadingTask) await closing;
+    app.setTitleUsingUrl(file, file);
+    app.pdfLoadingTask = task;
+    task.onProgress = ({ loaded, total }) => app.progress(loaded / total);
+    task.onUnsupportedFeature = app.fallback.bind(app);
+    let pdfDocument = null;
+    try {
+      pdfDocument = await task.promise;
+    } catch (e) {
+      // Let the viewer try again and say what is wrong.
+      if (app.pdfLoadingTask === task) app.open(file);
+      return;
+    }
+    if (app.pdfLoadingTask === task) app.load(pdfDocument);
+  }
 
   // pdf.js ScrollMode / SpreadMode / SidebarView values.
   function layoutModes(layout) {
@@ -115,13 +250,33 @@
       status.error = "";
       previousDocument = app.pdfDocument;
       history.replaceState(null, "", "?file=" + encodeURIComponent(file).replace(/%2F/g, "/"));
-      app.open(file);
+      const entry = prepared.get(file);
+      prepared.delete(file);
+      status.prepared = !!(entry && entry.task);
+      startShowing();
+      if (status.prepared) openPrepared(file, entry.task);
+      else app.open(file);
       return true;
+    },
+    // Holds exactly these documents prepared: new ones are loaded ahead,
+    // those no longer named are let go.
+    prepare(files) {
+      if (!app) return false;
+      app.initializedPromise.then(() => prepare(files));
+      return true;
+    },
+    // The files prepared, and whether each is ready to show.
+    preparedFiles() {
+      const out = {};
+      for (const [file, entry] of prepared) out[file] = entry.ready;
+      return out;
     },
   };
 
   document.addEventListener("webviewerloaded", function () {
     const options = window.PDFViewerApplicationOptions;
+    // The viewer opens the document its address names by itself.
+    if (status.file) startShowing();
     // The program decides the view: no stored preferences, no remembered
     // position per document, no browser history entries, no document scripts.
     options.set("disablePreferences", true);
@@ -133,43 +288,32 @@
     options.set("spreadModeOnLoad", 0);
     applyOnLoadOptions();
     app = window.PDFViewerApplication;
-    // pdf.js's worker would fetch cMaps and standard fonts itself with
-    // fetch(), which this engine refuses on a custom scheme; fetched by the
-    // page they go through XMLHttpRequest, which works.
-    // One worker serves every document of this page: pdf.js would otherwise
-    // start (and parse) a new one for each.
     const open = app.open;
-    let worker = null;
     app.open = function (file, args) {
-      if (!worker) {
-        const lib = window.pdfjsLib;
-        lib.GlobalWorkerOptions.workerSrc ||= options.get("workerSrc");
-        worker = new lib.PDFWorker();
-      }
-      return open.call(app, file, Object.assign({ useWorkerFetch: false, worker: worker }, args));
+      return open.call(app, file, loadArgs(args));
     };
     app.initializedPromise.then(function () {
       const bus = app.eventBus;
-      // The program learns how a document fares through the console, the
-      // one channel it reads without a web channel: "sheafline:<what> <file>".
-      const report = what => console.debug("sheafline:" + what + " " + status.file);
       const current = () => app.pdfDocument && app.pdfDocument !== previousDocument;
       bus.on("documentinit", function () {
         if (!current()) return;
         status.loaded = true;
         applyAll();
-        report("loaded");
+        report("loaded", status.file);
       });
       bus.on("outlineloaded", applySidebar);
       bus.on("sidebarviewchanged", refit);
       bus.on("pagerendered", function () {
         if (status.firstPageRendered || !current()) return;
         status.firstPageRendered = true;
-        report("shown");
+        report("shown", status.file);
+        endShowing();
+        collectGarbageWhenIdle();
       });
       bus.on("documenterror", function (e) {
         status.error = String(e && e.message || "error");
-        report("failed");
+        report("failed", status.file);
+        endShowing();
       });
     });
   });

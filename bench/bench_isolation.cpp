@@ -1,0 +1,243 @@
+// sheafline-bench isolation [folder]
+//
+// The view control with the engine in the confined helper process against the
+// same control with the engine in-process, in one run:
+// 1. open: ReadPDF -> first page painted, each openable file once per engine
+//    (alternating which goes first); isolation_open_ratio is the helper's
+//    median over the in-process median;
+// 2. stepping: Enter -> first page painted while stepping through the folder
+//    with the background preparation of the next file, once per engine, each
+//    walk in a fresh child process (sheafline-bench isolation-walk);
+//    isolation_step_p95_ratio compares the p95s;
+// 3. memory: the peak resident size of each walk's process, the helper's own
+//    peak added for the helper's walk (an upper bound: the two peaks need not
+//    fall together); isolation_rss_extra_mb is the difference.
+#include "BenchSupport.h"
+
+#include "viewer/DocumentDisplay.h"
+#include "viewer/PdfPageView.h"
+#include "viewer/TAcroPDF.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/RenderHelper.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTextStream>
+
+namespace {
+
+struct DefaultMenu : ViewMenuChecks
+{
+    std::array<bool, 10> checks{false, true, false, false, false, false, true, false, false, true};
+    bool isChecked(ViewItem item) const override { return checks[size_t(item)]; }
+    void setChecked(ViewItem item, bool c) override { checks[size_t(item)] = c; }
+};
+
+qint64 statusKb(qint64 pid, const char *field)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (pid <= 0 || !status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(qstrlen(field)).trimmed().split(' ').value(0).toLongLong();
+    return 0;
+}
+
+// One view control on one engine, as the program has it.
+struct Control
+{
+    explicit Control(PdfEngineChoice choice)
+    {
+        acro = new TAcroPDF(&window, 160ll * 1024 * 1024,
+                            choice == PdfEngineChoice::Isolated ? &createIsolatedPdfEngine : &createQtPdfEngine);
+        acro->resize(800, 600);
+        window.resize(800, 600);
+        window.show();
+        hooks.acroPdf = [this]() -> IAcroAXDocShim * { return acro; };
+        hooks.acroPdfVisible = [this] { return acro->isVisibleTo(&window); };
+        display = std::make_unique<DocumentDisplay>(menu, hooks);
+        QObject::connect(acro, &TAcroPDF::documentShown, [this] { ++shown; });
+        QObject::connect(acro->renderService(), &PdfRenderService::prepared,
+                         [this](const QString &path) { preparedPaths << path; });
+    }
+
+    // ReadPDF, then the wait for the first page (or its message); ms, -1 on a 30 s timeout.
+    double show(const QString &path)
+    {
+        shown = 0;
+        QElapsedTimer t;
+        t.start();
+        display->readPdf(path);
+        while (shown == 0 && t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        return shown ? t.nsecsElapsed() / 1e6 : -1;
+    }
+
+    void reset()
+    {
+        acro->setSrc(QString());
+        acro->renderService()->cache().clear();
+    }
+
+    QWidget window;
+    TAcroPDF *acro = nullptr;
+    DefaultMenu menu;
+    DocumentDisplay::Hooks hooks;
+    std::unique_ptr<DocumentDisplay> display;
+    int shown = 0;
+    QStringList preparedPaths;
+};
+
+// Steps through the folder as a user does; the step times.
+QList<double> walk(Control &c, const QStringList &files)
+{
+    QList<double> steps;
+    c.reset();
+    for (int i = 0; i < files.size(); ++i) {
+        QStringList ahead{files.at(i)};
+        if (i + 1 < files.size())
+            ahead << files.at(i + 1);
+        c.acro->prepare(ahead);
+        const double ms = c.show(files.at(i));
+        if (ms >= 0)
+            steps << ms;
+        if (i + 1 < files.size()) {
+            QElapsedTimer dwell;
+            dwell.start();
+            while (!c.preparedPaths.contains(files.at(i + 1)) && dwell.elapsed() < 2000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            c.preparedPaths.clear();
+        }
+    }
+    c.reset();
+    return steps;
+}
+
+// sheafline-bench isolation-walk inprocess|helper folder: one walk in this
+// process; prints the step times and the peak resident sizes.
+int runWalk(const QStringList &args)
+{
+    if (args.size() != 2)
+        return 2;
+    const bool helper = args.at(0) == QLatin1String("helper");
+    Control c(helper ? PdfEngineChoice::Isolated : PdfEngineChoice::InProcess);
+    QCoreApplication::processEvents();
+    const QList<double> steps = walk(c, bench::pdfFiles(args.at(1)));
+    QTextStream out(stdout);
+    out << "steps:";
+    for (double ms : steps)
+        out << ' ' << ms;
+    out << "\npeak_kb: " << bench::peakRssKb() << "\nhelper_peak_kb: "
+        << (helper ? statusKb(RenderHelper::instance().pid(), "VmHWM:") : 0) << "\n";
+    return 0;
+}
+
+struct Walk
+{
+    QList<double> steps;
+    qint64 peakKb = 0;
+    qint64 helperPeakKb = 0;
+};
+
+Walk walkInChild(const QString &engine, const QString &folder)
+{
+    Walk w;
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("isolation-walk"), engine, folder});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return w;
+    for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+        if (line.startsWith("steps:")) {
+            for (const QByteArray &v : line.mid(6).simplified().split(' '))
+                if (!v.isEmpty())
+                    w.steps << v.toDouble();
+        } else if (line.startsWith("peak_kb:")) {
+            w.peakKb = line.mid(8).trimmed().toLongLong();
+        } else if (line.startsWith("helper_peak_kb:")) {
+            w.helperPeakKb = line.mid(15).trimmed().toLongLong();
+        }
+    }
+    return w;
+}
+
+int run(const QStringList &args)
+{
+    const QString folder = args.isEmpty() ? bench::corpusFolder() : args.first();
+    if (folder.isEmpty() || !QDir(folder).exists()) {
+        QTextStream(stderr) << "usage: sheafline-bench isolation [folder]  (no corpus found)\n";
+        return 2;
+    }
+    if (RenderHelper::helperPath().isEmpty()) {
+        QTextStream(stderr) << "sheafline-render is missing\n";
+        return 2;
+    }
+    const QStringList files = bench::pdfFiles(folder);
+    if (files.isEmpty()) {
+        QTextStream(stderr) << "no PDF files in " << folder << "\n";
+        return 2;
+    }
+
+    const Walk walkIn = walkInChild(QStringLiteral("inprocess"), folder);
+    const Walk walkIso = walkInChild(QStringLiteral("helper"), folder);
+    if (walkIn.steps.isEmpty() || walkIso.steps.isEmpty()) {
+        QTextStream(stderr) << "a walk failed\n";
+        return 1;
+    }
+
+    Control inProcess(PdfEngineChoice::InProcess);
+    Control isolated(PdfEngineChoice::Isolated);
+    QCoreApplication::processEvents();
+
+    // Open latency, files that open in both, alternating the order.
+    QList<double> openIn, openIso;
+    for (int i = 0; i < files.size(); ++i) {
+        double a = -1, b = -1;
+        auto measureIn = [&] { inProcess.reset(); a = inProcess.show(files.at(i)); };
+        auto measureIso = [&] { isolated.reset(); b = isolated.show(files.at(i)); };
+        if (i % 2) {
+            measureIn();
+            measureIso();
+        } else {
+            measureIso();
+            measureIn();
+        }
+        if (a > 0 && b > 0 && !inProcess.acro->showsMessage() && !isolated.acro->showsMessage()) {
+            openIn << a;
+            openIso << b;
+        }
+    }
+    inProcess.reset();
+    isolated.reset();
+
+    const double openInMs = bench::median(openIn), openIsoMs = bench::median(openIso);
+    const double stepIn = bench::percentile(walkIn.steps, 95), stepIso = bench::percentile(walkIso.steps, 95);
+    bench::report("isolation_open_ratio", openInMs > 0 ? openIsoMs / openInMs : 0);
+    bench::report("isolation_step_p95_ratio", stepIn > 0 ? stepIso / stepIn : 0);
+    const qint64 isoKb = walkIso.peakKb + walkIso.helperPeakKb;
+    bench::report("isolation_rss_extra_mb", (isoKb - walkIn.peakKb) / 1024.0);
+    bench::report("open_ms_median_inprocess", openInMs);
+    bench::report("open_ms_median_helper", openIsoMs);
+    bench::report("step_p50_ms_inprocess", bench::median(walkIn.steps));
+    bench::report("step_p50_ms_helper", bench::median(walkIso.steps));
+    bench::report("step_p95_ms_inprocess", stepIn);
+    bench::report("step_p95_ms_helper", stepIso);
+    bench::report("walk_peak_rss_mb_inprocess", walkIn.peakKb / 1024.0);
+    bench::report("walk_peak_rss_mb_program_with_helper", walkIso.peakKb / 1024.0);
+    bench::report("walk_peak_rss_mb_helper", walkIso.helperPeakKb / 1024.0);
+    bench::report("documents", files.size());
+    bench::report("documents_compared", openIn.size());
+    const RenderHelper::Confinement c = RenderHelper::instance().confinement();
+    bench::report("helper_landlock_abi", c.landlockAbi);
+    bench::report("helper_confined", c.landlock && c.seccomp ? 1 : 0);
+    return 0;
+}
+
+} // namespace
+
+SHEAFLINE_BENCH("isolation-walk", "inprocess|helper folder  (one walk of the isolation area, in its own process)", runWalk);
+SHEAFLINE_BENCH("isolation", "[folder]  engine in the confined helper against in-process: open, stepping, memory", run);

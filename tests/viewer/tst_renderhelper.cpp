@@ -1,0 +1,276 @@
+// The PDF engine in its own confined process, with real helper processes:
+// a helper killed, stopped or run out of memory under a document costs only
+// that document; the confinement holds from inside; the engine behind the
+// helper answers as the in-process one does.
+#include "viewer/PdfPageView.h"
+#include "viewer/TAcroPDF.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/RenderHelper.h"
+#include "viewer/isolated/RenderProtocol.h"
+
+#include "ViewerFixtures.h"
+#include "support/PdfFixtures.h"
+#include "support/TestDir.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QtTest>
+
+#include <csignal>
+#include <linux/landlock.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#include <zlib.h>
+
+namespace {
+
+// One page whose content stream inflates to `inflatedMb` megabytes of
+// spaces: reading it needs more memory than the helper may have.  The
+// deflate stream repeats one independently compressed block.
+bool writeMemoryHogPdf(const QString &path, int inflatedMb)
+{
+    const QByteArray chunk(8 << 20, ' ');
+    z_stream z{};
+    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(chunk.constData()));
+    z.avail_in = uInt(chunk.size());
+    z.next_out = reinterpret_cast<Bytef *>(block.data());
+    z.avail_out = uInt(block.size());
+    const int r = deflate(&z, Z_FULL_FLUSH);
+    block.resize(block.size() - qsizetype(z.avail_out));
+    deflateEnd(&z);
+    if (r != Z_OK || z.avail_in != 0)
+        return false;
+    const int repeats = inflatedMb / 8;
+    QByteArray stream("\x78\xda", 2);
+    const uLong chunkAdler = adler32(adler32(0, nullptr, 0), reinterpret_cast<const Bytef *>(chunk.constData()),
+                                     uInt(chunk.size()));
+    uLong adler = adler32(0, nullptr, 0);
+    for (int i = 0; i < repeats; ++i) {
+        stream += block;
+        adler = adler32_combine(adler, chunkAdler, z_off_t(chunk.size()));
+    }
+    stream += QByteArray("\x03\x00", 2); // the last block, empty
+    for (int shift = 24; shift >= 0; shift -= 8)
+        stream += char((adler >> shift) & 0xff);
+    return PdfFixtures::writeRawPdf(path, {
+        "<< /Type /Catalog /Pages 2 0 R >>",
+        "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+        "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595 842] /Contents 4 0 R >>",
+        "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream
+            + "\nendstream",
+    });
+}
+
+int landlockAbi()
+{
+    const long abi = syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    return abi > 0 ? int(abi) : 0;
+}
+
+} // namespace
+
+class TestRenderHelper : public QObject
+{
+    Q_OBJECT
+    TestDir m_dir;
+    QString m_first, m_second, m_third;
+    std::unique_ptr<QWidget> m_window;
+    TAcroPDF *m_acro = nullptr;
+    RenderHelper &m_helper = RenderHelper::instance();
+
+    bool loadAndWait(const QString &path, int timeoutMs = 15000)
+    {
+        QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
+        m_acro->LoadFile(path);
+        return shown.size() > 0 || shown.wait(timeoutMs);
+    }
+    bool showsPages(int pages) const
+    {
+        return !m_acro->showsMessage() && m_acro->pageView()->document().pageCount() == pages;
+    }
+    bool showsCannotOpen() const
+    {
+        return m_acro->showsMessage() && m_acro->messageLabel()->text().contains(QStringLiteral("を表示できません"));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!RenderHelper::helperPath().isEmpty(), "sheafline-render was not built");
+        QCOMPARE(pdfEngineChoice(), PdfEngineChoice::Isolated);
+        m_first = m_dir.path("first.pdf");
+        m_second = m_dir.path("second.pdf");
+        m_third = m_dir.path("third.pdf");
+        // One page: once it is shown, the view asks the helper for nothing more.
+        QVERIFY(PdfFixtures::writeSimplePdf(m_first, 1));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_second, 3));
+        QVERIFY(PdfFixtures::writeSimplePdf(m_third, 4));
+    }
+
+    void init()
+    {
+        m_helper.setWatchdogMs(25000);
+        m_window = std::make_unique<QWidget>();
+        m_acro = new TAcroPDF(m_window.get(), 16 << 20);
+        m_window->resize(640, 480);
+        m_acro->resize(640, 480);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(loadAndWait(m_first));
+        QVERIFY(showsPages(1));
+        QVERIFY(m_helper.pid() > 0);
+        QTRY_COMPARE(m_helper.requestInFlight(), quint8(0));
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+        m_helper.setWatchdogMs(25000);
+    }
+
+    // The helper dies while it opens a document: that document shows the
+    // cannot-open message; the next one opens in a new helper.
+    void helperKilledWhileOpening()
+    {
+        const pid_t old = m_helper.pid();
+        // Stopped first, so that the open is certainly under way when it dies.
+        QCOMPARE(::kill(old, SIGSTOP), 0);
+        QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
+        m_acro->LoadFile(m_second);
+        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Open));
+        QCOMPARE(::kill(old, SIGKILL), 0);
+        QTRY_VERIFY(shown.size() > 0);
+        QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
+
+        QVERIFY(loadAndWait(m_third));
+        QVERIFY(showsPages(4));
+        QVERIFY(m_helper.pid() > 0);
+        QVERIFY(m_helper.pid() != old);
+    }
+
+    // The helper dies while it draws a page of the document on screen: the
+    // view shows the message instead of blank pages.
+    void helperKilledWhileDrawing()
+    {
+        const pid_t old = m_helper.pid();
+        QCOMPARE(::kill(old, SIGSTOP), 0);
+        m_acro->pageView()->zoomBy(1.25);
+        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Render));
+        QCOMPARE(::kill(old, SIGKILL), 0);
+        QTRY_VERIFY(m_acro->showsMessage());
+        QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
+        QVERIFY(loadAndWait(m_second));
+        QVERIFY(showsPages(3));
+    }
+
+    // A helper that stops answering is killed by the watchdog: the document
+    // fails, the preparation queued behind it is served by the next helper,
+    // and the window answers all the while.
+    void hungHelperMeetsTheWatchdog()
+    {
+        m_helper.setWatchdogMs(1500);
+        const pid_t old = m_helper.pid();
+        QCOMPARE(::kill(old, SIGSTOP), 0);
+        QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
+        QSignalSpy prepared(m_acro->renderService(), &PdfRenderService::prepared);
+        m_acro->LoadFile(m_second);
+        m_acro->prepare({m_third});
+        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Open));
+        // The event loop keeps running while the helper hangs.
+        QElapsedTimer answering;
+        answering.start();
+        int ticks = 0;
+        while (shown.isEmpty() && answering.elapsed() < 20000) {
+            QTest::qWait(50);
+            ++ticks;
+        }
+        QVERIFY(!shown.isEmpty());
+        QVERIFY(ticks >= 10); // at least the watchdog's time in 50 ms turns of the loop
+        QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
+
+        QTRY_VERIFY_WITH_TIMEOUT(prepared.size() > 0, 15000);
+        QCOMPARE(prepared.first().at(0).toString(), m_third);
+        QCOMPARE(prepared.first().at(1).toBool(), true);
+        QVERIFY(m_helper.pid() != old);
+        QVERIFY(loadAndWait(m_third));
+        QVERIFY(showsPages(4));
+    }
+
+    // Documents open in a helper that died under another document are opened
+    // again in the next one: the view goes on drawing them.
+    void bystanderDocumentSurvivesARestart()
+    {
+        const quint64 generation = m_helper.generation();
+        m_helper.stop();
+        QSignalSpy rendered(m_acro->renderService(), &PdfRenderService::pageRendered);
+        m_acro->pageView()->zoomBy(1.25);
+        QTRY_VERIFY_WITH_TIMEOUT(!rendered.isEmpty(), 10000);
+        const QImage img = rendered.last().at(3).value<QImage>();
+        QVERIFY(!img.isNull());
+        QVERIFY(m_helper.generation() > generation);
+        QVERIFY(!m_acro->showsMessage());
+    }
+
+    // A document that needs more memory than the helper's address space
+    // fails like any unreadable file, and the program stays as it was.
+    void documentBeyondTheMemoryLimitFails()
+    {
+        const QString hog = m_dir.path("hog.pdf");
+        QVERIFY(writeMemoryHogPdf(hog, 1536));
+        QVERIFY(loadAndWait(hog, 60000));
+        QVERIFY2(showsCannotOpen(), qPrintable(m_acro->showsMessage() ? m_acro->messageLabel()->text()
+                                                                       : QStringLiteral("pages shown")));
+        QVERIFY(loadAndWait(m_second));
+        QVERIFY(showsPages(3));
+    }
+
+    // From inside the confined helper: no reading outside the font folders,
+    // no writing, no network, no exec.
+    void confinementHoldsInside()
+    {
+        const int abi = landlockAbi();
+        if (abi == 0)
+            QSKIP("this kernel has no Landlock: the helper runs isolated but not confined");
+        const RenderHelper::Confinement c = m_helper.confinement();
+        QCOMPARE(c.landlockAbi, abi);
+        if (!c.seccomp)
+            QSKIP(qPrintable(QStringLiteral("seccomp is not available here: ") + c.missing));
+        QVERIFY2(c.landlock, qPrintable(c.missing));
+
+        QList<QPair<QString, qint32>> results;
+        QVERIFY2(m_helper.probe(&results), "the probe did not come back (did exec succeed?)");
+        QHash<QString, qint32> got;
+        for (const auto &r : results)
+            got.insert(r.first, r.second);
+        QCOMPARE(got.value("read /etc/passwd"), EACCES);   // Landlock
+        QCOMPARE(got.value("write in /tmp"), EACCES);      // Landlock
+        QCOMPARE(got.value("open an AF_INET socket"), EPERM); // seccomp
+        QCOMPARE(got.value("connect to 127.0.0.1"), EPERM);
+        QCOMPARE(got.value("exec /bin/true"), EPERM);
+        QCOMPARE(got.size(), 5);
+        // The confined helper still draws.
+        QVERIFY(loadAndWait(m_third));
+        QVERIFY(showsPages(4));
+    }
+
+    // Passwords cross to the helper; the prompt stays in the program.
+    void passwordReachesTheHelper()
+    {
+        const QString locked = m_dir.path("locked.pdf");
+        if (!ViewerFixtures::encryptPdf(m_second, locked))
+            QSKIP("qpdf is not available to encrypt the fixture");
+        QVERIFY(loadAndWait(locked));
+        QVERIFY(m_acro->passwordEdit()->isVisibleTo(m_acro));
+        QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
+        m_acro->passwordEdit()->setText("user");
+        QTest::keyClick(m_acro->passwordEdit(), Qt::Key_Return);
+        QTRY_VERIFY(shown.size() > 0);
+        QVERIFY(showsPages(3));
+    }
+};
+
+QTEST_MAIN(TestRenderHelper)
+#include "tst_renderhelper.moc"

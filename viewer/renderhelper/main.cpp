@@ -1,0 +1,251 @@
+// sheafline-render: draws PDF documents for Sheafline in a process of its
+// own.  Started by the program with one end of a socket pair as descriptor 3;
+// confines itself before it reads anything and then answers requests
+// (viewer/isolated/RenderProtocol.h) until the program closes the socket.
+#include "viewer/PdfEngine.h"
+#include "viewer/isolated/RenderProtocol.h"
+#include "viewer/renderhelper/Confinement.h"
+
+#include <QPolygonF>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <malloc.h>
+#include <map>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int socketFd = 3;
+
+using RenderProtocol::Op;
+
+void closeAll(std::vector<int> &fds)
+{
+    for (int fd : fds)
+        ::close(fd);
+    fds.clear();
+}
+
+// Copies the drawn page into the program's shared memory: the one copy a page
+// makes on its way to the screen.
+bool copyToShared(const QImage &img, int memfd)
+{
+    struct stat st;
+    if (img.isNull() || img.format() != QImage::Format_RGB32 || fstat(memfd, &st) != 0)
+        return false;
+    const qint64 rowBytes = qint64(img.width()) * 4;
+    const qint64 bytes = rowBytes * img.height();
+    if (bytes > st.st_size || bytes > RenderProtocol::maxPageBytes)
+        return false;
+    // Populated in one go: far cheaper than a fault for each page.
+    void *map = mmap(nullptr, size_t(bytes), PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
+    if (map == MAP_FAILED)
+        return false;
+    auto *out = static_cast<uchar *>(map);
+    for (int y = 0; y < img.height(); ++y)
+        std::memcpy(out + y * rowBytes, img.constScanLine(y), size_t(rowBytes));
+    munmap(map, size_t(bytes));
+    return true;
+}
+
+#ifdef SHEAFLINE_RENDER_PROBE
+// Tries what a hostile document would try, from inside the confinement.
+QList<QPair<QString, qint32>> probe()
+{
+    QList<QPair<QString, qint32>> out;
+    auto attempt = [&out](const char *what, bool ok) { out << qMakePair(QString::fromLatin1(what), ok ? 0 : errno); };
+    int fd = ::open("/etc/passwd", O_RDONLY | O_CLOEXEC);
+    attempt("read /etc/passwd", fd >= 0);
+    if (fd >= 0)
+        ::close(fd);
+    char name[] = "/tmp/sheafline-render-probe-XXXXXX";
+    fd = mkstemp(name);
+    attempt("write in /tmp", fd >= 0);
+    if (fd >= 0) {
+        ::close(fd);
+        ::unlink(name);
+    }
+    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    attempt("open an AF_INET socket", fd >= 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(9);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // With no socket of its own, the helper tries its one open socket.
+    errno = 0;
+    const int r = ::connect(fd >= 0 ? fd : socketFd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    out << qMakePair(QStringLiteral("connect to 127.0.0.1"), qint32(r == 0 ? 0 : errno));
+    if (fd >= 0)
+        ::close(fd);
+    return out;
+}
+
+// Last: should it work, the helper is gone and the program notices.
+int probeExec()
+{
+    char *const argv[] = {const_cast<char *>("/bin/true"), nullptr};
+    execve("/bin/true", argv, environ);
+    return errno;
+}
+#endif
+
+class Server
+{
+public:
+    // Answers one request; false when the conversation is over.
+    bool serve(const QByteArray &request, std::vector<int> &fds)
+    {
+        QDataStream in(request);
+        in.setVersion(RenderProtocol::streamVersion);
+        quint8 opByte = 0;
+        quint32 handle = 0;
+        in >> opByte;
+        const Op op = Op(opByte);
+        if (op != Op::Probe)
+            in >> handle;
+        if (op == Op::Close) {
+            m_docs.erase(handle);
+            closeAll(fds);
+            return true;
+        }
+        QByteArray reply;
+        const bool ok = answer(op, handle, in, fds, &reply);
+        closeAll(fds);
+        if (!ok)
+            reply = RenderProtocol::write(quint8(0));
+        return RenderProtocol::send(socketFd, reply);
+    }
+
+private:
+    bool answer(Op op, quint32 handle, QDataStream &in, std::vector<int> &fds, QByteArray *reply)
+    {
+        if (op == Op::Open) {
+            QString password;
+            in >> password;
+            if (fds.size() != 1 || in.status() != QDataStream::Ok)
+                return false;
+            auto engine = createQtPdfEngine();
+            const int fd = fds.front();
+            fds.clear(); // the engine owns it now
+            const PdfOpenStatus status = engine->openDescriptor(fd, password);
+            QList<QSizeF> sizes;
+            QString title;
+            if (status == PdfOpenStatus::Ok) {
+                sizes = engine->pageSizes();
+                title = engine->title();
+                m_docs[handle] = std::move(engine);
+            }
+            *reply = RenderProtocol::write(quint8(1), qint32(status), sizes, title);
+            return true;
+        }
+#ifdef SHEAFLINE_RENDER_PROBE
+        if (op == Op::Probe) {
+            auto results = probe();
+            results << qMakePair(QStringLiteral("exec /bin/true"), qint32(probeExec()));
+            *reply = RenderProtocol::write(quint8(1), results);
+            return true;
+        }
+#endif
+        auto it = m_docs.find(handle);
+        if (it == m_docs.end())
+            return false;
+        PdfEngine &engine = *it->second;
+        switch (op) {
+        case Op::Render: {
+            qint32 page = 0, rotation = 0;
+            QSize pixels;
+            in >> page >> pixels >> rotation;
+            if (fds.size() != 1 || in.status() != QDataStream::Ok
+                || qint64(pixels.width()) * pixels.height() * 4 > RenderProtocol::maxPageBytes)
+                return false;
+            const QImage img = engine.render(page, pixels, rotation);
+            if (!copyToShared(img, fds.front()))
+                return false;
+            *reply = RenderProtocol::write(quint8(1), img.size());
+            return true;
+        }
+        case Op::Outline: {
+            QList<PdfOutlineEntry> entries = engine.outline();
+            QByteArray out = RenderProtocol::write(quint8(1), qint32(entries.size()));
+            QDataStream s(&out, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            for (const PdfOutlineEntry &e : entries)
+                s << e.title << qint32(e.level) << qint32(e.page) << e.location;
+            *reply = out;
+            return true;
+        }
+        case Op::Links: {
+            qint32 page = 0;
+            in >> page;
+            const QList<PdfLinkInfo> links = engine.links(page);
+            QByteArray out = RenderProtocol::write(quint8(1), qint32(links.size()));
+            QDataStream s(&out, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            for (const PdfLinkInfo &l : links)
+                s << l.rect << qint32(l.page) << l.location << l.url;
+            *reply = out;
+            return true;
+        }
+        case Op::Search: {
+            QString text;
+            in >> text;
+            const QList<PdfSearchHit> hits = engine.search(text);
+            QByteArray out = RenderProtocol::write(quint8(1), qint32(hits.size()));
+            QDataStream s(&out, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            for (const PdfSearchHit &h : hits)
+                s << qint32(h.page) << h.rects;
+            *reply = out;
+            return true;
+        }
+        case Op::Selection: {
+            qint32 page = 0;
+            QPointF from, to;
+            in >> page >> from >> to;
+            QList<QPolygonF> bounds;
+            const QString text = engine.selectText(page, from, to, &bounds);
+            *reply = RenderProtocol::write(quint8(1), text, bounds);
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+    std::map<quint32, std::unique_ptr<PdfEngine>> m_docs;
+};
+
+} // namespace
+
+int main()
+{
+    // One heap arena: threads the image code starts must not each reserve
+    // address space under the limit.
+    mallopt(M_ARENA_MAX, 1);
+    if (fcntl(socketFd, F_GETFD) < 0)
+        return 2;
+    fcntl(socketFd, F_SETFD, FD_CLOEXEC);
+    // Nothing the program left open by mistake stays reachable.
+    close_range(socketFd + 1, ~0u, 0);
+    // The engine is set up before the confinement closes the doors.
+    const std::shared_ptr<void> library = holdQtPdfLibrary();
+    const ConfinementResult confined = confineRenderHelper();
+    if (!RenderProtocol::send(socketFd, RenderProtocol::write(qint32(confined.landlockAbi), confined.landlock,
+                                                              confined.seccomp, confined.missing)))
+        return 1;
+    Server server;
+    QByteArray request;
+    std::vector<int> fds;
+    while (RenderProtocol::receive(socketFd, &request, &fds, -1)) {
+        if (!server.serve(request, fds))
+            break;
+    }
+    closeAll(fds);
+    return 0;
+}
