@@ -34,6 +34,12 @@ void report(const char *name, double value)
     std::fflush(stdout);
 }
 
+void reportText(const char *name, const QString &text)
+{
+    std::printf("%s: %s\n", name, text.toUtf8().constData());
+    std::fflush(stdout);
+}
+
 double percentile(QList<double> values, double p)
 {
     if (values.isEmpty())

@@ -19,6 +19,8 @@ struct Registrar
 
 // Prints one figure as "name: value".
 void report(const char *name, double value);
+// Prints a figure that is a text (a file name with its value, say).
+void reportText(const char *name, const QString &text);
 
 // Median and percentile (0..100, nearest rank) of a sample; 0 for an empty one.
 double median(QList<double> values);

@@ -30,7 +30,12 @@ public:
     virtual bool failed() const { return false; }
     // Lets go of the file; after this no descriptor of it stays open.
     virtual void close() = 0;
+    // Every page's size in points (unrotated).
     virtual QList<QSizeF> pageSizes() const = 0;
+    // The page count and one page's size: an engine that has to measure each
+    // page on its own answers these without measuring the others.
+    virtual int pageCount() const { return int(pageSizes().size()); }
+    virtual QSizeF pageSize(int page) const { return pageSizes().value(page); }
     virtual QString title() const { return {}; }
     virtual QImage render(int page, const QSize &pixelSize, int rotation) = 0;
 

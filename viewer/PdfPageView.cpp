@@ -24,6 +24,15 @@ PdfPageView::PdfPageView(PdfRenderService *service, QWidget *parent)
     verticalScrollBar()->setSingleStep(40);
     horizontalScrollBar()->setSingleStep(40);
     connect(m_service, &PdfRenderService::pageRendered, this, &PdfPageView::onPageRendered);
+    // The other pages' sizes follow the first page of a freshly opened
+    // document: lay out again where the user is.
+    connect(m_service, &PdfRenderService::pageSizesReady, this,
+            [this](quint64 docId, const QList<QSizeF> &sizes) {
+                if (docId != m_info.docId || sizes.size() != m_info.pageSizes.size() || sizes == m_info.pageSizes)
+                    return;
+                m_info.pageSizes = sizes;
+                relayout();
+            });
     connect(m_service, &PdfRenderService::linksReady, this,
             [this](quint64 docId, int page, const QList<PdfLinkInfo> &links) {
                 if (docId != m_info.docId)

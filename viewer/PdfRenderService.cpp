@@ -11,6 +11,10 @@ namespace {
 // Lower runs first.
 constexpr int closePriority = 0;
 constexpr int openPriority = 1;
+// After the pages in sight, before anything else: the layout waits for them.
+constexpr int sizesPriority = 19;
+// Pages measured per job, so that page requests get in between on a long document.
+constexpr int sizesPerJob = 32;
 constexpr int textPriority = 20;
 constexpr int preparePriority = 50;
 constexpr int thumbnailPriority = 60;
@@ -351,7 +355,7 @@ void PdfRenderService::closeDoc(quint64 docId)
 }
 
 PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, const QString &password,
-                                           qint64 mtimeMs)
+                                           qint64 mtimeMs, bool allSizes)
 {
     PdfDocumentInfo info;
     info.docId = docId;
@@ -363,7 +367,10 @@ PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, c
     doc->mtimeMs = info.mtimeMs;
     info.status = doc->engine->open(path, password);
     if (info.ok()) {
-        info.pageSizes = doc->engine->pageSizes();
+        if (allSizes)
+            info.pageSizes = doc->engine->pageSizes();
+        else
+            info.pageSizes = QList<QSizeF>(doc->engine->pageCount(), doc->engine->pageSize(0));
         info.title = doc->engine->title();
         m_docs[docId] = std::move(doc);
         QMutexLocker lock(&m_mutex);
@@ -413,16 +420,16 @@ QImage PdfRenderService::renderThumbnail(const QString &path, qint64 mtimeMs, in
     for (const auto &entry : m_docs) {
         Doc &doc = *entry.second;
         if (doc.path == path && doc.mtimeMs == mtimeMs) {
-            const QList<QSizeF> sizes = doc.engine->pageSizes();
-            const QSize px = sizes.isEmpty() ? QSize() : PageLayout::fitInSquare(sizes.first(), box);
+            const QSizeF first = doc.engine->pageSize(0);
+            const QSize px = first.isEmpty() ? QSize() : PageLayout::fitInSquare(first, box);
             return px.isEmpty() ? QImage() : doc.engine->render(0, px, 0);
         }
     }
     const std::unique_ptr<PdfEngine> engine = m_factory();
     QImage image;
     if (engine->open(path, QString()) == PdfOpenStatus::Ok) {
-        const QList<QSizeF> sizes = engine->pageSizes();
-        const QSize px = sizes.isEmpty() ? QSize() : PageLayout::fitInSquare(sizes.first(), box);
+        const QSizeF first = engine->pageSize(0);
+        const QSize px = first.isEmpty() ? QSize() : PageLayout::fitInSquare(first, box);
         if (!px.isEmpty())
             image = engine->render(0, px, 0);
     }
@@ -430,12 +437,12 @@ QImage PdfRenderService::renderThumbnail(const QString &path, qint64 mtimeMs, in
     return image;
 }
 
-QImage PdfRenderService::renderFirst(quint64 docId, const FirstPage &first, PageKey *key)
+QImage PdfRenderService::renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key)
 {
-    Doc *doc = docFor(docId);
+    Doc *doc = docFor(info.docId);
     if (!doc || !first.sizer)
         return {};
-    const QList<QSizeF> sizes = doc->engine->pageSizes();
+    const QList<QSizeF> &sizes = info.pageSizes;
     if (sizes.isEmpty())
         return {};
     const QSize logical = first.sizer(sizes);
@@ -480,18 +487,38 @@ void PdfRenderService::execute(Job &job)
                 m_docs.insert(std::move(node));
             }
         } else {
-            info = openInto(job.docId, job.path, job.text, mtime);
+            info = openInto(job.docId, job.path, job.text, mtime, false);
         }
         // The first page is rendered before the answer goes out, so that the
         // view finds it in the cache and both arrive in one wake-up.
         QImage firstImage;
         PageKey firstKey;
         if (info.ok())
-            firstImage = renderFirst(job.docId, job.first, &firstKey);
+            firstImage = renderFirst(info, job.first, &firstKey);
         failIfBroken(info);
         emit opened(info);
         if (!firstImage.isNull())
             emit pageRendered(job.docId, 0, firstKey, firstImage);
+        if (!adopted && info.pageCount() > 1) {
+            Job sizes{JobType::Sizes};
+            sizes.priority = sizesPriority;
+            sizes.docId = job.docId;
+            post(std::move(sizes));
+        }
+        break;
+    }
+    case JobType::Sizes: {
+        Doc *doc = docFor(job.docId);
+        if (!doc)
+            break;
+        const int count = doc->engine->pageCount();
+        const int end = qMin(count, int(doc->sizes.size()) + sizesPerJob);
+        while (doc->sizes.size() < end)
+            doc->sizes << doc->engine->pageSize(int(doc->sizes.size()));
+        if (end < count)
+            post(std::move(job));
+        else
+            emit pageSizesReady(job.docId, doc->sizes);
         break;
     }
     case JobType::Close:
@@ -577,9 +604,9 @@ void PdfRenderService::execute(Job &job)
             QMutexLocker lock(&m_mutex);
             id = m_nextDocId++;
         }
-        PdfDocumentInfo info = openInto(id, job.path, QString(), mtime);
+        PdfDocumentInfo info = openInto(id, job.path, QString(), mtime, true);
         if (info.ok())
-            renderFirst(id, job.first, nullptr);
+            renderFirst(info, job.first, nullptr);
         failIfBroken(info);
         if (info.ok()) {
             // A later preparation that no longer names this file closes it

@@ -65,7 +65,9 @@ public:
 
     // Opens a document; the answer comes as opened().  With a sizer, page 0 is
     // rendered before that answer (so it is in the cache when opened() arrives)
-    // and announced with pageRendered() right after it.
+    // and announced with pageRendered() right after it.  The first page comes
+    // first: in that answer every page of a longer document still has page 0's
+    // size, and the measured sizes follow with pageSizesReady().
     quint64 open(const QString &path, const QString &password = QString(), const FirstPage &first = {});
     // A document prepared in the background for this path (same modification
     // time), taken over at once without touching the worker; nullopt if none.
@@ -107,6 +109,9 @@ public:
 
 signals:
     void opened(const PdfDocumentInfo &info);
+    // Every page's size of a document that opened() answered with the first
+    // page's size standing in for the others.
+    void pageSizesReady(quint64 docId, const QList<QSizeF> &pageSizes);
     // A requested page; a null image when the engine could not draw it.
     void pageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
     void outlineReady(quint64 docId, const QList<PdfOutlineEntry> &outline);
@@ -122,7 +127,7 @@ signals:
     void thumbnailRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
 
 private:
-    enum class JobType { Open, Close, CloseAll, Render, Outline, Links, Search, Selection, Prepare, TrimPrepared, Thumbnail };
+    enum class JobType { Open, Close, CloseAll, Render, Sizes, Outline, Links, Search, Selection, Prepare, TrimPrepared, Thumbnail };
     struct Job
     {
         explicit Job(JobType t) : type(t) {}
@@ -144,6 +149,7 @@ private:
         std::unique_ptr<PdfEngine> engine;
         QString path;
         qint64 mtimeMs = 0;
+        QList<QSizeF> sizes; // measured so far, in page order
         bool failureReported = false;
     };
     struct Prepared
@@ -156,9 +162,14 @@ private:
     void execute(Job &job);
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
-    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs);
+    // Without allSizes only page 0 is measured, and its size stands in for the
+    // other pages' in the answer.
+    PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs,
+                             bool allSizes);
     void failIfBroken(PdfDocumentInfo &info);
-    QImage renderFirst(quint64 docId, const FirstPage &first, PageKey *key);
+    // Renders page 0 of an opened document as `first` asks, laid out over the
+    // page sizes the answer carries.
+    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);
     QImage renderThumbnail(const QString &path, qint64 mtimeMs, int box);

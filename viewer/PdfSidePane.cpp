@@ -45,6 +45,15 @@ PdfSidePane::PdfSidePane(PdfPageView *view, PdfRenderService *service, QWidget *
     });
     connect(m_thumbs->verticalScrollBar(), &QScrollBar::valueChanged, this, &PdfSidePane::requestVisibleThumbnails);
     connect(m_service, &PdfRenderService::pageRendered, this, &PdfSidePane::showThumbnail);
+    // Thumbnails asked for before the pages were measured had the first
+    // page's shape: ask again at the measured sizes.
+    connect(m_service, &PdfRenderService::pageSizesReady, this, [this](quint64 docId) {
+        if (docId != m_view->docId() || !m_thumbsBuilt)
+            return;
+        for (int i = 0; i < m_thumbs->count(); ++i)
+            m_thumbs->item(i)->setData(Qt::UserRole + 1, false);
+        requestVisibleThumbnails();
+    });
 }
 
 void PdfSidePane::setPageMode(const QString &pageMode)

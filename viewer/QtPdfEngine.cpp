@@ -87,14 +87,9 @@ public:
             close();
             return PdfOpenStatus::NoPages;
         }
-        m_sizes.reserve(n);
-        for (int i = 0; i < n; ++i) {
-            QSizeF s = m_doc->pagePointSize(i);
-            // A page without a usable media box still gets a place on screen.
-            if (!(s.width() > 0.5) || !(s.height() > 0.5))
-                s = QSizeF(612, 792);
-            m_sizes << s;
-        }
+        // Pages are measured when first asked for: pdfium parses a page to
+        // tell its size, which a long document would pay for up front.
+        m_sizes = QList<QSizeF>(n);
         return PdfOpenStatus::Ok;
     }
 
@@ -109,7 +104,28 @@ public:
         m_sizes.clear();
     }
 
-    QList<QSizeF> pageSizes() const override { return m_sizes; }
+    QList<QSizeF> pageSizes() const override
+    {
+        for (int i = 0; i < m_sizes.size(); ++i)
+            pageSize(i);
+        return m_sizes;
+    }
+
+    int pageCount() const override { return int(m_sizes.size()); }
+
+    QSizeF pageSize(int page) const override
+    {
+        if (page < 0 || page >= m_sizes.size())
+            return {};
+        QSizeF &s = m_sizes[page];
+        if (s.isValid())
+            return s;
+        s = m_doc->pagePointSize(page);
+        // A page without a usable media box still gets a place on screen.
+        if (!(s.width() > 0.5) || !(s.height() > 0.5))
+            s = QSizeF(612, 792);
+        return s;
+    }
 
     QString title() const override
     {
@@ -250,7 +266,7 @@ private:
     std::unique_ptr<QPdfDocument> m_doc;
     std::unique_ptr<QPdfLinkModel> m_links;
     int m_rectRole = -1, m_pageRole = -1, m_locationRole = -1, m_urlRole = -1;
-    QList<QSizeF> m_sizes;
+    mutable QList<QSizeF> m_sizes; // invalid until measured
 };
 
 } // namespace

@@ -75,6 +75,40 @@ struct ScriptedEngine : PdfEngine
     }
 };
 
+// A long document whose pages are measured one by one (every tenth page is
+// landscape); measurements and renders are logged in the order they happen.
+struct MeasuredEngine : PdfEngine
+{
+    static inline QMutex mutex;
+    static inline QStringList log;
+    static constexpr int pages = 100;
+    static QSizeF sizeOf(int page) { return page % 10 == 9 ? QSizeF(800, 600) : QSizeF(600, 800); }
+    PdfOpenStatus open(const QString &, const QString &) override { return PdfOpenStatus::Ok; }
+    void close() override {}
+    QList<QSizeF> pageSizes() const override
+    {
+        QList<QSizeF> all;
+        for (int i = 0; i < pages; ++i)
+            all << pageSize(i);
+        return all;
+    }
+    int pageCount() const override { return pages; }
+    QSizeF pageSize(int page) const override
+    {
+        QMutexLocker lock(&mutex);
+        log << QStringLiteral("size:%1").arg(page);
+        return sizeOf(page);
+    }
+    QImage render(int page, const QSize &px, int) override
+    {
+        QMutexLocker lock(&mutex);
+        log << QStringLiteral("render:%1").arg(page);
+        QImage img(px, QImage::Format_RGB32);
+        img.fill(Qt::white);
+        return img;
+    }
+};
+
 } // namespace
 
 class TestPdfRenderService : public QObject
@@ -127,11 +161,46 @@ private slots:
         m_dir.writeFile("empty.pdf");
         m_dir.mkdir("folder.pdf");
         PdfRenderService service(8 << 20);
+        QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
         const PdfDocumentInfo info = openAndWait(service, m_dir.path(file), password);
         QCOMPARE(info.status, status);
         QCOMPARE(info.pageCount(), pages);
-        if (pages == 3)
-            QCOMPARE(info.pageSizes.at(1).toSize(), QSize(842, 595));
+        if (pages == 3) {
+            // The pages after the first are measured once the answer is out.
+            QTRY_VERIFY(!sizes.isEmpty());
+            QCOMPARE(sizes.first().at(0).value<quint64>(), info.docId);
+            const auto measured = sizes.first().at(1).value<QList<QSizeF>>();
+            QCOMPARE(measured.size(), 3);
+            QCOMPARE(measured.at(1).toSize(), QSize(842, 595));
+            QCOMPARE(measured.at(2).toSize(), QSize(300, 400));
+        }
+    }
+
+    void firstPageComesBeforeTheOtherPagesAreMeasured()
+    {
+        MeasuredEngine::log.clear();
+        PdfRenderService service(32 << 20, [] { return std::make_unique<MeasuredEngine>(); });
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
+        QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
+        const PdfDocumentInfo info = openAndWait(service, "/x/long", {}, fixedWidth(300));
+        QVERIFY(info.ok());
+        // The answer stands page 1's size in for every page...
+        QCOMPARE(info.pageCount(), MeasuredEngine::pages);
+        QCOMPARE(info.pageSizes.at(9), MeasuredEngine::sizeOf(0));
+        QTRY_COMPARE(rendered.size(), 1);
+        QCOMPARE(rendered.first().at(3).value<QImage>().size(), QSize(300, 400));
+        // ...and the measured sizes follow, once.
+        QTRY_COMPARE(sizes.size(), 1);
+        const auto measured = sizes.first().at(1).value<QList<QSizeF>>();
+        QCOMPARE(measured.size(), MeasuredEngine::pages);
+        for (int page : {0, 9, 50, 99})
+            QCOMPARE(measured.at(page), MeasuredEngine::sizeOf(page));
+        // Page 1 alone was measured before its render; the others once each.
+        QMutexLocker lock(&MeasuredEngine::mutex);
+        const QStringList &log = MeasuredEngine::log;
+        QCOMPARE(log.mid(0, 2), (QStringList{"size:0", "render:0"}));
+        for (int page = 1; page < MeasuredEngine::pages; ++page)
+            QCOMPARE(log.count(QStringLiteral("size:%1").arg(page)), 1);
     }
 
     void firstPageRenderedAtOpen_data()

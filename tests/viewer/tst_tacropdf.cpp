@@ -163,6 +163,21 @@ private slots:
         QCOMPARE(view->layoutMode(), PageLayout::modeFromString(mode));
     }
 
+    void pagesOfOtherSizesLaidOutOnceMeasured()
+    {
+        // The first page is shown at once; the wider second page, measured
+        // after it, narrows the layout, and the first page is drawn again at
+        // its new size.
+        const QString mixed = m_dir.path("mixed.pdf");
+        QVERIFY(PdfFixtures::writePdf(mixed, {QSizeF(400, 600), QSizeF(800, 600), QSizeF(400, 600)}));
+        QVERIFY(loadAndWait(*m_acro, mixed));
+        PdfPageView *view = m_acro->pageView();
+        QTRY_VERIFY(qAbs(view->pageRectInViewport(1).width() - 2 * view->pageRectInViewport(0).width()) <= 1);
+        QCOMPARE(view->document().pageSizes.at(1), QSizeF(800, 600));
+        QCOMPARE(view->pageRectInViewport(2).size(), view->pageRectInViewport(0).size());
+        QTRY_VERIFY(view->pageShownSharp(0));
+    }
+
     void singlePageStepsWithKeysAndWheel()
     {
         QVERIFY(loadAndWait(*m_acro, m_five));

@@ -217,63 +217,36 @@ public:
 
     QList<PdfOutlineEntry> outline() override
     {
-        QList<PdfOutlineEntry> out;
-        QByteArray answer;
-        if (!request(Op::Outline, {}, {}, &answer))
-            return out;
-        Answer a(answer);
-        QDataStream &s = a.s;
-        qint32 n = 0;
-        s >> n;
-        for (qint32 i = 0; i < n && s.status() == QDataStream::Ok; ++i) {
+        return requestList<PdfOutlineEntry>(Op::Outline, {}, [](QDataStream &s) {
             PdfOutlineEntry e;
             qint32 level = 0, page = -1;
             s >> e.title >> level >> page >> e.location;
             e.level = level;
             e.page = page;
-            out << e;
-        }
-        return out;
+            return e;
+        });
     }
 
     QList<PdfLinkInfo> links(int page) override
     {
-        QList<PdfLinkInfo> out;
-        QByteArray answer;
-        if (!request(Op::Links, RenderProtocol::write(qint32(page)), {}, &answer))
-            return out;
-        Answer a(answer);
-        QDataStream &s = a.s;
-        qint32 n = 0;
-        s >> n;
-        for (qint32 i = 0; i < n && s.status() == QDataStream::Ok; ++i) {
+        return requestList<PdfLinkInfo>(Op::Links, RenderProtocol::write(qint32(page)), [](QDataStream &s) {
             PdfLinkInfo l;
             qint32 target = -1;
             s >> l.rect >> target >> l.location >> l.url;
             l.page = target;
-            out << l;
-        }
-        return out;
+            return l;
+        });
     }
 
     QList<PdfSearchHit> search(const QString &text) override
     {
-        QList<PdfSearchHit> out;
-        QByteArray answer;
-        if (!request(Op::Search, RenderProtocol::write(text), {}, &answer))
-            return out;
-        Answer a(answer);
-        QDataStream &s = a.s;
-        qint32 n = 0;
-        s >> n;
-        for (qint32 i = 0; i < n && s.status() == QDataStream::Ok; ++i) {
+        return requestList<PdfSearchHit>(Op::Search, RenderProtocol::write(text), [](QDataStream &s) {
             PdfSearchHit h;
             qint32 page = 0;
             s >> page >> h.rects;
             h.page = page;
-            out << h;
-        }
-        return out;
+            return h;
+        });
     }
 
     QString selectText(int page, const QPointF &from, const QPointF &to, QList<QPolygonF> *bounds) override
@@ -292,6 +265,23 @@ public:
     }
 
 private:
+    // Asks for a counted list and reads each entry with readOne; a failed
+    // request or a short answer gives what was read so far.
+    template <typename T, typename ReadOne>
+    QList<T> requestList(Op op, const QByteArray &arguments, ReadOne readOne)
+    {
+        QList<T> out;
+        QByteArray answer;
+        if (!request(op, arguments, {}, &answer))
+            return out;
+        Answer a(answer);
+        qint32 n = 0;
+        a.s >> n;
+        for (qint32 i = 0; i < n && a.s.status() == QDataStream::Ok; ++i)
+            out << readOne(a.s);
+        return out;
+    }
+
     // Opens the document in the running helper (the caller holds its lock).
     bool openInHelper(PdfOpenStatus *status)
     {
