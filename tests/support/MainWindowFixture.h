@@ -1,33 +1,16 @@
 #pragma once
 
+#include "support/OfflineUpdater.h"
 #include "support/SettingsSandbox.h"
 #include "support/TestDir.h"
 
 #include "base/SettingsStore.h"
-#include "update/Updater.h"
 
 #include <QStringList>
 
 #include <memory>
 
 class TForm1;
-
-// An updater that never reaches the network: it finds nothing newer and
-// starts nothing, and counts what it was asked to do.
-class OfflineUpdater final : public Updater
-{
-public:
-    bool check(const UpdatePaths &, QString &zipFile) override
-    {
-        ++checks;
-        zipFile.clear();
-        return false;
-    }
-    void runUpdate(const UpdatePaths &, const QString &) override { ++updates; }
-
-    int checks = 0;
-    int updates = 0;
-};
 
 // The main window on test ground: settings in a private file, an updater
 // that stays off the network, a temporary folder tree for the documents, and

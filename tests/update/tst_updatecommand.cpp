@@ -47,12 +47,6 @@ public:
     QString progressCancelText;
 };
 
-QSettings settings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("MOSSGATE"),
-                     QStringLiteral("Sheafline"));
-}
-
 } // namespace
 
 class TestUpdateCommand : public QObject
@@ -86,6 +80,8 @@ private:
         s.setValue("lastupdate", name);
         s.sync();
     }
+    // The settings file the window's store keeps its values in.
+    QSettings settings() { return QSettings(m_main.settings().confPath(), QSettings::IniFormat); }
     static QString exeFile() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
     std::unique_ptr<TForm1> createForm()
     {
