@@ -158,6 +158,8 @@ private:
     };
 
     void post(Job job);
+    // Drops the queued preparation of a file (the caller holds m_mutex).
+    void dropQueuedPreparation(const QString &path);
     void run();
     void execute(Job &job);
     Doc *docFor(quint64 docId);

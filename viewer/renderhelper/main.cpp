@@ -133,15 +133,20 @@ private:
             auto engine = createQtPdfEngine();
             const int fd = fds.front();
             fds.clear(); // the engine owns it now
-            const PdfOpenStatus status = engine->openDescriptor(fd, password);
-            QList<QSizeF> sizes;
+            PdfOpenStatus status = engine->openDescriptor(fd, password);
+            qint32 count = 0;
+            QSizeF first;
             QString title;
+            if (status == PdfOpenStatus::Ok && engine->pageCount() > RenderProtocol::maxPages)
+                status = PdfOpenStatus::Unsupported;
             if (status == PdfOpenStatus::Ok) {
-                sizes = engine->pageSizes();
+                // Only the first page is measured now; the others when asked for.
+                count = engine->pageCount();
+                first = engine->pageSize(0);
                 title = engine->title();
                 m_docs[handle] = std::move(engine);
             }
-            *reply = RenderProtocol::write(quint8(1), qint32(status), sizes, title);
+            *reply = RenderProtocol::write(quint8(1), qint32(status), count, first, title);
             return true;
         }
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -168,6 +173,21 @@ private:
             if (!copyToShared(img, fds.front()))
                 return false;
             *reply = RenderProtocol::write(quint8(1), img.size());
+            return true;
+        }
+        case Op::Sizes: {
+            qint32 first = 0, count = 0;
+            in >> first >> count;
+            const qint32 pages = engine.pageCount();
+            if (in.status() != QDataStream::Ok || first < 0 || first >= pages || count <= 0)
+                return false;
+            const qint32 n = qMin(qMin(count, RenderProtocol::maxSizesPerAnswer), pages - first);
+            QByteArray out = RenderProtocol::write(quint8(1), n);
+            QDataStream s(&out, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            for (qint32 i = 0; i < n; ++i)
+                s << engine.pageSize(first + i);
+            *reply = out;
             return true;
         }
         case Op::Outline: {
