@@ -15,6 +15,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfDocumentRenderOptions>
 #include <QtTest>
 
 #include <csignal>
@@ -254,6 +257,66 @@ private slots:
         QTRY_COMPARE(measured.size(), 1);
         QCOMPARE(measured.first().at(1).value<QList<QSizeF>>(), expected);
         service.closeAll();
+    }
+
+    // Pages come out opaque, ink on white paper, the same from every road:
+    // drawn in-process, drawn into memory of a wider stride, drawn by the
+    // helper into shared memory.  The reference puts QtPdf's own drawing on
+    // white with QPainter.
+    void pagesComeOnWhitePaper_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::newRow("upright") << 0;
+        QTest::newRow("quarter turn") << 1;
+    }
+    void pagesComeOnWhitePaper()
+    {
+        QFETCH(int, rotation);
+        const QSize px = rotation % 2 ? QSize(424, 301) : QSize(301, 424);
+        QPdfDocument doc;
+        QCOMPARE(doc.load(m_second), QPdfDocument::Error::None);
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation));
+        QImage reference(px, QImage::Format_RGB32);
+        reference.fill(Qt::white);
+        {
+            QPainter p(&reference);
+            p.drawImage(0, 0, doc.render(0, px, options));
+        }
+
+        const auto inProcess = createQtPdfEngine();
+        QCOMPARE(inProcess->open(m_second, {}), PdfOpenStatus::Ok);
+        const QImage drawn = inProcess->render(0, px, rotation);
+        const qsizetype stride = px.width() * 4 + 64;
+        QByteArray memory(stride * px.height(), '\0');
+        QVERIFY(inProcess->renderInto(0, px, rotation, reinterpret_cast<uchar *>(memory.data()), stride));
+        const QImage strided(reinterpret_cast<const uchar *>(memory.constData()), px.width(), px.height(), stride,
+                             QImage::Format_RGB32);
+        const auto helper = createIsolatedPdfEngine();
+        QCOMPARE(helper->open(m_second, {}), PdfOpenStatus::Ok);
+        const QImage shared = helper->render(0, px, rotation);
+
+        for (const QImage &img : {drawn, strided, shared}) {
+            QCOMPARE(img.size(), px);
+            QCOMPARE(img.format(), QImage::Format_RGB32);
+            int ink = 0, edges = 0;
+            for (int y = 0; y < px.height(); ++y) {
+                for (int x = 0; x < px.width(); ++x) {
+                    const QRgb got = img.pixel(x, y), want = reference.pixel(x, y);
+                    const int diff = qMax(qAbs(qRed(got) - qRed(want)),
+                                          qMax(qAbs(qGreen(got) - qGreen(want)), qAbs(qBlue(got) - qBlue(want))));
+                    if (diff > 1)
+                        QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, not %4").arg(x).arg(y)
+                                             .arg(got, 8, 16).arg(want, 8, 16)));
+                    ink += qGray(got) < 64;
+                    edges += qGray(got) >= 64 && qGray(got) < 224;
+                }
+            }
+            QCOMPARE(img.pixel(0, 0), qRgb(255, 255, 255));
+            QVERIFY(ink > 20);
+            QVERIFY(edges > 20); // smoothed edges: ink partly over paper
+        }
     }
 
     // A list's count in an answer is checked against what the message holds
