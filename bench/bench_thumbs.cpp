@@ -12,12 +12,13 @@
 //    same stepping without thumbnails, in the same run.
 #include "BenchSupport.h"
 
+#include "base/ImageFit.h"
+
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/ThumbnailCache.h"
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
-#include "viewer/PageLayout.h"
 #include "viewer/TAcroPDF.h"
 
 #include <QApplication>
@@ -39,12 +40,12 @@ double msSince(const QElapsedTimer &t)
     return t.nsecsElapsed() / 1e6;
 }
 
-// Runs the event loop until `done` or 60 s; false on the timeout.
-template <typename F> bool waitFor(F &&done)
+// Runs the event loop until `done` or the time is up; false on the timeout.
+template <typename F> bool waitFor(F &&done, int limitMs = 60000)
 {
     QElapsedTimer t;
     t.start();
-    while (!done() && t.elapsed() < 60000)
+    while (!done() && t.elapsed() < limitMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     return done();
 }
@@ -57,7 +58,23 @@ double bareRenderMs(const QStringList &paths, int box)
         QPdfDocument doc;
         if (doc.load(path) != QPdfDocument::Error::None || doc.pageCount() < 1)
             continue;
-        const QImage image = doc.render(0, PageLayout::fitInSquare(doc.pagePointSize(0), box));
+        const QImage image = doc.render(0, sheafline::fitInSquare(doc.pagePointSize(0), box));
+        Q_UNUSED(image);
+    }
+    return msSince(t);
+}
+
+// The same through the engine the render service drives (it also reads every
+// page's size and draws annotations): how much of the cold time is the engine's.
+double engineRenderMs(const QStringList &paths, int box)
+{
+    QElapsedTimer t;
+    t.start();
+    for (const QString &path : paths) {
+        const std::unique_ptr<PdfEngine> engine = createQtPdfEngine();
+        if (engine->open(path, QString()) != PdfOpenStatus::Ok)
+            continue;
+        const QImage image = engine->render(0, sheafline::fitInSquare(engine->pageSizes().first(), box), 0);
         Q_UNUSED(image);
     }
     return msSince(t);
@@ -234,6 +251,31 @@ int run(const QStringList &args)
         w.provider->cancel();
     }
 
+    // The render service alone, the same files queued at once: how much of
+    // the cold time is the worker's rendering itself.
+    QList<double> serviceMs;
+    for (int r = 0; r < rounds; ++r) {
+        int answered = 0;
+        const auto c = QObject::connect(w.acro->renderService(), &PdfRenderService::thumbnailRendered, w.list,
+                                        [&answered] { ++answered; });
+        QElapsedTimer t;
+        t.start();
+        w.acro->renderService()->queueThumbnails(screen, box);
+        if (waitFor([&] { return answered >= screen.size(); }))
+            serviceMs << msSince(t);
+        QObject::disconnect(c);
+    }
+
+    // The floor: the switch with every picture in memory already.
+    QList<double> hot, engine;
+    for (int r = 0; r < rounds; ++r) {
+        w.list->setViewStyle(FileListView::ViewStyle::Report);
+        QCoreApplication::processEvents();
+        hot << w.showThumbnails();
+        engine << engineRenderMs(screen, box);
+    }
+    w.provider->cancel();
+
     // 3. Stepping without thumbnails, then while the whole folder's are made.
     const int stepCount = qMin<int>(int(files.size()), 200);
     w.newProvider();
@@ -244,7 +286,7 @@ int run(const QStringList &args)
     QCoreApplication::processEvents();
     const QList<double> during = step(w, files.mid(0, stepCount), [&] { return w.provider->isBusy(); });
     const int writtenWhileStepping = w.provider->counters().written;
-    waitFor([&] { return !w.provider->isBusy(); });
+    const bool folderDone = waitFor([&] { return !w.provider->isBusy(); }, 900000);
     w.provider->waitForWrites();
 
     const double coldMs = bench::median(cold);
@@ -262,10 +304,15 @@ int run(const QStringList &args)
     bench::report("thumbs_ratio_warm", bench::median(warmRatios));
     bench::report("step_p95_ms_during_thumbs", bench::percentile(during, 95));
     bench::report("thumbs_written", w.provider->counters().written);
+    bench::report("thumbs_failures_written", w.provider->counters().failuresWritten);
+    bench::report("thumbs_folder_done", folderDone ? 1 : 0);
     bench::report("thumbs_screen_items", screen.size());
     bench::report("thumbs_box_px", box);
     bench::report("thumbs_bare_render_ms_cold", bench::median(bareCold));
     bench::report("thumbs_bare_decode_ms_warm", bench::median(bareWarm));
+    bench::report("thumbs_screen_ms_hot", bench::median(hot));
+    bench::report("thumbs_engine_render_ms_cold", bench::median(engine));
+    bench::report("thumbs_service_render_ms_cold", bench::median(serviceMs));
     bench::report("step_p50_ms_during_thumbs", bench::median(during));
     bench::report("steps_during_thumbs", during.size());
     bench::report("thumbs_written_while_stepping", writtenWhileStepping);

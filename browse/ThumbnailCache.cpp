@@ -1,7 +1,7 @@
 #include "browse/ThumbnailCache.h"
 
+#include "base/ImageFit.h"
 #include "base/VersionInfo.h"
-#include "viewer/PageLayout.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -397,7 +397,7 @@ bool ThumbnailCache::store(const Source &source, Flavor flavor, const QImage &im
     const int box = flavorPixels(flavor);
     QImage fit = image;
     if (fit.width() > box || fit.height() > box)
-        fit = fit.scaled(PageLayout::fitInSquare(fit.size(), box), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        fit = fit.scaled(sheafline::fitInSquare(fit.size(), box), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     if (!fit.hasAlphaChannel() && fit.format() != QImage::Format_RGB32)
         fit = fit.convertToFormat(QImage::Format_RGB32);
     const QByteArray png = encodePng(fit, source);

@@ -130,13 +130,13 @@ void ThumbnailListView::setProvider(ThumbnailProvider *provider)
     m_provider = provider;
     if (m_provider)
         connect(m_provider, &ThumbnailProvider::thumbnailReady, this, &ThumbnailListView::onThumbnailReady);
-    scheduleRequest();
+    markDirty();
 }
 
 void ThumbnailListView::setFolderSource(std::function<QString()> folder)
 {
     m_folder = std::move(folder);
-    scheduleRequest();
+    markDirty();
 }
 
 QString ThumbnailListView::pathOf(int row) const
@@ -156,12 +156,12 @@ void ThumbnailListView::setModel(QAbstractItemModel *newModel)
     connect(newModel, &QAbstractItemModel::modelReset, this, [this] {
         if (m_provider)
             m_provider->recheck();
-        scheduleRequest();
+        markDirty();
     });
-    connect(newModel, &QAbstractItemModel::layoutChanged, this, &ThumbnailListView::scheduleRequest);
-    connect(newModel, &QAbstractItemModel::rowsInserted, this, &ThumbnailListView::scheduleRequest);
-    connect(newModel, &QAbstractItemModel::rowsRemoved, this, &ThumbnailListView::scheduleRequest);
-    connect(newModel, &QAbstractItemModel::rowsMoved, this, &ThumbnailListView::scheduleRequest);
+    connect(newModel, &QAbstractItemModel::layoutChanged, this, &ThumbnailListView::markDirty);
+    connect(newModel, &QAbstractItemModel::rowsInserted, this, &ThumbnailListView::markDirty);
+    connect(newModel, &QAbstractItemModel::rowsRemoved, this, &ThumbnailListView::markDirty);
+    connect(newModel, &QAbstractItemModel::rowsMoved, this, &ThumbnailListView::markDirty);
 }
 
 void ThumbnailListView::setActive(bool active)
@@ -171,10 +171,11 @@ void ThumbnailListView::setActive(bool active)
     m_active = active;
     if (active) {
         applyCell();
-        scheduleRequest();
+        markDirty();
     } else {
         m_requestTimer->stop();
         m_visibleRowOf.clear();
+        m_lastRows.clear();
         if (m_provider)
             m_provider->cancel();
     }
@@ -187,7 +188,7 @@ void ThumbnailListView::setCellSize(int pixels)
         return;
     m_cell = pixels;
     applyCell();
-    scheduleRequest();
+    markDirty();
 }
 
 void ThumbnailListView::zoomIn()
@@ -255,14 +256,25 @@ void ThumbnailListView::scheduleRequest()
         m_requestTimer->start();
 }
 
+void ThumbnailListView::markDirty()
+{
+    m_dirty = true;
+    scheduleRequest();
+}
+
 void ThumbnailListView::sendRequest()
 {
     if (!m_active || !m_provider || !model() || !isVisible())
         return;
     // The layout must be current for the visible cells to be known.
     executeDelayedItemsLayout();
-    m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
     const QList<int> rows = visibleRows();
+    // A scroll within the same cells, or a move of the selection, changes nothing.
+    if (!m_dirty && rows == m_lastRows)
+        return;
+    m_dirty = false;
+    m_lastRows = rows;
+    m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
     QSet<int> shown(rows.cbegin(), rows.cend());
     QStringList visible, rest;
     m_visibleRowOf.clear();

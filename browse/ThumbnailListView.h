@@ -72,6 +72,7 @@ protected:
 private:
     void applyCell();
     void scheduleRequest();
+    void markDirty();
     void sendRequest();
     void onThumbnailReady(const QString &path);
 
@@ -82,4 +83,6 @@ private:
     bool m_active = false;
     bool m_completeSent = false;
     QHash<QString, int> m_visibleRowOf; // visible files at the last request
+    QList<int> m_lastRows;              // visible rows at the last request
+    bool m_dirty = true;                // rows, cell or provider changed since
 };

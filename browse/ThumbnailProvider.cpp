@@ -72,8 +72,11 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
             ++it;
     }
 
-    QList<LookupItem> items;
+    QList<LookupItem> onScreen;
+    QList<LookupItem> later;
+    RenderBatch renders;
     auto consider = [&](const QString &path, bool isVisible) {
+        QList<LookupItem> &items = isVisible ? onScreen : later;
         if (m_pendingRenders.contains(path))
             return;
         const FileState fs = m_files.value(path);
@@ -106,11 +109,7 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
         case Known::NeedsRender:
             if (haveImage || (!isVisible && !m_diskWritable))
                 return;
-            // Known to need a render: passed through the I/O thread without
-            // touching the disk, so that renders keep the order of the wish.
-            item.check = false;
-            item.source = fs.source;
-            items << item;
+            addRender(path, fs.source, renders);
             return;
         }
     };
@@ -119,7 +118,14 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     for (const QString &path : rest)
         consider(path, false);
     m_wasBusy = true;
-    postLookups(std::move(items));
+    // Files on screen go first in the render service, whatever the order in
+    // which their look-ups come back.
+    flushRenders(renders);
+    // The rest of the folder is looked up once the screen is done: until then
+    // the processor belongs to what the user sees.
+    m_later = std::move(later);
+    postLookups(std::move(onScreen));
+    sendLater();
     checkIdle();
 }
 
@@ -127,6 +133,7 @@ void ThumbnailProvider::cancel()
 {
     ++*m_generation;
     m_pendingLookups = 0;
+    m_later.clear();
     if (m_service) {
         for (const QString &path : m_service->cancelThumbnails())
             m_pendingRenders.remove(path);
@@ -179,48 +186,60 @@ void ThumbnailProvider::postLookups(QList<LookupItem> items)
     const quint64 generation = *m_generation;
     m_io->start(
         [this, items = std::move(items), generation, cache = m_cache, current = m_generation, flavor = m_flavor] {
+            // Answers go back in batches: at once after a file on screen,
+            // else every so many, so that a whole folder is not one event each.
+            QList<LookupResult> batch;
+            auto send = [&] {
+                if (batch.isEmpty())
+                    return;
+                QMetaObject::invokeMethod(
+                    this, [this, generation, batch = std::move(batch)] { onLookedUp(generation, batch); },
+                    Qt::QueuedConnection);
+                batch = {};
+            };
             for (const LookupItem &item : items) {
                 if (current->load() != generation)
                     return; // a newer wish replaced this one
                 LookupResult r;
                 r.path = item.path;
-                r.checked = item.check;
-                if (!item.check) {
-                    r.source = item.source;
-                } else {
-                    r.source = ThumbnailCache::sourceOf(item.path);
-                    if (r.source.exists && r.source.mtimeMs == item.knownMtimeMs && r.source.size == item.knownSize) {
-                        r.unchanged = true;
-                    } else if (r.source.exists) {
-                        ThumbnailCache::Lookup found = cache->lookup(r.source, flavor, item.decode);
-                        r.state = found.state;
-                        r.image = std::move(found.image);
-                        r.flavor = found.flavor;
-                    }
+                r.source = ThumbnailCache::sourceOf(item.path);
+                if (r.source.exists && r.source.mtimeMs == item.knownMtimeMs && r.source.size == item.knownSize) {
+                    r.unchanged = true;
+                } else if (r.source.exists) {
+                    ThumbnailCache::Lookup found = cache->lookup(r.source, flavor, item.decode);
+                    r.state = found.state;
+                    r.image = std::move(found.image);
+                    r.flavor = found.flavor;
                 }
-                QMetaObject::invokeMethod(
-                    this, [this, generation, r = std::move(r)] { onLookedUp(generation, r); }, Qt::QueuedConnection);
+                batch << std::move(r);
+                if (item.decode || batch.size() >= 64)
+                    send();
             }
+            send();
         },
         lookupPriority);
 }
 
-void ThumbnailProvider::onLookedUp(quint64 generation, const LookupResult &r)
+void ThumbnailProvider::onLookedUp(quint64 generation, const QList<LookupResult> &results)
 {
     if (generation != *m_generation)
         return;
+    RenderBatch renders;
+    for (const LookupResult &r : results)
+        lookedUp(r, renders);
+    flushRenders(renders);
+    sendLater();
+    checkIdle();
+}
+
+void ThumbnailProvider::lookedUp(const LookupResult &r, RenderBatch &renders)
+{
     --m_pendingLookups;
-    if (!r.checked) {
-        queueRender(r.path, r.source);
-        checkIdle();
-        return;
-    }
     ++m_counters.lookups;
     if (!r.source.exists) {
         forget(r.path);
         m_files.remove(r.path);
         emit thumbnailReady(r.path);
-        checkIdle();
         return;
     }
     FileState &fs = m_files[r.path];
@@ -229,7 +248,6 @@ void ThumbnailProvider::onLookedUp(quint64 generation, const LookupResult &r)
         if (fs.known == Known::Unchecked)
             fs.known = Known::OnDisk;
         fs.source = r.source;
-        checkIdle();
         return;
     }
     fs.source = r.source;
@@ -255,20 +273,37 @@ void ThumbnailProvider::onLookedUp(quint64 generation, const LookupResult &r)
     case ThumbnailCache::State::Stale:
         fs.known = Known::NeedsRender;
         if (m_visible.contains(r.path) || m_diskWritable)
-            queueRender(r.path, r.source);
+            addRender(r.path, r.source, renders);
         break;
     }
-    checkIdle();
 }
 
-void ThumbnailProvider::queueRender(const QString &path, const ThumbnailCache::Source &source)
+void ThumbnailProvider::sendLater()
+{
+    if (m_later.isEmpty() || m_pendingLookups > 0)
+        return;
+    for (auto it = m_pendingRenders.cbegin(); it != m_pendingRenders.cend(); ++it)
+        if (m_visible.contains(it.key()))
+            return;
+    postLookups(std::exchange(m_later, {}));
+}
+
+void ThumbnailProvider::addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders)
 {
     if (!m_service || m_pendingRenders.contains(path))
         return;
-    const int box = ThumbnailCache::flavorPixels(m_flavor);
     m_pendingRenders.insert(path, {source, m_flavor});
     ++m_counters.rendered;
-    m_service->queueThumbnails({path}, box);
+    (m_visible.contains(path) ? renders.onScreen : renders.others) << path;
+}
+
+void ThumbnailProvider::flushRenders(const RenderBatch &renders)
+{
+    if (!m_service)
+        return;
+    const int box = ThumbnailCache::flavorPixels(m_flavor);
+    m_service->queueThumbnails(renders.onScreen, box, true);
+    m_service->queueThumbnails(renders.others, box, false);
 }
 
 void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image)
@@ -338,6 +373,7 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
         }
     }
     emit thumbnailReady(path);
+    sendLater();
     if (pending.flavor != m_flavor && m_wanted.contains(path)) {
         // Made for the size before the last change: now the right one.
         LookupItem item;

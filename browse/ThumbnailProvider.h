@@ -69,7 +69,7 @@ public:
     // Whether the present wish names `path`.
     bool wants(const QString &path) const { return m_wanted.contains(path); }
     // True while asked-for files are still being looked up or rendered.
-    bool isBusy() const { return m_pendingLookups > 0 || !m_pendingRenders.isEmpty(); }
+    bool isBusy() const { return m_pendingLookups > 0 || !m_later.isEmpty() || !m_pendingRenders.isEmpty(); }
 
     const ThumbnailCache &cache() const { return *m_cache; }
     PdfRenderService *renderService() const;
@@ -119,8 +119,6 @@ private:
     {
         QString path;
         bool decode = false;
-        bool check = true;       // false: known to need a render (source given)
-        ThumbnailCache::Source source;
         qint64 knownMtimeMs = 0; // of the picture in memory, to skip unchanged files
         qint64 knownSize = -1;
     };
@@ -132,13 +130,20 @@ private:
         QImage image;
         ThumbnailCache::Flavor flavor = ThumbnailCache::Flavor::Normal;
         bool unchanged = false; // the picture in memory is still right
-        bool checked = true;
+    };
+    struct RenderBatch
+    {
+        QStringList onScreen;
+        QStringList others;
     };
 
     void postLookups(QList<LookupItem> items);
-    void onLookedUp(quint64 generation, const LookupResult &result);
+    void onLookedUp(quint64 generation, const QList<LookupResult> &results);
+    void lookedUp(const LookupResult &result, RenderBatch &renders);
     void onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
-    void queueRender(const QString &path, const ThumbnailCache::Source &source);
+    void addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders);
+    void flushRenders(const RenderBatch &renders);
+    void sendLater();
     void remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
                   const ThumbnailCache::Source &source, bool evict);
     void forget(const QString &path);
@@ -155,6 +160,7 @@ private:
     QSet<QString> m_wanted;
     QHash<QString, FileState> m_files;
     int m_pendingLookups = 0;
+    QList<LookupItem> m_later; // look-ups of files off screen, sent once those on screen are answered
     QHash<QString, PendingRender> m_pendingRenders;
     bool m_wasBusy = false;
     bool m_diskWritable = true;

@@ -135,12 +135,4 @@ Result compute(const QList<QSizeF> &pageSizesPt, const Params &params)
     return r;
 }
 
-QSize fitInSquare(const QSizeF &size, int box)
-{
-    if (size.isEmpty() || box <= 0)
-        return {};
-    const qreal scale = box / qMax(size.width(), size.height());
-    return QSize(qBound(1, qRound(size.width() * scale), box), qBound(1, qRound(size.height() * scale), box));
-}
-
 } // namespace PageLayout

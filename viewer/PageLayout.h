@@ -53,10 +53,6 @@ inline QSize pixelSize(const QSize &logical, qreal dpr)
     return QSize(qMax(1, qRound(logical.width() * dpr)), qMax(1, qRound(logical.height() * dpr)));
 }
 
-// A size fitted into a square of `box` pixels, its shape kept (each side at
-// least 1); empty for an empty size.
-QSize fitInSquare(const QSizeF &size, int box);
-
 // Row of pages that share a line on screen: the slot (0 left, 1 right) of
 // each page in two-column modes.
 int columnOf(Mode mode, int page);

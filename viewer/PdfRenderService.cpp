@@ -2,6 +2,8 @@
 
 #include "viewer/PageLayout.h"
 
+#include "base/ImageFit.h"
+
 #include <QFileInfo>
 #include <QtMath>
 
@@ -29,10 +31,12 @@ PdfRenderService::PdfRenderService(qint64 cacheBytes, EngineFactory factory, QOb
     qRegisterMetaType<QList<PdfLinkInfo>>();
     qRegisterMetaType<QList<PdfSearchHit>>();
     qRegisterMetaType<QList<QPolygonF>>();
-    m_clock.start();
     m_thread.reset(QThread::create([this] { run(); }));
     m_thread->setObjectName(QStringLiteral("pdf-render"));
     m_thread->start();
+    m_thumbnailThread.reset(QThread::create([this] { runThumbnails(); }));
+    m_thumbnailThread->setObjectName(QStringLiteral("pdf-thumbnails"));
+    m_thumbnailThread->start();
 }
 
 PdfRenderService::~PdfRenderService()
@@ -42,8 +46,10 @@ PdfRenderService::~PdfRenderService()
         m_stop = true;
         m_queue.clear();
         m_wake.wakeAll();
+        m_thumbnailWake.wakeAll();
     }
     m_thread->wait();
+    m_thumbnailThread->wait();
     m_docs.clear();
 }
 
@@ -243,20 +249,20 @@ void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
     }
 }
 
-void PdfRenderService::queueThumbnails(const QStringList &paths, int box)
+void PdfRenderService::queueThumbnails(const QStringList &paths, int box, bool onScreen)
 {
     if (paths.isEmpty() || box <= 0)
         return;
     QMutexLocker lock(&m_mutex);
     for (const QString &path : paths) {
         Job job{JobType::Thumbnail};
-        job.priority = thumbnailPriority;
+        job.priority = thumbnailPriority + (onScreen ? 0 : 1);
         job.path = path;
         job.page.pixelSize = QSize(box, box);
         job.seq = ++m_seq;
         m_queue.push_back(std::move(job));
     }
-    m_wake.wakeOne();
+    m_thumbnailWake.wakeOne();
 }
 
 QStringList PdfRenderService::cancelThumbnails()
@@ -270,19 +276,6 @@ QStringList PdfRenderService::cancelThumbnails()
         return true;
     });
     return dropped;
-}
-
-void PdfRenderService::setBackgroundQuietMs(int ms)
-{
-    QMutexLocker lock(&m_mutex);
-    m_quietMs = qMax(0, ms);
-    m_wake.wakeAll();
-}
-
-int PdfRenderService::backgroundQuietMs() const
-{
-    QMutexLocker lock(&m_mutex);
-    return m_quietMs;
 }
 
 std::optional<PageKey> PdfRenderService::keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr,
@@ -302,6 +295,18 @@ std::optional<PageKey> PdfRenderService::keyFor(quint64 docId, int page, const Q
     return key;
 }
 
+namespace {
+bool runsBefore(const auto &a, const auto &b)
+{
+    return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
+}
+} // namespace
+
+bool PdfRenderService::hasForegroundJob() const
+{
+    return std::any_of(m_queue.cbegin(), m_queue.cend(), [](const Job &j) { return j.type != JobType::Thumbnail; });
+}
+
 void PdfRenderService::run()
 {
     const std::shared_ptr<void> library = holdQtPdfLibrary();
@@ -309,24 +314,32 @@ void PdfRenderService::run()
         Job job{JobType::Close};
         {
             QMutexLocker lock(&m_mutex);
-            while (!m_stop && m_queue.empty())
+            auto next = m_queue.end();
+            for (;;) {
+                if (m_stop)
+                    break;
+                next = m_queue.end();
+                for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
+                    if (it->type != JobType::Thumbnail && (next == m_queue.end() || runsBefore(*it, *next)))
+                        next = it;
+                if (next != m_queue.end())
+                    break;
+                // Idle: requests dropped from the queue may have been all
+                // that held the thumbnails back.
+                m_thumbnailWake.wakeOne();
                 m_wake.wait(&m_mutex);
+            }
             if (m_stop)
                 break;
-            auto it = std::min_element(m_queue.begin(), m_queue.end(), [](const Job &a, const Job &b) {
-                return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
-            });
-            if (it->type == JobType::Thumbnail) {
-                // Background work waits for a quiet moment: a user stepping
-                // through documents keeps the worker to himself.
-                const qint64 quietFor = m_clock.elapsed() - m_lastForegroundMs;
-                if (quietFor < m_quietMs) {
-                    m_wake.wait(&m_mutex, QDeadlineTimer(m_quietMs - quietFor));
-                    continue;
-                }
+            job = std::move(*next);
+            m_queue.erase(next);
+            m_workerBusy = true;
+            if (job.type == JobType::CloseAll) {
+                // Every file is let go of when this returns: the thumbnail
+                // under way (it started while the worker was idle) ends first.
+                while (m_thumbnailBusy)
+                    m_doneCond.wait(&m_mutex);
             }
-            job = std::move(*it);
-            m_queue.erase(it);
         }
         execute(job);
         if (Doc *doc = job.type == JobType::Open ? nullptr : docFor(job.docId);
@@ -334,17 +347,54 @@ void PdfRenderService::run()
             doc->failureReported = true;
             emit documentFailed(job.docId);
         }
-        if (job.type != JobType::Thumbnail) {
-            QMutexLocker lock(&m_mutex);
-            m_lastForegroundMs = m_clock.elapsed();
-        }
+        QMutexLocker lock(&m_mutex);
+        m_workerBusy = false;
         if (job.done) {
-            QMutexLocker lock(&m_mutex);
             *job.done = true;
             m_doneCond.wakeAll();
         }
+        if (!hasForegroundJob())
+            m_thumbnailWake.wakeOne();
     }
     m_docs.clear();
+}
+
+void PdfRenderService::runThumbnails()
+{
+    const std::shared_ptr<void> library = holdQtPdfLibrary();
+    for (;;) {
+        Job job{JobType::Thumbnail};
+        {
+            QMutexLocker lock(&m_mutex);
+            auto next = m_queue.end();
+            for (;;) {
+                if (m_stop)
+                    break;
+                // Only while the worker is idle and nothing waits for it.
+                next = m_queue.end();
+                if (!m_workerBusy && !hasForegroundJob()) {
+                    for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
+                        if (next == m_queue.end() || runsBefore(*it, *next))
+                            next = it;
+                }
+                if (next != m_queue.end())
+                    break;
+                m_thumbnailWake.wait(&m_mutex);
+            }
+            if (m_stop)
+                break;
+            job = std::move(*next);
+            m_queue.erase(next);
+            m_thumbnailBusy = true;
+        }
+        const qint64 mtime = fileMtimeMs(job.path);
+        const int box = job.page.pixelSize.width();
+        const QImage image = mtime ? renderThumbnail(job.path, box) : QImage();
+        emit thumbnailRendered(job.path, mtime, box, image);
+        QMutexLocker lock(&m_mutex);
+        m_thumbnailBusy = false;
+        m_doneCond.wakeAll();
+    }
 }
 
 PdfRenderService::Doc *PdfRenderService::docFor(quint64 docId)
@@ -422,22 +472,13 @@ void PdfRenderService::failIfBroken(PdfDocumentInfo &info)
     m_docFiles.remove(info.docId);
 }
 
-QImage PdfRenderService::renderThumbnail(const QString &path, qint64 mtimeMs, int box)
+QImage PdfRenderService::renderThumbnail(const QString &path, int box)
 {
-    // A document already open here (shown or prepared) saves opening it again.
-    for (const auto &entry : m_docs) {
-        Doc &doc = *entry.second;
-        if (doc.path == path && doc.mtimeMs == mtimeMs) {
-            const QSizeF first = doc.engine->pageSize(0);
-            const QSize px = first.isEmpty() ? QSize() : PageLayout::fitInSquare(first, box);
-            return px.isEmpty() ? QImage() : doc.engine->render(0, px, 0);
-        }
-    }
     const std::unique_ptr<PdfEngine> engine = m_factory();
     QImage image;
     if (engine->open(path, QString()) == PdfOpenStatus::Ok) {
         const QSizeF first = engine->pageSize(0);
-        const QSize px = first.isEmpty() ? QSize() : PageLayout::fitInSquare(first, box);
+        const QSize px = first.isEmpty() ? QSize() : sheafline::fitInSquare(first, box);
         if (!px.isEmpty())
             image = engine->render(0, px, 0);
     }
@@ -592,13 +633,8 @@ void PdfRenderService::execute(Job &job)
         }
         break;
     }
-    case JobType::Thumbnail: {
-        const qint64 mtime = fileMtimeMs(job.path);
-        const int box = job.page.pixelSize.width();
-        const QImage image = mtime ? renderThumbnail(job.path, mtime, box) : QImage();
-        emit thumbnailRendered(job.path, mtime, box, image);
-        break;
-    }
+    case JobType::Thumbnail:
+        break; // made on the thumbnail thread
     case JobType::Prepare: {
         const qint64 mtime = fileMtimeMs(job.path);
         {

@@ -5,7 +5,6 @@
 #include "viewer/PdfTypes.h"
 
 #include <QHash>
-#include <QElapsedTimer>
 #include <QImage>
 #include <QMutex>
 #include <QObject>
@@ -31,11 +30,13 @@ struct PdfFirstPage
     int rotation = 0;
 };
 
-// Runs every engine call on one worker thread (pdfium serialises its calls
-// anyway) and answers through queued signals.  Requests carry a document id;
-// closing a document drops its pending requests, the visible pages go first,
-// background preparation last.  Rendered pages land in a shared byte-bounded
-// cache keyed by file, modification time, page and pixel size.
+// Runs every engine call of the open documents on one worker thread (pdfium
+// serialises its calls anyway) and answers through queued signals.  Requests
+// carry a document id; closing a document drops its pending requests, the
+// visible pages go first, background preparation last.  Rendered pages land
+// in a shared byte-bounded cache keyed by file, modification time, page and
+// pixel size.  File thumbnails are made on a second thread, only while the
+// worker has nothing to do.
 //
 // Owned and called on the UI thread; the signals arrive on the owner's thread.
 class PdfRenderService : public QObject
@@ -91,16 +92,18 @@ public:
     void cancelPrepare() { prepare({}, {}); }
 
     // Renders the first page of each file fitted into a square of `box`
-    // pixels, in the order given, after the requests already queued.  This is
-    // background work below everything else: it starts only once the worker
-    // has had nothing else to do for backgroundQuietMs(), so showing and
-    // preparing documents wait at most for the one thumbnail under way.  Each
-    // answer is a thumbnailRendered(); the images stay out of the page cache.
-    void queueThumbnails(const QStringList &paths, int box);
+    // pixels, in the order given; files on screen (`onScreen`) go before the
+    // others.  This is background work below everything else, made one file
+    // at a time on a thread of its own with engines of its own: a thumbnail
+    // starts only while no other request is queued or being served, and
+    // requests that come meanwhile are served at once beside it.  A request
+    // that needs the PDF library waits at most for the one library call of
+    // the thumbnail under way; one that the page cache answers does not wait.
+    // Each answer is a thumbnailRendered(); the images stay out of the page
+    // cache.
+    void queueThumbnails(const QStringList &paths, int box, bool onScreen = true);
     // Drops the thumbnails not yet begun; returns their paths.
     QStringList cancelThumbnails();
-    void setBackgroundQuietMs(int ms);
-    int backgroundQuietMs() const;
 
     // The key under which a page of an open document is cached.
     std::optional<PageKey> keyFor(quint64 docId, int page, const QSize &pixelSize, qreal dpr, int rotation) const;
@@ -161,6 +164,9 @@ private:
     // Drops the queued preparation of a file (the caller holds m_mutex).
     void dropQueuedPreparation(const QString &path);
     void run();
+    void runThumbnails();
+    // Whether the queue holds a request other than a thumbnail (m_mutex held).
+    bool hasForegroundJob() const;
     void execute(Job &job);
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
@@ -174,13 +180,15 @@ private:
     QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key);
     QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
     void closeDoc(quint64 docId);
-    QImage renderThumbnail(const QString &path, qint64 mtimeMs, int box);
+    // On the thumbnail thread, with an engine of its own.
+    QImage renderThumbnail(const QString &path, int box);
 
     EngineFactory m_factory;
     PageCache m_cache;
 
     mutable QMutex m_mutex;
-    QWaitCondition m_wake;
+    QWaitCondition m_wake;           // the worker: a request came
+    QWaitCondition m_thumbnailWake;  // the thumbnail thread: it may start one
     QWaitCondition m_doneCond;
     std::vector<Job> m_queue;
     quint64 m_seq = 0;
@@ -188,11 +196,11 @@ private:
     bool m_stop = false;
     QHash<QString, Prepared> m_prepared;      // path -> prepared document (guarded by m_mutex)
     QHash<quint64, std::pair<QString, qint64>> m_docFiles; // docId -> file, for cache keys
-    int m_quietMs = 150;                      // background work waits this long after other work
-    qint64 m_lastForegroundMs = 0;            // m_clock time when other work last ended
-    QElapsedTimer m_clock;
+    bool m_workerBusy = false;                // the worker is serving a request
+    bool m_thumbnailBusy = false;             // a thumbnail is being made
 
     // Worker-thread state.
     std::unordered_map<quint64, std::unique_ptr<Doc>> m_docs;
     std::unique_ptr<QThread> m_thread;
+    std::unique_ptr<QThread> m_thumbnailThread;
 };

@@ -8,7 +8,7 @@
 #include "browse/FileListView.h"
 
 #include "support/ModalHelper.h"
-#include "support/SettingsSandbox.h"
+#include "support/MainWindowFixture.h"
 #include "support/TestDir.h"
 
 #include <QDir>
@@ -59,9 +59,12 @@ private slots:
     void exitCommandCloses();
 
 private:
-    QString confPath() const { return m_settings.confPath(); }
-    QVariant stored(const QString &name) const { return m_settings.stored(name); }
-    SettingsSandbox m_settings;
+    QString confPath() { return m_settings.confPath(); }
+    QVariant stored(const QString &name) { return m_settings.stored(name); }
+    // Every window here is made on the fixture's settings file and its
+    // offline updater; the tests make and end them themselves.
+    MainWindowFixture m_main;
+    SettingsSandbox &m_settings = m_main.settings();
 };
 
 void tst_MainWindow::initTestCase()
@@ -142,7 +145,7 @@ void tst_MainWindow::menuTree()
     // A store that fails at once ends start-up before step 19: the design state.
     QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
-    auto designed = std::make_unique<TForm1>(QStringList());
+    auto designed = std::make_unique<TForm1>(QStringList(), m_main.store(), m_main.updater());
     QCOMPARE(ok.seen.size(), 1);
     auto *a = designed->findChild<QAction *>(name);
     QVERIFY2(a, qPrintable(name));
@@ -150,7 +153,7 @@ void tst_MainWindow::menuTree()
     designed.reset();
     init();
 
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     a = form.findChild<QAction *>(name);
     QVERIFY(a);
     QFETCH(QString, caption);
@@ -165,7 +168,7 @@ void tst_MainWindow::menuTree()
 
 void tst_MainWindow::menuOrder()
 {
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     auto names = [](const QList<QAction *> &actions) {
         QStringList out;
         for (QAction *a : actions)
@@ -206,7 +209,7 @@ void tst_MainWindow::statusBar()
 {
     QFETCH(QStringList, args);
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf\n"));
-    TForm1 form(args);
+    TForm1 form(args, m_main.store(), m_main.updater());
     QTEST(form.StatusPanelText(0), "version");
     QTEST(form.PDFmode, "mode");
     QCOMPARE(form.StatusPanelText(1), QString());
@@ -228,8 +231,11 @@ void tst_MainWindow::statusBar()
 void tst_MainWindow::firstStartStoresDesignSizes()
 {
     int winHeight = 0;
+    const int checks = m_main.offlineUpdater().checks;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        // The start-up's update check went to the fixture's updater, not the network.
+        QCOMPARE(m_main.offlineUpdater().checks, checks + 1);
         // The designed client area lies below the menu bar.
         winHeight = 581 + form.MainMenu1->sizeHint().height();
         const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
@@ -267,7 +273,7 @@ void tst_MainWindow::secondStartRestoresSizes()
 {
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=500\nWinWidth=900\nTreeHeight=150\n"
                                  "TreeWidth=320\nFileListWidth=42\n"));
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     QCOMPARE(form.size(), QSize(900, 500));
     QCOMPARE(form.TreeView1->height(), 150);
     QCOMPARE(form.Panel1->width(), 320);
@@ -290,7 +296,7 @@ void tst_MainWindow::badStoredSizesStillOpen()
                                  "lastupdate=keep.zip\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(form.width() > 0 && form.height() > 0);
@@ -307,7 +313,7 @@ void tst_MainWindow::rootFolderArgumentNotStored()
 {
     TestDir dir;
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\n"));
-    TForm1 form(QStringList{dir.path(), "-b"});
+    TForm1 form(QStringList{dir.path(), "-b"}, m_main.store(), m_main.updater());
     QCOMPARE(form.PDFmode, 1);
     QCOMPARE(form.FRootFolder, dir.path() + "/");
     QCOMPARE(form.StatusPanelText(2), dir.path() + "/");
@@ -320,7 +326,7 @@ void tst_MainWindow::startupErrorEndsSequenceWindowOpens()
     QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'updatepath' の設定に失敗しました."));
         QCOMPARE(ok.seen.first().title, QString("Sheafline"));
@@ -341,7 +347,7 @@ void tst_MainWindow::laterStepErrorEndsThere()
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=tall\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'WinHeight' のデータ型が不正です."));
         // Steps before 18 ran, 19 and 20 did not.
@@ -358,7 +364,7 @@ void tst_MainWindow::shutdownErrorEndsThere()
 {
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         QCOMPARE(ok.seen.size(), 0);
         // The store's folder goes away while the program runs.
         QVERIFY(QDir(QFileInfo(confPath()).path()).removeRecursively());
@@ -374,7 +380,7 @@ void tst_MainWindow::shutdownErrorEndsThere()
 
 void tst_MainWindow::japaneseTextsHaveGlyphs()
 {
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     const QRawFont raw = QRawFont::fromFont(form.font());
     QVERIFY(raw.isValid());
     QString texts = form.StatusPanelText(0);
@@ -400,7 +406,7 @@ void tst_MainWindow::columnLayout_data()
 void tst_MainWindow::columnLayout()
 {
     QFETCH(int, listWidth);
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Panel1->setFixedWidth(listWidth + 2);
@@ -415,7 +421,7 @@ void tst_MainWindow::columnLayout()
 void tst_MainWindow::resizeAndSplitterAreSaved()
 {
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.resize(950, 700);
@@ -457,7 +463,7 @@ void tst_MainWindow::splitterLimits()
     QFETCH(bool, vertical);
     QFETCH(int, delta);
     QFETCH(int, expected);
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     SplitterBar *bar = vertical ? form.Splitter2 : form.Splitter1;
@@ -476,7 +482,7 @@ void tst_MainWindow::maximizedSizeIsStored()
 {
     QSize maximized;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         form.showMaximized();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_VERIFY(form.width() > 784);
@@ -484,7 +490,7 @@ void tst_MainWindow::maximizedSizeIsStored()
     }
     QCOMPARE(stored("WinWidth").toInt(), maximized.width());
     QCOMPARE(stored("WinHeight").toInt(), maximized.height());
-    TForm1 again{QStringList()};
+    TForm1 again{QStringList(), m_main.store(), m_main.updater()};
     QCOMPARE(again.size(), maximized);
     QVERIFY(!again.isMaximized());
 }
@@ -494,7 +500,7 @@ void tst_MainWindow::hugeStoredSizesKeepWindowSize()
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=600\nWinWidth=900\nTreeHeight=5000\nTreeWidth=4000\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList()};
+        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         // The values are used as stored, but the window keeps its own size.
@@ -509,7 +515,7 @@ void tst_MainWindow::hugeStoredSizesKeepWindowSize()
 
 void tst_MainWindow::contextMenuOpensOnList()
 {
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QSignalSpy opening(form.PopupMenu1, &QMenu::aboutToShow);
@@ -524,7 +530,7 @@ void tst_MainWindow::contextMenuOpensOnList()
 
 void tst_MainWindow::aboutBoxIsNewEachTime()
 {
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     QList<QPointer<QWidget>> boxes;
     QStringList versions;
     ModalAnswerer close([&](QWidget *w) {
@@ -548,7 +554,7 @@ void tst_MainWindow::aboutBoxIsNewEachTime()
 
 void tst_MainWindow::exitCommandCloses()
 {
-    TForm1 form{QStringList()};
+    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.N15->trigger();

@@ -26,6 +26,7 @@
 #include <QTreeView>
 #include <QWaitCondition>
 
+#include <atomic>
 #include <memory>
 
 #include <sys/stat.h>
@@ -98,11 +99,10 @@ private:
     QString m_path;
 };
 
-// A render service whose engines log to `log`; background work starts at once.
+// A render service whose engines log to `log`.
 std::unique_ptr<PdfRenderService> loggingService(const std::shared_ptr<EngineLog> &log)
 {
     auto service = std::make_unique<PdfRenderService>(0, [log] { return std::make_unique<LoggingEngine>(log); });
-    service->setBackgroundQuietMs(0);
     return service;
 }
 
@@ -495,20 +495,35 @@ private slots:
         const QString next = pdf("next.pdf");
         {
             QMutexLocker lock(&log->mutex);
-            log->held = {thumbs.first()};
+            log->held = {thumbs.first(), next};
         }
         QueuedSpy rendered(service.get(), &PdfRenderService::thumbnailRendered);
         service->queueThumbnails(thumbs, 128);
         QTRY_COMPARE(log->begun(), 1); // the first thumbnail is under way
-        // The user opens a document and the next one is prepared meanwhile.
+
+        // The user opens a document meanwhile: it does not wait for the thumbnail.
         QueuedSpy opened(service.get(), &PdfRenderService::opened);
         service->open(shown);
-        service->prepare({next}, {});
+        QTRY_COMPARE(opened.size(), 1);
+        QCOMPARE(rendered.size(), 0);
+
+        // The next document is prepared, its first page held: no other
+        // thumbnail starts while the worker is at it.
+        std::atomic<int> begunWhenPrepared{-1};
+        const auto c = connect(
+            service.get(), &PdfRenderService::prepared, service.get(),
+            [&] { begunWhenPrepared = log->begun(); }, Qt::DirectConnection);
+        PdfFirstPage first;
+        first.sizer = [](const QList<QSizeF> &) { return QSize(60, 80); };
+        service->prepare({next}, first);
+        QTRY_COMPARE(log->begun(), 2); // the prepared page is under way too
         log->release();
         QTRY_COMPARE(rendered.size(), 4);
-        QTRY_COMPARE(opened.size(), 1);
+        disconnect(c);
+        QCOMPARE(begunWhenPrepared.load(), 2);
         QMutexLocker lock(&log->mutex);
         QCOMPARE(log->opened, (QStringList{thumbs[0], shown, next, thumbs[1], thumbs[2], thumbs[3]}));
+        QCOMPARE(log->rendering, (QStringList{thumbs[0], next, thumbs[1], thumbs[2], thumbs[3]}));
     }
 
     void keyboardStaysOnListInThumbnailStyle()

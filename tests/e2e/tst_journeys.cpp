@@ -6,10 +6,12 @@
 #include "Desktop.h"
 #include "SolidPdf.h"
 #include "app/Fonts.h"
+#include "base/ProgramName.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,7 +66,7 @@ class TestJourneys : public QObject
         auto rig = std::make_unique<Rig>();
         rig->home = rig->dir.filePath(QStringLiteral("home"));
         rig->docs = rig->dir.filePath(QStringLiteral("docs"));
-        QDir().mkpath(rig->home + QStringLiteral("/.config/MOSSGATE"));
+        QDir().mkpath(QFileInfo(settingsPath(*rig)).path());
         QDir().mkpath(rig->docs);
         // The update check asks a port where nothing listens: refused at once.
         QSettings seed(settingsPath(*rig), QSettings::IniFormat);
@@ -76,7 +78,8 @@ class TestJourneys : public QObject
 
     static QString settingsPath(const Rig &rig)
     {
-        return rig.home + QStringLiteral("/.config/MOSSGATE/Sheafline.conf");
+        return rig.home + QStringLiteral("/.config/") + QString::fromUtf16(sheafline::kOrganizationName)
+            + QLatin1Char('/') + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
     }
 
     static void writeDocs(const Rig &rig, const QList<QPair<QString, QColor>> &docs)

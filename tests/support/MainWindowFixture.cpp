@@ -14,7 +14,7 @@ MainWindowFixture::~MainWindowFixture()
 TForm1 *MainWindowFixture::create(const QStringList &args)
 {
     close();
-    m_form = std::make_unique<TForm1>(args);
+    m_form = std::make_unique<TForm1>(args, store(), m_updater);
     Form1 = m_form.get();
     return m_form.get();
 }

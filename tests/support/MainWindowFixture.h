@@ -1,7 +1,10 @@
 #pragma once
 
+#include "support/OfflineUpdater.h"
 #include "support/SettingsSandbox.h"
 #include "support/TestDir.h"
+
+#include "base/SettingsStore.h"
 
 #include <QStringList>
 
@@ -9,12 +12,13 @@
 
 class TForm1;
 
-// The main window on test ground: a private settings store, a temporary
-// folder tree for the documents, and a TForm1 made on them.
+// The main window on test ground: settings in a private file, an updater
+// that stays off the network, a temporary folder tree for the documents, and
+// a TForm1 made on them.
 //
 // Make the fixture a member of the test object, so that its sandbox is in
-// place before the process's first QSettings (see SettingsSandbox); a test
-// run by hand, outside ctest, then never touches the developer's settings.
+// place before the process's first QSettings (see SettingsSandbox): whatever
+// else a test makes then stays out of the developer's own settings too.
 // Each window made through it is the program's `Form1` while it lives.
 class MainWindowFixture
 {
@@ -26,6 +30,14 @@ public:
     SettingsSandbox &settings() { return m_settings; }
     // The folder tree of the current case.
     TestDir &dir() { return *m_dir; }
+
+    // The store every window of the fixture is given: the sandbox's settings file.
+    SettingsStore store() const { return SettingsStore(m_settings.confPath()); }
+    // The updater every window is given: the offline one unless a test sets
+    // its own (null: the program's own, over the network to "updatepath").
+    Updater *updater() const { return m_updater; }
+    void setUpdater(Updater *updater) { m_updater = updater; }
+    OfflineUpdater &offlineUpdater() { return m_offline; }
 
     // Makes a window with these command-line arguments (start-up runs), not
     // shown; a window made earlier is closed first.
@@ -45,5 +57,7 @@ public:
 private:
     SettingsSandbox m_settings;
     std::unique_ptr<TestDir> m_dir;
+    OfflineUpdater m_offline;
+    Updater *m_updater = &m_offline;
     std::unique_ptr<TForm1> m_form;
 };

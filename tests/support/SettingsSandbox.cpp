@@ -1,13 +1,19 @@
 #include "support/SettingsSandbox.h"
 
+#include "base/ProgramName.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
 namespace {
-const char kOrgFolder[] = "MOSSGATE";
+// The program files its settings under <config>/<maker>/<program>.conf.
+QString orgFolder(const QString &configHome)
+{
+    return configHome + QLatin1Char('/') + QString::fromUtf16(sheafline::kOrganizationName);
 }
+} // namespace
 
 SettingsSandbox::SettingsSandbox()
 {
@@ -20,12 +26,13 @@ SettingsSandbox::SettingsSandbox()
 
 QString SettingsSandbox::confPath() const
 {
-    return configHome() + QLatin1Char('/') + QLatin1String(kOrgFolder) + QStringLiteral("/Sheafline.conf");
+    return orgFolder(configHome()) + QLatin1Char('/') + QString::fromUtf16(sheafline::kApplicationName)
+        + QStringLiteral(".conf");
 }
 
 void SettingsSandbox::clear()
 {
-    const QString folder = configHome() + QLatin1Char('/') + QLatin1String(kOrgFolder);
+    const QString folder = orgFolder(configHome());
     QDir(folder).removeRecursively();
     QFile::remove(folder);
 }

@@ -3,7 +3,7 @@
 #include "TestHttpServer.h"
 
 #include "support/ModalHelper.h"
-#include "support/SettingsSandbox.h"
+#include "support/MainWindowFixture.h"
 #include "support/TestDir.h"
 
 #include "app/SysUpdate.h"
@@ -47,12 +47,6 @@ public:
     QString progressCancelText;
 };
 
-QSettings settings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("MOSSGATE"),
-                     QStringLiteral("Sheafline"));
-}
-
 } // namespace
 
 class TestUpdateCommand : public QObject
@@ -86,21 +80,24 @@ private:
         s.setValue("lastupdate", name);
         s.sync();
     }
+    // The settings file the window's store keeps its values in.
+    QSettings settings() { return QSettings(m_main.settings().confPath(), QSettings::IniFormat); }
     static QString exeFile() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
     std::unique_ptr<TForm1> createForm()
     {
-        return std::make_unique<TForm1>(QStringList{m_docs.path()});
+        // The program's own updater, over the network to the server below.
+        return std::make_unique<TForm1>(QStringList{m_docs.path()}, m_main.store(), nullptr);
     }
 
     // Set up before the first QSettings, so the store below is the sandbox's.
-    SettingsSandbox m_sandbox;
+    MainWindowFixture m_main;
     std::unique_ptr<TestHttpServer> m_server;
     TestDir m_docs;
 };
 
 void TestUpdateCommand::initTestCase()
 {
-    QVERIFY(m_sandbox.isValid());
+    QVERIFY(m_main.isValid());
 }
 
 void TestUpdateCommand::init()

@@ -48,7 +48,7 @@ PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
 }
 
 // An engine whose opens and renders are logged, and which can hold the
-// worker at a gate (telling through `entered` that it waits there).
+// worker at a gate (`entered` is released when a render reaches it).
 struct ScriptedEngine : PdfEngine
 {
     static inline QMutex mutex;
@@ -340,8 +340,10 @@ private slots:
         QTRY_COMPARE(opened.size(), 3);
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         // The worker is held inside this render while the queue fills up.
+        QSemaphore entered;
+        ScriptedEngine::entered = &entered;
         service.requestPages(blocker, PdfRenderService::Group::Visible, {{0, QSize(10, 10), 1.0, 0}});
-        QTest::qWait(50);
+        QVERIFY(entered.tryAcquire(1, 10000));
         service.requestPages(a, PdfRenderService::Group::Thumbnail, {{5, QSize(10, 10), 1.0, 0}});
         service.requestPages(a, PdfRenderService::Group::Nearby, {{4, QSize(10, 10), 1.0, 0}});
         service.requestPages(a, PdfRenderService::Group::Visible, {{2, QSize(10, 10), 1.0, 0}, {3, QSize(10, 10), 1.0, 0}});
@@ -351,9 +353,15 @@ private slots:
         service.requestPages(a, PdfRenderService::Group::Visible, {{3, QSize(10, 10), 1.0, 0}, {2, QSize(10, 10), 1.0, 0}});
         gate.release(1);
         QTRY_COMPARE(rendered.size(), 5);
-        QTest::qWait(50);
+        // A last request queued behind everything: once it is drawn, nothing
+        // dropped above can still come.
+        const quint64 end = service.open("/x/end");
+        QTRY_COMPARE(opened.size(), 4);
+        service.requestPages(end, PdfRenderService::Group::Thumbnail, {{0, QSize(10, 10), 1.0, 0}});
+        QTRY_COMPARE(rendered.size(), 6);
         ScriptedEngine::gate = nullptr;
-        QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "a:3", "a:2", "a:4", "a:5"}));
+        ScriptedEngine::entered = nullptr;
+        QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "a:3", "a:2", "a:4", "a:5", "end:0"}));
     }
 
     void undrawablePageIsStillAnswered()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "update/Updater.h"
+
+// An updater that never reaches the network: it finds nothing newer and
+// starts nothing, and counts what it was asked to do.
+class OfflineUpdater final : public Updater
+{
+public:
+    bool check(const UpdatePaths &, QString &zipFile) override
+    {
+        ++checks;
+        zipFile.clear();
+        return false;
+    }
+    void runUpdate(const UpdatePaths &, const QString &) override { ++updates; }
+
+    int checks = 0;
+    int updates = 0;
+};
