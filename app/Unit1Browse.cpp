@@ -80,9 +80,11 @@ void TForm1::SortFileList(int column)
     // One collator for the whole sort: building one costs more than many
     // comparisons.
     const QCollator collator = BrowseRules::columnCollator(QLocale());
-    ListView1->model()->sortRows([&collator, column](const FileEntry &a, const FileEntry &b) {
-        return BrowseRules::CompareFileItems(a, b, column, collator);
-    });
+    ListView1->model()->sortRows(
+        [&collator, column](const FileEntry &a, const FileEntry &b) {
+            return BrowseRules::CompareFileItems(a, b, column, collator);
+        },
+        column == 0);
 }
 
 int TForm1::CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column)

@@ -55,6 +55,8 @@ public:
     // points to, and a dangling link (or a loop) as itself.  False when the
     // entry is gone.
     bool status(const DirectoryEntry &entry, Links links, EntryStatus &out) const;
+    // The same for an entry named by its whole path, without a reader.
+    static bool status(const QString &path, Links links, EntryStatus &out);
 
     // True when the entry is a folder.  With Links::Follow a link to a folder
     // counts (a dangling link or a loop does not); with Links::AsThemselves

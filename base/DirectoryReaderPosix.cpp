@@ -75,17 +75,32 @@ bool DirectoryReader::next(DirectoryEntry &entry)
     return false;
 }
 
-bool DirectoryReader::status(const DirectoryEntry &entry, Links links, EntryStatus &out) const
+namespace {
+
+// Looks `name` up relative to the folder `fd` (or the working folder).
+bool statusAt(int fd, const char *name, Links links, EntryStatus &out)
 {
     struct stat st;
-    const bool found = (links == Links::Follow && ::fstatat(m_handle->fd, entry.name, &st, 0) == 0)
-        || ::fstatat(m_handle->fd, entry.name, &st, AT_SYMLINK_NOFOLLOW) == 0;
+    const bool found = (links == Links::Follow && ::fstatat(fd, name, &st, 0) == 0)
+        || ::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
     if (!found)
         return false;
     out.isFolder = S_ISDIR(st.st_mode);
     out.size = st.st_size;
     out.modifiedSecs = st.st_mtim.tv_sec;
     return true;
+}
+
+} // namespace
+
+bool DirectoryReader::status(const DirectoryEntry &entry, Links links, EntryStatus &out) const
+{
+    return statusAt(m_handle->fd, entry.name, links, out);
+}
+
+bool DirectoryReader::status(const QString &path, Links links, EntryStatus &out)
+{
+    return statusAt(AT_FDCWD, QFile::encodeName(path).constData(), links, out);
 }
 
 bool DirectoryReader::isFolder(const DirectoryEntry &entry, Links links) const

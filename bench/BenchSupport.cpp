@@ -1,4 +1,5 @@
 #include "BenchSupport.h"
+#include "ProcessTree.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,9 +60,9 @@ double median(QList<double> values)
     return n % 2 ? values.at(n / 2) : (values.at(n / 2 - 1) + values.at(n / 2)) / 2;
 }
 
-static qint64 statusField(const char *field)
+static qint64 statusField(const char *field, const QString &process = QStringLiteral("self"))
 {
-    QFile f(QStringLiteral("/proc/self/status"));
+    QFile f(QStringLiteral("/proc/%1/status").arg(process));
     if (!f.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray key = QByteArray(field) + ':';
@@ -74,6 +75,16 @@ static qint64 statusField(const char *field)
 
 qint64 currentRssKb() { return statusField("VmRSS"); }
 qint64 peakRssKb() { return statusField("VmHWM"); }
+
+qint64 treeRssKb() { return ProcessTree::rssKb(ProcessTree::ownPids()); }
+
+qint64 treePeakRssKb()
+{
+    qint64 total = 0;
+    for (qint64 pid : ProcessTree::ownPids())
+        total += statusField("VmHWM", QString::number(pid));
+    return total;
+}
 
 QString corpusFolder()
 {

@@ -29,6 +29,11 @@ double percentile(QList<double> values, double p);
 // Resident set size of this process now and at its peak, in kilobytes (Linux /proc).
 qint64 currentRssKb();
 qint64 peakRssKb();
+// The same for this process and every process it started (the render helper,
+// a browser engine's processes) together; the peak is the sum of each
+// process's own peak, so it counts a child that has ended no more.
+qint64 treeRssKb();
+qint64 treePeakRssKb();
 
 // The real-world PDF corpus when present (../shared/corpus/pdfjs beside the
 // source tree, or $SHEAFLINE_CORPUS); empty when absent.

@@ -18,18 +18,56 @@ void FileListModel::setEntries(QList<FileEntry> entries)
 {
     beginResetModel();
     m_entries = std::move(entries);
+    m_unread.clear();
+    m_unreadCount = 0;
     endResetModel();
 }
 
 void FileListModel::fillFromFolder(const QString &folder, const QLocale &locale)
 {
-    QList<FileEntry> entries = FolderScan::listPdfEntries(folder, locale);
+    QList<FileEntry> entries = FolderScan::listPdfNames(folder);
     BrowseRules::sortForFill(entries, BrowseRules::fillCollator(locale));
-    setEntries(std::move(entries));
+    beginResetModel();
+    m_entries = std::move(entries);
+    m_folder = folder;
+    m_separators.emplace(locale);
+    m_unread.assign(m_entries.size(), true);
+    m_unreadCount = m_entries.size();
+    endResetModel();
 }
 
-void FileListModel::sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare)
+void FileListModel::readTexts(int row) const
 {
+    if (m_unreadCount == 0 || row < 0 || size_t(row) >= m_unread.size() || !m_unread[row])
+        return;
+    m_unread[row] = false;
+    --m_unreadCount;
+    FolderScan::readTexts(m_folder, m_entries[row], *m_separators);
+}
+
+void FileListModel::readAllTexts() const
+{
+    for (int row = 0; m_unreadCount > 0 && row < m_entries.size(); ++row)
+        readTexts(row);
+}
+
+const QList<FileEntry> &FileListModel::entries() const
+{
+    readAllTexts();
+    return m_entries;
+}
+
+const FileEntry &FileListModel::entry(int row) const
+{
+    readTexts(row);
+    return m_entries.at(row);
+}
+
+void FileListModel::sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare,
+                             bool captionsOnly)
+{
+    if (!captionsOnly)
+        readAllTexts();
     const int n = static_cast<int>(m_entries.size());
     std::vector<int> order(n);
     std::iota(order.begin(), order.end(), 0);
@@ -41,11 +79,15 @@ void FileListModel::sortRows(const std::function<int(const FileEntry &, const Fi
     std::vector<int> newRowOf(n);
     QList<FileEntry> sorted;
     sorted.reserve(n);
+    std::vector<bool> unread(m_unreadCount > 0 ? n : 0);
     for (int i = 0; i < n; ++i) {
         newRowOf[order[i]] = i;
         sorted.append(std::move(m_entries[order[i]]));
+        if (!unread.empty())
+            unread[i] = m_unread[order[i]];
     }
     m_entries = std::move(sorted);
+    m_unread = std::move(unread);
     const QModelIndexList before = persistentIndexList();
     QModelIndexList after;
     after.reserve(before.size());
@@ -69,6 +111,8 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_entries.size())
         return {};
+    if (role == Qt::DisplayRole && index.column() > 0)
+        readTexts(index.row());
     const FileEntry &e = m_entries.at(index.row());
     switch (role) {
     case Qt::DisplayRole:

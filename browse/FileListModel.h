@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browse/BrowseRules.h"
 #include "browse/FileEntry.h"
 
 #include <QAbstractTableModel>
@@ -8,6 +9,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 class IconCache;
 
@@ -28,14 +31,22 @@ public:
     void clear() { setEntries({}); }
     // Fills the rows from the "*.pdf" entries of `folder` (trailing delimiter),
     // in ascending caption order, case-sensitive, collated for `locale`.  A
-    // folder that cannot be read gives no rows.
+    // folder that cannot be read gives no rows.  A row's size and date texts
+    // are read from the file system when first asked for (shown, sorted by,
+    // or taken with entry() or entries()): a fill of many rows then costs one
+    // look-up per row shown, not per row.  A row whose file has gone by then
+    // keeps empty texts.
     void fillFromFolder(const QString &folder, const QLocale &locale);
-    const QList<FileEntry> &entries() const { return m_entries; }
-    const FileEntry &entry(int row) const { return m_entries.at(row); }
+    // The rows, every text read.
+    const QList<FileEntry> &entries() const;
+    const FileEntry &entry(int row) const;
 
     // Reorders the rows by `compare` (negative: first before second), a stable
-    // sort.  Selections and other persistent indexes follow their rows.
-    void sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare);
+    // sort.  Selections and other persistent indexes follow their rows.  With
+    // `captionsOnly` the comparison looks at the captions alone, and texts not
+    // read yet stay unread.
+    void sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare,
+                  bool captionsOnly = false);
 
     // The icons, looked up once per type.
     IconCache *iconCache() const { return m_icons.get(); }
@@ -47,6 +58,16 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
 private:
-    QList<FileEntry> m_entries;
+    // Reads the texts of `row` (of every row) when the fill left them unread.
+    void readTexts(int row) const;
+    void readAllTexts() const;
+
+    // Texts are filled in on first use, from const accessors too.
+    mutable QList<FileEntry> m_entries;
+    // Per row: texts still to be read from m_folder.
+    mutable std::vector<bool> m_unread;
+    mutable qsizetype m_unreadCount = 0;
+    QString m_folder;
+    std::optional<BrowseRules::DateSeparators> m_separators;
     std::unique_ptr<IconCache> m_icons;
 };

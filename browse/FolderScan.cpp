@@ -19,6 +19,17 @@ bool endsWithPdf(const char *name, qsizetype len)
     return ext[0] == '.' && (ext[1] | 0x20) == 'p' && (ext[2] | 0x20) == 'd' && (ext[3] | 0x20) == 'f';
 }
 
+// The texts of an entry from one look-up of it.
+void describe(const sheafline::EntryStatus &st, FileEntry &e, const BrowseRules::DateSeparators &seps)
+{
+    e.isDir = st.isFolder;
+    if (!e.isDir)
+        e.sizeText = BrowseRules::sizeText(st.size);
+    sheafline::LocalTime local;
+    if (sheafline::toLocalTime(st.modifiedSecs, local))
+        e.dateText = BrowseRules::dateText(local.year, local.month, local.day, local.hour, local.minute, seps);
+}
+
 } // namespace
 
 QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
@@ -39,15 +50,37 @@ QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
             continue; // gone between reading the folder and the look-up
         FileEntry e;
         e.name = DirectoryReader::nameOf(d);
-        e.isDir = st.isFolder;
-        if (!e.isDir)
-            e.sizeText = BrowseRules::sizeText(st.size);
-        sheafline::LocalTime local;
-        if (sheafline::toLocalTime(st.modifiedSecs, local))
-            e.dateText = BrowseRules::dateText(local.year, local.month, local.day, local.hour, local.minute, seps);
+        describe(st, e, seps);
         entries.append(std::move(e));
     }
     return entries;
+}
+
+QList<FileEntry> listPdfNames(const QString &folder)
+{
+    QList<FileEntry> entries;
+    DirectoryReader reader(folder);
+    if (!reader.isOpen())
+        return entries;
+    DirectoryEntry d;
+    while (reader.next(d)) {
+        if (!endsWithPdf(d.name, d.length))
+            continue;
+        FileEntry e;
+        e.name = DirectoryReader::nameOf(d);
+        e.isDir = reader.isFolder(d, Links::Follow);
+        entries.append(std::move(e));
+    }
+    return entries;
+}
+
+bool readTexts(const QString &folder, FileEntry &entry, const BrowseRules::DateSeparators &separators)
+{
+    sheafline::EntryStatus st;
+    if (!DirectoryReader::status(folder + entry.name, Links::Follow, st))
+        return false;
+    describe(st, entry, separators);
+    return true;
 }
 
 QStringList subFolders(const QString &folder, bool firstOnly)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "browse/BrowseRules.h"
 #include "browse/FileEntry.h"
 
 #include <QList>
@@ -16,6 +17,16 @@ namespace FolderScan {
 // files and folders alike, in enumeration order, with their size and date
 // texts.  Links are followed; a dangling link is listed as itself.
 QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale);
+
+// The same entries with their names and kinds only: the size and date texts
+// are left empty for readTexts().  Looks an entry up only when the listing
+// cannot tell whether it is a folder (a link, some file systems), so that a
+// list can read texts for the rows it shows rather than for every row.
+QList<FileEntry> listPdfNames(const QString &folder);
+
+// Reads the size and date texts of an entry of `folder` (trailing delimiter),
+// as listPdfEntries() gives them.  False, texts left empty, when it is gone.
+bool readTexts(const QString &folder, FileEntry &entry, const BrowseRules::DateSeparators &separators);
 
 // The names of the sub-folders of `folder` in enumeration order (links to
 // folders included, files never).  With `firstOnly` the read stops at the

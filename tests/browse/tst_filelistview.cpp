@@ -6,6 +6,7 @@
 
 #include "support/TestDir.h"
 
+#include <QFile>
 #include <QHeaderView>
 #include <QListView>
 #include <QSignalSpy>
@@ -20,12 +21,17 @@ static QStringList column(const FileListModel *m, int col)
     return texts;
 }
 
-static void sortByColumn(FileListModel *m, int col, const QLocale &locale)
+static void sortByColumnAs(FileListModel *m, int col, const QLocale &locale, bool captionsOnly)
 {
     const QCollator c = BrowseRules::columnCollator(locale);
     m->sortRows([&](const FileEntry &a, const FileEntry &b) {
         return BrowseRules::CompareFileItems(a, b, col, c);
-    });
+    }, captionsOnly);
+}
+
+static void sortByColumn(FileListModel *m, int col, const QLocale &locale)
+{
+    sortByColumnAs(m, col, locale, false);
 }
 
 class TestFileListView : public QObject
@@ -88,6 +94,52 @@ private slots:
         // The next fill returns to ascending name order.
         m->fillFromFolder(dir.path() + "/", locale);
         QCOMPARE(column(m, 0), ascending);
+    }
+
+    // Sizes and dates are read when a row's texts are first asked for: a file
+    // that changes after the fill shows its new size if nothing read it yet,
+    // a sort by size or date reads every row, a sort by name reads none, and
+    // a file gone before its row is read keeps empty texts.
+    void textsReadWhenFirstAskedFor_data()
+    {
+        QTest::addColumn<int>("sortColumn"); // -1: no sort between fill and change
+        QTest::addColumn<QString>("sizeAfterChange");
+        QTest::newRow("no sort") << -1 << "3kb";
+        QTest::newRow("by name") << 0 << "3kb";
+        QTest::newRow("by size") << 1 << "2kb";
+        QTest::newRow("by date") << 2 << "2kb";
+    }
+    void textsReadWhenFirstAskedFor()
+    {
+        QFETCH(int, sortColumn);
+        QFETCH(QString, sizeAfterChange);
+        TestDir dir;
+        makeFolder(dir);
+        FileListView view;
+        FileListModel *m = view.model();
+        m->fillFromFolder(dir.path() + "/", locale);
+        if (sortColumn >= 0)
+            sortByColumnAs(m, sortColumn, locale, sortColumn == 0);
+        const QString grown = dir.writeFile("b.pdf", QByteArray(3000, 'b'));
+        QVERIFY(QFile::remove(dir.path("a.pdf")));
+        const auto rowOf = [m](const QString &name) {
+            for (int r = 0; r < m->rowCount(); ++r) {
+                if (m->index(r, 0).data().toString() == name)
+                    return r;
+            }
+            return -1;
+        };
+        QCOMPARE(m->index(rowOf("b.pdf"), 1).data().toString(), sizeAfterChange);
+        QCOMPARE(m->entry(rowOf("b.pdf")).sizeText, sizeAfterChange);
+        const int gone = rowOf("a.pdf");
+        QVERIFY(gone >= 0);
+        QCOMPARE(m->index(gone, 1).data().toString(), sortColumn > 0 ? "0kb" : "");
+        QCOMPARE(m->index(gone, 2).data().toString().isEmpty(), sortColumn <= 0);
+        QCOMPARE(m->entries().size(), 4);
+        // A later sort by size puts the row without texts last, beside the folder.
+        sortByColumn(m, 1, locale);
+        QCOMPARE(column(m, 1).mid(0, 2), (QStringList{sizeAfterChange, "10kb"}));
+        QVERIFY(!grown.isEmpty());
     }
 
     void fillOfUnreadableFolderIsEmpty()

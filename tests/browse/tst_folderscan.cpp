@@ -35,10 +35,9 @@ class TestFolderScan : public QObject
     Q_OBJECT
     const QLocale ja{QStringLiteral("ja_JP")};
 
-private slots:
-    void listsMatchingEntriesOnly()
+    // Files, a folder, links (one dangling) and names that must not match.
+    void makeMixedFolder(TestDir &dir)
     {
-        TestDir dir;
         dir.writeFile("a.pdf", "x");
         dir.writeFile("REPORT.PDF", "x");
         dir.writeFile(".hidden.pdf", "x");
@@ -49,16 +48,52 @@ private slots:
         dir.writeFile("sub/deep.pdf", "x");
         QVERIFY(dir.symlink(dir.path("a.pdf"), "link.pdf"));
         QVERIFY(dir.symlink(dir.path("nowhere"), "dangling.pdf"));
+        QVERIFY(dir.symlink(dir.path("sub"), "sublink.pdf"));
+    }
+
+private slots:
+    void listsMatchingEntriesOnly()
+    {
+        TestDir dir;
+        makeMixedFolder(dir);
 
         const QList<FileEntry> entries = FolderScan::listPdfEntries(dir.path() + "/", ja);
         QCOMPARE(sortedNames(entries), (QStringList{".hidden.pdf", "REPORT.PDF", "a.pdf", "dangling.pdf",
-                                                     "link.pdf", "old.pdf"}));
+                                                     "link.pdf", "old.pdf", "sublink.pdf"}));
+        QVERIFY(find(entries, "sublink.pdf")->isDir); // a link to a folder is a folder
         const FileEntry *folder = find(entries, "old.pdf");
         QVERIFY(folder->isDir);
         QCOMPARE(folder->sizeText, QString());
         QVERIFY(!folder->dateText.isEmpty());
         QCOMPARE(find(entries, "link.pdf")->sizeText, "1kb"); // the link's target
         QVERIFY(!find(entries, "a.pdf")->isDir);
+    }
+
+    // Names first, texts later: the same entries and kinds as the full
+    // listing, and the same texts once read; an entry gone by then has none.
+    void namesFirstThenTexts()
+    {
+        TestDir dir;
+        makeMixedFolder(dir);
+        const QString folder = dir.path() + "/";
+        const QList<FileEntry> full = FolderScan::listPdfEntries(folder, ja);
+        QList<FileEntry> names = FolderScan::listPdfNames(folder);
+        QCOMPARE(sortedNames(names), sortedNames(full));
+        const BrowseRules::DateSeparators separators(ja);
+        for (FileEntry &e : names) {
+            const FileEntry *expected = find(full, e.name);
+            QCOMPARE(e.isDir, expected->isDir);
+            QVERIFY(e.sizeText.isEmpty() && e.dateText.isEmpty());
+            QVERIFY(FolderScan::readTexts(folder, e, separators));
+            QCOMPARE(e.sizeText, expected->sizeText);
+            QCOMPARE(e.dateText, expected->dateText);
+            QCOMPARE(e.isDir, expected->isDir);
+        }
+        FileEntry gone{QStringLiteral("REPORT.PDF"), {}, {}, false};
+        QVERIFY(QFile::remove(dir.path("REPORT.PDF")));
+        QVERIFY(!FolderScan::readTexts(folder, gone, separators));
+        QVERIFY(gone.sizeText.isEmpty() && gone.dateText.isEmpty());
+        QVERIFY(FolderScan::listPdfNames(dir.path("missing/")).isEmpty());
     }
 
     void sizesAndDates_data()
