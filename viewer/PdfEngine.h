@@ -4,6 +4,7 @@
 
 #include <QImage>
 
+#include <cstring>
 #include <memory>
 
 // One open document behind a narrow, synchronous contract: open, page sizes,
@@ -37,7 +38,20 @@ public:
     virtual int pageCount() const { return int(pageSizes().size()); }
     virtual QSizeF pageSize(int page) const { return pageSizes().value(page); }
     virtual QString title() const { return {}; }
+    // An opaque page (RGB32) of exactly pixelSize, or a null image.
     virtual QImage render(int page, const QSize &pixelSize, int rotation) = 0;
+    // Draws the page as render() does, straight into memory of pixelSize
+    // RGB32 pixels whose rows lie bytesPerLine apart (the render helper's
+    // shared memory); false when nothing was drawn.
+    virtual bool renderInto(int page, const QSize &pixelSize, int rotation, uchar *out, qsizetype bytesPerLine)
+    {
+        const QImage img = render(page, pixelSize, rotation);
+        if (img.size() != pixelSize || img.format() != QImage::Format_RGB32)
+            return false;
+        for (int y = 0; y < img.height(); ++y)
+            std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);
+        return true;
+    }
 
     virtual QList<PdfOutlineEntry> outline() { return {}; }
     virtual QList<PdfLinkInfo> links(int page) { Q_UNUSED(page); return {}; }

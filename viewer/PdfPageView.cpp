@@ -272,22 +272,34 @@ void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, co
 void PdfPageView::paintEvent(QPaintEvent *event)
 {
     QPainter p(viewport());
-    p.fillRect(event->rect(), palette().color(QPalette::Dark));
-    if (!m_info.docId)
-        return;
     const QRect vis = viewport()->rect();
+    // Every pixel is painted once: the background around the pages, then
+    // each page's shadow edges and the page.
+    QList<int> pages;
+    QRegion background(event->rect());
+    for (int page = 0; m_info.docId && page < m_layout.rects.size(); ++page) {
+        const QRect r = pageRectInViewport(page);
+        if (r.isNull() || !r.intersects(vis) || !event->region().intersects(r.adjusted(0, 0, 2, 2)))
+            continue;
+        pages << page;
+        background -= r;
+    }
+    for (const QRect &b : background)
+        p.fillRect(b, palette().color(QPalette::Dark));
     const qreal dpr = devicePixelRatioForPages();
     bool paintedSharp = false;
-    for (int page = 0; page < m_layout.rects.size(); ++page) {
+    for (int page : std::as_const(pages)) {
         const QRect r = pageRectInViewport(page);
-        if (r.isNull() || !r.intersects(vis) || !r.intersects(event->rect()))
-            continue;
-        p.fillRect(r.translated(2, 2), QColor(0, 0, 0, 60));
-        p.fillRect(r, Qt::white);
+        for (const QRect &edge : QRegion(r.translated(2, 2)) - r)
+            p.fillRect(edge, QColor(0, 0, 0, 60));
         QImage img;
         const auto key = m_service->keyFor(m_info.docId, page, pixelSizeFor(page), dpr, m_params.rotation);
         if (key)
             img = m_service->cache().find(*key);
+        const QImage picture = !img.isNull() || m_failedPages.contains(page) ? img : m_placeholders.value(page);
+        // Pages are drawn opaque: the paper shows only where there is no picture yet.
+        if (picture.isNull() || picture.hasAlphaChannel())
+            p.fillRect(r, Qt::white);
         if (!img.isNull()) {
             p.drawImage(r, img);
             m_sharpPages.insert(page);
@@ -297,9 +309,9 @@ void PdfPageView::paintEvent(QPaintEvent *event)
             // Nothing better will come: the blank page is what there is to show.
             m_sharpPages.insert(page);
             paintedSharp = true;
-        } else if (m_placeholders.contains(page)) {
+        } else if (!picture.isNull()) {
             p.setRenderHint(QPainter::SmoothPixmapTransform);
-            p.drawImage(QRectF(r), m_placeholders.value(page));
+            p.drawImage(QRectF(r), picture);
         }
         // Find hits, the current one stronger.
         for (int h = 0; h < m_hits.size(); ++h) {

@@ -74,7 +74,7 @@ quint64 PdfRenderService::open(const QString &path, const QString &password, con
         QMutexLocker lock(&m_mutex);
         id = m_nextDocId++;
         // A pending preparation of the same file would only open it twice.
-        std::erase_if(m_queue, [&](const Job &j) { return j.type == JobType::Prepare && j.path == path; });
+        dropQueuedPreparation(path);
     }
     Job job{JobType::Open};
     job.priority = openPriority;
@@ -108,7 +108,15 @@ std::optional<PdfDocumentInfo> PdfRenderService::adoptPrepared(const QString &pa
         return std::nullopt;
     PdfDocumentInfo info = it->info;
     m_prepared.erase(it);
+    // A preparation of this file still queued (moving the selection onto a
+    // file prepares it again) would find nothing prepared and open it twice.
+    dropQueuedPreparation(path);
     return info;
+}
+
+void PdfRenderService::dropQueuedPreparation(const QString &path)
+{
+    std::erase_if(m_queue, [&](const Job &j) { return j.type == JobType::Prepare && j.path == path; });
 }
 
 void PdfRenderService::close(quint64 docId, bool wait)

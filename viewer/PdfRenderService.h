@@ -161,6 +161,8 @@ private:
     };
 
     void post(Job job);
+    // Drops the queued preparation of a file (the caller holds m_mutex).
+    void dropQueuedPreparation(const QString &path);
     void run();
     void runThumbnails();
     // Whether the queue holds a request other than a thumbnail (m_mutex held).

@@ -10,6 +10,10 @@
 
 #include <functional>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include <unistd.h>
 
 // QtPdf 6.4 keeps its link model out of the public headers although the
@@ -26,6 +30,50 @@ public:
 };
 
 namespace {
+
+// One pixel of straight-alpha ink on white paper: 255 - (255 - channel) * a / 255.
+inline quint32 overWhite(quint32 c)
+{
+    const quint32 a = c >> 24;
+    if (a == 255)
+        return c;
+    if (a == 0)
+        return 0xffffffffu;
+    const auto mix = [a](quint32 ch) { return 255 - ((255 - ch) * a + 127) / 255; };
+    return 0xff000000u | (mix((c >> 16) & 0xff) << 16) | (mix((c >> 8) & 0xff) << 8) | mix(c & 0xff);
+}
+
+// Writes an ARGB32 page of ink onto white paper as opaque RGB32 pixels into
+// `out` (which may be the page's own memory).  Most pixels are bare paper or
+// solid ink: four at a time go through whole when they all are.
+void putOnWhitePaper(const QImage &ink, uchar *out, qsizetype bytesPerLine)
+{
+    const int w = ink.width();
+    for (int y = 0; y < ink.height(); ++y) {
+        const auto *in = reinterpret_cast<const quint32 *>(ink.constScanLine(y));
+        auto *line = reinterpret_cast<quint32 *>(out + y * bytesPerLine);
+        int x = 0;
+#ifdef __SSE2__
+        const __m128i alpha = _mm_set1_epi32(int(0xff000000u));
+        const __m128i paper = _mm_set1_epi32(-1);
+        for (; x + 4 <= w; x += 4) {
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + x));
+            const __m128i a = _mm_and_si128(c, alpha);
+            auto *dst = reinterpret_cast<__m128i *>(line + x);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, alpha)) == 0xffff) {
+                _mm_storeu_si128(dst, c);
+            } else if (_mm_movemask_epi8(_mm_cmpeq_epi32(a, _mm_setzero_si128())) == 0xffff) {
+                _mm_storeu_si128(dst, paper);
+            } else {
+                for (int i = 0; i < 4; ++i)
+                    line[x + i] = overWhite(in[x + i]);
+            }
+        }
+#endif
+        for (; x < w; ++x)
+            line[x] = overWhite(in[x]);
+    }
+}
 
 class QtPdfEngine final : public PdfEngine
 {
@@ -134,38 +182,24 @@ public:
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
     {
-        if (!m_doc || page < 0 || page >= m_sizes.size() || pixelSize.isEmpty())
-            return {};
-        QPdfDocumentRenderOptions options;
-        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
-        options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation & 3));
-        QImage img = m_doc->render(page, pixelSize, options);
+        QImage img = renderInk(page, pixelSize, rotation);
         if (img.isNull())
             return img;
-        // pdfium leaves the paper transparent; pages are shown on white.  The
-        // paper goes under the ink in place, and the view then paints an opaque
-        // image, a plain copy.  Most pixels are bare paper or solid ink.
-        if (img.format() != QImage::Format_ARGB32)
-            img.convertTo(QImage::Format_ARGB32);
-        const int w = img.width();
-        for (int y = 0; y < img.height(); ++y) {
-            auto *line = reinterpret_cast<quint32 *>(img.scanLine(y));
-            for (int x = 0; x < w; ++x) {
-                const quint32 c = line[x];
-                const quint32 a = c >> 24;
-                if (a == 255)
-                    continue;
-                if (a == 0) {
-                    line[x] = 0xffffffffu;
-                    continue;
-                }
-                // White under straight alpha: 255 - (255 - channel) * a / 255.
-                const auto mix = [a](quint32 ch) { return 255 - ((255 - ch) * a + 127) / 255; };
-                line[x] = 0xff000000u | (mix((c >> 16) & 0xff) << 16) | (mix((c >> 8) & 0xff) << 8) | mix(c & 0xff);
-            }
-        }
+        // The paper goes under the ink in place, and the view then paints an
+        // opaque image, a plain copy.
+        putOnWhitePaper(img, img.bits(), img.bytesPerLine());
         img.reinterpretAsFormat(QImage::Format_RGB32);
         return img;
+    }
+
+    bool renderInto(int page, const QSize &pixelSize, int rotation, uchar *out, qsizetype bytesPerLine) override
+    {
+        const QImage img = renderInk(page, pixelSize, rotation);
+        if (img.size() != pixelSize)
+            return false;
+        // Paper and copy in one pass over the page.
+        putOnWhitePaper(img, out, bytesPerLine);
+        return true;
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -262,6 +296,20 @@ public:
     }
 
 private:
+    // The page as pdfium draws it: ink on transparent paper, straight alpha.
+    QImage renderInk(int page, const QSize &pixelSize, int rotation)
+    {
+        if (!m_doc || page < 0 || page >= m_sizes.size() || pixelSize.isEmpty())
+            return {};
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation & 3));
+        QImage img = m_doc->render(page, pixelSize, options);
+        if (!img.isNull() && img.format() != QImage::Format_ARGB32)
+            img.convertTo(QImage::Format_ARGB32);
+        return img;
+    }
+
     std::unique_ptr<QFile> m_device; // what the document reads when opened from a descriptor
     std::unique_ptr<QPdfDocument> m_doc;
     std::unique_ptr<QPdfLinkModel> m_links;

@@ -47,18 +47,21 @@ PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
     return f;
 }
 
-// An engine whose renders are logged, and which can hold the worker at a gate
-// (`entered` is released when a render reaches it).
+// An engine whose opens and renders are logged, and which can hold the
+// worker at a gate (`entered` is released when a render reaches it).
 struct ScriptedEngine : PdfEngine
 {
     static inline QMutex mutex;
     static inline QStringList log;
+    static inline QStringList opens;
     static inline QSemaphore *gate = nullptr;
     static inline QSemaphore *entered = nullptr;
     QString path;
     PdfOpenStatus open(const QString &p, const QString &) override
     {
         path = p;
+        QMutexLocker lock(&mutex);
+        opens << QFileInfo(p).fileName();
         return PdfOpenStatus::Ok;
     }
     void close() override {}
@@ -280,6 +283,35 @@ private slots:
         QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 1);
         service.closeAll();
         QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 0);
+    }
+
+    // Moving the selection onto a prepared file prepares it again; when Enter
+    // takes it over before that preparation has run, the file is not opened
+    // a second time.
+    void adoptedFileIsNotPreparedAgain()
+    {
+        QSemaphore gate, entered;
+        ScriptedEngine::gate = &gate;
+        ScriptedEngine::entered = &entered;
+        ScriptedEngine::opens.clear();
+        PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
+        QueuedSpy prepared(&service, &PdfRenderService::prepared);
+        service.prepare({"/x/a"}, fixedWidth(10));
+        QTRY_COMPARE(prepared.size(), 1);
+        // The worker is held inside this render while the selection moves.
+        service.open("/x/gate", {}, fixedWidth(10));
+        QVERIFY(entered.tryAcquire(1, 20000));
+        service.prepare({"/x/a", "/x/b"}, fixedWidth(10));
+        const auto info = service.adoptPrepared("/x/a");
+        gate.release(1);
+        QVERIFY(info.has_value());
+        QTRY_VERIFY(std::any_of(prepared.cbegin(), prepared.cend(),
+                                [](const QList<QVariant> &args) { return args.at(0).toString() == "/x/b"; }));
+        service.closeAll();
+        ScriptedEngine::gate = nullptr;
+        ScriptedEngine::entered = nullptr;
+        QMutexLocker lock(&ScriptedEngine::mutex);
+        QCOMPARE(ScriptedEngine::opens, (QStringList{"a", "gate", "b"}));
     }
 
     void changedFileIsNotAdopted()

@@ -10,10 +10,14 @@
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
+#include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfDocumentRenderOptions>
 #include <QtTest>
 
 #include <csignal>
@@ -175,7 +179,8 @@ private slots:
         const pid_t old = m_helper.pid();
         QCOMPARE(::kill(old, SIGSTOP), 0);
         QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
-        QSignalSpy prepared(m_acro->renderService(), &PdfRenderService::prepared);
+        // Sent from the render worker thread.
+        QueuedSpy prepared(m_acro->renderService(), &PdfRenderService::prepared);
         m_acro->LoadFile(m_second);
         m_acro->prepare({m_third});
         QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Open));
@@ -205,13 +210,144 @@ private slots:
     {
         const quint64 generation = m_helper.generation();
         m_helper.stop();
-        QSignalSpy rendered(m_acro->renderService(), &PdfRenderService::pageRendered);
+        QueuedSpy rendered(m_acro->renderService(), &PdfRenderService::pageRendered);
         m_acro->pageView()->zoomBy(1.25);
         QTRY_VERIFY_WITH_TIMEOUT(!rendered.isEmpty(), 10000);
         const QImage img = rendered.last().at(3).value<QImage>();
         QVERIFY(!img.isNull());
         QVERIFY(m_helper.generation() > generation);
         QVERIFY(!m_acro->showsMessage());
+    }
+
+    // The helper answers an open with the first page's size alone; the other
+    // pages are measured when asked for, a batch at a time, and come out as
+    // the in-process engine measures them.
+    void pagesAreMeasuredAfterTheOpen()
+    {
+        QList<QSizeF> sizes;
+        for (int i = 0; i < 70; ++i)
+            sizes << (i % 10 == 9 ? QSizeF(842, 595) : QSizeF(300 + i, 400));
+        const QString path = m_dir.path("measured.pdf");
+        QVERIFY(PdfFixtures::writePdf(path, sizes));
+        const auto inProcess = createQtPdfEngine();
+        QCOMPARE(inProcess->open(path, {}), PdfOpenStatus::Ok);
+        const QList<QSizeF> expected = inProcess->pageSizes();
+        QCOMPARE(expected.size(), 70);
+
+        // Straight through the engine: any page, then all of them.
+        const auto engine = createIsolatedPdfEngine();
+        QCOMPARE(engine->open(path, {}), PdfOpenStatus::Ok);
+        QCOMPARE(engine->pageCount(), 70);
+        QCOMPARE(engine->pageSize(0), expected.at(0));
+        QCOMPARE(engine->pageSize(69), expected.at(69));
+        QCOMPARE(engine->pageSize(40), expected.at(40));
+        QCOMPARE(engine->pageSize(70), QSizeF());
+        QCOMPARE(engine->pageSizes(), expected);
+        engine->close();
+
+        // Through the render queue: the first page first, the others after.
+        PdfRenderService service(8 << 20, &createIsolatedPdfEngine);
+        QueuedSpy opened(&service, &PdfRenderService::opened);
+        QueuedSpy measured(&service, &PdfRenderService::pageSizesReady);
+        const quint64 id = service.open(path);
+        QTRY_COMPARE(opened.size(), 1);
+        const auto info = opened.first().at(0).value<PdfDocumentInfo>();
+        QCOMPARE(info.docId, id);
+        QCOMPARE(info.pageSizes, QList<QSizeF>(70, expected.at(0)));
+        QTRY_COMPARE(measured.size(), 1);
+        QCOMPARE(measured.first().at(1).value<QList<QSizeF>>(), expected);
+        service.closeAll();
+    }
+
+    // Pages come out opaque, ink on white paper, the same from every road:
+    // drawn in-process, drawn into memory of a wider stride, drawn by the
+    // helper into shared memory.  The reference puts QtPdf's own drawing on
+    // white with QPainter.
+    void pagesComeOnWhitePaper_data()
+    {
+        QTest::addColumn<int>("rotation");
+        QTest::newRow("upright") << 0;
+        QTest::newRow("quarter turn") << 1;
+    }
+    void pagesComeOnWhitePaper()
+    {
+        QFETCH(int, rotation);
+        const QSize px = rotation % 2 ? QSize(424, 301) : QSize(301, 424);
+        QPdfDocument doc;
+        QCOMPARE(doc.load(m_second), QPdfDocument::Error::None);
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation));
+        QImage reference(px, QImage::Format_RGB32);
+        reference.fill(Qt::white);
+        {
+            QPainter p(&reference);
+            p.drawImage(0, 0, doc.render(0, px, options));
+        }
+
+        const auto inProcess = createQtPdfEngine();
+        QCOMPARE(inProcess->open(m_second, {}), PdfOpenStatus::Ok);
+        const QImage drawn = inProcess->render(0, px, rotation);
+        const qsizetype stride = px.width() * 4 + 64;
+        QByteArray memory(stride * px.height(), '\0');
+        QVERIFY(inProcess->renderInto(0, px, rotation, reinterpret_cast<uchar *>(memory.data()), stride));
+        const QImage strided(reinterpret_cast<const uchar *>(memory.constData()), px.width(), px.height(), stride,
+                             QImage::Format_RGB32);
+        const auto helper = createIsolatedPdfEngine();
+        QCOMPARE(helper->open(m_second, {}), PdfOpenStatus::Ok);
+        const QImage shared = helper->render(0, px, rotation);
+
+        for (const QImage &img : {drawn, strided, shared}) {
+            QCOMPARE(img.size(), px);
+            QCOMPARE(img.format(), QImage::Format_RGB32);
+            int ink = 0, edges = 0;
+            for (int y = 0; y < px.height(); ++y) {
+                for (int x = 0; x < px.width(); ++x) {
+                    const QRgb got = img.pixel(x, y), want = reference.pixel(x, y);
+                    const int diff = qMax(qAbs(qRed(got) - qRed(want)),
+                                          qMax(qAbs(qGreen(got) - qGreen(want)), qAbs(qBlue(got) - qBlue(want))));
+                    if (diff > 1)
+                        QFAIL(qPrintable(QStringLiteral("pixel %1,%2 is %3, not %4").arg(x).arg(y)
+                                             .arg(got, 8, 16).arg(want, 8, 16)));
+                    ink += qGray(got) < 64;
+                    edges += qGray(got) >= 64 && qGray(got) < 224;
+                }
+            }
+            QCOMPARE(img.pixel(0, 0), qRgb(255, 255, 255));
+            QVERIFY(ink > 20);
+            QVERIFY(edges > 20); // smoothed edges: ink partly over paper
+        }
+    }
+
+    // A list's count in an answer is checked against what the message holds
+    // and a limit before anything is reserved: a helper that lies about a
+    // count cannot make the program allocate for it.
+    void listCountsAreBounded_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<int>("entries"); // -1: refused
+        const QPolygonF triangle{QPointF(0, 0), QPointF(1, 0), QPointF(0, 1)};
+        QTest::newRow("honest") << RenderProtocol::write(QList<QPolygonF>{triangle, triangle}) << 2;
+        QTest::newRow("empty") << RenderProtocol::write(QList<QPolygonF>{}) << 0;
+        QTest::newRow("outer count of 4 billion") << RenderProtocol::write(quint32(0xfffffff0u), triangle) << -1;
+        QTest::newRow("inner count of 4 billion")
+            << RenderProtocol::write(quint32(1), quint32(0xfffffff0u), QPointF(1, 1)) << -1;
+        QTest::newRow("count past the end") << RenderProtocol::write(quint32(3), triangle, triangle) << -1;
+        QTest::newRow("over the limit") << RenderProtocol::write(QList<QPolygonF>(9, triangle)) << -1;
+    }
+    void listCountsAreBounded()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(int, entries);
+        QDataStream s(message);
+        s.setVersion(RenderProtocol::streamVersion);
+        QList<QPolygonF> polys{QPolygonF()};
+        const bool ok = RenderProtocol::readList(s, &polys, 8);
+        QCOMPARE(ok, entries >= 0);
+        QCOMPARE(polys.size(), qMax(0, entries));
+        QCOMPARE(s.status() == QDataStream::Ok, ok);
+        if (entries > 0)
+            QCOMPARE(polys.last().size(), 3);
     }
 
     // A document that needs more memory than the helper's address space

@@ -183,7 +183,28 @@ public:
     }
 
     bool failed() const override { return m_failed; }
-    QList<QSizeF> pageSizes() const override { return m_sizes; }
+
+    QList<QSizeF> pageSizes() const override
+    {
+        auto *self = const_cast<IsolatedPdfEngine *>(this);
+        for (int i = 0; i < m_sizes.size(); ++i)
+            if (!m_sizes.at(i).isValid())
+                self->measure(i, RenderProtocol::maxSizesPerAnswer);
+        return m_sizes;
+    }
+
+    int pageCount() const override { return int(m_sizes.size()); }
+
+    // Pages are measured in the helper a batch at a time, when first asked for.
+    QSizeF pageSize(int page) const override
+    {
+        if (page < 0 || page >= m_sizes.size())
+            return {};
+        if (!m_sizes.at(page).isValid())
+            const_cast<IsolatedPdfEngine *>(this)->measure(page, sizesPerRequest);
+        return m_sizes.at(page);
+    }
+
     QString title() const override { return m_title; }
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
@@ -243,7 +264,8 @@ public:
         return requestList<PdfSearchHit>(Op::Search, RenderProtocol::write(text), [](QDataStream &s) {
             PdfSearchHit h;
             qint32 page = 0;
-            s >> page >> h.rects;
+            s >> page;
+            RenderProtocol::readList(s, &h.rects, maxListEntries);
             h.page = page;
             return h;
         });
@@ -258,13 +280,57 @@ public:
         QDataStream &s = a.s;
         QString text;
         QList<QPolygonF> polys;
-        s >> text >> polys;
+        s >> text;
+        if (!RenderProtocol::readList(s, &polys, maxListEntries))
+            return {};
         if (bounds)
             *bounds = polys;
         return text;
     }
 
 private:
+    // Most entries of one list in an answer.
+    static constexpr qsizetype maxListEntries = 1 << 20;
+
+    // A page size from the helper, as the in-process engine gives it: a page
+    // without a usable size still gets a place on screen.
+    static QSizeF usable(const QSizeF &s)
+    {
+        const auto ok = [](qreal v) { return v > 0.5 && v < 1e6; }; // false for NaN too
+        return ok(s.width()) && ok(s.height()) ? s : QSizeF(612, 792);
+    }
+
+    // Fetches the sizes of up to `batch` pages from `page` on.  A page whose
+    // size the helper cannot tell (it went away) keeps the first page's size,
+    // which stood in for it until now.
+    void measure(int page, int batch)
+    {
+        batch = qMin(int(m_sizes.size()) - page, batch);
+        QByteArray answer;
+        qint32 n = 0;
+        if (request(Op::Sizes, RenderProtocol::write(qint32(page), qint32(batch)), {}, &answer)) {
+            Answer a(answer);
+            a.s >> n;
+            if (a.s.status() != QDataStream::Ok || n < 0 || n > batch)
+                n = 0;
+            for (int i = 0; i < n; ++i) {
+                QSizeF size;
+                a.s >> size;
+                if (a.s.status() != QDataStream::Ok) {
+                    n = i;
+                    break;
+                }
+                m_sizes[page + i] = usable(size);
+            }
+        }
+        if (n == 0)
+            m_sizes[page] = m_sizes.at(0).isValid() ? m_sizes.at(0) : QSizeF(612, 792);
+    }
+
+    // Page sizes asked for in one request: the render queue measures as many
+    // per turn.
+    static constexpr int sizesPerRequest = 32;
+
     // Asks for a counted list and reads each entry with readOne; a failed
     // request or a short answer gives what was read so far.
     template <typename T, typename ReadOne>
@@ -298,15 +364,20 @@ private:
         Answer a(answer);
         QDataStream &s = a.s;
         qint32 st = qint32(PdfOpenStatus::Unreadable);
-        QList<QSizeF> sizes;
+        qint32 count = 0;
+        QSizeF first;
         QString title;
-        s >> st >> sizes >> title;
+        s >> st >> count >> first >> title;
         *status = s.status() == QDataStream::Ok ? PdfOpenStatus(st) : PdfOpenStatus::Unreadable;
+        if (*status == PdfOpenStatus::Ok && (count <= 0 || count > RenderProtocol::maxPages))
+            *status = PdfOpenStatus::Unreadable;
         if (*status != PdfOpenStatus::Ok)
             return false;
         m_open = true;
         if (m_sizes.isEmpty()) {
-            m_sizes = sizes;
+            // The other pages are measured when first asked for.
+            m_sizes = QList<QSizeF>(count);
+            m_sizes[0] = usable(first);
             m_title = title;
         }
         return true;
@@ -343,7 +414,7 @@ private:
     bool m_failed = false;
     quint32 m_handle = 0;
     quint64 m_generation = 0;
-    QList<QSizeF> m_sizes;
+    QList<QSizeF> m_sizes; // invalid until measured
     QString m_title;
 };
 

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QDataStream>
 #include <QIODevice>
+#include <QList>
 
 #include <vector>
 
@@ -18,7 +19,12 @@
 //   after start    helper -> Hello: qint32 Landlock ABI (0: none), bool Landlock
 //                  applied, bool seccomp applied, QString what is missing
 //   Open           [document descriptor] quint32 handle, QString password
-//                  -> qint32 PdfOpenStatus, QList<QSizeF> page sizes, QString title
+//                  -> qint32 PdfOpenStatus, qint32 page count, QSizeF first
+//                  page's size, QString title (the other pages are measured
+//                  only when asked for: measuring a page means parsing it)
+//   Sizes          quint32 handle, qint32 first page, qint32 count
+//                  -> qint32 n, n x QSizeF: the sizes of pages first ...
+//                  first + n - 1 (n at most count and maxSizesPerAnswer)
 //   Close          quint32 handle (no answer)
 //   Render         [memfd of at least height * width * 4 bytes] quint32 handle,
 //                  qint32 page, QSize pixels, qint32 rotation
@@ -26,9 +32,10 @@
 //                  in the memfd)
 //   Outline        quint32 handle -> entries
 //   Links          quint32 handle, qint32 page -> links
-//   Search         quint32 handle, QString text -> hits
+//   Search         quint32 handle, QString text -> qint32 n, n x (qint32 page,
+//                  counted QRectF list)
 //   Selection      quint32 handle, qint32 page, QPointF from, QPointF to
-//                  -> QString text, QList<QPolygonF> bounds
+//                  -> QString text, counted list of counted QPointF lists
 //   Probe          (only in helpers built with BUILD_TESTING; others answer 0)
 //                  -> QList<QPair<QString, qint32>>: each forbidden action the
 //                  helper tried from inside its confinement and the errno it got
@@ -36,14 +43,22 @@
 //                  creating a file in /tmp, opening an AF_INET socket and
 //                  connecting it to 127.0.0.1, and, last, exec of /bin/true
 //                  (which, should it succeed, ends the helper).
+//
+// Lists travel as a quint32 count and the entries; a reader takes a count no
+// larger than the entries left in the message could fill (readList), so that
+// neither side can be made to reserve memory by a count alone.
 namespace RenderProtocol {
 
-enum class Op : quint8 { Open = 1, Close, Render, Outline, Links, Search, Selection, Probe = 100 };
+enum class Op : quint8 { Open = 1, Close, Render, Outline, Links, Search, Selection, Sizes, Probe = 100 };
 
 // Largest message either side accepts.
 constexpr quint32 maxMessageBytes = 64u << 20;
 // Largest page the helper draws into shared memory.
 constexpr qint64 maxPageBytes = 512ll << 20;
+// Most pages a document served by the helper may have.
+constexpr qint32 maxPages = 1 << 20;
+// Most page sizes one Sizes answer carries.
+constexpr qint32 maxSizesPerAnswer = 4096;
 
 constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_4;
 
@@ -62,6 +77,40 @@ inline QByteArray write(const auto &...values)
     s.setVersion(streamVersion);
     (s << ... << values);
     return out;
+}
+
+// Reads a counted list written by `s << list` for a list of fixed-size
+// entries (points, rectangles, sizes) or of such lists: refuses a count above
+// maxCount or above what the rest of the message could hold, so that a
+// hostile count reserves nothing.  False (and an empty list) on a refused or
+// short list; the stream's status tells the same.
+template <typename T>
+bool readList(QDataStream &s, QList<T> *out, qsizetype maxCount)
+{
+    out->clear();
+    quint32 n = 0;
+    s >> n;
+    // No entry takes fewer bytes than an empty one.
+    static const qint64 leastEntryBytes = qMax<qint64>(1, write(T{}).size());
+    const qint64 left = s.device() ? s.device()->bytesAvailable() : 0;
+    if (s.status() != QDataStream::Ok || qint64(n) > maxCount || qint64(n) * leastEntryBytes > left) {
+        s.setStatus(QDataStream::ReadCorruptData);
+        return false;
+    }
+    out->reserve(qsizetype(n));
+    for (quint32 i = 0; i < n; ++i) {
+        T entry;
+        if constexpr (requires { entry.reserve(1); entry.append(entry.value(0)); })
+            readList(s, &entry, maxCount);
+        else
+            s >> entry;
+        if (s.status() != QDataStream::Ok) {
+            out->clear();
+            return false;
+        }
+        out->append(entry);
+    }
+    return true;
 }
 
 } // namespace RenderProtocol

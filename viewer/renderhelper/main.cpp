@@ -32,26 +32,24 @@ void closeAll(std::vector<int> &fds)
     fds.clear();
 }
 
-// Copies the drawn page into the program's shared memory: the one copy a page
-// makes on its way to the screen.
-bool copyToShared(const QImage &img, int memfd)
+// Draws a page into the program's shared memory: the page is put on its
+// paper as it is copied there, the one copy it makes on its way to the screen.
+bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd)
 {
     struct stat st;
-    if (img.isNull() || img.format() != QImage::Format_RGB32 || fstat(memfd, &st) != 0)
+    if (pixels.isEmpty() || fstat(memfd, &st) != 0)
         return false;
-    const qint64 rowBytes = qint64(img.width()) * 4;
-    const qint64 bytes = rowBytes * img.height();
+    const qint64 rowBytes = qint64(pixels.width()) * 4;
+    const qint64 bytes = rowBytes * pixels.height();
     if (bytes > st.st_size || bytes > RenderProtocol::maxPageBytes)
         return false;
     // Populated in one go: far cheaper than a fault for each page.
     void *map = mmap(nullptr, size_t(bytes), PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
     if (map == MAP_FAILED)
         return false;
-    auto *out = static_cast<uchar *>(map);
-    for (int y = 0; y < img.height(); ++y)
-        std::memcpy(out + y * rowBytes, img.constScanLine(y), size_t(rowBytes));
+    const bool drawn = engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
     munmap(map, size_t(bytes));
-    return true;
+    return drawn;
 }
 
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -133,15 +131,20 @@ private:
             auto engine = createQtPdfEngine();
             const int fd = fds.front();
             fds.clear(); // the engine owns it now
-            const PdfOpenStatus status = engine->openDescriptor(fd, password);
-            QList<QSizeF> sizes;
+            PdfOpenStatus status = engine->openDescriptor(fd, password);
+            qint32 count = 0;
+            QSizeF first;
             QString title;
+            if (status == PdfOpenStatus::Ok && engine->pageCount() > RenderProtocol::maxPages)
+                status = PdfOpenStatus::Unsupported;
             if (status == PdfOpenStatus::Ok) {
-                sizes = engine->pageSizes();
+                // Only the first page is measured now; the others when asked for.
+                count = engine->pageCount();
+                first = engine->pageSize(0);
                 title = engine->title();
                 m_docs[handle] = std::move(engine);
             }
-            *reply = RenderProtocol::write(quint8(1), qint32(status), sizes, title);
+            *reply = RenderProtocol::write(quint8(1), qint32(status), count, first, title);
             return true;
         }
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -164,10 +167,24 @@ private:
             if (fds.size() != 1 || in.status() != QDataStream::Ok
                 || qint64(pixels.width()) * pixels.height() * 4 > RenderProtocol::maxPageBytes)
                 return false;
-            const QImage img = engine.render(page, pixels, rotation);
-            if (!copyToShared(img, fds.front()))
+            if (!renderToShared(engine, page, pixels, rotation, fds.front()))
                 return false;
-            *reply = RenderProtocol::write(quint8(1), img.size());
+            *reply = RenderProtocol::write(quint8(1), pixels);
+            return true;
+        }
+        case Op::Sizes: {
+            qint32 first = 0, count = 0;
+            in >> first >> count;
+            const qint32 pages = engine.pageCount();
+            if (in.status() != QDataStream::Ok || first < 0 || first >= pages || count <= 0)
+                return false;
+            const qint32 n = qMin(qMin(count, RenderProtocol::maxSizesPerAnswer), pages - first);
+            QByteArray out = RenderProtocol::write(quint8(1), n);
+            QDataStream s(&out, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            for (qint32 i = 0; i < n; ++i)
+                s << engine.pageSize(first + i);
+            *reply = out;
             return true;
         }
         case Op::Outline: {
