@@ -93,6 +93,7 @@ private Q_SLOTS:
     void changedFileIsNotShownFromItsPreparation();
     void firstPageIsDrawnOnce_data();
     void firstPageIsDrawnOnce();
+    void preparedFirstPageIsTheDrawingTakenAhead();
 
 private:
     bool showPdf(const QString &path);
@@ -691,6 +692,38 @@ void TestWebBrowser::firstPageIsDrawnOnce()
     const QString draws = js(*m_browser, QStringLiteral("window.slDraws.join(' ')")).toString();
     QCOMPARE(draws.split(QLatin1Char(' '), Qt::SkipEmptyParts).size(), 1);
     QCOMPARE(draws.toDouble(), js(*m_browser, QStringLiteral("PDFViewerApplication.pdfViewer.currentScale")).toDouble());
+}
+
+// A prepared document's first page is drawn ahead at the zoom the viewer
+// will choose; shown, it is that picture, pixel for pixel what the viewer
+// draws itself.
+void TestWebBrowser::preparedFirstPageIsTheDrawingTakenAhead()
+{
+    const QString path = m_dir.path(QStringLiteral("drawn-ahead.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    const QString picture = QStringLiteral(
+        "(function(){ const c = document.querySelector('#viewer .page[data-page-number=\"1\"] canvas');"
+        " return c ? c.width + 'x' + c.height + ' ' + c.toDataURL() : ''; })()");
+    const auto show = [this](const QString &file) {
+        QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
+        m_browser->Navigate(file);
+        return shown.wait(loadTimeoutMs) && shown.first().at(1).toBool();
+    };
+
+    // Drawn by the viewer itself.
+    QVERIFY(showPdf(m_pdf));
+    QVERIFY(show(path));
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().reusedDrawing")).toBool(), false);
+    const QString drawnByViewer = js(*m_browser, picture).toString();
+    QVERIFY(drawnByViewer.size() > 100);
+
+    // Shown from its preparation.
+    QVERIFY(showPdf(m_pdf));
+    QVERIFY(prepareAll({path}));
+    QVERIFY(show(path));
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), true);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().reusedDrawing")).toBool(), true);
+    QVERIFY(js(*m_browser, picture).toString() == drawnByViewer);
 }
 
 int main(int argc, char **argv)

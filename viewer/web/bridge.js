@@ -14,7 +14,8 @@
 (function () {
   const wanted = { toolbar: null, layout: null, pageMode: null, scrollbars: null };
   const status = { file: new URLSearchParams(location.search).get("file") || "",
-                   loaded: false, firstPageRendered: false, error: "", prepared: false };
+                   loaded: false, firstPageRendered: false, error: "", prepared: false,
+                   reusedDrawing: false };
   // The document shown before the last open(): its late events are not ours.
   let previousDocument = null;
   let app = null;
@@ -64,25 +65,98 @@
     }, { timeout: 2000 });
   }
 
-  // Parses the document and draws its first page once into a small canvas:
-  // the page keeps its operator list, fonts and images, so the viewer's own
-  // drawing of that page needs nothing more from the worker.
-  async function parseAhead(task) {
-    const pdfDocument = await task.promise;
+  // The viewport at which the viewer will draw page 1 of a document opened
+  // now at its automatic zoom (pdf.js's "auto": the width of the page area
+  // less its padding, at most 1.25, the height too for a landscape page), or
+  // null when this page cannot tell (another layout, a scaled display).
+  function fittedViewport(page) {
+    const viewer = app && app.pdfViewer;
+    if (!viewer || !viewer.container || (window.devicePixelRatio || 1) !== 1) return null;
+    if (viewer.scrollMode !== 0 || viewer.spreadMode !== 0) return null;
+    const css = window.pdfjsLib.PixelsPerInch.PDF_TO_CSS_UNITS;
+    const unit = page.getViewport({ scale: css });
+    const widthScale = (viewer.container.clientWidth - 40) / unit.width;
+    const heightScale = (viewer.container.clientHeight - 5) / unit.height;
+    const scale = Math.min(1.25, unit.width <= unit.height ? widthScale : Math.min(heightScale, widthScale));
+    if (!(scale > 0)) return null;
+    const viewport = page.getViewport({ scale: scale * css });
+    // pdf.js lowers the resolution of huge canvases; those are drawn anew.
+    return viewport.width * viewport.height <= 16777216 ? viewport : null;
+  }
+
+  // Parses the document and draws its first page once, off screen: the page
+  // keeps its operator list, fonts and images, so the viewer's own drawing
+  // needs nothing more from the worker.  Drawn at the viewport the viewer
+  // will ask for, the picture itself is kept for it (entry.drawn).
+  async function parseAhead(entry) {
+    const pdfDocument = await entry.task.promise;
     const page = await pdfDocument.getPage(1);
-    const viewport = page.getViewport({ scale: 0.1 });
+    // Drawing takes this page's own thread: never while a document is being
+    // shown (one may have begun while this one was parsed).
+    for (let current = showing; ; current = showing) {
+      await current;
+      if (current === showing) break;
+    }
+    const fitted = fittedViewport(page);
+    const viewport = fitted || page.getViewport({ scale: 0.1 });
     const canvas = document.createElement("canvas");
+    // As pdf.js sizes its canvases at a device pixel ratio of 1.
     canvas.width = Math.max(1, Math.ceil(viewport.width));
     canvas.height = Math.max(1, Math.ceil(viewport.height));
+    const annotationMode = window.PDFViewerApplicationOptions.get("annotationMode");
+    const pageColors = app.pdfViewer.pageColors || null;
     try {
       await page.render({
-        canvasContext: canvas.getContext("2d"),
+        canvasContext: canvas.getContext("2d", { alpha: false }),
         viewport: viewport,
-        annotationMode: window.PDFViewerApplicationOptions.get("annotationMode"),
+        annotationMode: annotationMode,
+        pageColors: pageColors,
       }).promise;
-    } finally {
+    } catch (e) {
       canvas.width = canvas.height = 0;
+      throw e;
     }
+    if (fitted) entry.drawn = { page, canvas, viewport, annotationMode, pageColors: JSON.stringify(pageColors) };
+    else canvas.width = canvas.height = 0;
+  }
+
+  function releaseDrawn(entry) {
+    if (entry.drawn) entry.drawn.canvas.width = entry.drawn.canvas.height = 0;
+    entry.drawn = null;
+  }
+
+  function sameTransform(a, b) {
+    return a.length === b.length && a.every((value, i) => value === b[i]);
+  }
+
+  // The viewer's next drawing of the prepared first page takes the picture
+  // drawn ahead, when it asks for exactly that drawing (same viewport and
+  // colours, no extra transform, a canvas of the same size); otherwise, and
+  // for every later drawing, the page draws as usual.
+  function offerDrawn(entry) {
+    const drawn = entry.drawn;
+    entry.drawn = null;
+    if (!drawn) return;
+    const page = drawn.page;
+    page.render = function (params) {
+      delete page.render;
+      const canvas = params.canvasContext.canvas;
+      const viewport = params.viewport;
+      const usable = !params.transform && !params.background
+        && JSON.stringify(params.pageColors || null) === drawn.pageColors
+        && params.annotationMode === drawn.annotationMode
+        && canvas.width === drawn.canvas.width && canvas.height === drawn.canvas.height
+        && viewport.width === drawn.viewport.width && viewport.height === drawn.viewport.height
+        && sameTransform(viewport.transform, drawn.viewport.transform);
+      if (!usable) {
+        drawn.canvas.width = drawn.canvas.height = 0;
+        return page.render(params);
+      }
+      params.canvasContext.drawImage(drawn.canvas, 0, 0);
+      drawn.canvas.width = drawn.canvas.height = 0;
+      status.reusedDrawing = true;
+      return { promise: Promise.resolve(), onContinue: null, cancel() {} };
+    };
   }
 
   // Settles when the document being opened has shown its first page (or
@@ -105,19 +179,23 @@
     for (const [file, entry] of prepared) {
       if (!files.includes(file)) {
         prepared.delete(file);
+        releaseDrawn(entry);
         if (entry.task) entry.task.destroy();
       }
     }
     for (const file of files) {
       if (prepared.has(file)) continue;
-      const entry = { task: null, ready: false };
+      const entry = { task: null, ready: false, drawn: null };
       prepared.set(file, entry);
       showing.then(function () {
         if (prepared.get(file) !== entry) return;
         entry.task = window.pdfjsLib.getDocument(documentParameters({ url: file }));
-        return parseAhead(entry.task);
+        return parseAhead(entry);
       }).then(function () {
-        if (prepared.get(file) !== entry || !entry.task) return;
+        if (prepared.get(file) !== entry || !entry.task) {
+          releaseDrawn(entry); // dropped while it was drawn
+          return;
+        }
         entry.ready = true;
         report("prepared", file);
       }, function () {
@@ -128,7 +206,8 @@
 
   // The viewer's open() for a document loaded ahead: the same steps, with the
   // loading task that already holds the parsed document.
-  async function openPrepared(file, task) {
+  async function openPrepared(file, entry) {
+    const task = entry.task;
     // Closing lets go of the previous document in the worker; the prepared
     // one need not wait for that (unless there are form changes to save first).
     const closing = app.close();
@@ -143,10 +222,16 @@
       pdfDocument = await task.promise;
     } catch (e) {
       // Let the viewer try again and say what is wrong.
+      releaseDrawn(entry);
       if (app.pdfLoadingTask === task) app.open(file);
       return;
     }
-    if (app.pdfLoadingTask === task) app.load(pdfDocument);
+    if (app.pdfLoadingTask !== task) {
+      releaseDrawn(entry);
+      return;
+    }
+    offerDrawn(entry);
+    app.load(pdfDocument);
   }
 
   // pdf.js ScrollMode / SpreadMode / SidebarView values.
@@ -254,7 +339,8 @@
       prepared.delete(file);
       status.prepared = !!(entry && entry.task);
       startShowing();
-      if (status.prepared) openPrepared(file, entry.task);
+      status.reusedDrawing = false;
+      if (status.prepared) openPrepared(file, entry);
       else app.open(file);
       return true;
     },
