@@ -137,7 +137,8 @@ void FileListView::setViewStyle(ViewStyle style)
 {
     const bool hadFocus = currentView()->hasFocus();
     m_style = style;
-    m_thumbs->setActive(style == ViewStyle::Thumbnail);
+    if (style != ViewStyle::Thumbnail)
+        m_thumbs->setActive(false);
     if (style == ViewStyle::Report) {
         m_stack->setCurrentWidget(m_report);
     } else if (style == ViewStyle::Thumbnail) {
@@ -146,6 +147,9 @@ void FileListView::setViewStyle(ViewStyle style)
         applyIconMode(style == ViewStyle::LargeIcon);
         m_stack->setCurrentWidget(m_icons);
     }
+    // Once shown: the view asks for its visible files at once.
+    if (style == ViewStyle::Thumbnail)
+        m_thumbs->setActive(true);
     setFocusProxy(currentView());
     if (hadFocus)
         currentView()->setFocus();

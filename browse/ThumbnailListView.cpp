@@ -7,9 +7,11 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QtMath>
 
 #include <algorithm>
 #include <array>
@@ -77,8 +79,9 @@ public:
                              opt.fontMetrics.height());
         painter->setFont(opt.font);
         painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter->drawText(textRect, Qt::AlignHCenter | Qt::AlignTop,
-                          opt.fontMetrics.elidedText(name, Qt::ElideMiddle, textRect.width()));
+        const QStaticText &text = shortName(name, opt.font, opt.fontMetrics, textRect.width());
+        painter->drawStaticText(textRect.x() + (textRect.width() - qCeil(text.size().width())) / 2, textRect.y(),
+                                text);
         painter->restore();
 
         if (opt.state & QStyle::State_HasFocus) {
@@ -89,8 +92,34 @@ public:
         }
     }
 
+    // Forgets the names laid out so far.
+    void clearNames() { m_names.clear(); }
+
 private:
+    // A name shortened in the middle to `width`, laid out once: a cell is
+    // drawn again each time its picture arrives, and shaping the text is the
+    // larger part of drawing a cell.
+    const QStaticText &shortName(const QString &name, const QFont &font, const QFontMetrics &fm, int width) const
+    {
+        if (width != m_namesWidth || font != m_namesFont || m_names.size() > 4096) {
+            m_names.clear();
+            m_namesWidth = width;
+            m_namesFont = font;
+        }
+        auto it = m_names.find(name);
+        if (it == m_names.end()) {
+            QStaticText text(fm.elidedText(name, Qt::ElideMiddle, width));
+            text.setTextFormat(Qt::PlainText);
+            text.prepare(QTransform(), font);
+            it = m_names.insert(name, text);
+        }
+        return *it;
+    }
+
     ThumbnailListView *m_view;
+    mutable QHash<QString, QStaticText> m_names;
+    mutable int m_namesWidth = -1;
+    mutable QFont m_namesFont;
 };
 
 } // namespace
@@ -141,8 +170,12 @@ void ThumbnailListView::setFolderSource(std::function<QString()> folder)
 
 QString ThumbnailListView::pathOf(int row) const
 {
-    const QString name = model() ? model()->index(row, 0).data(Qt::DisplayRole).toString() : QString();
-    return (m_folder ? m_folder() : QString()) + name;
+    return pathIn(m_folder ? m_folder() : QString(), row);
+}
+
+QString ThumbnailListView::pathIn(const QString &folder, int row) const
+{
+    return folder + (model() ? model()->index(row, 0).data(Qt::DisplayRole).toString() : QString());
 }
 
 void ThumbnailListView::setModel(QAbstractItemModel *newModel)
@@ -171,11 +204,19 @@ void ThumbnailListView::setActive(bool active)
     m_active = active;
     if (active) {
         applyCell();
-        markDirty();
+        m_dirty = true;
+        if (isVisible()) {
+            // The look-ups start before the first paint, which then runs beside them.
+            m_requestTimer->stop();
+            sendRequest();
+        } else {
+            scheduleRequest();
+        }
     } else {
         m_requestTimer->stop();
         m_visibleRowOf.clear();
         m_lastRows.clear();
+        static_cast<ThumbnailDelegate *>(itemDelegate())->clearNames();
         if (m_provider)
             m_provider->cancel();
     }
@@ -275,21 +316,23 @@ void ThumbnailListView::sendRequest()
     m_dirty = false;
     m_lastRows = rows;
     m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
-    QSet<int> shown(rows.cbegin(), rows.cend());
+    const QString folder = m_folder ? m_folder() : QString();
     QStringList visible, rest;
     m_visibleRowOf.clear();
     for (int row : rows) {
         if (isFolderRow(model()->index(row, 0)))
             continue;
-        const QString path = pathOf(row);
+        const QString path = pathIn(folder, row);
         visible << path;
         m_visibleRowOf.insert(path, row);
     }
     const int count = model()->rowCount();
     rest.reserve(count);
     for (int row = 0; row < count; ++row) {
-        if (!shown.contains(row) && !isFolderRow(model()->index(row, 0)))
-            rest << pathOf(row);
+        if (std::binary_search(rows.cbegin(), rows.cend(), row)) // rows are in list order
+            continue;
+        if (!isFolderRow(model()->index(row, 0)))
+            rest << pathIn(folder, row);
     }
     m_completeSent = false;
     m_provider->request(visible, rest);

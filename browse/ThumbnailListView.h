@@ -75,6 +75,7 @@ private:
     void markDirty();
     void sendRequest();
     void onThumbnailReady(const QString &path);
+    QString pathIn(const QString &folder, int row) const;
 
     QPointer<ThumbnailProvider> m_provider;
     std::function<QString()> m_folder;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QThreadPool>
+#include <QTimer>
 
 namespace {
 // Look-ups go before writes on the I/O thread: they decide what is shown.
@@ -18,8 +19,14 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::
       m_service(service),
       m_io(std::make_unique<QThreadPool>()),
       m_generation(std::make_shared<std::atomic<quint64>>(0)),
+      m_restTimer(new QTimer(this)),
       m_budget(memoryBytes)
 {
+    // A timer rather than a queued call: it fires after the paint that the
+    // visible files' answers asked for.
+    m_restTimer->setSingleShot(true);
+    m_restTimer->setInterval(0);
+    connect(m_restTimer, &QTimer::timeout, this, &ThumbnailProvider::takeUpRest);
     if (!m_service)
         m_service = new PdfRenderService(0, &createQtPdfEngine, this);
     m_io->setMaxThreadCount(1);
@@ -51,8 +58,8 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
 {
     ++*m_generation;
     m_pendingLookups = 0;
-    // Renders not begun are dropped and queued again below in the new order;
-    // the one under way stays pending.
+    // Renders not begun are dropped and queued again in the new order; the
+    // one under way stays pending.
     if (m_service) {
         for (const QString &path : m_service->cancelThumbnails())
             m_pendingRenders.remove(path);
@@ -61,6 +68,66 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     }
     m_visible = QSet<QString>(visible.cbegin(), visible.cend());
     m_wanted = m_visible;
+    m_rest = rest;
+    m_screenPhase = true;
+    m_restTimer->stop();
+
+    QList<LookupItem> lookups;
+    RenderBatch renders;
+    for (const QString &path : visible)
+        consider(path, true, lookups, renders);
+    m_wasBusy = true;
+    flushRenders(renders);
+    postLookups(std::move(lookups));
+    sendLater();
+    checkIdle();
+}
+
+void ThumbnailProvider::consider(const QString &path, bool isVisible, QList<LookupItem> &lookups,
+                                 RenderBatch &renders)
+{
+    if (m_pendingRenders.contains(path))
+        return;
+    const auto f = m_files.constFind(path);
+    const FileState *fs = f == m_files.cend() ? nullptr : &*f;
+    const auto mem = m_memory.constFind(path);
+    const bool haveImage = mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor);
+    LookupItem item;
+    item.path = path;
+    item.decode = isVisible;
+    if (!fs || !fs->checked) {
+        // Checked again by the modification time: a picture in memory, or
+        // a failure, stays when the file has not changed.
+        if (haveImage) {
+            item.knownMtimeMs = mem->mtimeMs;
+            item.knownSize = mem->size;
+        } else if (fs && fs->known == Known::Failed) {
+            item.knownMtimeMs = fs->source.mtimeMs;
+            item.knownSize = fs->source.size;
+        }
+        lookups << item;
+        return;
+    }
+    switch (fs->known) {
+    case Known::Failed:
+        return;
+    case Known::OnDisk:
+    case Known::Unchecked:
+        if (!haveImage && isVisible)
+            lookups << item;
+        return;
+    case Known::NeedsRender:
+        if (haveImage || (!isVisible && !m_diskWritable))
+            return;
+        addRender(path, fs->source, renders);
+        return;
+    }
+}
+
+void ThumbnailProvider::takeUpRest()
+{
+    m_screenPhase = false;
+    const QStringList rest = std::exchange(m_rest, {});
     for (const QString &path : rest)
         m_wanted.insert(path);
     // What is known of files no longer listed goes (the pictures stay in
@@ -71,61 +138,12 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
         else
             ++it;
     }
-
-    QList<LookupItem> onScreen;
-    QList<LookupItem> later;
+    QList<LookupItem> lookups;
     RenderBatch renders;
-    auto consider = [&](const QString &path, bool isVisible) {
-        QList<LookupItem> &items = isVisible ? onScreen : later;
-        if (m_pendingRenders.contains(path))
-            return;
-        const FileState fs = m_files.value(path);
-        const auto mem = m_memory.constFind(path);
-        const bool haveImage = mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor);
-        LookupItem item;
-        item.path = path;
-        item.decode = isVisible;
-        if (!fs.checked) {
-            // Checked again by the modification time: a picture in memory, or
-            // a failure, stays when the file has not changed.
-            if (haveImage) {
-                item.knownMtimeMs = mem->mtimeMs;
-                item.knownSize = mem->size;
-            } else if (fs.known == Known::Failed) {
-                item.knownMtimeMs = fs.source.mtimeMs;
-                item.knownSize = fs.source.size;
-            }
-            items << item;
-            return;
-        }
-        switch (fs.known) {
-        case Known::Failed:
-            return;
-        case Known::OnDisk:
-        case Known::Unchecked:
-            if (!haveImage && isVisible)
-                items << item;
-            return;
-        case Known::NeedsRender:
-            if (haveImage || (!isVisible && !m_diskWritable))
-                return;
-            addRender(path, fs.source, renders);
-            return;
-        }
-    };
-    for (const QString &path : visible)
-        consider(path, true);
     for (const QString &path : rest)
-        consider(path, false);
-    m_wasBusy = true;
-    // Files on screen go first in the render service, whatever the order in
-    // which their look-ups come back.
+        consider(path, false, lookups, renders);
     flushRenders(renders);
-    // The rest of the folder is looked up once the screen is done: until then
-    // the processor belongs to what the user sees.
-    m_later = std::move(later);
-    postLookups(std::move(onScreen));
-    sendLater();
+    postLookups(std::move(lookups));
     checkIdle();
 }
 
@@ -133,7 +151,9 @@ void ThumbnailProvider::cancel()
 {
     ++*m_generation;
     m_pendingLookups = 0;
-    m_later.clear();
+    m_rest.clear();
+    m_screenPhase = false;
+    m_restTimer->stop();
     if (m_service) {
         for (const QString &path : m_service->cancelThumbnails())
             m_pendingRenders.remove(path);
@@ -174,6 +194,7 @@ bool ThumbnailProvider::hasFailed(const QString &path) const
 
 void ThumbnailProvider::waitForWrites()
 {
+    releaseWrites();
     m_io->waitForDone();
     QCoreApplication::sendPostedEvents(this);
 }
@@ -278,14 +299,39 @@ void ThumbnailProvider::lookedUp(const LookupResult &r, RenderBatch &renders)
     }
 }
 
-void ThumbnailProvider::sendLater()
+bool ThumbnailProvider::screenAnswered() const
 {
-    if (m_later.isEmpty() || m_pendingLookups > 0)
-        return;
+    if (m_screenPhase && m_pendingLookups > 0)
+        return false; // the look-ups under way are the visible files'
     for (auto it = m_pendingRenders.cbegin(); it != m_pendingRenders.cend(); ++it)
         if (m_visible.contains(it.key()))
-            return;
-    postLookups(std::exchange(m_later, {}));
+            return false;
+    return true;
+}
+
+void ThumbnailProvider::write(std::function<void()> job)
+{
+    // Encoding and writing wait while the screen's pictures are being made:
+    // they would take the processor from them.
+    if (screenAnswered())
+        m_io->start(std::move(job), writePriority);
+    else
+        m_heldWrites.push_back(std::move(job));
+}
+
+void ThumbnailProvider::releaseWrites()
+{
+    for (auto &job : std::exchange(m_heldWrites, {}))
+        m_io->start(std::move(job), writePriority);
+}
+
+void ThumbnailProvider::sendLater()
+{
+    if (!screenAnswered())
+        return;
+    releaseWrites();
+    if (m_screenPhase && !m_restTimer->isActive())
+        m_restTimer->start();
 }
 
 void ThumbnailProvider::addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders)
@@ -318,7 +364,7 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
     if (mtimeMs != source.mtimeMs) {
         // Changed since it was looked up: look again.
         m_files.remove(path);
-        if (m_wanted.contains(path)) {
+        if (wants(path)) {
             LookupItem item;
             item.path = path;
             item.decode = m_visible.contains(path);
@@ -335,14 +381,12 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
         fs.known = Known::Failed;
         forget(path);
         if (settled) {
-            m_io->start(
-                [this, cache = m_cache, source] {
-                    const bool ok = cache->storeFailure(source);
-                    QMetaObject::invokeMethod(
-                        this, [this, ok] { ok ? ++m_counters.failuresWritten : ++m_counters.writeFailures; },
-                        Qt::QueuedConnection);
-                },
-                writePriority);
+            write([this, cache = m_cache, source] {
+                const bool ok = cache->storeFailure(source);
+                QMetaObject::invokeMethod(
+                    this, [this, ok] { ok ? ++m_counters.failuresWritten : ++m_counters.writeFailures; },
+                    Qt::QueuedConnection);
+            });
         }
     } else {
         // A file written this very second keeps its picture in memory only:
@@ -350,31 +394,29 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
         fs.known = settled ? Known::OnDisk : Known::NeedsRender;
         remember(path, image, pending.flavor, source, m_visible.contains(path));
         if (settled) {
-            m_io->start(
-                [this, cache = m_cache, source, flavor = pending.flavor, image] {
-                    const bool ok = cache->store(source, flavor, image);
-                    QMetaObject::invokeMethod(
-                        this,
-                        [this, ok, path = source.path] {
-                            m_diskWritable = ok;
-                            if (ok) {
-                                ++m_counters.written;
-                                return;
-                            }
-                            ++m_counters.writeFailures;
-                            // Not on disk after all: made again if it leaves memory.
-                            auto f = m_files.find(path);
-                            if (f != m_files.end() && f->known == Known::OnDisk)
-                                f->known = Known::NeedsRender;
-                        },
-                        Qt::QueuedConnection);
-                },
-                writePriority);
+            write([this, cache = m_cache, source, flavor = pending.flavor, image] {
+                const bool ok = cache->store(source, flavor, image);
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, ok, path = source.path] {
+                        m_diskWritable = ok;
+                        if (ok) {
+                            ++m_counters.written;
+                            return;
+                        }
+                        ++m_counters.writeFailures;
+                        // Not on disk after all: made again if it leaves memory.
+                        auto f = m_files.find(path);
+                        if (f != m_files.end() && f->known == Known::OnDisk)
+                            f->known = Known::NeedsRender;
+                    },
+                    Qt::QueuedConnection);
+            });
         }
     }
     emit thumbnailReady(path);
     sendLater();
-    if (pending.flavor != m_flavor && m_wanted.contains(path)) {
+    if (pending.flavor != m_flavor && wants(path)) {
         // Made for the size before the last change: now the right one.
         LookupItem item;
         item.path = path;

@@ -10,11 +10,14 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <list>
 #include <memory>
+#include <vector>
 
 class PdfRenderService;
 class QThreadPool;
+class QTimer;
 
 // The pictures of the file list's thumbnail style: first pages of PDF files,
 // taken from the desktop's thumbnail cache when a valid one is there, else
@@ -49,8 +52,10 @@ public:
     // The files whose pictures are wanted: `visible` in view order first, then
     // `rest` in list order.  Replaces the earlier wish: work for files no
     // longer named, or not begun, is dropped (one render under way finishes).
-    // Files not visible are checked and made, but kept in memory only while
-    // there is room.
+    // The rest is taken up once the visible files are answered and the event
+    // loop has come round (so their pictures are drawn first).  Files not
+    // visible are checked and made, but kept in memory only while there is
+    // room.
     void request(const QStringList &visible, const QStringList &rest);
     // Drops all pending work (the style was left, the list went away).
     void cancel();
@@ -67,9 +72,12 @@ public:
     bool isSettled(const QString &path) const;
     bool hasFailed(const QString &path) const;
     // Whether the present wish names `path`.
-    bool wants(const QString &path) const { return m_wanted.contains(path); }
+    bool wants(const QString &path) const
+    {
+        return m_wanted.contains(path) || (m_screenPhase && m_rest.contains(path));
+    }
     // True while asked-for files are still being looked up or rendered.
-    bool isBusy() const { return m_pendingLookups > 0 || !m_later.isEmpty() || !m_pendingRenders.isEmpty(); }
+    bool isBusy() const { return m_pendingLookups > 0 || m_screenPhase || !m_pendingRenders.isEmpty(); }
 
     const ThumbnailCache &cache() const { return *m_cache; }
     PdfRenderService *renderService() const;
@@ -138,12 +146,22 @@ private:
     };
 
     void postLookups(QList<LookupItem> items);
+    // What `path` needs: a look-up, a render, or nothing.
+    void consider(const QString &path, bool isVisible, QList<LookupItem> &lookups, RenderBatch &renders);
     void onLookedUp(quint64 generation, const QList<LookupResult> &results);
     void lookedUp(const LookupResult &result, RenderBatch &renders);
     void onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image);
     void addRender(const QString &path, const ThumbnailCache::Source &source, RenderBatch &renders);
     void flushRenders(const RenderBatch &renders);
+    // Once nothing visible waits: the rest of the wish after the next turn
+    // of the event loop.
     void sendLater();
+    void takeUpRest();
+    // Whether every visible file has been answered.
+    bool screenAnswered() const;
+    // Encodes and writes on the I/O thread, once the screen is answered.
+    void write(std::function<void()> job);
+    void releaseWrites();
     void remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
                   const ThumbnailCache::Source &source, bool evict);
     void forget(const QString &path);
@@ -160,7 +178,10 @@ private:
     QSet<QString> m_wanted;
     QHash<QString, FileState> m_files;
     int m_pendingLookups = 0;
-    QList<LookupItem> m_later; // look-ups of files off screen, sent once those on screen are answered
+    QStringList m_rest;        // files off screen not yet taken up, in list order
+    bool m_screenPhase = false; // the visible files of a wish are being answered; the rest waits
+    QTimer *m_restTimer;
+    std::vector<std::function<void()>> m_heldWrites;
     QHash<QString, PendingRender> m_pendingRenders;
     bool m_wasBusy = false;
     bool m_diskWritable = true;

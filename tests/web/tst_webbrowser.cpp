@@ -18,6 +18,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QSignalSpy>
 #include <QTest>
 #include <QUrlQuery>
@@ -89,6 +91,8 @@ private Q_SLOTS:
     void preparedDocumentIsOnlyShown();
     void preparationIsDroppedWhenTheSelectionMovesOn();
     void changedFileIsNotShownFromItsPreparation();
+    void firstPageIsDrawnOnce_data();
+    void firstPageIsDrawnOnce();
 
 private:
     bool showPdf(const QString &path);
@@ -641,6 +645,52 @@ void TestWebBrowser::changedFileIsNotShownFromItsPreparation()
     QVERIFY(shown.wait(loadTimeoutMs));
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 7, loadTimeoutMs);
     QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), false);
+}
+
+void TestWebBrowser::firstPageIsDrawnOnce_data()
+{
+    QTest::addColumn<bool>("prepared");
+    QTest::newRow("opened") << false;
+    QTest::newRow("prepared") << true;
+}
+
+// The first page is drawn once, at the zoom the document's initial view
+// chooses, not first at the default zoom and then again.  The document shown
+// before is slow to draw, so that drawing its next page is still under way
+// when the new one opens (the end of that drawing asks for more).
+void TestWebBrowser::firstPageIsDrawnOnce()
+{
+    QFETCH(bool, prepared);
+    const QString slow = m_dir.path(QStringLiteral("slow-to-draw.pdf"));
+    if (!QFileInfo::exists(slow)) {
+        QPdfWriter writer(slow);
+        QPainter painter(&writer);
+        for (int page = 0; page < 3; ++page) {
+            if (page > 0)
+                writer.newPage();
+            for (int i = 0; i < 40000; ++i)
+                painter.drawLine((i * 37) % 9000, (i * 53) % 12000, (i * 71) % 9000, (i * 29) % 12000);
+        }
+        QVERIFY(painter.end());
+    }
+    QVERIFY(showPdf(slow));
+    const QString path = m_dir.path(prepared ? QStringLiteral("drawn-once-prepared.pdf")
+                                             : QStringLiteral("drawn-once.pdf"));
+    QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+    if (prepared)
+        QVERIFY(prepareAll({path}));
+    js(*m_browser, QStringLiteral(
+        "window.slDraws = []; if (!window.slDrawsCounted) { window.slDrawsCounted = true;"
+        " PDFViewerApplication.eventBus.on('pagerender', e => { if (e.pageNumber === 1)"
+        "   window.slDraws.push(PDFViewerApplication.pdfViewer.currentScale); }); }"));
+    QSignalSpy shown(m_browser, &TWebBrowser::DocumentShown);
+    m_browser->Navigate(path);
+    QVERIFY(shown.wait(loadTimeoutMs));
+    QCOMPARE(shown.first().at(1).toBool(), true);
+    QCOMPARE(js(*m_browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), prepared);
+    const QString draws = js(*m_browser, QStringLiteral("window.slDraws.join(' ')")).toString();
+    QCOMPARE(draws.split(QLatin1Char(' '), Qt::SkipEmptyParts).size(), 1);
+    QCOMPARE(draws.toDouble(), js(*m_browser, QStringLiteral("PDFViewerApplication.pdfViewer.currentScale")).toDouble());
 }
 
 int main(int argc, char **argv)

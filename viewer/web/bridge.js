@@ -293,6 +293,18 @@
       return open.call(app, file, loadArgs(args));
     };
     app.initializedPromise.then(function () {
+      // Pages are drawn once a document's initial view has chosen the zoom.
+      // Before that the page views stand at the default zoom, and whatever
+      // asks for drawing then (the previous document's drawing ending as it
+      // closes, a scroll of the emptied container) would draw the first page
+      // at that zoom only to draw it again at the fitted one; a prepared
+      // document gets there quickly enough to lose that race every time.
+      const queue = app.pdfRenderingQueue;
+      const renderHighestPriority = queue.renderHighestPriority;
+      queue.renderHighestPriority = function (visible) {
+        if (app.pdfDocument && !app.isInitialViewSet) return false;
+        return renderHighestPriority.call(queue, visible);
+      };
       const bus = app.eventBus;
       const current = () => app.pdfDocument && app.pdfDocument !== previousDocument;
       bus.on("documentinit", function () {
