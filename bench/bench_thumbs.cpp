@@ -145,6 +145,14 @@ struct Window
         QObject::disconnect(c);
         return ok ? ms : -1;
     }
+    // Drops the rest of the folder's work and lets the thumbnail under way
+    // end: the next measurement starts on an idle render service.
+    void settle()
+    {
+        provider->cancel();
+        waitFor([&] { return !provider->isBusy(); });
+        provider->waitForWrites();
+    }
     QStringList visiblePaths() const
     {
         QStringList paths;
@@ -243,9 +251,7 @@ int run(const QStringList &args)
         cold << w.showThumbnails();
         if (!(r % 2))
             bareCold << bareRenderMs(screen, box);
-        w.provider->cancel();
-        waitFor([&] { return !w.provider->isBusy(); });
-        w.provider->waitForWrites();
+        w.settle();
 
         w.newProvider();
         if (r % 2)
@@ -253,7 +259,7 @@ int run(const QStringList &args)
         warm << w.showThumbnails();
         if (!(r % 2))
             bareWarm << bareDecodeMs(pngs);
-        w.provider->cancel();
+        w.settle();
     }
 
     // The render service alone, the same files queued at once: how much of
@@ -277,9 +283,9 @@ int run(const QStringList &args)
         w.list->setViewStyle(FileListView::ViewStyle::Report);
         QCoreApplication::processEvents();
         hot << w.showThumbnails();
+        w.settle();
         engine << engineRenderMs(screen, box);
     }
-    w.provider->cancel();
 
     // 3. Stepping without thumbnails, then while the whole folder's are made.
     const int stepCount = qMin<int>(int(files.size()), 200);

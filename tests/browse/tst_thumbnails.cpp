@@ -486,6 +486,31 @@ private slots:
         QCOMPARE(p->counters().written, 3);
     }
 
+    void visibleFilesFirstThenTheRestInListOrder()
+    {
+        const QStringList rest{pdf("a.pdf"), pdf("b.pdf"), pdf("e.pdf")};
+        const QString c = pdf("c.pdf");
+        const QString d = pdf("d.pdf");
+        {
+            QMutexLocker lock(&log->mutex);
+            log->held = {c}; // the second visible file in view order
+        }
+        auto p = provider();
+        p->setPixelSize(128);
+        p->request({d, c}, rest);
+        QTRY_VERIFY(!p->thumbnail(d).isNull());
+        QTRY_COMPARE(log->begun(), 2);
+        // The rest waits until the screen is answered: not even looked up.
+        QCOMPARE(p->counters().lookups, 2);
+        QVERIFY(p->wants(rest.first()));
+        log->release();
+        QVERIFY(settle(*p));
+        QCOMPARE(p->counters().lookups, 5);
+        QCOMPARE(p->counters().written, 5);
+        QMutexLocker lock(&log->mutex);
+        QCOMPARE(log->opened, (QStringList{d, c} + rest));
+    }
+
     void documentsGoBeforeThumbnails()
     {
         QStringList thumbs;
