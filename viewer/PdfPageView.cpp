@@ -19,6 +19,8 @@ PdfPageView::PdfPageView(PdfRenderService *service, QWidget *parent)
     setFrameShape(QFrame::NoFrame);
     viewport()->setMouseTracking(true);
     viewport()->setAutoFillBackground(false);
+    // The view paints every pixel itself: nothing behind it is drawn first.
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     verticalScrollBar()->setSingleStep(40);
@@ -70,18 +72,24 @@ void PdfPageView::setDocument(const PdfDocumentInfo &info)
     m_params.rotation = 0;
     m_params.currentPage = 0;
     m_currentPage = 0;
-    relayout(false);
+    layOut();
+    // The top of the document: a position that fits any range, so the pages
+    // are placed right before the scroll bars know the new range.
     verticalScrollBar()->setValue(0);
     horizontalScrollBar()->setValue(0);
     emit pagesPending(false);
     emit currentPageChanged(0);
     requestVisible();
-    // A document whose first page is already rendered (prepared in the
-    // background) is painted right away rather than on the next loop turn.
-    if (m_info.docId && m_pendingPages.isEmpty() && isVisible())
+    if (m_info.docId && m_pendingPages.isEmpty() && isVisible()) {
+        // The first page is already rendered (at the open, or prepared in the
+        // background): it goes on screen right away, and the scroll bars,
+        // whose drawing costs about as much, follow on the next loop turn.
         viewport()->repaint();
-    else
+        updateScrollRanges();
+    } else {
+        updateScrollRanges();
         viewport()->update();
+    }
 }
 
 void PdfPageView::setLayoutMode(PageLayout::Mode mode)
@@ -150,23 +158,33 @@ void PdfPageView::relayout(bool keepPosition)
 {
     QScrollBar *vbar = verticalScrollBar();
     const double ratio = keepPosition && vbar->maximum() > 0 ? double(vbar->value()) / vbar->maximum() : 0.0;
+    layOut();
+    updateScrollRanges();
+    if (keepPosition)
+        vbar->setValue(qRound(ratio * vbar->maximum()));
+    m_sharpPages.clear();
+    requestVisible();
+    viewport()->update();
+}
+
+void PdfPageView::layOut()
+{
     m_params.viewport = viewport()->size();
     m_params.currentPage = m_currentPage;
     const int oldPercent = zoomPercent();
     m_layout = PageLayout::compute(m_info.pageSizes, m_params);
-    const QSize content = m_layout.contentSize;
-    const QSize vp = viewport()->size();
-    vbar->setRange(0, qMax(0, content.height() - vp.height()));
-    vbar->setPageStep(qMax(1, vp.height() - 40));
-    horizontalScrollBar()->setRange(0, qMax(0, content.width() - vp.width()));
-    horizontalScrollBar()->setPageStep(qMax(1, vp.width() - 40));
-    if (keepPosition)
-        vbar->setValue(qRound(ratio * vbar->maximum()));
-    m_sharpPages.clear();
     if (zoomPercent() != oldPercent)
         emit zoomChanged(zoomPercent());
-    requestVisible();
-    viewport()->update();
+}
+
+void PdfPageView::updateScrollRanges()
+{
+    const QSize content = m_layout.contentSize;
+    const QSize vp = viewport()->size();
+    verticalScrollBar()->setRange(0, qMax(0, content.height() - vp.height()));
+    verticalScrollBar()->setPageStep(qMax(1, vp.height() - 40));
+    horizontalScrollBar()->setRange(0, qMax(0, content.width() - vp.width()));
+    horizontalScrollBar()->setPageStep(qMax(1, vp.width() - 40));
 }
 
 QSize PdfPageView::pixelSizeFor(int page) const

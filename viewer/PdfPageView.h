@@ -80,6 +80,10 @@ protected:
 
 private:
     void relayout(bool keepPosition = true);
+    // Lays the pages out for the viewport as it is now.
+    void layOut();
+    // Gives the scroll bars the range of the laid-out pages.
+    void updateScrollRanges();
     void requestVisible();
     void updateCurrentPage();
     void stepSinglePage(int delta, bool toBottom);

@@ -178,6 +178,27 @@ private slots:
         QTRY_VERIFY(view->pageShownSharp(0));
     }
 
+    // The first page goes on screen before the scroll bars are given the
+    // document's range; they get it all the same, for every document.
+    void scrollBarsFollowTheShownDocument()
+    {
+        const QString tall = m_dir.path("tall.pdf"), wide = m_dir.path("wide.pdf");
+        QVERIFY(PdfFixtures::writePdf(tall, {QSizeF(400, 1600)}));
+        QVERIFY(PdfFixtures::writePdf(wide, {QSizeF(800, 200)}));
+        PdfPageView *view = m_acro->pageView();
+        QScrollBar *v = view->verticalScrollBar();
+        for (const QString &path : {tall, wide, tall}) {
+            QVERIFY(loadAndWait(*m_acro, path));
+            const QRect page = view->pageRectInViewport(0);
+            const int overflow = page.bottom() + 1 - view->viewport()->height();
+            // The page (and its margin) runs past the bottom exactly when there is a range.
+            QTRY_COMPARE(v->maximum() > 0, overflow > 0);
+            if (overflow > 0)
+                QVERIFY(v->maximum() >= overflow);
+            QCOMPARE(v->value(), 0);
+        }
+    }
+
     void singlePageStepsWithKeysAndWheel()
     {
         QVERIFY(loadAndWait(*m_acro, m_five));
