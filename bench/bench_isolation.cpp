@@ -226,6 +226,8 @@ int run(const QStringList &args)
     bench::report("step_p50_ms_helper", bench::median(walkIso.steps));
     bench::report("step_p95_ms_inprocess", stepIn);
     bench::report("step_p95_ms_helper", stepIso);
+    // The floor under every request to the helper: one that it answers at once.
+    bench::report("helper_round_trip_ms_p50", RenderHelper::instance().roundTripMs(200));
     bench::report("walk_peak_rss_mb_inprocess", walkIn.peakKb / 1024.0);
     bench::report("walk_peak_rss_mb_program_with_helper", walkIso.peakKb / 1024.0);
     bench::report("walk_peak_rss_mb_helper", walkIso.helperPeakKb / 1024.0);

@@ -22,6 +22,8 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
 #include <QDir>
@@ -397,6 +399,9 @@ int run(const QStringList &args)
     // part of an open that is waiting for a core, not work.
     bench::report("open_cpu_ratio_median", bench::median(cpuRatios));
     bench::report("thread_round_trip_ms_p50", threadRoundTripMs(200));
+    // The same for a request to the render helper, which an open makes twice.
+    if (pdfEngineChoice() == PdfEngineChoice::Isolated)
+        bench::report("helper_round_trip_ms_p50", RenderHelper::instance().roundTripMs(200));
     bench::report("open_ms_median", bench::median(oursMs));
     bench::report("bare_open_ms_median", bench::median(bareMs));
     bench::report("step_p50_ms", bench::median(corpusSteps));

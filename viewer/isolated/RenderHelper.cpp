@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
@@ -240,6 +241,24 @@ bool RenderHelper::post(const QByteArray &request)
         return true;
     kill();
     return false;
+}
+
+double RenderHelper::roundTripMs(int rounds)
+{
+    QList<double> trips;
+    for (int i = 0; i < rounds; ++i) {
+        QMutexLocker lock(&m_mutex);
+        QElapsedTimer t;
+        t.start();
+        QByteArray answer;
+        if (!call(RenderProtocol::write(quint8(RenderProtocol::Op::Ping)), {}, &answer) || answer != "\x01")
+            return -1;
+        trips << t.nsecsElapsed() / 1e6;
+    }
+    if (trips.isEmpty())
+        return -1;
+    std::sort(trips.begin(), trips.end());
+    return trips.at(trips.size() / 2);
 }
 
 bool RenderHelper::probe(QList<QPair<QString, qint32>> *results)

@@ -71,6 +71,11 @@ public:
     // its confinement (see RenderProtocol.h); each with the errno it got.
     bool probe(QList<QPair<QString, qint32>> *results);
 
+    // Sends `rounds` requests that the helper answers at once (starting it
+    // when needed); the median time of one in milliseconds, -1 when it did
+    // not answer.  What any request costs beyond its work.
+    double roundTripMs(int rounds);
+
     // Ends the helper now (at exit, and for tests).
     void stop();
     // Cuts the watchdog time of the request waiting now (if any) down to

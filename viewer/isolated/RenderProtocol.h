@@ -36,6 +36,8 @@
 //                  counted QRectF list)
 //   Selection      quint32 handle, qint32 page, QPointF from, QPointF to
 //                  -> QString text, counted list of counted QPointF lists
+//   Ping           (nothing) -> (nothing): one request and its answer, the
+//                  least a request costs
 //   Probe          (only in helpers built with BUILD_TESTING; others answer 0)
 //                  -> QList<QPair<QString, qint32>>: each forbidden action the
 //                  helper tried from inside its confinement and the errno it got
@@ -49,7 +51,7 @@
 // neither side can be made to reserve memory by a count alone.
 namespace RenderProtocol {
 
-enum class Op : quint8 { Open = 1, Close, Render, Outline, Links, Search, Selection, Sizes, Probe = 100 };
+enum class Op : quint8 { Open = 1, Close, Render, Outline, Links, Search, Selection, Sizes, Ping, Probe = 100 };
 
 // Largest message either side accepts.
 constexpr quint32 maxMessageBytes = 64u << 20;

@@ -105,6 +105,8 @@ public:
         quint32 handle = 0;
         in >> opByte;
         const Op op = Op(opByte);
+        if (op == Op::Ping)
+            return RenderProtocol::send(socketFd, RenderProtocol::write(quint8(1)));
         if (op != Op::Probe)
             in >> handle;
         if (op == Op::Close) {
