@@ -69,19 +69,39 @@
   // now at its automatic zoom (pdf.js's "auto": the width of the page area
   // less its padding, at most 1.25, the height too for a landscape page), or
   // null when this page cannot tell (another layout, a scaled display).
-  function fittedViewport(page) {
+  function fittedViewport(page, pageCount) {
     const viewer = app && app.pdfViewer;
-    if (!viewer || !viewer.container || (window.devicePixelRatio || 1) !== 1) return null;
+    const container = viewer && viewer.container;
+    if (!container || (window.devicePixelRatio || 1) !== 1) return null;
     if (viewer.scrollMode !== 0 || viewer.spreadMode !== 0) return null;
     const css = window.pdfjsLib.PixelsPerInch.PDF_TO_CSS_UNITS;
     const unit = page.getViewport({ scale: css });
-    const widthScale = (viewer.container.clientWidth - 40) / unit.width;
-    const heightScale = (viewer.container.clientHeight - 5) / unit.height;
+    // The zoom is chosen while the pages stand at zoom 1: the page area has
+    // a scroll bar then when they are taller than it (9 px borders each).
+    const scrollbar = pageCount > 1 || unit.height + 18 > container.clientHeight;
+    const width = container.offsetWidth - (scrollbar ? scrollbarThickness(container) : 0);
+    const widthScale = (width - 40) / unit.width;
+    const heightScale = (container.clientHeight - 5) / unit.height;
     const scale = Math.min(1.25, unit.width <= unit.height ? widthScale : Math.min(heightScale, widthScale));
     if (!(scale > 0)) return null;
     const viewport = page.getViewport({ scale: scale * css });
     // pdf.js lowers the resolution of huge canvases; those are drawn anew.
     return viewport.width * viewport.height <= 16777216 ? viewport : null;
+  }
+
+  // How much of the page area's width a vertical scroll bar takes.
+  let measuredScrollbar = -1;
+  function scrollbarThickness(container) {
+    if (document.body.classList.contains("slNoScrollbars")) return 0;
+    if (container.scrollHeight > container.clientHeight) return container.offsetWidth - container.clientWidth;
+    if (measuredScrollbar < 0) {
+      const probe = document.createElement("div");
+      probe.style.cssText = "position:absolute;visibility:hidden;overflow-y:scroll;width:100px;height:50px";
+      document.body.appendChild(probe);
+      measuredScrollbar = probe.offsetWidth - probe.clientWidth;
+      probe.remove();
+    }
+    return measuredScrollbar;
   }
 
   // Parses the document and draws its first page once, off screen: the page
@@ -97,7 +117,7 @@
       await current;
       if (current === showing) break;
     }
-    const fitted = fittedViewport(page);
+    const fitted = fittedViewport(page, pdfDocument.numPages);
     const viewport = fitted || page.getViewport({ scale: 0.1 });
     const canvas = document.createElement("canvas");
     // As pdf.js sizes its canvases at a device pixel ratio of 1.
