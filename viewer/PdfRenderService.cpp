@@ -302,6 +302,15 @@ bool runsBefore(const auto &a, const auto &b)
 }
 } // namespace
 
+std::vector<PdfRenderService::Job>::iterator PdfRenderService::firstQueued(bool thumbnail)
+{
+    auto next = m_queue.end();
+    for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
+        if ((it->type == JobType::Thumbnail) == thumbnail && (next == m_queue.end() || runsBefore(*it, *next)))
+            next = it;
+    return next;
+}
+
 bool PdfRenderService::hasForegroundJob() const
 {
     return std::any_of(m_queue.cbegin(), m_queue.cend(), [](const Job &j) { return j.type != JobType::Thumbnail; });
@@ -318,10 +327,7 @@ void PdfRenderService::run()
             for (;;) {
                 if (m_stop)
                     break;
-                next = m_queue.end();
-                for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
-                    if (it->type != JobType::Thumbnail && (next == m_queue.end() || runsBefore(*it, *next)))
-                        next = it;
+                next = firstQueued(false);
                 if (next != m_queue.end())
                     break;
                 // Idle: requests dropped from the queue may have been all
@@ -371,12 +377,7 @@ void PdfRenderService::runThumbnails()
                 if (m_stop)
                     break;
                 // Only while the worker is idle and nothing waits for it.
-                next = m_queue.end();
-                if (!m_workerBusy && !hasForegroundJob()) {
-                    for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
-                        if (next == m_queue.end() || runsBefore(*it, *next))
-                            next = it;
-                }
+                next = !m_workerBusy && !hasForegroundJob() ? firstQueued(true) : m_queue.end();
                 if (next != m_queue.end())
                     break;
                 m_thumbnailWake.wait(&m_mutex);

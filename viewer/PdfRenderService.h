@@ -167,6 +167,9 @@ private:
     void runThumbnails();
     // Whether the queue holds a request other than a thumbnail (m_mutex held).
     bool hasForegroundJob() const;
+    // The queued thumbnail (or other request) that runs first; end() when
+    // there is none (m_mutex held).
+    std::vector<Job>::iterator firstQueued(bool thumbnail);
     void execute(Job &job);
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
