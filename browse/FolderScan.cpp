@@ -32,30 +32,6 @@ void describe(const sheafline::EntryStatus &st, FileEntry &e, const BrowseRules:
 
 } // namespace
 
-QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
-{
-    QList<FileEntry> entries;
-    DirectoryReader reader(folder);
-    if (!reader.isOpen())
-        return entries;
-    const BrowseRules::DateSeparators seps(locale);
-    DirectoryEntry d;
-    while (reader.next(d)) {
-        // Names are bytes in the file system's encoding: test the suffix on the
-        // bytes first, so the other entries cost no conversion.
-        if (!endsWithPdf(d.name, d.length))
-            continue;
-        sheafline::EntryStatus st;
-        if (!reader.status(d, Links::Follow, st))
-            continue; // gone between reading the folder and the look-up
-        FileEntry e;
-        e.name = DirectoryReader::nameOf(d);
-        describe(st, e, seps);
-        entries.append(std::move(e));
-    }
-    return entries;
-}
-
 QList<FileEntry> listPdfNames(const QString &folder)
 {
     QList<FileEntry> entries;
@@ -64,6 +40,8 @@ QList<FileEntry> listPdfNames(const QString &folder)
         return entries;
     DirectoryEntry d;
     while (reader.next(d)) {
+        // Names are bytes in the file system's encoding: test the suffix on the
+        // bytes first, so the other entries cost no conversion.
         if (!endsWithPdf(d.name, d.length))
             continue;
         FileEntry e;
@@ -81,6 +59,18 @@ bool readTexts(const QString &folder, FileEntry &entry, const BrowseRules::DateS
         return false;
     describe(st, entry, separators);
     return true;
+}
+
+QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
+{
+    const BrowseRules::DateSeparators separators(locale);
+    QList<FileEntry> entries;
+    for (FileEntry &e : listPdfNames(folder)) {
+        // An entry gone between reading the folder and its look-up is left out.
+        if (readTexts(folder, e, separators))
+            entries.append(std::move(e));
+    }
+    return entries;
 }
 
 QStringList subFolders(const QString &folder, bool firstOnly)

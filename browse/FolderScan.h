@@ -15,7 +15,8 @@ namespace FolderScan {
 
 // The entries of `folder` whose names match "*.pdf" (letter case ignored),
 // files and folders alike, in enumeration order, with their size and date
-// texts.  Links are followed; a dangling link is listed as itself.
+// texts.  Links are followed; a dangling link is listed as itself.  (The file
+// list reads names first and texts per row shown: listPdfNames, readTexts.)
 QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale);
 
 // The same entries with their names and kinds only: the size and date texts

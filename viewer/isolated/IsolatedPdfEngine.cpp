@@ -307,23 +307,14 @@ private:
     {
         batch = qMin(int(m_sizes.size()) - page, batch);
         QByteArray answer;
-        qint32 n = 0;
+        QList<QSizeF> sizes;
         if (request(Op::Sizes, RenderProtocol::write(qint32(page), qint32(batch)), {}, &answer)) {
             Answer a(answer);
-            a.s >> n;
-            if (a.s.status() != QDataStream::Ok || n < 0 || n > batch)
-                n = 0;
-            for (int i = 0; i < n; ++i) {
-                QSizeF size;
-                a.s >> size;
-                if (a.s.status() != QDataStream::Ok) {
-                    n = i;
-                    break;
-                }
-                m_sizes[page + i] = usable(size);
-            }
+            RenderProtocol::readList(a.s, &sizes, batch);
         }
-        if (n == 0)
+        for (qsizetype i = 0; i < sizes.size(); ++i)
+            m_sizes[page + i] = usable(sizes.at(i));
+        if (sizes.isEmpty())
             m_sizes[page] = m_sizes.at(0).isValid() ? m_sizes.at(0) : QSizeF(612, 792);
     }
 

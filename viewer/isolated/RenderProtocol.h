@@ -23,7 +23,7 @@
 //                  page's size, QString title (the other pages are measured
 //                  only when asked for: measuring a page means parsing it)
 //   Sizes          quint32 handle, qint32 first page, qint32 count
-//                  -> qint32 n, n x QSizeF: the sizes of pages first ...
+//                  -> counted QSizeF list: the sizes of pages first ...
 //                  first + n - 1 (n at most count and maxSizesPerAnswer)
 //   Close          quint32 handle (no answer)
 //   Render         [memfd of at least height * width * 4 bytes] quint32 handle,

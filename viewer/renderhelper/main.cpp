@@ -181,12 +181,11 @@ private:
             if (in.status() != QDataStream::Ok || first < 0 || first >= pages || count <= 0)
                 return false;
             const qint32 n = qMin(qMin(count, RenderProtocol::maxSizesPerAnswer), pages - first);
-            QByteArray out = RenderProtocol::write(quint8(1), n);
-            QDataStream s(&out, QIODevice::Append);
-            s.setVersion(RenderProtocol::streamVersion);
+            QList<QSizeF> sizes;
+            sizes.reserve(n);
             for (qint32 i = 0; i < n; ++i)
-                s << engine.pageSize(first + i);
-            *reply = out;
+                sizes << engine.pageSize(first + i);
+            *reply = RenderProtocol::write(quint8(1), sizes);
             return true;
         }
         case Op::Outline: {
