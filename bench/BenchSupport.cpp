@@ -2,9 +2,12 @@
 #include "ProcessTree.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QMap>
 #include <QTextStream>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -119,6 +122,18 @@ int dispatch(int argc, char **argv)
         return area.isEmpty() ? 0 : 2;
     }
     return it->command(args.mid(1));
+}
+
+bool waitUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    QTimer tick; // wakes the loop to look at the clock
+    tick.start(5);
+    QEventLoop loop;
+    while (!done() && t.elapsed() < timeoutMs)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    return done();
 }
 
 } // namespace bench

@@ -42,6 +42,11 @@ QString corpusFolder();
 // The PDF files of a folder (absolute paths), in name order.
 QStringList pdfFiles(const QString &folder);
 
+// Runs the event loop until done() or the timeout (ms); returns done().  The
+// thread sleeps between events as the program's own event loop does: a loop
+// that polled would take a core from the render threads being measured.
+bool waitUntil(const std::function<bool()> &done, int timeoutMs);
+
 } // namespace bench
 
 #define SHEAFLINE_BENCH_CAT2(a, b) a##b

@@ -72,8 +72,7 @@ struct Control
         QElapsedTimer t;
         t.start();
         display->readPdf(path);
-        while (shown == 0 && t.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+        bench::waitUntil([this] { return shown != 0; }, 30000);
         return shown ? t.nsecsElapsed() / 1e6 : -1;
     }
 
@@ -106,10 +105,7 @@ QList<double> walk(Control &c, const QStringList &files)
         if (ms >= 0)
             steps << ms;
         if (i + 1 < files.size()) {
-            QElapsedTimer dwell;
-            dwell.start();
-            while (!c.preparedPaths.contains(files.at(i + 1)) && dwell.elapsed() < 2000)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            bench::waitUntil([&] { return c.preparedPaths.contains(files.at(i + 1)); }, 2000);
             c.preparedPaths.clear();
         }
     }

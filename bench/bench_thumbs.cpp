@@ -41,15 +41,6 @@ double msSince(const QElapsedTimer &t)
     return t.nsecsElapsed() / 1e6;
 }
 
-// Runs the event loop until `done` or the time is up; false on the timeout.
-template <typename F> bool waitFor(F &&done, int limitMs = 60000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return done();
-}
 
 double bareRenderMs(const QStringList &paths, int box)
 {
@@ -140,7 +131,7 @@ struct Window
         QElapsedTimer t;
         t.start();
         list->setViewStyle(FileListView::ViewStyle::Thumbnail);
-        const bool ok = waitFor([&] { return complete; });
+        const bool ok = bench::waitUntil([&] { return complete; }, 60000);
         const double ms = msSince(t);
         QObject::disconnect(c);
         return ok ? ms : -1;
@@ -150,7 +141,7 @@ struct Window
     void settle()
     {
         provider->cancel();
-        waitFor([&] { return !provider->isBusy(); });
+        bench::waitUntil([&] { return !provider->isBusy(); }, 60000);
         provider->waitForWrites();
     }
     QStringList visiblePaths() const
@@ -184,13 +175,10 @@ QList<double> step(Window &w, const QStringList &files, const std::function<bool
         QElapsedTimer t;
         t.start();
         w.acro->LoadFile(files.at(i));
-        if (waitFor([&] { return shown > 0; }))
+        if (bench::waitUntil([&] { return shown > 0; }, 60000))
             steps << msSince(t);
         if (i + 1 < files.size()) {
-            QElapsedTimer dwell;
-            dwell.start();
-            while (!prepared.contains(files.at(i + 1)) && dwell.elapsed() < 2000)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            bench::waitUntil([&] { return prepared.contains(files.at(i + 1)); }, 2000);
             prepared.clear();
         }
     }
@@ -272,7 +260,7 @@ int run(const QStringList &args)
         QElapsedTimer t;
         t.start();
         w.acro->renderService()->queueThumbnails(screen, box);
-        if (waitFor([&] { return answered >= screen.size(); }))
+        if (bench::waitUntil([&] { return answered >= screen.size(); }, 60000))
             serviceMs << msSince(t);
         QObject::disconnect(c);
     }
@@ -297,7 +285,7 @@ int run(const QStringList &args)
     QCoreApplication::processEvents();
     const QList<double> during = step(w, files.mid(0, stepCount), [&] { return w.provider->isBusy(); });
     const int writtenWhileStepping = w.provider->counters().written;
-    const bool folderDone = waitFor([&] { return !w.provider->isBusy(); }, 900000);
+    const bool folderDone = bench::waitUntil([&] { return !w.provider->isBusy(); }, 900000);
     w.provider->waitForWrites();
 
     const double coldMs = bench::median(cold);

@@ -63,25 +63,10 @@ struct Counter
     void clear() { count = 0; args.clear(); }
 };
 
-// Runs the event loop until `done` holds or `timeoutMs` have passed; false on
-// the timeout.  The thread sleeps between events as the program's own event
-// loop does: a loop that polled would take a core from the render worker.
-bool waitUntil(const std::function<bool()> &done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    QTimer tick; // wakes the loop to look at the clock
-    tick.start(5);
-    QEventLoop loop;
-    while (!done() && t.elapsed() < timeoutMs)
-        loop.processEvents(QEventLoop::WaitForMoreEvents);
-    return done();
-}
-
 // Waits for the control to show the current document; false on a 30 s timeout.
 bool waitShown(Counter &shown)
 {
-    return waitUntil([&shown] { return !shown.isEmpty(); }, 30000);
+    return bench::waitUntil([&shown] { return !shown.isEmpty(); }, 30000);
 }
 
 // A widget that paints one image over its whole area, as the view paints a page.
@@ -145,7 +130,7 @@ double threadRoundTripMs(int rounds)
         QMetaObject::invokeMethod(&worker, [&home, &back] {
             QMetaObject::invokeMethod(&home, [&back] { back = true; }, Qt::QueuedConnection);
         }, Qt::QueuedConnection);
-        if (waitUntil([&back] { return back; }, 5000))
+        if (bench::waitUntil([&back] { return back; }, 5000))
             trips << t.nsecsElapsed() / 1e6;
     }
     thread.quit();
@@ -307,7 +292,7 @@ int run(const QStringList &args)
                 steps << t.nsecsElapsed() / 1e6;
             // Dwell until the next file is ready (or 2 s).
             if (!last) {
-                waitUntil([&] { return prepared.args.contains(next); }, 2000);
+                bench::waitUntil([&] { return prepared.args.contains(next); }, 2000);
                 prepared.clear();
             }
         }

@@ -175,10 +175,8 @@ Stepping stepThrough(TWebBrowser &browser, const QStringList &files)
             ++out.shown;
         }
         if (i + 1 < files.size()) {
-            QElapsedTimer dwell;
-            dwell.start();
-            while (!prepared.contains(QFileInfo(files.at(i + 1)).absoluteFilePath()) && dwell.elapsed() < 2000)
-                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+            const QString next = QFileInfo(files.at(i + 1)).absoluteFilePath();
+            bench::waitUntil([&] { return prepared.contains(next); }, 2000);
             prepared.clear();
         }
     }
