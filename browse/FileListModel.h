@@ -40,6 +40,9 @@ public:
     // The rows, every text read.
     const QList<FileEntry> &entries() const;
     const FileEntry &entry(int row) const;
+    // A row's caption and whether it is a folder, its texts left unread.
+    const QString &caption(int row) const { return m_entries.at(row).name; }
+    bool isFolder(int row) const { return m_entries.at(row).isDir; }
 
     // Reorders the rows by `compare` (negative: first before second), a stable
     // sort.  Selections and other persistent indexes follow their rows.  With

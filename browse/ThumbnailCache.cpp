@@ -1,5 +1,7 @@
 #include "browse/ThumbnailCache.h"
 
+#include "browse/ThumbnailPng.h"
+
 #include "base/ImageFit.h"
 #include "base/VersionInfo.h"
 
@@ -104,15 +106,14 @@ Fd openCacheFolder(const QString &root, const QStringList &folders, bool create)
     return dir;
 }
 
-// The bytes of a cache entry: a regular file of ours, never through a link.
-// Empty when there is none (or it is not to be trusted).
-QByteArray readCacheFile(const QString &root, const QStringList &folders, const QString &name)
+// The bytes of a cache entry in the folder `dir`: a regular file of ours,
+// never through a link.  Empty when there is none (or it is not to be trusted).
+QByteArray readCacheFile(int dir, const QString &name)
 {
-    const Fd dir = openCacheFolder(root, folders, false);
-    if (!dir.valid())
+    if (dir < 0)
         return {};
     // Non-blocking: a FIFO planted under the name must not hang the reader.
-    const Fd fd(::openat(dir.get(), QFile::encodeName(name).constData(),
+    const Fd fd(::openat(dir, QFile::encodeName(name).constData(),
                          O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     struct stat st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()
@@ -132,70 +133,10 @@ QByteArray readCacheFile(const QString &root, const QStringList &folders, const 
     return data;
 }
 
-// The text keys and the size of a PNG, read from the chunks before its image
-// data.  (QImageReader's own text look-up cannot be used: it splits keys at
-// their first colon, and these keys hold two.)
-struct PngHead
-{
-    QSize size;
-    QHash<QByteArray, QString> text;
-};
-
-bool readPngHead(const QByteArray &png, PngHead *head)
-{
-    static const QByteArray signature("\x89PNG\r\n\x1a\n", 8);
-    if (!png.startsWith(signature))
-        return false;
-    auto be32 = [&png](qsizetype at) {
-        return (quint32(uchar(png[at])) << 24) | (quint32(uchar(png[at + 1])) << 16)
-            | (quint32(uchar(png[at + 2])) << 8) | quint32(uchar(png[at + 3]));
-    };
-    qsizetype at = signature.size();
-    while (at + 12 <= png.size()) {
-        const quint32 length = be32(at);
-        const QByteArray type = png.mid(at + 4, 4);
-        if (length > quint32(png.size() - at - 12))
-            return false;
-        const QByteArray data = png.mid(at + 8, qsizetype(length));
-        if (type == "IHDR" && data.size() >= 8) {
-            head->size = QSize(int(be32(at + 8)), int(be32(at + 12)));
-        } else if (type == "tEXt" || type == "zTXt" || type == "iTXt") {
-            const qsizetype nul = data.indexOf('\0');
-            if (nul > 0) {
-                const QByteArray key = data.left(nul);
-                QByteArray rest = data.mid(nul + 1);
-                bool utf8 = false;
-                bool compressed = type == "zTXt";
-                if (type == "zTXt") {
-                    rest = rest.mid(1); // compression method
-                } else if (type == "iTXt") {
-                    // compression flag, method, language\0, translated key\0, text
-                    compressed = rest.size() > 0 && rest[0] != 0;
-                    const qsizetype language = rest.indexOf('\0', 2);
-                    const qsizetype translated = language < 0 ? -1 : rest.indexOf('\0', language + 1);
-                    rest = translated < 0 ? QByteArray() : rest.mid(translated + 1);
-                    utf8 = true;
-                }
-                if (compressed) {
-                    // qUncompress wants the size first; this one is a limit, not a promise.
-                    QByteArray sized(4, '\0');
-                    sized[1] = 1; // 64 KiB
-                    rest = qUncompress(sized + rest);
-                }
-                head->text.insert(key, utf8 ? QString::fromUtf8(rest) : QString::fromLatin1(rest));
-            }
-        } else if (type == "IDAT" || type == "IEND") {
-            break;
-        }
-        at += 12 + qsizetype(length);
-    }
-    return head->size.isValid();
-}
-
 enum class Match { None, Same, Changed };
 
 // Compares the text keys of a cache entry with the file as it is now.
-Match matchKeys(const PngHead &head, const ThumbnailCache::Source &source)
+Match matchKeys(const ThumbnailPng::Head &head, const ThumbnailCache::Source &source)
 {
     if (head.text.value(kUri).toUtf8() != source.uri)
         return Match::None; // another file's entry under a colliding name: ignore it
@@ -219,8 +160,8 @@ Match matchKeys(const PngHead &head, const ThumbnailCache::Source &source)
 ThumbnailCache::State readEntry(const QByteArray &png, const ThumbnailCache::Source &source, int maxPixels,
                                 QImage *image)
 {
-    PngHead head;
-    if (!readPngHead(png, &head))
+    ThumbnailPng::Head head;
+    if (!ThumbnailPng::readHead(png, &head))
         return ThumbnailCache::State::Stale; // not a PNG: make a proper one
     const Match match = matchKeys(head, source);
     if (match != Match::Same)
@@ -229,7 +170,7 @@ ThumbnailCache::State readEntry(const QByteArray &png, const ThumbnailCache::Sou
         return ThumbnailCache::State::Stale; // too large for its folder
     if (!image)
         return ThumbnailCache::State::Valid;
-    QImage decoded = QImage::fromData(png, "png");
+    QImage decoded = ThumbnailPng::decode(png);
     if (decoded.isNull() || decoded.size() != head.size)
         return ThumbnailCache::State::Stale;
     *image = std::move(decoded);
@@ -361,6 +302,40 @@ QString ThumbnailCache::failPath(const Source &source) const
 
 ThumbnailCache::Lookup ThumbnailCache::lookup(const Source &source, Flavor flavor, bool decode) const
 {
+    return Reader(*this).lookup(source, flavor, decode);
+}
+
+namespace {
+// The reader's folders: the four flavors, then this program's failure marks.
+constexpr int failFolderIndex = 4;
+} // namespace
+
+ThumbnailCache::Reader::Reader(const ThumbnailCache &cache) : m_cache(cache)
+{
+    m_folders.fill(-2);
+}
+
+ThumbnailCache::Reader::~Reader()
+{
+    for (int fd : m_folders)
+        if (fd >= 0)
+            ::close(fd);
+}
+
+QByteArray ThumbnailCache::Reader::read(int folder, const QString &name)
+{
+    int &fd = m_folders[size_t(folder)];
+    if (fd == -2) {
+        const QStringList path = folder == failFolderIndex
+            ? QStringList{QStringLiteral("fail"), m_cache.m_env.failFolder}
+            : QStringList{flavorFolder(Flavor(folder))};
+        fd = openCacheFolder(m_cache.m_env.root, path, false).release();
+    }
+    return readCacheFile(fd, name);
+}
+
+ThumbnailCache::Lookup ThumbnailCache::Reader::lookup(const Source &source, Flavor flavor, bool decode)
+{
     Lookup result;
     result.flavor = flavor;
     if (!source.exists)
@@ -368,7 +343,7 @@ ThumbnailCache::Lookup ThumbnailCache::lookup(const Source &source, Flavor flavo
     bool stale = false;
     for (int f = int(flavor); f <= int(Flavor::XXLarge); ++f) {
         const auto each = Flavor(f);
-        const QByteArray png = readCacheFile(m_env.root, {flavorFolder(each)}, source.name);
+        const QByteArray png = read(f, source.name);
         if (png.isEmpty())
             continue;
         QImage image;
@@ -381,7 +356,7 @@ ThumbnailCache::Lookup ThumbnailCache::lookup(const Source &source, Flavor flavo
         }
         stale = stale || (each == flavor && state == State::Stale);
     }
-    const QByteArray fail = readCacheFile(m_env.root, {QStringLiteral("fail"), m_env.failFolder}, source.name);
+    const QByteArray fail = read(failFolderIndex, source.name);
     if (!fail.isEmpty() && readEntry(fail, source, 1024, nullptr) == State::Valid) {
         result.state = State::Failed;
         return result;

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QString>
 
+#include <array>
 #include <functional>
 
 // The desktop's shared thumbnail cache, as other file browsers read and write
@@ -81,6 +82,27 @@ public:
     // then for this program's failure mark.  With decode, the image of a
     // valid thumbnail comes too; without, only its keys and size are read.
     Lookup lookup(const Source &source, Flavor flavor, bool decode = true) const;
+
+    // Looks up many files in a row: each folder of the cache is opened (and
+    // checked) once, on first use, not once per file.  A folder made after
+    // that is seen by the next reader.  One thread at a time.
+    class Reader
+    {
+    public:
+        explicit Reader(const ThumbnailCache &cache);
+        ~Reader();
+        Reader(const Reader &) = delete;
+        Reader &operator=(const Reader &) = delete;
+        // As ThumbnailCache::lookup().
+        Lookup lookup(const Source &source, Flavor flavor, bool decode = true);
+
+    private:
+        // The bytes of entry `name` in folder `folder` (a flavor, or the failure marks).
+        QByteArray read(int folder, const QString &name);
+
+        const ThumbnailCache &m_cache;
+        std::array<int, 5> m_folders; // descriptors: -2 not opened yet, -1 none
+    };
 
     // Writes a thumbnail (scaled down to the flavor when larger); false when
     // the cache cannot be written.

@@ -22,10 +22,17 @@ constexpr int pad = 4;
 // The cell sizes Ctrl+wheel and Ctrl+plus/minus step through.
 constexpr std::array<int, 13> ladder{64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512};
 
-bool isFolderRow(const QModelIndex &index)
+// The square a cell's picture is fitted into, in a cell of `cell` pixels
+// whose item rectangle is `item`.
+QRect squareIn(const QRect &item, int cell)
 {
-    const auto *model = qobject_cast<const FileListModel *>(index.model());
-    return model && index.row() < model->rowCount() && model->entry(index.row()).isDir;
+    return {item.x() + (item.width() - cell) / 2, item.y() + pad, cell, cell};
+}
+
+bool isFolderRow(const QAbstractItemModel *model, int row)
+{
+    const auto *files = qobject_cast<const FileListModel *>(model);
+    return files && row >= 0 && row < files->rowCount() && files->isFolder(row);
 }
 
 // Paints one cell: the picture (or the type's icon) in the square, the name
@@ -50,21 +57,24 @@ public:
         style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
 
         const int cell = m_view->cellSize();
-        QRect square(0, 0, cell, cell);
-        square.moveTopLeft(QPoint(opt.rect.x() + (opt.rect.width() - cell) / 2, opt.rect.y() + pad));
+        const QRect square = squareIn(opt.rect, cell);
         const bool selected = opt.state & QStyle::State_Selected;
 
         painter->save();
         bool pictured = false;
-        if (ThumbnailProvider *provider = m_view->provider(); provider && !isFolderRow(index)) {
+        if (ThumbnailProvider *provider = m_view->provider(); provider && !isFolderRow(index.model(), index.row())) {
             const QImage image = provider->thumbnail(m_view->pathOf(index.row()));
             if (!image.isNull()) {
                 QRect target(QPoint(), image.size().scaled(square.size(), Qt::KeepAspectRatio));
                 target.moveCenter(square.center());
                 painter->setRenderHint(QPainter::SmoothPixmapTransform);
                 painter->drawImage(target, image);
-                painter->setPen(opt.palette.color(QPalette::Mid));
-                painter->drawRect(target.adjusted(0, 0, -1, -1));
+                // A one-pixel frame, as four fills: far cheaper than an outline.
+                const QColor frame = opt.palette.color(QPalette::Mid);
+                painter->fillRect(QRect(target.left(), target.top(), target.width(), 1), frame);
+                painter->fillRect(QRect(target.left(), target.bottom(), target.width(), 1), frame);
+                painter->fillRect(QRect(target.left(), target.top(), 1, target.height()), frame);
+                painter->fillRect(QRect(target.right(), target.top(), 1, target.height()), frame);
                 pictured = true;
             }
         }
@@ -77,11 +87,14 @@ public:
 
         const QRect textRect(opt.rect.x() + 2, square.bottom() + 1 + pad, opt.rect.width() - 4,
                              opt.fontMetrics.height());
-        painter->setFont(opt.font);
-        painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        const QStaticText &text = shortName(name, opt.font, opt.fontMetrics, textRect.width());
-        painter->drawStaticText(textRect.x() + (textRect.width() - qCeil(text.size().width())) / 2, textRect.y(),
-                                text);
+        // A picture that arrives repaints its square only: the name stays.
+        if (m_area.isNull() || m_area.intersects(textRect)) {
+            painter->setFont(opt.font);
+            painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+            const QStaticText &text = shortName(name, opt.font, opt.fontMetrics, textRect.width());
+            painter->drawStaticText(textRect.x() + (textRect.width() - qCeil(text.size().width())) / 2,
+                                    textRect.y(), text);
+        }
         painter->restore();
 
         if (opt.state & QStyle::State_HasFocus) {
@@ -92,16 +105,17 @@ public:
         }
     }
 
-    // Forgets the names laid out so far.
-    void clearNames() { m_names.clear(); }
+    // The part of the view being painted (null: all of it).
+    void setPaintArea(const QRect &area) { m_area = area; }
 
 private:
     // A name shortened in the middle to `width`, laid out once: a cell is
     // drawn again each time its picture arrives, and shaping the text is the
-    // larger part of drawing a cell.
+    // larger part of drawing a cell.  They stay while the style is left: a
+    // switch back draws a screenful of names at once.
     const QStaticText &shortName(const QString &name, const QFont &font, const QFontMetrics &fm, int width) const
     {
-        if (width != m_namesWidth || font != m_namesFont || m_names.size() > 4096) {
+        if (width != m_namesWidth || font != m_namesFont || m_names.size() > 1024) {
             m_names.clear();
             m_namesWidth = width;
             m_namesFont = font;
@@ -117,6 +131,7 @@ private:
     }
 
     ThumbnailListView *m_view;
+    QRect m_area;
     mutable QHash<QString, QStaticText> m_names;
     mutable int m_namesWidth = -1;
     mutable QFont m_namesFont;
@@ -175,6 +190,8 @@ QString ThumbnailListView::pathOf(int row) const
 
 QString ThumbnailListView::pathIn(const QString &folder, int row) const
 {
+    if (const auto *files = qobject_cast<const FileListModel *>(model()))
+        return row >= 0 && row < files->rowCount() ? folder + files->caption(row) : folder;
     return folder + (model() ? model()->index(row, 0).data(Qt::DisplayRole).toString() : QString());
 }
 
@@ -216,7 +233,6 @@ void ThumbnailListView::setActive(bool active)
         m_requestTimer->stop();
         m_visibleRowOf.clear();
         m_lastRows.clear();
-        static_cast<ThumbnailDelegate *>(itemDelegate())->clearNames();
         if (m_provider)
             m_provider->cancel();
     }
@@ -285,7 +301,7 @@ bool ThumbnailListView::isScreenComplete() const
     if (!m_provider)
         return true;
     for (int row : visibleRows()) {
-        if (!isFolderRow(model()->index(row, 0)) && !m_provider->isSettled(pathOf(row)))
+        if (!isFolderRow(model(), row) && !m_provider->isSettled(pathOf(row)))
             return false;
     }
     return true;
@@ -317,33 +333,42 @@ void ThumbnailListView::sendRequest()
     m_lastRows = rows;
     m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
     const QString folder = m_folder ? m_folder() : QString();
-    QStringList visible, rest;
+    QStringList visible;
     m_visibleRowOf.clear();
     for (int row : rows) {
-        if (isFolderRow(model()->index(row, 0)))
+        if (isFolderRow(model(), row))
             continue;
         const QString path = pathIn(folder, row);
         visible << path;
         m_visibleRowOf.insert(path, row);
     }
-    const int count = model()->rowCount();
-    rest.reserve(count);
-    for (int row = 0; row < count; ++row) {
-        if (std::binary_search(rows.cbegin(), rows.cend(), row)) // rows are in list order
-            continue;
-        if (!isFolderRow(model()->index(row, 0)))
-            rest << pathIn(folder, row);
-    }
     m_completeSent = false;
-    m_provider->request(visible, rest);
+    m_provider->requestVisibleFirst(visible, [this, &rows, &folder] {
+        QStringList rest;
+        const int count = model()->rowCount();
+        rest.reserve(count);
+        for (int row = 0; row < count; ++row) {
+            if (std::binary_search(rows.cbegin(), rows.cend(), row)) // rows are in list order
+                continue;
+            if (!isFolderRow(model(), row))
+                rest << pathIn(folder, row);
+        }
+        return rest;
+    });
     viewport()->update();
 }
 
 void ThumbnailListView::onThumbnailReady(const QString &path)
 {
     const int row = m_visibleRowOf.value(path, -1);
-    if (row >= 0 && model())
-        viewport()->update(visualRect(model()->index(row, 0)));
+    if (row < 0 || !model())
+        return;
+    // Pictures that arrive together are drawn in one rectangle around them:
+    // a clip of many small rectangles makes every fill and blend of the
+    // paint slow.  (Each update holds the ones before, so the area to paint
+    // stays one rectangle.)
+    m_arrived |= squareIn(visualRect(model()->index(row, 0)), m_cell);
+    viewport()->update(m_arrived);
 }
 
 void ThumbnailListView::keyPressEvent(QKeyEvent *event)
@@ -378,10 +403,24 @@ void ThumbnailListView::wheelEvent(QWheelEvent *event)
     event->accept();
 }
 
+bool ThumbnailListView::isWishSettled() const
+{
+    if (m_dirty || !m_provider)
+        return isScreenComplete();
+    for (auto it = m_visibleRowOf.cbegin(); it != m_visibleRowOf.cend(); ++it)
+        if (!m_provider->isSettled(it.key()))
+            return false;
+    return true;
+}
+
 void ThumbnailListView::paintEvent(QPaintEvent *event)
 {
+    m_arrived = QRect();
+    auto *delegate = static_cast<ThumbnailDelegate *>(itemDelegate());
+    delegate->setPaintArea(event->rect());
     QListView::paintEvent(event);
-    if (m_active && !m_completeSent && !m_requestTimer->isActive() && isScreenComplete()) {
+    delegate->setPaintArea({});
+    if (m_active && !m_completeSent && !m_requestTimer->isActive() && isWishSettled()) {
         m_completeSent = true;
         emit screenComplete();
     }

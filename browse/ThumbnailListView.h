@@ -75,6 +75,9 @@ private:
     void markDirty();
     void sendRequest();
     void onThumbnailReady(const QString &path);
+    // isScreenComplete(), from the visible files of the last wish when it is
+    // current (a scroll, resize or change since schedules a new one).
+    bool isWishSettled() const;
     QString pathIn(const QString &folder, int row) const;
 
     QPointer<ThumbnailProvider> m_provider;
@@ -86,4 +89,5 @@ private:
     QHash<QString, int> m_visibleRowOf; // visible files at the last request
     QList<int> m_lastRows;              // visible rows at the last request
     bool m_dirty = true;                // rows, cell or provider changed since
+    QRect m_arrived;                    // around the pictures arrived since the last paint
 };

@@ -19,6 +19,7 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::
       m_service(service),
       m_io(std::make_unique<QThreadPool>()),
       m_generation(std::make_shared<std::atomic<quint64>>(0)),
+      m_answerInFlight(std::make_shared<std::atomic<bool>>(false)),
       m_restTimer(new QTimer(this)),
       m_budget(memoryBytes)
 {
@@ -31,6 +32,10 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::
         m_service = new PdfRenderService(0, &createQtPdfEngine, this);
     m_io->setMaxThreadCount(1);
     m_io->setObjectName(QStringLiteral("thumbnail-io"));
+    // The thread stays for the provider's life and is there before the first
+    // wish: the look-ups of a screenful start without a thread being made.
+    m_io->setExpiryTimeout(-1);
+    m_io->start([] {});
     connect(m_service, &PdfRenderService::thumbnailRendered, this, &ThumbnailProvider::onRendered);
 }
 
@@ -56,6 +61,11 @@ void ThumbnailProvider::setPixelSize(int pixels)
 
 void ThumbnailProvider::request(const QStringList &visible, const QStringList &rest)
 {
+    requestVisibleFirst(visible, [&rest] { return rest; });
+}
+
+void ThumbnailProvider::requestVisibleFirst(const QStringList &visible, const std::function<QStringList()> &rest)
+{
     ++*m_generation;
     m_pendingLookups = 0;
     // Renders not begun are dropped and queued again in the new order; the
@@ -68,7 +78,6 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     }
     m_visible = QSet<QString>(visible.cbegin(), visible.cend());
     m_wanted = m_visible;
-    m_rest = rest;
     m_screenPhase = true;
     m_restTimer->stop();
 
@@ -79,6 +88,7 @@ void ThumbnailProvider::request(const QStringList &visible, const QStringList &r
     m_wasBusy = true;
     flushRenders(renders);
     postLookups(std::move(lookups));
+    m_rest = rest ? rest() : QStringList();
     sendLater();
     checkIdle();
 }
@@ -128,6 +138,7 @@ void ThumbnailProvider::takeUpRest()
 {
     m_screenPhase = false;
     const QStringList rest = std::exchange(m_rest, {});
+    m_wanted.reserve(m_wanted.size() + rest.size());
     for (const QString &path : rest)
         m_wanted.insert(path);
     // What is known of files no longer listed goes (the pictures stay in
@@ -206,18 +217,27 @@ void ThumbnailProvider::postLookups(QList<LookupItem> items)
     m_pendingLookups += int(items.size());
     const quint64 generation = *m_generation;
     m_io->start(
-        [this, items = std::move(items), generation, cache = m_cache, current = m_generation, flavor = m_flavor] {
-            // Answers go back in batches: at once after a file on screen,
-            // else every so many, so that a whole folder is not one event each.
+        [this, items = std::move(items), generation, cache = m_cache, current = m_generation, flavor = m_flavor,
+         inFlight = m_answerInFlight] {
+            // Answers go back in batches: a picture on screen at once while
+            // the UI thread has taken the answer before (else with the next
+            // one), the rest every so many, so that a whole folder is not one
+            // event each.
             QList<LookupResult> batch;
             auto send = [&] {
                 if (batch.isEmpty())
                     return;
+                inFlight->store(true);
                 QMetaObject::invokeMethod(
-                    this, [this, generation, batch = std::move(batch)] { onLookedUp(generation, batch); },
+                    this,
+                    [this, generation, inFlight, batch = std::move(batch)] {
+                        inFlight->store(false);
+                        onLookedUp(generation, batch);
+                    },
                     Qt::QueuedConnection);
                 batch = {};
             };
+            ThumbnailCache::Reader reader(*cache);
             for (const LookupItem &item : items) {
                 if (current->load() != generation)
                     return; // a newer wish replaced this one
@@ -227,13 +247,13 @@ void ThumbnailProvider::postLookups(QList<LookupItem> items)
                 if (r.source.exists && r.source.mtimeMs == item.knownMtimeMs && r.source.size == item.knownSize) {
                     r.unchanged = true;
                 } else if (r.source.exists) {
-                    ThumbnailCache::Lookup found = cache->lookup(r.source, flavor, item.decode);
+                    ThumbnailCache::Lookup found = reader.lookup(r.source, flavor, item.decode);
                     r.state = found.state;
                     r.image = std::move(found.image);
                     r.flavor = found.flavor;
                 }
                 batch << std::move(r);
-                if (item.decode || batch.size() >= 64)
+                if ((item.decode && !inFlight->load()) || batch.size() >= 64)
                     send();
             }
             send();

@@ -57,6 +57,9 @@ public:
     // visible are checked and made, but kept in memory only while there is
     // room.
     void request(const QStringList &visible, const QStringList &rest);
+    // The same, with the rest made only once the visible files' look-ups are
+    // on their way: a long list takes a while to make.
+    void requestVisibleFirst(const QStringList &visible, const std::function<QStringList()> &rest);
     // Drops all pending work (the style was left, the list went away).
     void cancel();
     // The files may have changed since they were last checked (the list was
@@ -171,6 +174,8 @@ private:
     QPointer<PdfRenderService> m_service;
     std::unique_ptr<QThreadPool> m_io;
     std::shared_ptr<std::atomic<quint64>> m_generation;
+    // An answer of the I/O thread is waiting for the UI thread.
+    std::shared_ptr<std::atomic<bool>> m_answerInFlight;
 
     int m_pixels = 128;
     ThumbnailCache::Flavor m_flavor = ThumbnailCache::Flavor::Normal;

@@ -18,9 +18,12 @@
 #include "support/TestDir.h"
 
 #include <QAction>
+#include <QBuffer>
 #include <QCryptographicHash>
+#include <QImageWriter>
 #include <QLabel>
 #include <QMutex>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -134,6 +137,76 @@ bool writeForeignThumbnail(const QString &at, const QByteArray &uri, qint64 mtim
     image.setText("Thumb::MTime", QString::number(mtime));
     image.setText("Software", "another file browser");
     return image.save(at, "png");
+}
+
+// A PNG put together chunk by chunk, for files no encoder writes: rows that
+// take every filter in turn over random bytes (or a filter that does not
+// exist in row `badFilterRow`), with the thumbnail keys.
+QByteArray be32(quint32 v)
+{
+    const char bytes[] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(bytes, 4);
+}
+quint32 crc32Of(const QByteArray &bytes)
+{
+    quint32 crc = 0xffffffffu;
+    for (char ch : bytes) {
+        crc ^= uchar(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+QByteArray pngChunk(const QByteArray &type, const QByteArray &data)
+{
+    return be32(quint32(data.size())) + type + data + be32(crc32Of(type + data));
+}
+QByteArray handMadePng(const QSize &size, bool alpha, const QByteArray &uri, qint64 mtime, int badFilterRow = -1)
+{
+    QRandomGenerator random(12);
+    QByteArray rows;
+    for (int y = 0; y < size.height(); ++y) {
+        rows += char(y == badFilterRow ? 5 : y % 5);
+        for (int i = 0; i < size.width() * (alpha ? 4 : 3); ++i)
+            rows += char(random.bounded(256));
+    }
+    const char depthTypeAndMethods[] = {8, char(alpha ? 6 : 2), 0, 0, 0};
+    const QByteArray ihdr = be32(quint32(size.width())) + be32(quint32(size.height()))
+        + QByteArray(depthTypeAndMethods, 5);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + pngChunk("IHDR", ihdr)
+        + pngChunk("tEXt", "Thumb::URI" + QByteArray(1, '\0') + uri)
+        + pngChunk("tEXt", "Thumb::MTime" + QByteArray(1, '\0') + QByteArray::number(mtime))
+        + pngChunk("IDAT", qCompress(rows).mid(4)) + pngChunk("IEND", {});
+}
+
+// A thumbnail as Qt's writer makes it from `image`, with the keys.
+QByteArray writtenPng(QImage image, const QByteArray &uri, qint64 mtime)
+{
+    image.setText("Thumb::URI", QString::fromUtf8(uri));
+    image.setText("Thumb::MTime", QString::number(mtime));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter(&buffer, "png").write(image);
+    return png;
+}
+
+// Random pixels, some rows smooth: the writer picks different row filters.
+QImage noise(const QSize &size, QImage::Format format)
+{
+    QRandomGenerator random(34);
+    QImage image(size, QImage::Format_ARGB32);
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, y % 3 ? random.generate() : qRgba(x * 2, y, 255 - x, 255 - y));
+    return image.convertToFormat(format);
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 // Waits until the provider has answered everything asked and its writes are done.
@@ -281,6 +354,88 @@ private slots:
         const QImage shown = p->thumbnail(path);
         QCOMPARE(shown.size(), size);
         QCOMPARE(shown.pixelColor(size.width() / 2, size.height() / 2), QColor(Qt::red));
+    }
+
+    void cachedPicturesOfEveryKindAreRead_data()
+    {
+        QTest::addColumn<int>("kind");
+        // The kinds thumbnailers write, read by the program itself...
+        QTest::newRow("RGB, every row filter") << 0;
+        QTest::newRow("RGBA, every row filter") << 1;
+        QTest::newRow("RGB in several data chunks") << 2;
+        QTest::newRow("RGBA with soft edges") << 3;
+        // ...and the rest, through Qt's reader.
+        QTest::newRow("gray") << 4;
+        QTest::newRow("palette") << 5;
+        QTest::newRow("16 bits per channel") << 6;
+    }
+    void cachedPicturesOfEveryKindAreRead()
+    {
+        QFETCH(int, kind);
+        const QString path = pdf("report.pdf");
+        const QByteArray uri = ThumbnailCache::uriFor(path);
+        const qint64 mtime = mtimeSecs(path);
+        const QSize size(97, 128);
+        QByteArray png;
+        switch (kind) {
+        case 0: png = handMadePng(size, false, uri, mtime); break;
+        case 1: png = handMadePng(size, true, uri, mtime); break;
+        case 2: png = writtenPng(noise(QSize(128, 128), QImage::Format_RGB32), uri, mtime); break;
+        case 3: png = writtenPng(noise(size, QImage::Format_ARGB32), uri, mtime); break;
+        case 4: png = writtenPng(noise(size, QImage::Format_Grayscale8), uri, mtime); break;
+        case 5: png = writtenPng(noise(size, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8), uri, mtime); break;
+        case 6: png = writtenPng(noise(size, QImage::Format_RGBA64), uri, mtime); break;
+        }
+        if (kind == 2)
+            QVERIFY(png.count("IDAT") > 1);
+        QVERIFY(writeFile(root + "/normal/" + md5Name(uri), png));
+
+        const ThumbnailCache cache(ThumbnailCache::defaultEnvironment());
+        const ThumbnailCache::Lookup found = cache.lookup(ThumbnailCache::sourceOf(path), ThumbnailCache::Flavor::Normal);
+        QCOMPARE(found.state, ThumbnailCache::State::Valid);
+        // Ready to be drawn, and the very picture Qt's reader sees.
+        const QImage reference = QImage::fromData(png, "png");
+        QVERIFY(!reference.isNull());
+        const QImage::Format drawn = reference.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                                 : QImage::Format_RGB32;
+        QCOMPARE(found.image.format(), drawn);
+        QCOMPARE(found.image, reference.convertToFormat(drawn));
+    }
+
+    void damagedThumbnailIsMadeAgain_data()
+    {
+        QTest::addColumn<int>("damage");
+        QTest::newRow("a byte of the image data changed") << 0;
+        QTest::newRow("cut short inside the image data") << 1;
+        QTest::newRow("header checksum wrong") << 2;
+        QTest::newRow("a row filter that does not exist") << 3;
+    }
+    void damagedThumbnailIsMadeAgain()
+    {
+        QFETCH(int, damage);
+        const QString path = pdf("report.pdf");
+        const QByteArray uri = ThumbnailCache::uriFor(path);
+        QByteArray png = damage == 3 ? handMadePng(QSize(90, 128), false, uri, mtimeSecs(path), 40)
+                                     : writtenPng(noise(QSize(90, 128), QImage::Format_RGB32), uri, mtimeSecs(path));
+        const qsizetype idat = png.indexOf("IDAT");
+        QVERIFY(idat > 0);
+        if (damage == 0)
+            png[idat + 100] = char(png[idat + 100] ^ 0x10);
+        else if (damage == 1)
+            png.truncate(idat + 200);
+        else if (damage == 2)
+            png[8 + 8 + 13] = char(png[8 + 8 + 13] ^ 1); // first byte of the header's checksum
+        const QString file = root + "/normal/" + md5Name(uri);
+        QVERIFY(writeFile(file, png));
+
+        auto p = provider();
+        p->setPixelSize(128);
+        p->request({path}, {});
+        QVERIFY(settle(*p));
+        QCOMPARE(log->opens(path), 1);
+        QCOMPARE(p->counters().written, 1);
+        QVERIFY(!p->thumbnail(path).isNull());
+        QVERIFY(!QImage(file).isNull());
     }
 
     void changedFileGetsNewThumbnail_data()
