@@ -1,5 +1,7 @@
 #include "viewer/PdfPageView.h"
 
+#include "viewer/FlatScrollBarStyle.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QDesktopServices>
@@ -25,6 +27,11 @@ PdfPageView::PdfPageView(PdfRenderService *service, QWidget *parent)
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     verticalScrollBar()->setSingleStep(40);
     horizontalScrollBar()->setSingleStep(40);
+    // Repainted with every document shown: drawn flat, on the spot.
+    auto *flat = new FlatScrollBarStyle;
+    flat->setParent(this);
+    verticalScrollBar()->setStyle(flat);
+    horizontalScrollBar()->setStyle(flat);
     connect(m_service, &PdfRenderService::pageRendered, this, &PdfPageView::onPageRendered);
     // The other pages' sizes follow the first page of a freshly opened
     // document: lay out again where the user is.

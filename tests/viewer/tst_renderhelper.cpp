@@ -10,6 +10,7 @@
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
+#include "support/ProcessTree.h"
 #include "support/QueuedSpy.h"
 #include "support/TestDir.h"
 
@@ -217,6 +218,32 @@ private slots:
         QVERIFY(!img.isNull());
         QVERIFY(m_helper.generation() > generation);
         QVERIFY(!m_acro->showsMessage());
+    }
+
+    // A close is not waited for: the helper takes closed documents apart
+    // when nothing else is asked of it.  They do go, and only they do.
+    void closedDocumentsLeaveTheHelper()
+    {
+        const auto helperHolds = [this](const QString &path) {
+            return int(ProcessTree::openDescriptors(path, {qint64(m_helper.pid())}).size());
+        };
+        const QStringList paths{m_dir.path("close-a.pdf"), m_dir.path("close-b.pdf"), m_dir.path("close-c.pdf")};
+        std::vector<std::unique_ptr<PdfEngine>> engines;
+        for (const QString &path : paths) {
+            QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+            engines.push_back(createIsolatedPdfEngine());
+            QCOMPARE(engines.back()->open(path, {}), PdfOpenStatus::Ok);
+            QCOMPARE(helperHolds(path), 1);
+        }
+        engines.at(0)->close();
+        engines.at(1)->close();
+        // Asked at once after the closes, the third still answers.
+        QCOMPARE(engines.at(2)->render(0, QSize(60, 80), 0).size(), QSize(60, 80));
+        QTRY_COMPARE(helperHolds(paths.at(0)), 0);
+        QTRY_COMPARE(helperHolds(paths.at(1)), 0);
+        QCOMPARE(helperHolds(paths.at(2)), 1);
+        engines.at(2)->close();
+        QTRY_COMPARE(helperHolds(paths.at(2)), 0);
     }
 
     // The helper answers an open with the first page's size alone; the other

@@ -23,6 +23,7 @@
 #include <QStackedWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QStyleOptionSlider>
 #include <QtTest>
 
 namespace {
@@ -197,6 +198,45 @@ private slots:
                 QVERIFY(v->maximum() >= overflow);
             QCOMPARE(v->value(), 0);
         }
+    }
+
+    // The page view's scroll bars are drawn flat; the handle still shows
+    // where the view is, and a document that fits shows none.
+    void scrollBarHandleShowsWhereTheViewIs()
+    {
+        const QString tall = m_dir.path("handle-tall.pdf"), small = m_dir.path("handle-small.pdf");
+        QVERIFY(PdfFixtures::writePdf(tall, {QSizeF(400, 4000)}));
+        QVERIFY(PdfFixtures::writePdf(small, {QSizeF(400, 100)}));
+        QScrollBar *v = m_acro->pageView()->verticalScrollBar();
+        const auto handleRect = [v] {
+            QStyleOptionSlider opt;
+            opt.initFrom(v);
+            opt.orientation = v->orientation();
+            opt.minimum = v->minimum();
+            opt.maximum = v->maximum();
+            opt.sliderPosition = opt.sliderValue = v->value();
+            opt.pageStep = v->pageStep();
+            opt.singleStep = v->singleStep();
+            opt.subControls = QStyle::SC_All;
+            return v->style()->subControlRect(QStyle::CC_ScrollBar, &opt, QStyle::SC_ScrollBarSlider, v);
+        };
+        QVERIFY(loadAndWait(*m_acro, tall));
+        QTRY_VERIFY(v->maximum() > 0);
+        const QRect atTop = handleRect();
+        QVERIFY(atTop.height() > 4);
+        const QImage top = v->grab().toImage();
+        const QColor handle = top.pixelColor(atTop.center());
+        v->setValue(v->maximum());
+        const QRect atEnd = handleRect();
+        QVERIFY(atEnd.top() > atTop.bottom());
+        const QImage end = v->grab().toImage();
+        QCOMPARE(end.pixelColor(atEnd.center()), handle);
+        const QColor groove = end.pixelColor(atTop.center());
+        QVERIFY(groove != handle);
+
+        QVERIFY(loadAndWait(*m_acro, small));
+        QTRY_COMPARE(v->maximum(), 0);
+        QCOMPARE(v->grab().toImage().pixelColor(atTop.center()), groove);
     }
 
     void singlePageStepsWithKeysAndWheel()

@@ -25,7 +25,8 @@
 //   Sizes          quint32 handle, qint32 first page, qint32 count
 //                  -> counted QSizeF list: the sizes of pages first ...
 //                  first + n - 1 (n at most count and maxSizesPerAnswer)
-//   Close          quint32 handle (no answer)
+//   Close          quint32 handle (no answer; the helper takes the document
+//                  apart when no request is waiting)
 //   Render         [memfd of at least height * width * 4 bytes] quint32 handle,
 //                  qint32 page, QSize pixels, qint32 rotation
 //                  -> QSize drawn (the page, RGB32, rows of width * 4 bytes, is

@@ -17,6 +17,7 @@
 #include <sys/stat.h>
 #include <sys/socket.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -32,9 +33,27 @@ void closeAll(std::vector<int> &fds)
     fds.clear();
 }
 
+// A mapping of the program's shared memory, let go of when it goes.
+struct SharedPage
+{
+    SharedPage() = default;
+    SharedPage(const SharedPage &) = delete;
+    SharedPage &operator=(const SharedPage &) = delete;
+    ~SharedPage() { reset(); }
+    void reset()
+    {
+        if (map)
+            munmap(map, bytes);
+        map = nullptr;
+    }
+    void *map = nullptr;
+    size_t bytes = 0;
+};
+
 // Draws a page into the program's shared memory: the page is put on its
 // paper as it is copied there, the one copy it makes on its way to the screen.
-bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd)
+// The mapping is left in `shared`, to be let go of after the answer is out.
+bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd, SharedPage &shared)
 {
     struct stat st;
     if (pixels.isEmpty() || fstat(memfd, &st) != 0)
@@ -47,9 +66,10 @@ bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotati
     void *map = mmap(nullptr, size_t(bytes), PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
     if (map == MAP_FAILED)
         return false;
-    const bool drawn = engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
-    munmap(map, size_t(bytes));
-    return drawn;
+    shared.reset();
+    shared.map = map;
+    shared.bytes = size_t(bytes);
+    return engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
 }
 
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -96,8 +116,25 @@ int probeExec()
 class Server
 {
 public:
-    // Answers one request; false when the conversation is over.
+    // Answers one request; false when the conversation is over.  What only
+    // tidies up (letting go of the page's mapping and the descriptors) waits
+    // until the answer is on its way.
     bool serve(const QByteArray &request, std::vector<int> &fds)
+    {
+        const bool ok = serveOne(request, fds);
+        m_page.reset();
+        closeAll(fds);
+        return ok;
+    }
+
+    // Documents the program has closed are taken apart while it has nothing
+    // else to ask: a close is never waited for, and tearing down a large
+    // document would hold up the request behind it.
+    bool hasIdleWork() const { return !m_closed.empty(); }
+    void doIdleWork() { m_closed.clear(); }
+
+private:
+    bool serveOne(const QByteArray &request, std::vector<int> &fds)
     {
         QDataStream in(request);
         in.setVersion(RenderProtocol::streamVersion);
@@ -110,19 +147,23 @@ public:
         if (op != Op::Probe)
             in >> handle;
         if (op == Op::Close) {
-            m_docs.erase(handle);
-            closeAll(fds);
+            auto it = m_docs.find(handle);
+            if (it != m_docs.end()) {
+                // More than a couple waiting means the program closes faster
+                // than the helper is ever idle: no longer worth the memory.
+                if (m_closed.size() >= maxClosedWaiting)
+                    m_closed.clear();
+                m_closed.push_back(std::move(it->second));
+                m_docs.erase(it);
+            }
             return true;
         }
         QByteArray reply;
-        const bool ok = answer(op, handle, in, fds, &reply);
-        closeAll(fds);
-        if (!ok)
+        if (!answer(op, handle, in, fds, &reply))
             reply = RenderProtocol::write(quint8(0));
         return RenderProtocol::send(socketFd, reply);
     }
 
-private:
     bool answer(Op op, quint32 handle, QDataStream &in, std::vector<int> &fds, QByteArray *reply)
     {
         if (op == Op::Open) {
@@ -169,7 +210,7 @@ private:
             if (fds.size() != 1 || in.status() != QDataStream::Ok
                 || qint64(pixels.width()) * pixels.height() * 4 > RenderProtocol::maxPageBytes)
                 return false;
-            if (!renderToShared(engine, page, pixels, rotation, fds.front()))
+            if (!renderToShared(engine, page, pixels, rotation, fds.front(), m_page))
                 return false;
             *reply = RenderProtocol::write(quint8(1), pixels);
             return true;
@@ -236,8 +277,17 @@ private:
         }
     }
 
+    static constexpr size_t maxClosedWaiting = 2;
     std::map<quint32, std::unique_ptr<PdfEngine>> m_docs;
+    std::vector<std::unique_ptr<PdfEngine>> m_closed; // closed, not yet taken apart
+    SharedPage m_page;                                  // the page just drawn
 };
+
+bool requestWaiting()
+{
+    pollfd p{socketFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
 
 } // namespace
 
@@ -260,8 +310,10 @@ int main()
     Server server;
     QByteArray request;
     std::vector<int> fds;
-    while (RenderProtocol::receive(socketFd, &request, &fds, -1)) {
-        if (!server.serve(request, fds))
+    for (;;) {
+        if (server.hasIdleWork() && !requestWaiting())
+            server.doIdleWork();
+        if (!RenderProtocol::receive(socketFd, &request, &fds, -1) || !server.serve(request, fds))
             break;
     }
     closeAll(fds);
