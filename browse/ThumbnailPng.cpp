@@ -224,6 +224,28 @@ QImage decodeDirect(const QByteArray &png, bool *handled)
     return ok ? image : QImage();
 }
 
+// A compressed text (a zlib stream) of at most `limit` bytes once inflated;
+// false for a damaged one or one that would grow past the limit.  The keys
+// a thumbnail carries are short: a planted file whose text inflates to
+// gigabytes costs no more than the limit.
+bool inflateText(const QByteArray &compressed, qsizetype limit, QByteArray *text)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return false;
+    text->resize(limit);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
+    z.avail_in = uInt(compressed.size());
+    z.next_out = reinterpret_cast<Bytef *>(text->data());
+    z.avail_out = uInt(limit);
+    const int result = inflate(&z, Z_FINISH);
+    text->truncate(qsizetype(z.total_out));
+    inflateEnd(&z);
+    return result == Z_STREAM_END;
+}
+
+constexpr qsizetype maxTextBytes = 64 * 1024;
+
 } // namespace
 
 namespace ThumbnailPng {
@@ -255,12 +277,11 @@ bool readHead(const QByteArray &png, Head *head)
                     rest = translated < 0 ? QByteArray() : rest.mid(translated + 1);
                     utf8 = true;
                 }
-                if (compressed) {
-                    // qUncompress wants the size first; this one is a limit, not a promise.
-                    QByteArray sized(4, '\0');
-                    sized[1] = 1; // 64 KiB
-                    rest = qUncompress(sized + rest);
-                }
+                QByteArray inflated;
+                if (compressed && !inflateText(rest, maxTextBytes, &inflated))
+                    continue; // damaged, or longer than any key of ours: not taken
+                if (compressed)
+                    rest = inflated;
                 head->text.insert(key, utf8 ? QString::fromUtf8(rest) : QString::fromLatin1(rest));
             }
         } else if (chunk.is("IDAT") || chunk.is("IEND")) {

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QFile>
 #include <QImageWriter>
 #include <QLabel>
 #include <QMutex>
@@ -34,6 +35,7 @@
 
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -177,6 +179,47 @@ QByteArray handMadePng(const QSize &size, bool alpha, const QByteArray &uri, qin
         + pngChunk("tEXt", "Thumb::URI" + QByteArray(1, '\0') + uri)
         + pngChunk("tEXt", "Thumb::MTime" + QByteArray(1, '\0') + QByteArray::number(mtime))
         + pngChunk("IDAT", qCompress(rows).mid(4)) + pngChunk("IEND", {});
+}
+
+// A zlib stream of `megabytes` of zeros, made a megabyte at a time.
+QByteArray zerosCompressed(int megabytes)
+{
+    const QByteArray zeros(1 << 20, '\0');
+    QByteArray out;
+    z_stream z{};
+    if (deflateInit(&z, 9) != Z_OK)
+        return {};
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (int i = 0; i < megabytes; ++i) {
+        z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(zeros.constData()));
+        z.avail_in = uInt(zeros.size());
+        const int flush = i + 1 == megabytes ? Z_FINISH : Z_NO_FLUSH;
+        do {
+            z.next_out = reinterpret_cast<Bytef *>(buffer.data());
+            z.avail_out = uInt(buffer.size());
+            deflate(&z, flush);
+            out.append(buffer.constData(), buffer.size() - qsizetype(z.avail_out));
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+// This process's resident peak since the last resetPeakRss(), in kB.
+qint64 peakRssKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+bool resetPeakRss()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
 }
 
 // A thumbnail as Qt's writer makes it from `image`, with the keys.
@@ -400,6 +443,49 @@ private slots:
                                                                  : QImage::Format_RGB32;
         QCOMPARE(found.image.format(), drawn);
         QCOMPARE(found.image, reference.convertToFormat(drawn));
+    }
+
+    // Keys may come compressed (zTXt, compressed iTXt) and are read so; a
+    // compressed text that would inflate to hundreds of megabytes is left
+    // out at a small bound, and the entry is still used.
+    void compressedKeysAreReadWithinBounds_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("URI in a zTXt chunk") << 0;
+        QTest::newRow("URI in a compressed iTXt chunk") << 1;
+        QTest::newRow("a 256 MB text in a zTXt chunk") << 2;
+    }
+    void compressedKeysAreReadWithinBounds()
+    {
+        QFETCH(int, kind);
+        const QString path = pdf("report.pdf");
+        const QByteArray uri = ThumbnailCache::uriFor(path);
+        const QByteArray mtime = QByteArray::number(mtimeSecs(path));
+        const QByteArray nul(1, '\0');
+        QByteArray keys;
+        if (kind == 0)
+            keys = pngChunk("zTXt", "Thumb::URI" + nul + nul + qCompress(uri).mid(4));
+        else if (kind == 1)
+            keys = pngChunk("iTXt", "Thumb::URI" + nul + char(1) + nul + nul + nul + qCompress(uri).mid(4));
+        else
+            keys = pngChunk("tEXt", "Thumb::URI" + nul + uri)
+                + pngChunk("zTXt", "Description" + nul + nul + zerosCompressed(256));
+        keys += pngChunk("tEXt", "Thumb::MTime" + nul + mtime);
+        // The keys go in after the header of an otherwise plain thumbnail.
+        QByteArray png = handMadePng(QSize(64, 96), false, "unused", 0);
+        const qsizetype afterHeader = 8 + 12 + 13;
+        const qsizetype idat = png.indexOf("IDAT") - 4;
+        png = png.left(afterHeader) + keys + png.mid(idat);
+        QVERIFY(writeFile(root + "/normal/" + md5Name(uri), png));
+
+        const ThumbnailCache cache(ThumbnailCache::defaultEnvironment());
+        QVERIFY(resetPeakRss());
+        const qint64 before = peakRssKb();
+        const ThumbnailCache::Lookup found = cache.lookup(ThumbnailCache::sourceOf(path), ThumbnailCache::Flavor::Normal);
+        const qint64 grown = peakRssKb() - before;
+        QCOMPARE(found.state, ThumbnailCache::State::Valid);
+        QCOMPARE(found.image.size(), QSize(64, 96));
+        QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("peak grew by %1 kB").arg(grown)));
     }
 
     void damagedThumbnailIsMadeAgain_data()
