@@ -233,12 +233,20 @@ bool inflateText(const QByteArray &compressed, qsizetype limit, QByteArray *text
     z_stream z{};
     if (inflateInit(&z) != Z_OK)
         return false;
-    text->resize(limit);
     z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(compressed.constData()));
     z.avail_in = uInt(compressed.size());
-    z.next_out = reinterpret_cast<Bytef *>(text->data());
-    z.avail_out = uInt(limit);
-    const int result = inflate(&z, Z_FINISH);
+    // Room for a key of the usual length first, more only as it is needed.
+    text->resize(qMin<qsizetype>(limit, 256));
+    int result = Z_OK;
+    for (;;) {
+        z.next_out = reinterpret_cast<Bytef *>(text->data()) + z.total_out;
+        z.avail_out = uInt(text->size() - qsizetype(z.total_out));
+        result = inflate(&z, Z_FINISH);
+        const bool wantsRoom = (result == Z_OK || result == Z_BUF_ERROR) && z.avail_out == 0;
+        if (!wantsRoom || text->size() >= limit)
+            break;
+        text->resize(qMin(limit, text->size() * 4));
+    }
     text->truncate(qsizetype(z.total_out));
     inflateEnd(&z);
     return result == Z_STREAM_END;

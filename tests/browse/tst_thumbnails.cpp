@@ -8,6 +8,7 @@
 #include "browse/FileListView.h"
 #include "browse/ThumbnailCache.h"
 #include "browse/ThumbnailListView.h"
+#include "browse/ThumbnailPng.h"
 #include "browse/ThumbnailProvider.h"
 #include "viewer/PdfEngine.h"
 #include "viewer/PdfRenderService.h"
@@ -454,6 +455,7 @@ private slots:
         QTest::newRow("URI in a zTXt chunk") << 0;
         QTest::newRow("URI in a compressed iTXt chunk") << 1;
         QTest::newRow("a 256 MB text in a zTXt chunk") << 2;
+        QTest::newRow("a 20 KB text in a zTXt chunk") << 3;
     }
     void compressedKeysAreReadWithinBounds()
     {
@@ -469,7 +471,8 @@ private slots:
             keys = pngChunk("iTXt", "Thumb::URI" + nul + char(1) + nul + nul + nul + qCompress(uri).mid(4));
         else
             keys = pngChunk("tEXt", "Thumb::URI" + nul + uri)
-                + pngChunk("zTXt", "Description" + nul + nul + zerosCompressed(256));
+                + pngChunk("zTXt", "Description" + nul + nul
+                                       + (kind == 2 ? zerosCompressed(256) : qCompress(QByteArray(20000, 'x')).mid(4)));
         keys += pngChunk("tEXt", "Thumb::MTime" + nul + mtime);
         // The keys go in after the header of an otherwise plain thumbnail.
         QByteArray png = handMadePng(QSize(64, 96), false, "unused", 0);
@@ -486,6 +489,10 @@ private slots:
         QCOMPARE(found.state, ThumbnailCache::State::Valid);
         QCOMPARE(found.image.size(), QSize(64, 96));
         QVERIFY2(grown < 32 * 1024, qPrintable(QStringLiteral("peak grew by %1 kB").arg(grown)));
+        ThumbnailPng::Head head;
+        QVERIFY(ThumbnailPng::readHead(png, &head));
+        QCOMPARE(head.text.value("Thumb::URI"), QString::fromUtf8(uri));
+        QCOMPARE(head.text.value("Description").size(), kind == 3 ? 20000 : 0);
     }
 
     void damagedThumbnailIsMadeAgain_data()
