@@ -27,10 +27,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
+#include <QFile>
 #include <QPdfDocument>
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -77,7 +79,8 @@ double engineRenderMs(const QStringList &paths, int box)
     return msSince(t);
 }
 
-double bareDecodeMs(const QStringList &files)
+// Reads and decodes each file in turn; the whole time.
+double decodeMs(const QStringList &files, const std::function<QImage(const QByteArray &)> &decode)
 {
     QElapsedTimer t;
     t.start();
@@ -85,26 +88,23 @@ double bareDecodeMs(const QStringList &files)
         QFile f(file);
         if (!f.open(QIODevice::ReadOnly))
             continue;
-        const QImage image = QImage::fromData(f.readAll(), "png");
+        const QImage image = decode(f.readAll());
         Q_UNUSED(image);
     }
     return msSince(t);
+}
+
+// The bare baseline: Qt's PNG reader.
+double bareDecodeMs(const QStringList &files)
+{
+    return decodeMs(files, [](const QByteArray &png) { return QImage::fromData(png, "png"); });
 }
 
 // The same with the program's own PNG decoder: how much of the warm time is
 // the decoding itself.
 double ownDecodeMs(const QStringList &files)
 {
-    QElapsedTimer t;
-    t.start();
-    for (const QString &file : files) {
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QImage image = ThumbnailPng::decode(f.readAll());
-        Q_UNUSED(image);
-    }
-    return msSince(t);
+    return decodeMs(files, &ThumbnailPng::decode);
 }
 
 // When the window's paint pass ends: the window repaints its changed widgets
@@ -294,16 +294,6 @@ int run(const QStringList &args)
     }
     w.provider->waitForWrites();
 
-    if (qEnvironmentVariableIsSet("PROF2")) {
-        QList<double> ms;
-        for (int k = 0; k < qEnvironmentVariableIntValue("PROF2"); ++k) {
-            w.newProvider();
-            ms << w.showThumbnails().ms;
-            w.settle();
-        }
-        fprintf(stderr, "warm median %.3f\n", bench::median(ms));
-        return 0;
-    }
     // 1 and 2: cold and warm, alternating which side goes first.
     QList<Window::Shown> cold, warm;
     QList<double> bareCold, bareWarm, ownWarm;
@@ -323,15 +313,15 @@ int run(const QStringList &args)
         w.settle();
 
         w.newProvider();
-        if (r % 2) {
+        const auto decodeBare = [&] {
             bareWarm << bareDecodeMs(pngs);
             ownWarm << ownDecodeMs(pngs);
-        }
+        };
+        if (r % 2)
+            decodeBare();
         warm << w.showThumbnails();
-        if (!(r % 2)) {
-            bareWarm << bareDecodeMs(pngs);
-            ownWarm << ownDecodeMs(pngs);
-        }
+        if (!(r % 2))
+            decodeBare();
         w.settle();
     }
 
