@@ -1,5 +1,7 @@
 #include "viewer/PageCache.h"
 
+#include <algorithm>
+
 size_t qHash(const PageKey &key, size_t seed)
 {
     return qHashMulti(seed, key.path, key.mtimeMs, key.page, key.pixelSize.width(),
@@ -22,6 +24,13 @@ bool PageCache::contains(const PageKey &key) const
 {
     QMutexLocker lock(&m_mutex);
     return m_entries.contains(key);
+}
+
+bool PageCache::containsPageOf(const QString &path, qint64 mtimeMs, int page) const
+{
+    QMutexLocker lock(&m_mutex);
+    return std::any_of(m_order.cbegin(), m_order.cend(),
+                       [&](const PageKey &k) { return k.page == page && k.mtimeMs == mtimeMs && k.path == path; });
 }
 
 void PageCache::insert(const PageKey &key, const QImage &image)

@@ -38,6 +38,8 @@ public:
 
     QImage find(const PageKey &key);       // null image on a miss; a hit becomes most recent
     bool contains(const PageKey &key) const;
+    // Whether some drawing of this page of the file (any size) is held.
+    bool containsPageOf(const QString &path, qint64 mtimeMs, int page) const;
     void insert(const PageKey &key, const QImage &image);
     // Drops every page of a file (for example when it changed on disk).
     void removeFile(const QString &path);

@@ -1,11 +1,34 @@
 #pragma once
 
+#include "viewer/PageLayout.h"
 #include "viewer/PdfTypes.h"
 
 #include <QImage>
 
 #include <cstring>
 #include <memory>
+#include <optional>
+
+// How the first page of a document is drawn straight after it opens: where
+// the view's layout puts it, at a device pixel ratio.  Plain values, so that
+// an engine in another process can work the size out itself.
+struct PdfFirstPage
+{
+    std::optional<PageLayout::Params> layout; // none: nothing is drawn ahead
+    qreal dpr = 1.0;
+
+    bool wanted() const { return layout.has_value(); }
+    // Device pixels of page 0 laid out over these page sizes; empty when
+    // nothing is wanted.
+    QSize pixelsFor(const QList<QSizeF> &pageSizesPt) const;
+    // The same for a document just opened, whose other pages are taken to be
+    // as large as the first until they are measured.
+    QSize pixelsForOpened(int pageCount, const QSizeF &firstPagePt) const
+    {
+        return pixelsFor(QList<QSizeF>(pageCount, firstPagePt));
+    }
+    int rotation() const { return layout ? layout->rotation & 3 : 0; }
+};
 
 // One open document behind a narrow, synchronous contract: open, page sizes,
 // outline, render a page at a pixel size.  Text features are optional and
@@ -17,6 +40,17 @@ public:
     virtual ~PdfEngine() = default;
 
     virtual PdfOpenStatus open(const QString &path, const QString &password) = 0;
+    // Opens the document and, when `first` wants it, draws page 0 into
+    // *firstPage at pixelsForOpened() (null when it could not be drawn).  An
+    // engine in another process does both in one exchange.
+    virtual PdfOpenStatus openWithFirstPage(const QString &path, const QString &password, const PdfFirstPage &first,
+                                            QImage *firstPage)
+    {
+        const PdfOpenStatus status = open(path, password);
+        if (status == PdfOpenStatus::Ok && first.wanted())
+            *firstPage = render(0, first.pixelsForOpened(pageCount(), pageSize(0)), first.rotation());
+        return status;
+    }
     // Opens a document from a descriptor already open for reading, for an
     // engine that never opens paths itself.  The engine takes the descriptor
     // over, also when the open fails; one that cannot read descriptors
@@ -63,6 +97,22 @@ public:
         return {};
     }
 };
+
+// A page size as every engine gives it: a page without a usable size (none,
+// NaN, or larger than any paper) still gets a place on screen, a Letter page's.
+inline QSizeF usablePageSize(const QSizeF &s)
+{
+    const auto ok = [](qreal v) { return v > 0.5 && v < 1e6; }; // false for NaN too
+    return ok(s.width()) && ok(s.height()) ? s : QSizeF(612, 792);
+}
+
+inline QSize PdfFirstPage::pixelsFor(const QList<QSizeF> &pageSizesPt) const
+{
+    if (!layout || pageSizesPt.isEmpty())
+        return {};
+    const QSize logical = PageLayout::compute(pageSizesPt, *layout).rects.value(0).size();
+    return logical.isEmpty() ? QSize() : PageLayout::pixelSize(logical, dpr);
+}
 
 // The pdfium engine through QtPdf.
 std::unique_ptr<PdfEngine> createQtPdfEngine();

@@ -414,7 +414,7 @@ void PdfRenderService::closeDoc(quint64 docId)
 }
 
 PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, const QString &password,
-                                           qint64 mtimeMs, bool allSizes)
+                                           qint64 mtimeMs, bool allSizes, const FirstPage &first, QImage *firstPage)
 {
     PdfDocumentInfo info;
     info.docId = docId;
@@ -424,7 +424,8 @@ PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, c
     doc->engine = m_factory();
     doc->path = path;
     doc->mtimeMs = info.mtimeMs;
-    info.status = doc->engine->open(path, password);
+    info.status = firstPage ? doc->engine->openWithFirstPage(path, password, first, firstPage)
+                            : doc->engine->open(path, password);
     if (info.ok()) {
         if (allSizes)
             info.pageSizes = doc->engine->pageSizes();
@@ -438,7 +439,7 @@ PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, c
     return info;
 }
 
-QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut)
+QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, const QImage &drawn)
 {
     PageKey key;
     key.path = doc.path;
@@ -451,7 +452,7 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
         *keyOut = key;
     QImage img = m_cache.find(key);
     if (img.isNull()) {
-        img = doc.engine->render(req.page, req.pixelSize, req.rotation);
+        img = drawn.size() == req.pixelSize ? drawn : doc.engine->render(req.page, req.pixelSize, req.rotation);
         if (!img.isNull()) {
             img.setDevicePixelRatio(req.dpr);
             m_cache.insert(key, img);
@@ -487,23 +488,20 @@ QImage PdfRenderService::renderThumbnail(const QString &path, int box)
     return image;
 }
 
-QImage PdfRenderService::renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key)
+QImage PdfRenderService::renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key,
+                                     const QImage &drawn)
 {
     Doc *doc = docFor(info.docId);
-    if (!doc || !first.sizer)
-        return {};
-    const QList<QSizeF> &sizes = info.pageSizes;
-    if (sizes.isEmpty())
-        return {};
-    const QSize logical = first.sizer(sizes);
-    if (logical.isEmpty())
+    if (!doc)
         return {};
     PageRequest req;
     req.page = 0;
     req.dpr = first.dpr;
-    req.rotation = first.rotation;
-    req.pixelSize = PageLayout::pixelSize(logical, first.dpr);
-    return renderCached(*doc, req, key);
+    req.rotation = first.rotation();
+    req.pixelSize = first.pixelsFor(info.pageSizes);
+    if (req.pixelSize.isEmpty())
+        return {};
+    return renderCached(*doc, req, key, drawn);
 }
 
 void PdfRenderService::execute(Job &job)
@@ -536,15 +534,19 @@ void PdfRenderService::execute(Job &job)
                 node.key() = job.docId;
                 m_docs.insert(std::move(node));
             }
-        } else {
-            info = openInto(job.docId, job.path, job.text, mtime, false);
         }
         // The first page is rendered before the answer goes out, so that the
-        // view finds it in the cache and both arrive in one wake-up.
+        // view finds it in the cache and both arrive in one wake-up.  The
+        // engine draws it as it opens the file (one exchange with a helper
+        // process instead of two) unless the cache may have it already.
         QImage firstImage;
         PageKey firstKey;
+        if (!adopted) {
+            const bool drawAhead = job.first.wanted() && !m_cache.containsPageOf(job.path, mtime, 0);
+            info = openInto(job.docId, job.path, job.text, mtime, false, job.first, drawAhead ? &firstImage : nullptr);
+        }
         if (info.ok())
-            firstImage = renderFirst(info, job.first, &firstKey);
+            firstImage = renderFirst(info, job.first, &firstKey, firstImage);
         failIfBroken(info);
         emit opened(info);
         if (!firstImage.isNull())

@@ -19,17 +19,6 @@
 #include <unordered_map>
 #include <vector>
 
-// How to render the first page of a document straight after opening it: the
-// sizer gives its logical size for the document's page sizes (it runs on the
-// worker thread).
-struct PdfFirstPage
-{
-    using Sizer = std::function<QSize(const QList<QSizeF> &pageSizesPt)>;
-    Sizer sizer;
-    qreal dpr = 1.0;
-    int rotation = 0;
-};
-
 // Runs every engine call of the open documents on one worker thread (pdfium
 // serialises its calls anyway) and answers through queued signals.  Requests
 // carry a document id; closing a document drops its pending requests, the
@@ -174,14 +163,18 @@ private:
     Doc *docFor(quint64 docId);
     // mtimeMs: the file's modification time, read by the caller before opening.
     // Without allSizes only page 0 is measured, and its size stands in for the
-    // other pages' in the answer.
+    // other pages' in the answer.  With firstPage, the engine draws page 0 as
+    // `first` asks while it opens the file.
     PdfDocumentInfo openInto(quint64 docId, const QString &path, const QString &password, qint64 mtimeMs,
-                             bool allSizes);
+                             bool allSizes, const FirstPage &first = {}, QImage *firstPage = nullptr);
     void failIfBroken(PdfDocumentInfo &info);
     // Renders page 0 of an opened document as `first` asks, laid out over the
-    // page sizes the answer carries.
-    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key);
-    QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut);
+    // page sizes the answer carries; a page the engine drew as it opened the
+    // file (`drawn`) is taken when it has that size.
+    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key, const QImage &drawn = {});
+    // The page from the cache, else `drawn` when it has the size asked for,
+    // else from the engine; a new one goes into the cache.
+    QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, const QImage &drawn = {});
     void closeDoc(quint64 docId);
     // On the thumbnail thread, with an engine of its own.
     QImage renderThumbnail(const QString &path, int box);

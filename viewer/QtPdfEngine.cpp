@@ -168,10 +168,7 @@ public:
         QSizeF &s = m_sizes[page];
         if (s.isValid())
             return s;
-        s = m_doc->pagePointSize(page);
-        // A page without a usable media box still gets a place on screen.
-        if (!(s.width() > 0.5) || !(s.height() > 0.5))
-            s = QSizeF(612, 792);
+        s = usablePageSize(m_doc->pagePointSize(page));
         return s;
     }
 

@@ -161,9 +161,7 @@ PdfRenderService::FirstPage TAcroPDF::firstPageRequest() const
     PageLayout::Params params = m_view->layoutParams();
     params.currentPage = 0;
     params.rotation = 0;
-    first.sizer = [params](const QList<QSizeF> &sizes) {
-        return PageLayout::compute(sizes, params).rects.value(0).size();
-    };
+    first.layout = params;
     first.dpr = m_view->devicePixelRatioForPages();
     return first;
 }

@@ -787,7 +787,8 @@ private slots:
             service.get(), &PdfRenderService::prepared, service.get(),
             [&] { begunWhenPrepared = log->begun(); }, Qt::DirectConnection);
         PdfFirstPage first;
-        first.sizer = [](const QList<QSizeF> &) { return QSize(60, 80); };
+        first.layout = PageLayout::Params{};
+        first.layout->viewport = QSize(80, 80);
         service->prepare({next}, first);
         QTRY_COMPARE(log->begun(), 2); // the prepared page is under way too
         log->release();

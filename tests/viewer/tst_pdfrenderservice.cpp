@@ -36,14 +36,16 @@ PdfDocumentInfo openAndWait(PdfRenderService &service, const QString &path, cons
     return info;
 }
 
-PdfFirstPage fixedWidth(int width, qreal dpr = 1.0)
+// The first page drawn at a fixed zoom: `width` pixels for a first page
+// `pageWidthPt` points wide.
+PdfFirstPage drawnAt(int width, qreal pageWidthPt, qreal dpr = 1.0)
 {
+    PageLayout::Params layout;
+    layout.zoom = PageLayout::Zoom::Custom;
+    layout.customZoom = width / pageWidthPt * 72.0 / 96.0;
     PdfFirstPage f;
+    f.layout = layout;
     f.dpr = dpr;
-    f.sizer = [width](const QList<QSizeF> &sizes) {
-        const QSizeF s = sizes.first();
-        return QSize(width, qRound(width * s.height() / s.width()));
-    };
     return f;
 }
 
@@ -190,7 +192,7 @@ private slots:
         PdfRenderService service(32 << 20, [] { return std::make_unique<MeasuredEngine>(); });
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
-        const PdfDocumentInfo info = openAndWait(service, "/x/long", {}, fixedWidth(300));
+        const PdfDocumentInfo info = openAndWait(service, "/x/long", {}, drawnAt(300, 600));
         QVERIFY(info.ok());
         // The answer stands page 1's size in for every page...
         QCOMPARE(info.pageCount(), MeasuredEngine::pages);
@@ -211,6 +213,25 @@ private slots:
             QCOMPARE(log.count(QStringLiteral("size:%1").arg(page)), 1);
     }
 
+    // A document opened again finds its first page in the cache: the engine
+    // is not asked to draw it with the open.
+    void reopenedDocumentIsNotDrawnAgain()
+    {
+        MeasuredEngine::log.clear();
+        PdfRenderService service(32 << 20, [] { return std::make_unique<MeasuredEngine>(); });
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
+        const PdfDocumentInfo first = openAndWait(service, "/x/long", {}, drawnAt(300, 600));
+        QTRY_COMPARE(rendered.size(), 1);
+        service.close(first.docId, true);
+        const PdfDocumentInfo again = openAndWait(service, "/x/long", {}, drawnAt(300, 600));
+        QVERIFY(again.ok());
+        QTRY_COMPARE(rendered.size(), 2);
+        QCOMPARE(rendered.last().at(0).toULongLong(), again.docId);
+        QCOMPARE(rendered.last().at(3).value<QImage>().size(), QSize(300, 400));
+        QMutexLocker lock(&MeasuredEngine::mutex);
+        QCOMPARE(MeasuredEngine::log.count(QStringLiteral("render:0")), 1);
+    }
+
     void firstPageRenderedAtOpen_data()
     {
         QTest::addColumn<qreal>("dpr");
@@ -222,7 +243,7 @@ private slots:
         QFETCH(qreal, dpr);
         PdfRenderService service(32 << 20);
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
-        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, fixedWidth(300, dpr));
+        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, drawnAt(300, 595, dpr));
         QVERIFY(info.ok());
         QTRY_COMPARE(rendered.size(), 1);
         const PageKey key = rendered.first().at(2).value<PageKey>();
@@ -259,7 +280,7 @@ private slots:
     void closeLetsGoOfTheFile()
     {
         PdfRenderService service(8 << 20);
-        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, fixedWidth(100));
+        const PdfDocumentInfo info = openAndWait(service, m_simple, {}, drawnAt(100, 595));
         QVERIFY(info.ok());
         QVERIFY(ViewerFixtures::openDescriptorsFor(m_simple) >= 1);
         service.close(info.docId, true);
@@ -270,7 +291,7 @@ private slots:
     {
         PdfRenderService service(32 << 20);
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
-        service.prepare({m_simple, m_outlined}, fixedWidth(250));
+        service.prepare({m_simple, m_outlined}, drawnAt(250, 595));
         QTRY_COMPARE(prepared.size(), 2);
         const auto info = service.adoptPrepared(m_simple);
         QVERIFY(info.has_value());
@@ -296,12 +317,12 @@ private slots:
         ScriptedEngine::opens.clear();
         PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
-        service.prepare({"/x/a"}, fixedWidth(10));
+        service.prepare({"/x/a"}, drawnAt(10, 100));
         QTRY_COMPARE(prepared.size(), 1);
         // The worker is held inside this render while the selection moves.
-        service.open("/x/gate", {}, fixedWidth(10));
+        service.open("/x/gate", {}, drawnAt(10, 100));
         QVERIFY(entered.tryAcquire(1, 20000));
-        service.prepare({"/x/a", "/x/b"}, fixedWidth(10));
+        service.prepare({"/x/a", "/x/b"}, drawnAt(10, 100));
         const auto info = service.adoptPrepared("/x/a");
         gate.release(1);
         QVERIFY(info.has_value());
@@ -321,7 +342,7 @@ private slots:
         QVERIFY(PdfFixtures::writeSimplePdf(path, 1));
         PdfRenderService service(8 << 20);
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
-        service.prepare({path}, fixedWidth(100));
+        service.prepare({path}, drawnAt(100, 595));
         QTRY_VERIFY_WITH_TIMEOUT(!prepared.isEmpty(), 15000);
         QVERIFY(dir.setModified("a.pdf", QDateTime::currentDateTime().addSecs(-3600)));
         QVERIFY(!service.adoptPrepared(path).has_value());

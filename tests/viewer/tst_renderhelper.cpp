@@ -22,6 +22,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <linux/landlock.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -67,6 +68,45 @@ bool writeMemoryHogPdf(const QString &path, int inflatedMb)
         "<< /Length " + QByteArray::number(stream.size()) + " /Filter /FlateDecode >>\nstream\n" + stream
             + "\nendstream",
     });
+}
+
+// The shared memory a page image lies in: the program's descriptor of it.
+struct SharedMemory
+{
+    int fd = -1;
+    qint64 size = 0;
+};
+SharedMemory sharedMemoryOf(const uchar *bits)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return {};
+    const auto address = quintptr(bits);
+    ino_t inode = 0;
+    for (const QByteArray &line : maps.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        const QList<QByteArray> range = fields.value(0).split('-');
+        if (fields.size() < 6 || range.size() != 2)
+            continue;
+        if (address >= range.at(0).toULongLong(nullptr, 16) && address < range.at(1).toULongLong(nullptr, 16)) {
+            if (fields.at(5).contains("sheafline-page"))
+                inode = ino_t(fields.at(4).toULongLong());
+            break;
+        }
+    }
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &name : fds.entryList(QDir::Files | QDir::System)) {
+        struct stat st;
+        if (inode && fstat(name.toInt(), &st) == 0 && st.st_ino == inode
+            && QFile::symLinkTarget(fds.filePath(name)).contains(QLatin1String("sheafline-page")))
+            return {name.toInt(), qint64(st.st_size)};
+    }
+    return {};
+}
+qint64 allocatedBytes(int fd)
+{
+    struct stat st;
+    return fstat(fd, &st) == 0 ? qint64(st.st_blocks) * 512 : -1;
 }
 
 int landlockAbi()
@@ -375,6 +415,98 @@ private slots:
         QCOMPARE(s.status() == QDataStream::Ok, ok);
         if (entries > 0)
             QCOMPARE(polys.last().size(), 3);
+    }
+
+    // The first page comes back with the open, in one exchange, the same as
+    // the in-process engine draws it; a page larger than the memory sent
+    // along is left to a render of its own.  The shared memory's size is
+    // sealed, and what lies past a much smaller page is handed back.
+    void firstPageComesWithTheOpen_data()
+    {
+        QTest::addColumn<QSizeF>("pagePt");
+        QTest::addColumn<bool>("withTheOpen");
+        QTest::newRow("Letter") << QSizeF(612, 792) << true;
+        QTest::newRow("A4") << QSizeF(595, 842) << true;
+        QTest::newRow("landscape") << QSizeF(842, 595) << true;
+        QTest::newRow("strip, far smaller than its memory") << QSizeF(600, 40) << true;
+        QTest::newRow("tall, larger than the memory sent") << QSizeF(300, 3000) << false;
+    }
+    void firstPageComesWithTheOpen()
+    {
+        QFETCH(QSizeF, pagePt);
+        QFETCH(bool, withTheOpen);
+        const QString path = m_dir.path("first-page.pdf");
+        QVERIFY(PdfFixtures::writePdf(path, {pagePt, QSizeF(612, 792)}));
+        PdfFirstPage first;
+        first.layout = PageLayout::Params{};
+        first.layout->viewport = QSize(640, 480);
+        const QSize px = first.pixelsForOpened(2, pagePt);
+
+        const auto inProcess = createQtPdfEngine();
+        QImage expected;
+        QCOMPARE(inProcess->openWithFirstPage(path, {}, first, &expected), PdfOpenStatus::Ok);
+        QCOMPARE(expected.size(), px);
+
+        const auto helper = createIsolatedPdfEngine();
+        QImage drawn;
+        QCOMPARE(helper->openWithFirstPage(path, {}, first, &drawn), PdfOpenStatus::Ok);
+        QCOMPARE(helper->pageCount(), 2);
+        QCOMPARE(helper->pageSize(0), pagePt);
+        QCOMPARE(!drawn.isNull(), withTheOpen);
+        if (drawn.isNull())
+            drawn = helper->render(0, px, 0);
+        QCOMPARE(drawn, expected);
+
+        // The memory under the image: sealed, and no more than the page.
+        const SharedMemory memory = sharedMemoryOf(drawn.constBits());
+        QVERIFY2(memory.fd >= 0, "the page is not in shared memory");
+        QCOMPARE(ftruncate(memory.fd, 0), -1);
+        QCOMPARE(errno, EPERM);
+        const qint64 pageBytes = (drawn.sizeInBytes() + 4095) / 4096 * 4096;
+        if (memory.size > 2 * pageBytes)
+            QTRY_VERIFY2(allocatedBytes(memory.fd) <= pageBytes, qPrintable(QString::number(allocatedBytes(memory.fd))));
+        helper->close();
+    }
+
+    // The first page's layout in an open request is read back as written,
+    // and values the view never asks for are refused before anything is
+    // laid out with them.
+    void firstPageLayoutIsChecked_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<bool>("ok");
+        const auto layout = [](qint32 mode, qint32 zoom, double customZoom, QSize viewport, double dpr) {
+            return RenderProtocol::write(mode, zoom, customZoom, qint32(1), viewport, qint32(0), dpr);
+        };
+        QTest::newRow("as the view asks") << layout(2, 0, 1.0, QSize(640, 480), 2.0) << true;
+        QTest::newRow("no such mode") << layout(9, 0, 1.0, QSize(640, 480), 1.0) << false;
+        QTest::newRow("no such zoom") << layout(0, -1, 1.0, QSize(640, 480), 1.0) << false;
+        QTest::newRow("zoom not a number") << layout(0, 2, qQNaN(), QSize(640, 480), 1.0) << false;
+        QTest::newRow("viewport of a million pixels") << layout(0, 0, 1.0, QSize(1000000, 480), 1.0) << false;
+        QTest::newRow("no pixel ratio") << layout(0, 0, 1.0, QSize(640, 480), 0.0) << false;
+        QTest::newRow("short") << RenderProtocol::write(qint32(0), qint32(0)) << false;
+    }
+    void firstPageLayoutIsChecked()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(bool, ok);
+        QDataStream s(message);
+        s.setVersion(RenderProtocol::streamVersion);
+        PdfFirstPage first;
+        QCOMPARE(RenderProtocol::readFirstPage(s, &first), ok);
+        QCOMPARE(first.wanted(), ok);
+        if (ok) {
+            QCOMPARE(first.layout->mode, PageLayout::Mode::OneColumn);
+            QCOMPARE(first.layout->rotation, 1);
+            QCOMPARE(first.layout->viewport, QSize(640, 480));
+            QCOMPARE(first.dpr, 2.0);
+            // And written back the same.
+            QByteArray again;
+            QDataStream out(&again, QIODevice::WriteOnly);
+            out.setVersion(RenderProtocol::streamVersion);
+            RenderProtocol::writeFirstPage(out, first);
+            QCOMPARE(again, message);
+        }
     }
 
     // A document that needs more memory than the helper's address space

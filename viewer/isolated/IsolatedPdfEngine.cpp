@@ -45,14 +45,19 @@ struct Answer
 // Shared memory for drawn pages.  Buffers whose image the program has let go
 // of are kept for the next pages: a fresh buffer costs both processes an
 // allocation of each of its memory pages, a kept one only the copy.
+//
+// A buffer's size is sealed: the helper cannot pull memory from under an
+// image the program paints.  A page may be smaller than its buffer; the helper
+// hands the memory past the page back (RenderProtocol.h).
 class PageBuffers
 {
 public:
     struct Buffer
     {
         int fd = -1;
-        void *map = nullptr; // the program's mapping; null until drawn into
+        void *map = nullptr;  // the program's mapping; null until drawn into
         size_t size = 0;
+        size_t populated = 0; // bytes from the start mapped in the program
     };
 
     static PageBuffers &instance()
@@ -61,14 +66,15 @@ public:
         return buffers;
     }
 
-    // A kept buffer of at least `bytes` (and not much more), or a new one.
-    Buffer take(size_t bytes)
+    // The smallest kept buffer of least to most bytes, or a new one of least
+    // bytes.
+    Buffer take(size_t least, size_t most)
     {
         {
             QMutexLocker lock(&m_mutex);
             auto best = m_free.end();
             for (auto it = m_free.begin(); it != m_free.end(); ++it)
-                if (it->size >= bytes && it->size <= bytes * 2 && (best == m_free.end() || it->size < best->size))
+                if (it->size >= least && it->size <= most && (best == m_free.end() || it->size < best->size))
                     best = it;
             if (best != m_free.end()) {
                 const Buffer b = *best;
@@ -78,23 +84,36 @@ public:
             }
         }
         Buffer b;
-        b.fd = memfd_create("sheafline-page", MFD_CLOEXEC);
-        if (b.fd >= 0 && ftruncate(b.fd, off_t(bytes)) != 0) {
+        b.size = pageAligned(least);
+        b.fd = memfd_create("sheafline-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+        if (b.fd >= 0 && ftruncate(b.fd, off_t(b.size)) != 0) {
             ::close(b.fd);
             b.fd = -1;
         }
-        b.size = bytes;
+        if (b.fd >= 0)
+            fcntl(b.fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
         return b;
     }
 
-    // Maps a new buffer once the helper has drawn into it, all pages at once.
-    static bool map(Buffer &b)
+    // A buffer a page of `bytes` is drawn into (RenderProtocol::pageFits).
+    Buffer take(size_t bytes) { return take(bytes, bytes * 2); }
+
+    // Maps a buffer the helper has drawn a page of `bytes` into, that page's
+    // memory at once (far cheaper than a fault for each memory page).
+    static bool map(Buffer &b, size_t bytes)
     {
-        if (b.map)
-            return true;
-        void *m = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_POPULATE, b.fd, 0);
-        b.map = m == MAP_FAILED ? nullptr : m;
-        return b.map != nullptr;
+        if (!b.map) {
+            void *m = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED, b.fd, 0);
+            if (m == MAP_FAILED)
+                return false;
+            b.map = m;
+        }
+        // What lies past the page has been handed back.
+        const size_t want = pageAligned(bytes);
+        if (b.populated < want)
+            madvise(b.map, want, MADV_POPULATE_WRITE); // without it, the first paint faults the pages in
+        b.populated = want;
+        return true;
     }
 
     // Takes a buffer back (any thread): kept while the pool is small.
@@ -116,6 +135,12 @@ public:
     }
 
 private:
+    static size_t pageAligned(size_t bytes)
+    {
+        static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        return (bytes + page - 1) / page * page;
+    }
+
     static constexpr size_t maxBuffers = 6;
     static constexpr size_t maxKeptBytes = 32u << 20;
     QMutex m_mutex;
@@ -130,12 +155,35 @@ void releaseBuffer(void *info)
     delete b;
 }
 
+// The page the helper drew into `buffer`, as an image that hands the buffer
+// back when its last copy goes; null (and the buffer handed back) when it
+// cannot be mapped.
+QImage pageImage(PageBuffers::Buffer buffer, const QSize &drawn)
+{
+    if (!PageBuffers::map(buffer, size_t(drawn.width()) * size_t(drawn.height()) * 4)) {
+        PageBuffers::instance().give(buffer);
+        return {};
+    }
+    return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
+                  QImage::Format_RGB32, releaseBuffer, new PageBuffers::Buffer(buffer));
+}
+
+// Bytes of the last first page drawn as a document opened: the size the
+// next one is likely to have.
+std::atomic<qint64> g_lastFirstPageBytes{0};
+
 class IsolatedPdfEngine final : public PdfEngine
 {
 public:
     ~IsolatedPdfEngine() override { close(); }
 
     PdfOpenStatus open(const QString &path, const QString &password) override
+    {
+        return openWithFirstPage(path, password, {}, nullptr);
+    }
+
+    PdfOpenStatus openWithFirstPage(const QString &path, const QString &password, const PdfFirstPage &first,
+                                    QImage *firstPage) override
     {
         close();
         const QFileInfo fi(path);
@@ -146,22 +194,12 @@ public:
         const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return PdfOpenStatus::Unreadable;
-        return openDescriptor(fd, password);
+        return openFd(fd, password, first, firstPage);
     }
 
     PdfOpenStatus openDescriptor(int fd, const QString &password) override
     {
-        close();
-        m_fd = fd;
-        m_password = password;
-        m_failed = false;
-        QMutexLocker lock(&RenderHelper::instance().mutex());
-        PdfOpenStatus status = PdfOpenStatus::Unreadable;
-        if (!RenderHelper::instance().ensureRunning() || !openInHelper(&status) || status != PdfOpenStatus::Ok) {
-            lock.unlock();
-            close();
-        }
-        return status;
+        return openFd(fd, password, {}, nullptr);
     }
 
     void close() override
@@ -218,22 +256,18 @@ public:
         if (buffer.fd < 0)
             return {};
         QByteArray answer;
-        bool ok = request(Op::Render, RenderProtocol::write(qint32(page), pixelSize, qint32(rotation)), {buffer.fd},
-                          &answer);
         QSize drawn;
-        if (ok) {
+        if (request(Op::Render, RenderProtocol::write(qint32(page), pixelSize, qint32(rotation)), {buffer.fd},
+                    &answer)) {
             Answer a(answer);
             a.s >> drawn;
-            ok = drawn == pixelSize && PageBuffers::map(buffer);
         }
-        if (!ok) {
+        if (drawn != pixelSize) {
             PageBuffers::instance().give(buffer);
             return {};
         }
-        // The page stays where the helper drew it; the image hands the buffer
-        // back when its last copy goes.
-        return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
-                      QImage::Format_RGB32, releaseBuffer, new PageBuffers::Buffer(buffer));
+        // The page stays where the helper drew it.
+        return pageImage(buffer, drawn);
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -292,14 +326,6 @@ private:
     // Most entries of one list in an answer.
     static constexpr qsizetype maxListEntries = 1 << 20;
 
-    // A page size from the helper, as the in-process engine gives it: a page
-    // without a usable size still gets a place on screen.
-    static QSizeF usable(const QSizeF &s)
-    {
-        const auto ok = [](qreal v) { return v > 0.5 && v < 1e6; }; // false for NaN too
-        return ok(s.width()) && ok(s.height()) ? s : QSizeF(612, 792);
-    }
-
     // Fetches the sizes of up to `batch` pages from `page` on.  A page whose
     // size the helper cannot tell (it went away) keeps the first page's size,
     // which stood in for it until now.
@@ -313,7 +339,7 @@ private:
             RenderProtocol::readList(a.s, &sizes, batch);
         }
         for (qsizetype i = 0; i < sizes.size(); ++i)
-            m_sizes[page + i] = usable(sizes.at(i));
+            m_sizes[page + i] = usablePageSize(sizes.at(i));
         if (sizes.isEmpty())
             m_sizes[page] = m_sizes.at(0).isValid() ? m_sizes.at(0) : QSizeF(612, 792);
     }
@@ -339,38 +365,86 @@ private:
         return out;
     }
 
+    // Takes the descriptor over and opens its document in the helper, with
+    // the first page when `first` wants it and firstPage is given.
+    PdfOpenStatus openFd(int fd, const QString &password, const PdfFirstPage &first, QImage *firstPage)
+    {
+        close();
+        m_fd = fd;
+        m_password = password;
+        m_failed = false;
+        QMutexLocker lock(&RenderHelper::instance().mutex());
+        PdfOpenStatus status = PdfOpenStatus::Unreadable;
+        const PdfFirstPage *drawFirst = firstPage && first.wanted() ? &first : nullptr;
+        if (!RenderHelper::instance().ensureRunning() || !openInHelper(&status, drawFirst, firstPage)
+            || status != PdfOpenStatus::Ok) {
+            lock.unlock();
+            close();
+        }
+        return status;
+    }
+
     // Opens the document in the running helper (the caller holds its lock).
-    bool openInHelper(PdfOpenStatus *status)
+    // With `first`, the helper draws the first page into a buffer sized for
+    // the last first page drawn; one of another size is left to render().
+    bool openInHelper(PdfOpenStatus *status, const PdfFirstPage *first = nullptr, QImage *firstPage = nullptr)
     {
         RenderHelper &helper = RenderHelper::instance();
         m_handle = helper.nextHandle();
         m_generation = helper.generation();
-        QByteArray answer;
-        if (!helper.call(RenderProtocol::write(quint8(Op::Open), m_handle, m_password), {m_fd}, &answer)) {
-            // The document took the helper down.
-            m_failed = true;
-            *status = PdfOpenStatus::Unreadable;
-            return false;
+        PageBuffers::Buffer buffer;
+        if (first) {
+            // Room for a Letter or A4 page and for one like the last, with a
+            // quarter to spare: nearly every first page fits.
+            const QSize letter = first->pixelsFor({QSizeF(612, 792)});
+            const qint64 guess = qMax<qint64>(g_lastFirstPageBytes, qint64(letter.width()) * letter.height() * 4);
+            const size_t least = size_t(qBound<qint64>(4096, guess + guess / 4, RenderProtocol::maxPageBytes));
+            buffer = PageBuffers::instance().take(least, least * 2);
         }
+        QByteArray request = RenderProtocol::write(quint8(Op::Open), m_handle, m_password, buffer.fd >= 0);
+        if (buffer.fd >= 0) {
+            QDataStream s(&request, QIODevice::Append);
+            s.setVersion(RenderProtocol::streamVersion);
+            RenderProtocol::writeFirstPage(s, *first);
+        }
+        std::vector<int> fds{m_fd};
+        if (buffer.fd >= 0)
+            fds.push_back(buffer.fd);
+        QByteArray answer;
+        const bool answered = helper.call(request, fds, &answer);
         Answer a(answer);
         QDataStream &s = a.s;
         qint32 st = qint32(PdfOpenStatus::Unreadable);
         qint32 count = 0;
-        QSizeF first;
+        QSizeF firstSize;
         QString title;
-        s >> st >> count >> first >> title;
-        *status = s.status() == QDataStream::Ok ? PdfOpenStatus(st) : PdfOpenStatus::Unreadable;
+        QSize drawn;
+        s >> st >> count >> firstSize >> title >> drawn;
+        *status = answered && s.status() == QDataStream::Ok ? PdfOpenStatus(st) : PdfOpenStatus::Unreadable;
         if (*status == PdfOpenStatus::Ok && (count <= 0 || count > RenderProtocol::maxPages))
             *status = PdfOpenStatus::Unreadable;
-        if (*status != PdfOpenStatus::Ok)
+        if (!answered)
+            m_failed = true; // the document took the helper down
+        if (*status != PdfOpenStatus::Ok) {
+            PageBuffers::instance().give(buffer);
             return false;
+        }
         m_open = true;
         if (m_sizes.isEmpty()) {
             // The other pages are measured when first asked for.
             m_sizes = QList<QSizeF>(count);
-            m_sizes[0] = usable(first);
+            m_sizes[0] = usablePageSize(firstSize);
             m_title = title;
         }
+        if (first) {
+            const QSize wanted = first->pixelsForOpened(count, m_sizes.at(0));
+            g_lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
+            if (!drawn.isEmpty() && drawn == wanted && firstPage) {
+                *firstPage = pageImage(buffer, drawn);
+                return true;
+            }
+        }
+        PageBuffers::instance().give(buffer);
         return true;
     }
 

@@ -137,4 +137,39 @@ bool receive(int socket, QByteArray *message, std::vector<int> *fds, int timeout
     return receiveAll(socket, message->data(), size, fds, clock, timeoutMs, timedOut);
 }
 
+void writeFirstPage(QDataStream &s, const PdfFirstPage &first)
+{
+    const PageLayout::Params p = first.layout.value_or(PageLayout::Params{});
+    s << qint32(p.mode) << qint32(p.zoom) << double(p.customZoom) << qint32(p.rotation) << p.viewport
+      << qint32(p.currentPage) << double(first.dpr);
+}
+
+bool readFirstPage(QDataStream &s, PdfFirstPage *first)
+{
+    qint32 mode = 0, zoom = 0, rotation = 0, currentPage = 0;
+    double customZoom = 1, dpr = 1;
+    QSize viewport;
+    s >> mode >> zoom >> customZoom >> rotation >> viewport >> currentPage >> dpr;
+    constexpr int maxViewport = 1 << 16;
+    // Written so that NaN fails too.
+    const bool ok = s.status() == QDataStream::Ok && mode >= 0 && mode <= int(PageLayout::Mode::TwoColumnRight)
+                    && zoom >= 0 && zoom <= int(PageLayout::Zoom::Custom) && customZoom > 0 && customZoom <= 64
+                    && viewport.width() >= 0 && viewport.width() <= maxViewport && viewport.height() >= 0
+                    && viewport.height() <= maxViewport && currentPage >= 0 && dpr > 0 && dpr <= 16;
+    if (!ok) {
+        s.setStatus(QDataStream::ReadCorruptData);
+        return false;
+    }
+    PageLayout::Params p;
+    p.mode = PageLayout::Mode(mode);
+    p.zoom = PageLayout::Zoom(zoom);
+    p.customZoom = customZoom;
+    p.rotation = rotation & 3;
+    p.viewport = viewport;
+    p.currentPage = currentPage;
+    first->layout = p;
+    first->dpr = dpr;
+    return true;
+}
+
 } // namespace RenderProtocol

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/PdfEngine.h"
+
 #include <QByteArray>
 #include <QDataStream>
 #include <QIODevice>
@@ -18,10 +20,15 @@
 //
 //   after start    helper -> Hello: qint32 Landlock ABI (0: none), bool Landlock
 //                  applied, bool seccomp applied, QString what is missing
-//   Open           [document descriptor] quint32 handle, QString password
+//   Open           [document descriptor, and with a first page a memfd]
+//                  quint32 handle, QString password, bool first page, the
+//                  first page's layout (writeFirstPage) when true
 //                  -> qint32 PdfOpenStatus, qint32 page count, QSizeF first
 //                  page's size, QString title (the other pages are measured
-//                  only when asked for: measuring a page means parsing it)
+//                  only when asked for: measuring a page means parsing it),
+//                  QSize drawn: page 0 at PdfFirstPage::pixelsForOpened(),
+//                  drawn into the memfd as Render draws, or empty when it was
+//                  not (the memfd must fit it as Render's does)
 //   Sizes          quint32 handle, qint32 first page, qint32 count
 //                  -> counted QSizeF list: the sizes of pages first ...
 //                  first + n - 1 (n at most count and maxSizesPerAnswer)
@@ -72,6 +79,20 @@ bool send(int socket, const QByteArray &message, const std::vector<int> &fds = {
 // them).  Waits at most timeoutMs in all (-1: for ever); false on timeout,
 // end of stream or a malformed message.  timedOut tells a timeout apart.
 bool receive(int socket, QByteArray *message, std::vector<int> *fds, int timeoutMs, bool *timedOut = nullptr);
+
+// Whether a page of `bytes` is drawn into shared memory of `bufferBytes`.
+// Once it has answered, the helper hands the buffer's memory past the page
+// back (punches it out) when that is more than half the page, so that the
+// memory an image holds is never far above what its size says.
+constexpr bool pageFits(qint64 bytes, qint64 bufferBytes)
+{
+    return bytes > 0 && bytes <= maxPageBytes && bytes <= bufferBytes;
+}
+
+// The first page's layout in an Open request.  The reader refuses values
+// outside what the view can ask for.
+void writeFirstPage(QDataStream &s, const PdfFirstPage &first);
+bool readFirstPage(QDataStream &s, PdfFirstPage *first);
 
 inline QByteArray write(const auto &...values)
 {

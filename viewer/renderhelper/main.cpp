@@ -9,6 +9,7 @@
 #include <QPolygonF>
 
 #include <cerrno>
+#include <linux/falloc.h>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -45,9 +46,23 @@ struct SharedPage
         if (map)
             munmap(map, bytes);
         map = nullptr;
+        fd = -1;
+    }
+    // Hands the memory past the page back when it is more than half the
+    // page: a buffer much larger than its page would hold memory that no
+    // image accounts for.  A smaller rest stays: memory handed back has to be
+    // cleared again for the next larger page.
+    void releaseTail()
+    {
+        const off_t start = off_t(bytes + pageBytes - 1) / pageBytes * pageBytes;
+        if (fd >= 0 && fileBytes - start > off_t(bytes / 2))
+            fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, start, fileBytes - start);
     }
     void *map = nullptr;
     size_t bytes = 0;
+    int fd = -1;         // the program's, open until the request is done
+    off_t fileBytes = 0;
+    const off_t pageBytes = sysconf(_SC_PAGESIZE);
 };
 
 // Draws a page into the program's shared memory: the page is put on its
@@ -60,7 +75,7 @@ bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotati
         return false;
     const qint64 rowBytes = qint64(pixels.width()) * 4;
     const qint64 bytes = rowBytes * pixels.height();
-    if (bytes > st.st_size || bytes > RenderProtocol::maxPageBytes)
+    if (!RenderProtocol::pageFits(bytes, st.st_size))
         return false;
     // Populated in one go: far cheaper than a fault for each page.
     void *map = mmap(nullptr, size_t(bytes), PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
@@ -69,6 +84,8 @@ bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotati
     shared.reset();
     shared.map = map;
     shared.bytes = size_t(bytes);
+    shared.fd = memfd;
+    shared.fileBytes = st.st_size;
     return engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
 }
 
@@ -122,6 +139,7 @@ public:
     bool serve(const QByteArray &request, std::vector<int> &fds)
     {
         const bool ok = serveOne(request, fds);
+        m_page.releaseTail();
         m_page.reset();
         closeAll(fds);
         return ok;
@@ -168,16 +186,21 @@ private:
     {
         if (op == Op::Open) {
             QString password;
-            in >> password;
-            if (fds.size() != 1 || in.status() != QDataStream::Ok)
+            bool drawFirst = false;
+            PdfFirstPage firstPage;
+            in >> password >> drawFirst;
+            if (drawFirst && !RenderProtocol::readFirstPage(in, &firstPage))
+                return false;
+            if (fds.size() != (drawFirst ? 2u : 1u) || in.status() != QDataStream::Ok)
                 return false;
             auto engine = createQtPdfEngine();
             const int fd = fds.front();
-            fds.clear(); // the engine owns it now
+            fds.erase(fds.begin()); // the engine owns it now
             PdfOpenStatus status = engine->openDescriptor(fd, password);
             qint32 count = 0;
             QSizeF first;
             QString title;
+            QSize drawn;
             if (status == PdfOpenStatus::Ok && engine->pageCount() > RenderProtocol::maxPages)
                 status = PdfOpenStatus::Unsupported;
             if (status == PdfOpenStatus::Ok) {
@@ -185,9 +208,15 @@ private:
                 count = engine->pageCount();
                 first = engine->pageSize(0);
                 title = engine->title();
+                // The first page goes back with the answer, as the program
+                // would ask for it next.
+                const QSize pixels = drawFirst ? firstPage.pixelsForOpened(count, first) : QSize();
+                if (!pixels.isEmpty()
+                    && renderToShared(*engine, 0, pixels, firstPage.rotation(), fds.front(), m_page))
+                    drawn = pixels;
                 m_docs[handle] = std::move(engine);
             }
-            *reply = RenderProtocol::write(quint8(1), qint32(status), count, first, title);
+            *reply = RenderProtocol::write(quint8(1), qint32(status), count, first, title, drawn);
             return true;
         }
 #ifdef SHEAFLINE_RENDER_PROBE
