@@ -108,7 +108,8 @@ public:
                 return false;
             b.map = m;
         }
-        // What lies past the page has been handed back.
+        // What lies past the page may have been handed back: only the page
+        // counts as mapped from now on.
         const size_t want = pageAligned(bytes);
         if (b.populated < want)
             madvise(b.map, want, MADV_POPULATE_WRITE); // without it, the first paint faults the pages in

@@ -82,8 +82,8 @@ bool receive(int socket, QByteArray *message, std::vector<int> *fds, int timeout
 
 // Whether a page of `bytes` is drawn into shared memory of `bufferBytes`.
 // Once it has answered, the helper hands the buffer's memory past the page
-// back (punches it out) when that is more than half the page, so that the
-// memory an image holds is never far above what its size says.
+// back (punches it out) when that is more than the page itself, so that an
+// image never holds more than twice the memory its size says.
 constexpr bool pageFits(qint64 bytes, qint64 bufferBytes)
 {
     return bytes > 0 && bytes <= maxPageBytes && bytes <= bufferBytes;

@@ -48,14 +48,15 @@ struct SharedPage
         map = nullptr;
         fd = -1;
     }
-    // Hands the memory past the page back when it is more than half the
-    // page: a buffer much larger than its page would hold memory that no
-    // image accounts for.  A smaller rest stays: memory handed back has to be
-    // cleared again for the next larger page.
+    // Hands the memory past the page back when it is more than the page
+    // itself: a buffer much larger than its page would hold memory that no
+    // image accounts for.  A smaller rest stays (as a kept buffer up to twice
+    // the page does): memory handed back has to be cleared again for the next
+    // larger page.
     void releaseTail()
     {
         const off_t start = off_t(bytes + pageBytes - 1) / pageBytes * pageBytes;
-        if (fd >= 0 && fileBytes - start > off_t(bytes / 2))
+        if (fd >= 0 && fileBytes - start > off_t(bytes))
             fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, start, fileBytes - start);
     }
     void *map = nullptr;
