@@ -438,12 +438,17 @@ private:
             m_title = title;
         }
         if (first) {
-            const QSize wanted = first->pixelsForOpened(count, m_sizes.at(0));
-            g_lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
-            if (!drawn.isEmpty() && drawn == wanted && firstPage) {
+            // The image may not reach past the buffer, whatever the helper
+            // says; a page of another size than the layout's is dropped by
+            // the render queue.
+            const qint64 drawnBytes = qint64(drawn.width()) * drawn.height() * 4;
+            if (firstPage && !drawn.isEmpty() && RenderProtocol::pageFits(drawnBytes, qint64(buffer.size))) {
+                g_lastFirstPageBytes = drawnBytes;
                 *firstPage = pageImage(buffer, drawn);
                 return true;
             }
+            const QSize wanted = first->pixelsForOpened(count, m_sizes.at(0));
+            g_lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
         }
         PageBuffers::instance().give(buffer);
         return true;
