@@ -33,15 +33,15 @@ bool PageCache::containsPageOf(const QString &path, qint64 mtimeMs, int page) co
                        [&](const PageKey &k) { return k.page == page && k.mtimeMs == mtimeMs && k.path == path; });
 }
 
-void PageCache::insert(const PageKey &key, const QImage &image)
+void PageCache::insert(const PageKey &key, const QImage &image, qint64 bytes)
 {
     if (image.isNull())
         return;
-    const qint64 size = image.sizeInBytes();
+    const qint64 size = qMax(bytes, image.sizeInBytes());
     QMutexLocker lock(&m_mutex);
     auto it = m_entries.find(key);
     if (it != m_entries.end()) {
-        m_used -= it->image.sizeInBytes();
+        m_used -= it->bytes;
         m_order.erase(it->pos);
         m_entries.erase(it);
     }
@@ -49,7 +49,7 @@ void PageCache::insert(const PageKey &key, const QImage &image)
     if (size > m_budget)
         return;
     m_order.push_front(key);
-    m_entries.insert(key, Entry{image, m_order.begin()});
+    m_entries.insert(key, Entry{image, m_order.begin(), size});
     m_used += size;
     evictLocked();
 }
@@ -59,7 +59,7 @@ void PageCache::removeFile(const QString &path)
     QMutexLocker lock(&m_mutex);
     for (auto it = m_entries.begin(); it != m_entries.end();) {
         if (it.key().path == path) {
-            m_used -= it->image.sizeInBytes();
+            m_used -= it->bytes;
             m_order.erase(it->pos);
             it = m_entries.erase(it);
         } else {
@@ -93,7 +93,7 @@ void PageCache::evictLocked()
     while (m_used > m_budget && !m_order.empty()) {
         const PageKey &oldest = m_order.back();
         auto it = m_entries.find(oldest);
-        m_used -= it->image.sizeInBytes();
+        m_used -= it->bytes;
         m_entries.erase(it);
         m_order.pop_back();
     }

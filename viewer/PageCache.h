@@ -40,7 +40,9 @@ public:
     bool contains(const PageKey &key) const;
     // Whether some drawing of this page of the file (any size) is held.
     bool containsPageOf(const QString &path, qint64 mtimeMs, int page) const;
-    void insert(const PageKey &key, const QImage &image);
+    // `bytes` is the memory the image holds, when more than its pixels (an
+    // image in a larger shared buffer); counted against the budget.
+    void insert(const PageKey &key, const QImage &image, qint64 bytes = -1);
     // Drops every page of a file (for example when it changed on disk).
     void removeFile(const QString &path);
     void clear();
@@ -60,6 +62,7 @@ private:
     {
         QImage image;
         std::list<PageKey>::iterator pos;
+        qint64 bytes = 0;
     };
     QHash<PageKey, Entry> m_entries;
 };

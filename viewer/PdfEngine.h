@@ -74,6 +74,9 @@ public:
     virtual QString title() const { return {}; }
     // An opaque page (RGB32) of exactly pixelSize, or a null image.
     virtual QImage render(int page, const QSize &pixelSize, int rotation) = 0;
+    // The memory a page this engine drew holds: its pixels, or the whole of
+    // a larger buffer it was drawn into (what a cache has to count).
+    virtual qint64 memoryOf(const QImage &page) const { return page.sizeInBytes(); }
     // Draws the page as render() does, straight into memory of pixelSize
     // RGB32 pixels whose rows lie bytesPerLine apart (the render helper's
     // shared memory); false when nothing was drawn.

@@ -455,7 +455,7 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
         img = drawn.size() == req.pixelSize ? drawn : doc.engine->render(req.page, req.pixelSize, req.rotation);
         if (!img.isNull()) {
             img.setDevicePixelRatio(req.dpr);
-            m_cache.insert(key, img);
+            m_cache.insert(key, img, doc.engine->memoryOf(img));
         }
     }
     return img;

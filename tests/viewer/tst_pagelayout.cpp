@@ -164,6 +164,14 @@ private slots:
         QImage huge(400, 400, QImage::Format_RGB32);
         cache.insert(key(3), huge);
         QVERIFY(!cache.contains(key(3)));
+        // An image in a larger buffer counts the buffer: this one pushes the
+        // other two out although its pixels would fit beside them.
+        QImage small(10, 10, QImage::Format_RGB32);
+        cache.insert(key(4), small, 90000);
+        QCOMPARE(cache.count(), 1);
+        QCOMPARE(cache.usedBytes(), 90000);
+        cache.insert(key(4), small); // again, its pixels only
+        QCOMPARE(cache.usedBytes(), small.sizeInBytes());
         cache.removeFile("/a.pdf");
         QCOMPARE(cache.count(), 0);
         QCOMPARE(cache.usedBytes(), 0);

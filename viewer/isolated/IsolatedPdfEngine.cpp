@@ -8,6 +8,7 @@
 #include <QImage>
 #include <QSize>
 #include <QFileInfo>
+#include <QHash>
 #include <QLoggingCategory>
 #include <QMutex>
 
@@ -47,8 +48,9 @@ struct Answer
 // allocation of each of its memory pages, a kept one only the copy.
 //
 // A buffer's size is sealed: the helper cannot pull memory from under an
-// image the program paints.  A page may be smaller than its buffer; the helper
-// hands the memory past the page back (RenderProtocol.h).
+// image the program paints.  A page may be smaller than its buffer (a first
+// page comes in a buffer sized before the document was opened); the engine's
+// memoryOf() tells the page cache what the image really holds.
 class PageBuffers
 {
 public:
@@ -108,13 +110,30 @@ public:
                 return false;
             b.map = m;
         }
-        // What lies past the page may have been handed back: only the page
-        // counts as mapped from now on.
         const size_t want = pageAligned(bytes);
-        if (b.populated < want)
+        if (b.populated < want) {
             madvise(b.map, want, MADV_POPULATE_WRITE); // without it, the first paint faults the pages in
-        b.populated = want;
+            b.populated = want;
+        }
         return true;
+    }
+
+    // Buffers under live page images, by where the program maps them.
+    void holdsImage(const Buffer &b)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_underImages.insert(b.map, b.size);
+    }
+    void imageGone(const Buffer &b)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_underImages.remove(b.map);
+    }
+    // The size of the buffer a page image lies in; 0 for other images.
+    size_t bufferUnder(const void *bits) const
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_underImages.value(bits, 0);
     }
 
     // Takes a buffer back (any thread): kept while the pool is small.
@@ -144,14 +163,16 @@ private:
 
     static constexpr size_t maxBuffers = 6;
     static constexpr size_t maxKeptBytes = 32u << 20;
-    QMutex m_mutex;
+    mutable QMutex m_mutex;
     std::vector<Buffer> m_free;
+    QHash<const void *, size_t> m_underImages;
     size_t m_kept = 0;
 };
 
 void releaseBuffer(void *info)
 {
     auto *b = static_cast<PageBuffers::Buffer *>(info);
+    PageBuffers::instance().imageGone(*b);
     PageBuffers::instance().give(*b);
     delete b;
 }
@@ -165,6 +186,7 @@ QImage pageImage(PageBuffers::Buffer buffer, const QSize &drawn)
         PageBuffers::instance().give(buffer);
         return {};
     }
+    PageBuffers::instance().holdsImage(buffer);
     return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
                   QImage::Format_RGB32, releaseBuffer, new PageBuffers::Buffer(buffer));
 }
@@ -245,6 +267,12 @@ public:
     }
 
     QString title() const override { return m_title; }
+
+    // A first page may be far smaller than the buffer it came in.
+    qint64 memoryOf(const QImage &page) const override
+    {
+        return qMax(page.sizeInBytes(), qint64(PageBuffers::instance().bufferUnder(page.constBits())));
+    }
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
     {

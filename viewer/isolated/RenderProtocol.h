@@ -81,9 +81,9 @@ bool send(int socket, const QByteArray &message, const std::vector<int> &fds = {
 bool receive(int socket, QByteArray *message, std::vector<int> *fds, int timeoutMs, bool *timedOut = nullptr);
 
 // Whether a page of `bytes` is drawn into shared memory of `bufferBytes`.
-// Once it has answered, the helper hands the buffer's memory past the page
-// back (punches it out) when that is more than the page itself, so that an
-// image never holds more than twice the memory its size says.
+// The buffer stays whole under the image (the program's page cache counts
+// all of it): handing its rest back would only have the next larger page
+// clear that memory again.
 constexpr bool pageFits(qint64 bytes, qint64 bufferBytes)
 {
     return bytes > 0 && bytes <= maxPageBytes && bytes <= bufferBytes;

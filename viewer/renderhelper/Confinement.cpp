@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <linux/landlock.h>
 #include <sched.h>
-#include <linux/falloc.h>
 #include <seccomp.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -145,9 +144,6 @@ bool applySeccomp(ConfinementResult &r)
     // falls back to clone when told the call does not exist.
     ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0) == 0;
     // Reading limits, never raising them.
-    // Only to hand back the memory past a drawn page in the program's buffer.
-    ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(fallocate), 1,
-                                SCMP_A1(SCMP_CMP_EQ, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE)) == 0;
     ok = ok && seccomp_rule_add(ctx, SCMP_ACT_ALLOW, SCMP_SYS(prlimit64), 2, SCMP_A0(SCMP_CMP_EQ, 0),
                                 SCMP_A2(SCMP_CMP_EQ, 0)) == 0;
     for (scmp_datum_t option : {PR_SET_NAME, PR_GET_NAME, PR_GET_NO_NEW_PRIVS, PR_GET_DUMPABLE})

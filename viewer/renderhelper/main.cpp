@@ -9,7 +9,6 @@
 #include <QPolygonF>
 
 #include <cerrno>
-#include <linux/falloc.h>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -46,24 +45,9 @@ struct SharedPage
         if (map)
             munmap(map, bytes);
         map = nullptr;
-        fd = -1;
-    }
-    // Hands the memory past the page back when it is more than the page
-    // itself: a buffer much larger than its page would hold memory that no
-    // image accounts for.  A smaller rest stays (as a kept buffer up to twice
-    // the page does): memory handed back has to be cleared again for the next
-    // larger page.
-    void releaseTail()
-    {
-        const off_t start = off_t(bytes + pageBytes - 1) / pageBytes * pageBytes;
-        if (fd >= 0 && fileBytes - start > off_t(bytes))
-            fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, start, fileBytes - start);
     }
     void *map = nullptr;
     size_t bytes = 0;
-    int fd = -1;         // the program's, open until the request is done
-    off_t fileBytes = 0;
-    const off_t pageBytes = sysconf(_SC_PAGESIZE);
 };
 
 // Draws a page into the program's shared memory: the page is put on its
@@ -85,8 +69,6 @@ bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotati
     shared.reset();
     shared.map = map;
     shared.bytes = size_t(bytes);
-    shared.fd = memfd;
-    shared.fileBytes = st.st_size;
     return engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
 }
 
@@ -140,7 +122,6 @@ public:
     bool serve(const QByteArray &request, std::vector<int> &fds)
     {
         const bool ok = serveOne(request, fds);
-        m_page.releaseTail();
         m_page.reset();
         closeAll(fds);
         return ok;
