@@ -2,6 +2,7 @@
 // queue's ordering): open results, first-page rendering, cache keys,
 // preparation, file release, outline, links, search and selection.
 #include "viewer/PdfRenderService.h"
+#include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
@@ -235,16 +236,19 @@ private slots:
     void firstPageRenderedAtOpen_data()
     {
         QTest::addColumn<qreal>("dpr");
-        QTest::newRow("dpr 1") << 1.0;
-        QTest::newRow("dpr 2") << 2.0;
+        QTest::addColumn<bool>("helper");
+        QTest::newRow("dpr 1") << 1.0 << false;
+        QTest::newRow("dpr 2") << 2.0 << false;
+        QTest::newRow("dpr 1, render helper") << 1.0 << true;
     }
     void firstPageRenderedAtOpen()
     {
         QFETCH(qreal, dpr);
-        PdfRenderService service(32 << 20);
+        QFETCH(bool, helper);
+        PdfRenderService service(32 << 20, helper ? &createIsolatedPdfEngine : &createQtPdfEngine);
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         const PdfDocumentInfo info = openAndWait(service, m_simple, {}, drawnAt(300, 595, dpr));
-        QVERIFY(info.ok());
+        QVERIFY2(info.ok(), qPrintable(QString::number(int(info.status))));
         QTRY_COMPARE(rendered.size(), 1);
         const PageKey key = rendered.first().at(2).value<PageKey>();
         const QImage img = rendered.first().at(3).value<QImage>();
@@ -256,6 +260,10 @@ private slots:
         QCOMPARE(key.dprMilli, qRound(dpr * 1000));
         QVERIFY(service.cache().contains(key));
         QCOMPARE(service.keyFor(info.docId, 0, px, dpr, 0).value(), key);
+        // The cache counts what the page holds: the helper's first page
+        // lies in a buffer sized before the document was opened.
+        QCOMPARE(service.cache().usedBytes(), createIsolatedPdfEngine()->memoryOf(img));
+        QCOMPARE(service.cache().usedBytes() > img.sizeInBytes(), helper);
         // The page is not blank: the fixture draws a frame and text.
         int dark = 0;
         for (int y = 0; y < img.height(); y += 3)

@@ -151,10 +151,11 @@ bool readFirstPage(QDataStream &s, PdfFirstPage *first)
     QSize viewport;
     s >> mode >> zoom >> customZoom >> rotation >> viewport >> currentPage >> dpr;
     constexpr int maxViewport = 1 << 16;
-    // Written so that NaN fails too.
+    // Written so that NaN fails too.  A view not laid out yet has no
+    // viewport (QSize(), -1 by -1).
     const bool ok = s.status() == QDataStream::Ok && mode >= 0 && mode <= int(PageLayout::Mode::TwoColumnRight)
                     && zoom >= 0 && zoom <= int(PageLayout::Zoom::Custom) && customZoom > 0 && customZoom <= 64
-                    && viewport.width() >= 0 && viewport.width() <= maxViewport && viewport.height() >= 0
+                    && viewport.width() >= -1 && viewport.width() <= maxViewport && viewport.height() >= -1
                     && viewport.height() <= maxViewport && currentPage >= 0 && dpr > 0 && dpr <= 16;
     if (!ok) {
         s.setStatus(QDataStream::ReadCorruptData);

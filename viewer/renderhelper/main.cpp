@@ -171,10 +171,11 @@ private:
             bool drawFirst = false;
             PdfFirstPage firstPage;
             in >> password >> drawFirst;
-            if (drawFirst && !RenderProtocol::readFirstPage(in, &firstPage))
-                return false;
             if (fds.size() != (drawFirst ? 2u : 1u) || in.status() != QDataStream::Ok)
                 return false;
+            // A layout it refuses only leaves the first page to a render of
+            // its own; the document still opens.
+            drawFirst = drawFirst && RenderProtocol::readFirstPage(in, &firstPage);
             auto engine = createQtPdfEngine();
             const int fd = fds.front();
             fds.erase(fds.begin()); // the engine owns it now
