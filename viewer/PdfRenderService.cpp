@@ -439,7 +439,7 @@ PdfDocumentInfo PdfRenderService::openInto(quint64 docId, const QString &path, c
     return info;
 }
 
-QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, const QImage &drawn)
+QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, QImage drawn)
 {
     PageKey key;
     key.path = doc.path;
@@ -452,7 +452,10 @@ QImage PdfRenderService::renderCached(Doc &doc, const PageRequest &req, PageKey 
         *keyOut = key;
     QImage img = m_cache.find(key);
     if (img.isNull()) {
-        img = drawn.size() == req.pixelSize ? drawn : doc.engine->render(req.page, req.pixelSize, req.rotation);
+        // A drawn page comes in alone (moved): setting the pixel ratio on an
+        // image with another copy alive would copy all its pixels.
+        img = drawn.size() == req.pixelSize ? std::move(drawn)
+                                            : doc.engine->render(req.page, req.pixelSize, req.rotation);
         if (!img.isNull()) {
             img.setDevicePixelRatio(req.dpr);
             m_cache.insert(key, img, doc.engine->memoryOf(img));
@@ -489,7 +492,7 @@ QImage PdfRenderService::renderThumbnail(const QString &path, int box)
 }
 
 QImage PdfRenderService::renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key,
-                                     const QImage &drawn)
+                                     QImage drawn)
 {
     Doc *doc = docFor(info.docId);
     if (!doc)
@@ -501,7 +504,7 @@ QImage PdfRenderService::renderFirst(const PdfDocumentInfo &info, const FirstPag
     req.pixelSize = first.pixelsFor(info.pageSizes);
     if (req.pixelSize.isEmpty())
         return {};
-    return renderCached(*doc, req, key, drawn);
+    return renderCached(*doc, req, key, std::move(drawn));
 }
 
 void PdfRenderService::execute(Job &job)
@@ -546,7 +549,7 @@ void PdfRenderService::execute(Job &job)
             info = openInto(job.docId, job.path, job.text, mtime, false, job.first, drawAhead ? &firstImage : nullptr);
         }
         if (info.ok())
-            firstImage = renderFirst(info, job.first, &firstKey, firstImage);
+            firstImage = renderFirst(info, job.first, &firstKey, std::move(firstImage));
         failIfBroken(info);
         emit opened(info);
         if (!firstImage.isNull())

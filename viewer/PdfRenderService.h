@@ -171,10 +171,10 @@ private:
     // Renders page 0 of an opened document as `first` asks, laid out over the
     // page sizes the answer carries; a page the engine drew as it opened the
     // file (`drawn`) is taken when it has that size.
-    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key, const QImage &drawn = {});
+    QImage renderFirst(const PdfDocumentInfo &info, const FirstPage &first, PageKey *key, QImage drawn = {});
     // The page from the cache, else `drawn` when it has the size asked for,
     // else from the engine; a new one goes into the cache.
-    QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, const QImage &drawn = {});
+    QImage renderCached(Doc &doc, const PageRequest &req, PageKey *keyOut, QImage drawn = {});
     void closeDoc(quint64 docId);
     // On the thumbnail thread, with an engine of its own.
     QImage renderThumbnail(const QString &path, int box);

@@ -240,6 +240,7 @@ private slots:
         QTest::newRow("dpr 1") << 1.0 << false;
         QTest::newRow("dpr 2") << 2.0 << false;
         QTest::newRow("dpr 1, render helper") << 1.0 << true;
+        QTest::newRow("dpr 2, render helper") << 2.0 << true;
     }
     void firstPageRenderedAtOpen()
     {
@@ -261,7 +262,8 @@ private slots:
         QVERIFY(service.cache().contains(key));
         QCOMPARE(service.keyFor(info.docId, 0, px, dpr, 0).value(), key);
         // The cache counts what the page holds: the helper's first page
-        // lies in a buffer sized before the document was opened.
+        // lies in a buffer sized before the document was opened, and stays
+        // there (it is not copied on its way to the cache).
         QCOMPARE(service.cache().usedBytes(), createIsolatedPdfEngine()->memoryOf(img));
         QCOMPARE(service.cache().usedBytes() > img.sizeInBytes(), helper);
         // The page is not blank: the fixture draws a frame and text.

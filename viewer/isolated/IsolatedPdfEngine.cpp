@@ -417,8 +417,9 @@ private:
     }
 
     // Opens the document in the running helper (the caller holds its lock).
-    // With `first`, the helper draws the first page into a buffer sized for
-    // the last first page drawn; one of another size is left to render().
+    // With `first` (and then firstPage), the helper draws the first page into
+    // a buffer sized for the last first page drawn; one that does not fit is
+    // left to render().
     bool openInHelper(PdfOpenStatus *status, const PdfFirstPage *first = nullptr, QImage *firstPage = nullptr)
     {
         RenderHelper &helper = RenderHelper::instance();
@@ -473,7 +474,7 @@ private:
             // says; a page of another size than the layout's is dropped by
             // the render queue.
             const qint64 drawnBytes = qint64(drawn.width()) * drawn.height() * 4;
-            if (firstPage && !drawn.isEmpty() && RenderProtocol::pageFits(drawnBytes, qint64(buffer.size))) {
+            if (!drawn.isEmpty() && RenderProtocol::pageFits(drawnBytes, qint64(buffer.size))) {
                 g_lastFirstPageBytes = drawnBytes;
                 *firstPage = pageImage(buffer, drawn);
                 return true;
