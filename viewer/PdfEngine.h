@@ -6,6 +6,7 @@
 #include <QImage>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -77,13 +78,21 @@ public:
     // The memory a page this engine drew holds: its pixels, or the whole of
     // a larger buffer it was drawn into (what a cache has to count).
     virtual qint64 memoryOf(const QImage &page) const { return page.sizeInBytes(); }
+    // Where renderInto() puts a page: asked for once, only when the page is
+    // drawn and about to be copied, so that the memory can be made ready
+    // meanwhile; null when there is nowhere to put it.
+    using PageTarget = std::function<uchar *()>;
     // Draws the page as render() does, straight into memory of pixelSize
     // RGB32 pixels whose rows lie bytesPerLine apart (the render helper's
     // shared memory); false when nothing was drawn.
-    virtual bool renderInto(int page, const QSize &pixelSize, int rotation, uchar *out, qsizetype bytesPerLine)
+    virtual bool renderInto(int page, const QSize &pixelSize, int rotation, const PageTarget &target,
+                            qsizetype bytesPerLine)
     {
         const QImage img = render(page, pixelSize, rotation);
         if (img.size() != pixelSize || img.format() != QImage::Format_RGB32)
+            return false;
+        uchar *out = target();
+        if (!out)
             return false;
         for (int y = 0; y < img.height(); ++y)
             std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);

@@ -189,10 +189,14 @@ public:
         return img;
     }
 
-    bool renderInto(int page, const QSize &pixelSize, int rotation, uchar *out, qsizetype bytesPerLine) override
+    bool renderInto(int page, const QSize &pixelSize, int rotation, const PageTarget &target,
+                    qsizetype bytesPerLine) override
     {
         const QImage img = renderInk(page, pixelSize, rotation);
         if (img.size() != pixelSize)
+            return false;
+        uchar *out = target();
+        if (!out)
             return false;
         // Paper and copy in one pass over the page.
         putOnWhitePaper(img, out, bytesPerLine);

@@ -22,6 +22,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <linux/landlock.h>
 #include <sys/syscall.h>
@@ -280,6 +282,72 @@ private slots:
         QTRY_COMPARE(helperHolds(paths.at(2)), 0);
     }
 
+    // Renders the helper refuses, or cannot carry out, are answered with a
+    // failure, and the same helper goes on serving the document.
+    void refusedRendersLeaveTheHelperServing_data()
+    {
+        QTest::addColumn<qint32>("page");
+        QTest::addColumn<qint64>("memoryBytes"); // 0: none sent
+        QTest::addColumn<bool>("drawn");
+        QTest::newRow("drawn") << qint32(2) << qint64(60 * 80 * 4) << true;
+        QTest::newRow("page the document does not have") << qint32(3) << qint64(60 * 80 * 4) << false;
+        QTest::newRow("memory smaller than the page") << qint32(0) << qint64(60 * 80 * 4 - 4) << false;
+        QTest::newRow("no memory sent") << qint32(0) << qint64(0) << false;
+    }
+    void refusedRendersLeaveTheHelperServing()
+    {
+        QFETCH(qint32, page);
+        QFETCH(qint64, memoryBytes);
+        QFETCH(bool, drawn);
+        using RenderProtocol::Op;
+        const pid_t pid = m_helper.pid();
+        QMutexLocker lock(&m_helper.mutex());
+        const quint32 handle = m_helper.nextHandle();
+        QByteArray answer;
+        QVERIFY(m_helper.call(RenderProtocol::write(quint8(Op::Open), handle, QString(), false),
+                              {::open(QFile::encodeName(m_second).constData(), O_RDONLY | O_CLOEXEC)}, &answer));
+        QVERIFY(answer.startsWith('\1'));
+        // A render of page p into memory of `bytes` (0: none sent); what the
+        // memory holds afterwards.
+        const QSize px(60, 80);
+        const auto renderInto = [&](qint32 p, qint64 bytes, bool *answered) {
+            const int fd = bytes > 0 ? memfd_create("render-test", MFD_CLOEXEC) : -1;
+            QByteArray memory(bytes, '\0');
+            *answered = (bytes == 0 || ftruncate(fd, bytes) == 0)
+                        && m_helper.call(RenderProtocol::write(quint8(Op::Render), handle, p, px, qint32(0)),
+                                         fd >= 0 ? std::vector<int>{fd} : std::vector<int>{}, &answer);
+            if (fd >= 0) {
+                if (pread(fd, memory.data(), size_t(bytes), 0) != bytes)
+                    memory.clear();
+                ::close(fd);
+            }
+            return memory;
+        };
+        const auto inProcess = createQtPdfEngine();
+        QCOMPARE(inProcess->open(m_second, {}), PdfOpenStatus::Ok);
+        const auto drawnInProcess = [&](int p) {
+            const QImage img = inProcess->render(p, px, 0);
+            return QByteArray(reinterpret_cast<const char *>(img.constBits()), img.sizeInBytes());
+        };
+        bool answered = false;
+        const QByteArray memory = renderInto(page, memoryBytes, &answered);
+        QVERIFY(answered);
+        QCOMPARE(answer.startsWith('\1'), drawn);
+        if (drawn)
+            QVERIFY(memory == drawnInProcess(page));
+        // The next render is drawn where it was sent.
+        QVERIFY(renderInto(0, px.width() * px.height() * 4, &answered) == drawnInProcess(0));
+        QVERIFY(answered && answer.startsWith('\1'));
+        QVERIFY(m_helper.post(RenderProtocol::write(quint8(Op::Close), handle)));
+        QCOMPARE(m_helper.pid(), pid);
+        // Nothing of the memory sent stays mapped in the helper.
+        const auto helperMaps = [pid] {
+            QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+            return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray("unreadable");
+        };
+        QTRY_VERIFY(!helperMaps().contains("render-test"));
+    }
+
     // The helper answers an open with the first page's size alone; the other
     // pages are measured when asked for, a batch at a time, and come out as
     // the in-process engine measures them.
@@ -351,7 +419,8 @@ private slots:
         const QImage drawn = inProcess->render(0, px, rotation);
         const qsizetype stride = px.width() * 4 + 64;
         QByteArray memory(stride * px.height(), '\0');
-        QVERIFY(inProcess->renderInto(0, px, rotation, reinterpret_cast<uchar *>(memory.data()), stride));
+        QVERIFY(inProcess->renderInto(
+            0, px, rotation, [&memory] { return reinterpret_cast<uchar *>(memory.data()); }, stride));
         const QImage strided(reinterpret_cast<const uchar *>(memory.constData()), px.width(), px.height(), stride,
                              QImage::Format_RGB32);
         const auto helper = createIsolatedPdfEngine();

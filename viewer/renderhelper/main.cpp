@@ -9,6 +9,9 @@
 #include <QPolygonF>
 
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -50,10 +53,86 @@ struct SharedPage
     size_t bytes = 0;
 };
 
+// Maps the program's shared memory on a thread of its own while the engine
+// draws: populating a page's worth of mapping takes about a tenth of a
+// millisecond and needs nothing from the engine.  Started after the
+// confinement, which the thread then shares.
+class SharedMapper
+{
+public:
+    SharedMapper() : m_thread([this] { run(); }) {}
+    SharedMapper(const SharedMapper &) = delete;
+    SharedMapper &operator=(const SharedMapper &) = delete;
+    ~SharedMapper()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_stop = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+
+    // Starts mapping `bytes` of memfd for writing; finish() must follow
+    // before the descriptor is closed.
+    void start(int memfd, size_t bytes)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_fd = memfd;
+            m_bytes = bytes;
+            m_state = State::Asked;
+        }
+        m_wake.notify_all();
+    }
+
+    // The mapping start() asked for, once made; null when it failed.
+    void *finish()
+    {
+        std::unique_lock lock(m_mutex);
+        m_wake.wait(lock, [this] { return m_state != State::Asked; });
+        m_state = State::Idle;
+        return m_map == MAP_FAILED ? nullptr : m_map;
+    }
+
+private:
+    enum class State { Idle, Asked, Done };
+
+    void run()
+    {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [this] { return m_stop || m_state == State::Asked; });
+            if (m_stop)
+                return;
+            const int fd = m_fd;
+            const size_t bytes = m_bytes;
+            lock.unlock();
+            // Populated in one go: far cheaper than a fault for each page.
+            void *map = mmap(nullptr, bytes, PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
+            lock.lock();
+            m_map = map;
+            m_state = State::Done;
+            m_wake.notify_all();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    State m_state = State::Idle;
+    bool m_stop = false;
+    int m_fd = -1;
+    size_t m_bytes = 0;
+    void *m_map = nullptr;
+    std::thread m_thread; // last: runs on the members above
+};
+
 // Draws a page into the program's shared memory: the page is put on its
 // paper as it is copied there, the one copy it makes on its way to the screen.
-// The mapping is left in `shared`, to be let go of after the answer is out.
-bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd, SharedPage &shared)
+// The memory is mapped while the engine draws; the mapping is left in
+// `shared`, to be let go of after the answer is out.
+bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd, SharedPage &shared,
+                    SharedMapper &mapper)
 {
     struct stat st;
     if (pixels.isEmpty() || fstat(memfd, &st) != 0)
@@ -62,14 +141,19 @@ bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotati
     const qint64 bytes = rowBytes * pixels.height();
     if (!RenderProtocol::pageFits(bytes, st.st_size))
         return false;
-    // Populated in one go: far cheaper than a fault for each page.
-    void *map = mmap(nullptr, size_t(bytes), PROT_WRITE, MAP_SHARED | MAP_POPULATE, memfd, 0);
-    if (map == MAP_FAILED)
-        return false;
     shared.reset();
-    shared.map = map;
-    shared.bytes = size_t(bytes);
-    return engine.renderInto(page, pixels, rotation, static_cast<uchar *>(map), rowBytes);
+    mapper.start(memfd, size_t(bytes));
+    bool mapped = false;
+    auto target = [&]() -> uchar * {
+        mapped = true;
+        shared.map = mapper.finish();
+        shared.bytes = size_t(bytes);
+        return static_cast<uchar *>(shared.map);
+    };
+    const bool drawn = engine.renderInto(page, pixels, rotation, target, rowBytes);
+    if (!mapped)
+        target(); // not drawn: the mapping is still waited for, and let go of with `shared`
+    return drawn && shared.map;
 }
 
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -132,6 +216,11 @@ public:
     // document would hold up the request behind it.
     bool hasIdleWork() const { return !m_closed.empty(); }
     void doIdleWork() { m_closed.clear(); }
+    // How long the helper waits for a request before it does that work.  A
+    // close mostly comes just before the next document's open, which should
+    // not find the helper busy: after a close it waits a moment.  After an
+    // answer it tidies at once, while the program shows what it got.
+    int idleAfterMs() const { return m_answered ? 0 : closeGraceMs; }
 
 private:
     bool serveOne(const QByteArray &request, std::vector<int> &fds)
@@ -142,6 +231,7 @@ private:
         quint32 handle = 0;
         in >> opByte;
         const Op op = Op(opByte);
+        m_answered = op != Op::Close;
         if (op == Op::Ping)
             return RenderProtocol::send(socketFd, RenderProtocol::write(quint8(1)));
         if (op != Op::Probe)
@@ -195,7 +285,7 @@ private:
                 // would ask for it next.
                 const QSize pixels = drawFirst ? firstPage.pixelsForOpened(count, first) : QSize();
                 if (!pixels.isEmpty()
-                    && renderToShared(*engine, 0, pixels, firstPage.rotation(), fds.front(), m_page))
+                    && renderToShared(*engine, 0, pixels, firstPage.rotation(), fds.front(), m_page, m_mapper))
                     drawn = pixels;
                 m_docs[handle] = std::move(engine);
             }
@@ -222,7 +312,7 @@ private:
             if (fds.size() != 1 || in.status() != QDataStream::Ok
                 || qint64(pixels.width()) * pixels.height() * 4 > RenderProtocol::maxPageBytes)
                 return false;
-            if (!renderToShared(engine, page, pixels, rotation, fds.front(), m_page))
+            if (!renderToShared(engine, page, pixels, rotation, fds.front(), m_page, m_mapper))
                 return false;
             *reply = RenderProtocol::write(quint8(1), pixels);
             return true;
@@ -290,15 +380,18 @@ private:
     }
 
     static constexpr size_t maxClosedWaiting = 2;
+    static constexpr int closeGraceMs = 2;
+    bool m_answered = true; // the last request was answered (it was no close)
     std::map<quint32, std::unique_ptr<PdfEngine>> m_docs;
     std::vector<std::unique_ptr<PdfEngine>> m_closed; // closed, not yet taken apart
     SharedPage m_page;                                  // the page just drawn
+    SharedMapper m_mapper;
 };
 
-bool requestWaiting()
+bool requestWaiting(int withinMs)
 {
     pollfd p{socketFd, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
+    return ::poll(&p, 1, withinMs) > 0;
 }
 
 } // namespace
@@ -323,7 +416,7 @@ int main()
     QByteArray request;
     std::vector<int> fds;
     for (;;) {
-        if (server.hasIdleWork() && !requestWaiting())
+        if (server.hasIdleWork() && !requestWaiting(server.idleAfterMs()))
             server.doIdleWork();
         if (!RenderProtocol::receive(socketFd, &request, &fds, -1) || !server.serve(request, fds))
             break;
