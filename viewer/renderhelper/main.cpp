@@ -81,7 +81,7 @@ public:
             std::lock_guard lock(m_mutex);
             m_fd = memfd;
             m_bytes = bytes;
-            m_state = State::Asked;
+            m_asked = true;
         }
         m_wake.notify_all();
     }
@@ -90,19 +90,16 @@ public:
     void *finish()
     {
         std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_state != State::Asked; });
-        m_state = State::Idle;
+        m_wake.wait(lock, [this] { return !m_asked; });
         return m_map == MAP_FAILED ? nullptr : m_map;
     }
 
 private:
-    enum class State { Idle, Asked, Done };
-
     void run()
     {
         std::unique_lock lock(m_mutex);
         for (;;) {
-            m_wake.wait(lock, [this] { return m_stop || m_state == State::Asked; });
+            m_wake.wait(lock, [this] { return m_stop || m_asked; });
             if (m_stop)
                 return;
             const int fd = m_fd;
@@ -112,14 +109,14 @@ private:
             void *map = mmap(nullptr, bytes, PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
             lock.lock();
             m_map = map;
-            m_state = State::Done;
+            m_asked = false;
             m_wake.notify_all();
         }
     }
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
-    State m_state = State::Idle;
+    bool m_asked = false; // a mapping is asked for and not made yet
     bool m_stop = false;
     int m_fd = -1;
     size_t m_bytes = 0;
@@ -412,6 +409,7 @@ int main()
     if (!RenderProtocol::send(socketFd, RenderProtocol::write(qint32(confined.landlockAbi), confined.landlock,
                                                               confined.seccomp, confined.missing)))
         return 1;
+    // After the confinement: the thread the server starts shares it.
     Server server;
     QByteArray request;
     std::vector<int> fds;
