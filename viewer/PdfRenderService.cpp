@@ -249,6 +249,14 @@ void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
     }
 }
 
+void PdfRenderService::holdPreparation(bool held)
+{
+    QMutexLocker lock(&m_mutex);
+    m_preparationHeld = held;
+    if (!held)
+        m_wake.wakeOne();
+}
+
 void PdfRenderService::queueThumbnails(const QStringList &paths, int box, bool onScreen)
 {
     if (paths.isEmpty() || box <= 0)
@@ -300,13 +308,19 @@ bool runsBefore(const auto &a, const auto &b)
 {
     return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
 }
+
+bool isPreparation(const auto &job)
+{
+    return job.priority == preparePriority;
+}
 } // namespace
 
 std::vector<PdfRenderService::Job>::iterator PdfRenderService::firstQueued(bool thumbnail)
 {
     auto next = m_queue.end();
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
-        if ((it->type == JobType::Thumbnail) == thumbnail && (next == m_queue.end() || runsBefore(*it, *next)))
+        if ((it->type == JobType::Thumbnail) == thumbnail && !(m_preparationHeld && isPreparation(*it))
+            && (next == m_queue.end() || runsBefore(*it, *next)))
             next = it;
     return next;
 }

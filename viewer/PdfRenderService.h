@@ -79,6 +79,11 @@ public:
     // prepared documents not named again are closed.
     void prepare(const QStringList &paths, const FirstPage &first);
     void cancelPrepare() { prepare({}, {}); }
+    // While held, preparation waits in the queue (one under way finishes),
+    // and the thumbnails wait with it: the view holds it while a document
+    // comes on screen, so that the page the user waits for does not share
+    // the machine with work for later.
+    void holdPreparation(bool held);
 
     // Renders the first page of each file fitted into a square of `box`
     // pixels, in the order given; files on screen (`onScreen`) go before the
@@ -156,8 +161,8 @@ private:
     void runThumbnails();
     // Whether the queue holds a request other than a thumbnail (m_mutex held).
     bool hasForegroundJob() const;
-    // The queued thumbnail (or other request) that runs first; end() when
-    // there is none (m_mutex held).
+    // The queued thumbnail (or other request) that runs first, held
+    // preparation passed over; end() when there is none (m_mutex held).
     std::vector<Job>::iterator firstQueued(bool thumbnail);
     void execute(Job &job);
     Doc *docFor(quint64 docId);
@@ -194,6 +199,7 @@ private:
     QHash<quint64, std::pair<QString, qint64>> m_docFiles; // docId -> file, for cache keys
     bool m_workerBusy = false;                // the worker is serving a request
     bool m_thumbnailBusy = false;             // a thumbnail is being made
+    bool m_preparationHeld = false;           // holdPreparation()
 
     // Worker-thread state.
     std::unordered_map<quint64, std::unique_ptr<Doc>> m_docs;

@@ -16,11 +16,15 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace {
 
 constexpr int busyDelayMs = 250;
 // The longest a close waits for a render helper that hangs.
 constexpr int closeWaitMs = 1000;
+// The longest a load keeps preparation back (a hidden view paints nothing).
+constexpr int prepareHoldLimitMs = 300;
 
 QString messageFor(PdfOpenStatus status, const QString &path)
 {
@@ -74,6 +78,15 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
     m_busyTimer->setSingleShot(true);
     m_busyTimer->setInterval(busyDelayMs);
     connect(m_busyTimer, &QTimer::timeout, this, &TAcroPDF::updateBusy);
+    m_prepareTimer = new QTimer(this);
+    m_prepareTimer->setSingleShot(true);
+    m_prepareTimer->setInterval(0);
+    connect(m_prepareTimer, &QTimer::timeout, this,
+            [this] { m_service->prepare(std::exchange(m_preparePaths, {}), firstPageRequest()); });
+    m_holdLimit = new QTimer(this);
+    m_holdLimit->setSingleShot(true);
+    m_holdLimit->setInterval(prepareHoldLimitMs);
+    connect(m_holdLimit, &QTimer::timeout, this, [this] { holdPreparation(false); });
 
     connect(m_service, &PdfRenderService::opened, this, &TAcroPDF::onOpened);
     connect(m_service, &PdfRenderService::documentFailed, this, [this](quint64 docId) {
@@ -83,7 +96,7 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });
     connect(m_view, &PdfPageView::firstPagePainted, this, [this] {
         updateBusy();
-        emit documentShown();
+        onShown();
     });
     connect(m_view, &PdfPageView::pagesPending, this, [this](bool pending) {
         m_pagesPending = pending;
@@ -184,6 +197,7 @@ bool TAcroPDF::LoadFile(const QString &fileName)
     closeCurrent(false);
     m_src = fileName;
     m_body->setCurrentWidget(m_view);
+    holdPreparation(true);
     if (auto info = m_service->adoptPrepared(fileName)) {
         showDocument(*info);
         return true;
@@ -240,7 +254,22 @@ void TAcroPDF::showMessage(const QString &text, bool askPassword)
     m_body->setCurrentWidget(m_messagePanel);
     updatePageControls();
     updateBusy();
+    onShown();
+}
+
+void TAcroPDF::onShown()
+{
+    holdPreparation(false);
     emit documentShown();
+}
+
+void TAcroPDF::holdPreparation(bool held)
+{
+    m_service->holdPreparation(held);
+    if (held)
+        m_holdLimit->start();
+    else
+        m_holdLimit->stop();
 }
 
 void TAcroPDF::updateBusy()
@@ -290,6 +319,7 @@ void TAcroPDF::setSrc(const QString &src)
     }
     RenderHelper::instance().shortenWait(closeWaitMs);
     closeCurrent(true);
+    holdPreparation(false);
     // Prepared neighbours hold files open too.
     m_service->closeAll();
     m_src.clear();
@@ -300,10 +330,13 @@ void TAcroPDF::setSrc(const QString &src)
 
 void TAcroPDF::prepare(const QStringList &paths)
 {
-    m_service->prepare(paths, firstPageRequest());
+    m_preparePaths = paths;
+    m_prepareTimer->start();
 }
 
 void TAcroPDF::cancelPrepare()
 {
+    m_prepareTimer->stop();
+    m_preparePaths.clear();
     m_service->cancelPrepare();
 }

@@ -51,7 +51,10 @@ public:
 
     // Renders the first page of these files in the background at the size the
     // view would show them now (the selected file first).  Each call cancels
-    // the previous preparation.
+    // the previous preparation.  The request goes to the render worker once
+    // the event that made it has been handled, and the worker keeps it back
+    // while a document comes on screen: a load the same event starts goes
+    // first and has the machine to itself.
     void prepare(const QStringList &paths);
     void cancelPrepare();
 
@@ -95,6 +98,9 @@ private:
     void closeCurrent(bool wait);
     PdfRenderService::FirstPage firstPageRequest() const;
     void updateBusy();
+    // The document (or its message) is on screen.
+    void onShown();
+    void holdPreparation(bool held);
 
     PdfRenderService *m_service;
     PdfPageView *m_view;
@@ -105,6 +111,9 @@ private:
     PdfMessagePanel *m_messagePanel;
     QProgressBar *m_busy;
     QTimer *m_busyTimer;
+    QTimer *m_prepareTimer;  // posts m_preparePaths after the current event
+    QTimer *m_holdLimit;     // a view that is never painted holds nothing back for long
+    QStringList m_preparePaths;
 
     QString m_src;
     quint64 m_pendingDoc = 0;     // open request in flight

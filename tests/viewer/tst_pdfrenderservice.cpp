@@ -345,6 +345,40 @@ private slots:
         QCOMPARE(ScriptedEngine::opens, (QStringList{"a", "gate", "b"}));
     }
 
+    // While the view brings a document on screen it holds preparation back:
+    // requests for the shown document go first even after it has opened.
+    void heldPreparationWaitsItsTurn()
+    {
+        QSemaphore gate, entered;
+        ScriptedEngine::gate = &gate;
+        ScriptedEngine::entered = &entered;
+        ScriptedEngine::log.clear();
+        PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
+        QueuedSpy opened(&service, &PdfRenderService::opened);
+        QueuedSpy prepared(&service, &PdfRenderService::prepared);
+        QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
+        // The worker is held inside the first page's render while the requests come.
+        service.open("/x/gate", {}, drawnAt(10, 100));
+        QVERIFY(entered.tryAcquire(1, 20000));
+        service.holdPreparation(true);
+        service.prepare({"/x/a"}, drawnAt(10, 100));
+        const quint64 b = service.open("/x/b", {}, drawnAt(10, 100));
+        gate.release(1);
+        QTRY_COMPARE(opened.size(), 2);
+        // Asked for only once the document is open: without the hold the
+        // worker would be preparing by now.
+        service.requestPages(b, PdfRenderService::Group::Visible, {{1, QSize(10, 10), 1.0, 0}});
+        QTRY_VERIFY(std::any_of(rendered.cbegin(), rendered.cend(),
+                                [](const QList<QVariant> &args) { return args.at(1).toInt() == 1; }));
+        QVERIFY(prepared.isEmpty());
+        service.holdPreparation(false);
+        QTRY_COMPARE(prepared.size(), 1);
+        ScriptedEngine::gate = nullptr;
+        ScriptedEngine::entered = nullptr;
+        QMutexLocker lock(&ScriptedEngine::mutex);
+        QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "b:0", "b:1", "a:0"}));
+    }
+
     void changedFileIsNotAdopted()
     {
         TestDir dir;

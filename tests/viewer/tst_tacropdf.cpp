@@ -544,6 +544,36 @@ private slots:
         QCOMPARE(opened.size(), 0);
     }
 
+    // Moving the selection and loading in one go (keys come faster than the
+    // window handles them): the load is on screen before preparation runs,
+    // and a view that paints nothing does not hold preparation back.
+    void preparationWaitsUntilTheDocumentIsShown_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("hidden");
+        QTest::newRow("a document") << m_five << false;
+        QTest::newRow("a file that cannot be opened") << m_broken << false;
+        QTest::newRow("a hidden view") << m_five << true;
+    }
+
+    void preparationWaitsUntilTheDocumentIsShown()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, hidden);
+        QVERIFY(loadAndWait(*m_acro, m_outlined)); // settles the viewport size
+        if (hidden)
+            m_acro->hide();
+        QStringList order;
+        QObject context; // the test's thread: the worker's signal comes queued
+        connect(m_acro->renderService(), &PdfRenderService::prepared, &context, [&] { order << "prepared"; });
+        connect(m_acro, &TAcroPDF::documentShown, &context, [&] { order << "shown"; });
+        m_acro->prepare({m_linked});
+        m_acro->LoadFile(file);
+        QTRY_VERIFY_WITH_TIMEOUT(order.contains("prepared"), 15000);
+        const QStringList expected = hidden ? QStringList{"prepared"} : QStringList{"shown", "prepared"};
+        QCOMPARE(order, expected);
+    }
+
     void slowDocumentShowsProgress()
     {
         // A control whose documents open only when the test lets them: the
