@@ -63,8 +63,15 @@ void PdfRenderService::post(Job job)
 {
     QMutexLocker lock(&m_mutex);
     job.seq = ++m_seq;
+    const bool wake = !held(job); // a held request has nothing to wake the worker for
     m_queue.push_back(std::move(job));
-    m_wake.wakeOne();
+    if (wake)
+        m_wake.wakeOne();
+}
+
+bool PdfRenderService::held(const Job &job) const
+{
+    return m_preparationHeld && job.priority == preparePriority;
 }
 
 quint64 PdfRenderService::open(const QString &path, const QString &password, const FirstPage &first)
@@ -308,18 +315,13 @@ bool runsBefore(const auto &a, const auto &b)
 {
     return a.priority != b.priority ? a.priority < b.priority : a.seq < b.seq;
 }
-
-bool isPreparation(const auto &job)
-{
-    return job.priority == preparePriority;
-}
 } // namespace
 
 std::vector<PdfRenderService::Job>::iterator PdfRenderService::firstQueued(bool thumbnail)
 {
     auto next = m_queue.end();
     for (auto it = m_queue.begin(); it != m_queue.end(); ++it)
-        if ((it->type == JobType::Thumbnail) == thumbnail && !(m_preparationHeld && isPreparation(*it))
+        if ((it->type == JobType::Thumbnail) == thumbnail && !held(*it)
             && (next == m_queue.end() || runsBefore(*it, *next)))
             next = it;
     return next;

@@ -155,6 +155,8 @@ private:
     };
 
     void post(Job job);
+    // A preparation the hold keeps back (m_mutex held).
+    bool held(const Job &job) const;
     // Drops the queued preparation of a file (the caller holds m_mutex).
     void dropQueuedPreparation(const QString &path);
     void run();
