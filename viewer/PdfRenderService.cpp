@@ -259,8 +259,11 @@ void PdfRenderService::prepare(const QStringList &paths, const FirstPage &first)
 void PdfRenderService::holdPreparation(bool held)
 {
     QMutexLocker lock(&m_mutex);
+    const bool released = m_preparationHeld && !held;
     m_preparationHeld = held;
-    if (!held)
+    // The worker is woken only when held preparation waits in the queue.
+    const auto waiting = [](const Job &j) { return j.priority == preparePriority; };
+    if (released && std::any_of(m_queue.cbegin(), m_queue.cend(), waiting))
         m_wake.wakeOne();
 }
 
