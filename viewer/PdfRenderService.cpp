@@ -20,6 +20,11 @@ constexpr int sizesPerJob = 32;
 constexpr int textPriority = 20;
 constexpr int preparePriority = 50;
 constexpr int thumbnailPriority = 60;
+
+bool isPreparation(const auto &job)
+{
+    return job.priority == preparePriority;
+}
 } // namespace
 
 PdfRenderService::PdfRenderService(qint64 cacheBytes, EngineFactory factory, QObject *parent)
@@ -71,7 +76,7 @@ void PdfRenderService::post(Job job)
 
 bool PdfRenderService::held(const Job &job) const
 {
-    return m_preparationHeld && job.priority == preparePriority;
+    return m_preparationHeld && isPreparation(job);
 }
 
 quint64 PdfRenderService::open(const QString &path, const QString &password, const FirstPage &first)
@@ -262,8 +267,7 @@ void PdfRenderService::holdPreparation(bool held)
     const bool released = m_preparationHeld && !held;
     m_preparationHeld = held;
     // The worker is woken only when held preparation waits in the queue.
-    const auto waiting = [](const Job &j) { return j.priority == preparePriority; };
-    if (released && std::any_of(m_queue.cbegin(), m_queue.cend(), waiting))
+    if (released && std::any_of(m_queue.cbegin(), m_queue.cend(), [](const Job &j) { return isPreparation(j); }))
         m_wake.wakeOne();
 }
 

@@ -86,6 +86,28 @@ struct ScriptedEngine : PdfEngine
     }
 };
 
+// Holds the worker inside the render of a "gate" file until the test lets
+// it go (`entered` tells it got there), with the engine's logs emptied.  The
+// engine lets go of the semaphores with it, also when a test fails midway:
+// make it before the service.
+struct WorkerGate
+{
+    WorkerGate()
+    {
+        ScriptedEngine::gate = &gate;
+        ScriptedEngine::entered = &entered;
+        QMutexLocker lock(&ScriptedEngine::mutex);
+        ScriptedEngine::log.clear();
+        ScriptedEngine::opens.clear();
+    }
+    ~WorkerGate()
+    {
+        ScriptedEngine::gate = nullptr;
+        ScriptedEngine::entered = nullptr;
+    }
+    QSemaphore gate, entered;
+};
+
 // A long document whose pages are measured one by one (every tenth page is
 // landscape); measurements and renders are logged in the order they happen.
 struct MeasuredEngine : PdfEngine
@@ -321,26 +343,21 @@ private slots:
     // a second time.
     void adoptedFileIsNotPreparedAgain()
     {
-        QSemaphore gate, entered;
-        ScriptedEngine::gate = &gate;
-        ScriptedEngine::entered = &entered;
-        ScriptedEngine::opens.clear();
+        WorkerGate worker;
         PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
         service.prepare({"/x/a"}, drawnAt(10, 100));
         QTRY_COMPARE(prepared.size(), 1);
         // The worker is held inside this render while the selection moves.
         service.open("/x/gate", {}, drawnAt(10, 100));
-        QVERIFY(entered.tryAcquire(1, 20000));
+        QVERIFY(worker.entered.tryAcquire(1, 20000));
         service.prepare({"/x/a", "/x/b"}, drawnAt(10, 100));
         const auto info = service.adoptPrepared("/x/a");
-        gate.release(1);
+        worker.gate.release(1);
         QVERIFY(info.has_value());
         QTRY_VERIFY(std::any_of(prepared.cbegin(), prepared.cend(),
                                 [](const QList<QVariant> &args) { return args.at(0).toString() == "/x/b"; }));
         service.closeAll();
-        ScriptedEngine::gate = nullptr;
-        ScriptedEngine::entered = nullptr;
         QMutexLocker lock(&ScriptedEngine::mutex);
         QCOMPARE(ScriptedEngine::opens, (QStringList{"a", "gate", "b"}));
     }
@@ -349,21 +366,18 @@ private slots:
     // requests for the shown document go first even after it has opened.
     void heldPreparationWaitsItsTurn()
     {
-        QSemaphore gate, entered;
-        ScriptedEngine::gate = &gate;
-        ScriptedEngine::entered = &entered;
-        ScriptedEngine::log.clear();
+        WorkerGate worker;
         PdfRenderService service(8 << 20, [] { return std::make_unique<ScriptedEngine>(); });
         QueuedSpy opened(&service, &PdfRenderService::opened);
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         // The worker is held inside the first page's render while the requests come.
         service.open("/x/gate", {}, drawnAt(10, 100));
-        QVERIFY(entered.tryAcquire(1, 20000));
+        QVERIFY(worker.entered.tryAcquire(1, 20000));
         service.holdPreparation(true);
         service.prepare({"/x/a"}, drawnAt(10, 100));
         const quint64 b = service.open("/x/b", {}, drawnAt(10, 100));
-        gate.release(1);
+        worker.gate.release(1);
         QTRY_COMPARE(opened.size(), 2);
         // Asked for only once the document is open: without the hold the
         // worker would be preparing by now.
@@ -373,8 +387,6 @@ private slots:
         QVERIFY(prepared.isEmpty());
         service.holdPreparation(false);
         QTRY_COMPARE(prepared.size(), 1);
-        ScriptedEngine::gate = nullptr;
-        ScriptedEngine::entered = nullptr;
         QMutexLocker lock(&ScriptedEngine::mutex);
         QCOMPARE(ScriptedEngine::log, (QStringList{"gate:0", "b:0", "b:1", "a:0"}));
     }
