@@ -9,8 +9,6 @@
 
 using sheafline::Setting;
 
-TSysUpdateModule *SysUpdateModule = nullptr;
-
 TSysUpdateModule::TSysUpdateModule() : TSysUpdateModule(SettingsStore()) {}
 
 TSysUpdateModule::TSysUpdateModule(const SettingsStore &store, Updater *updater)
@@ -78,9 +76,4 @@ bool TSysUpdateModule::UpdateChk()
 void TSysUpdateModule::RunUpdate()
 {
     m_updater->runUpdate(updatePaths(), ZipFile);
-}
-
-bool TSysUpdateModule::DownloadFile(const QString &URL, const QString &FileName)
-{
-    return NetworkUpdater::downloadFile(URL, FileName);
 }

@@ -8,8 +8,8 @@
 
 #include <memory>
 
-// The settings store with the program paths and the update operations (one
-// instance, `SysUpdateModule`, created first at start-up and freed last).
+// The settings store with the program paths and the update operations (the
+// main window's `SysUpdateModule`, created first at start-up and freed last).
 //
 // The Registry* operations read and write named values of the settings store
 // (base/SettingsStore.h); failures are thrown as AppError with the message
@@ -44,7 +44,6 @@ public:
     // Update check and self-update (the updater's, with this module's paths).
     bool UpdateChk();
     void RunUpdate();
-    bool DownloadFile(const QString &URL, const QString &FileName);
 
     QString FolderName; // folder of the executable, trailing delimiter
     QString ExeFile;    // file name of the executable
@@ -61,5 +60,3 @@ private:
     Updater *m_updater = nullptr;
 };
 
-// The one instance; null before start-up step 1 and after the shutdown.
-extern TSysUpdateModule *SysUpdateModule;

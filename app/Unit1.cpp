@@ -9,6 +9,7 @@
 #include "app/Fonts.h"
 #include "app/MessageBoxes.h"
 #include "app/SplitterBar.h"
+#include "app/ProgramServices.h"
 #include "app/SysUpdate.h"
 #include "base/Errors.h"
 #include "base/ProgramName.h"
@@ -33,8 +34,6 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-TForm1 *Form1 = nullptr;
 
 namespace {
 
@@ -65,12 +64,8 @@ void SetTag(QObject *object, int tag)
         object->setProperty(kTagProperty, tag);
 }
 
-TForm1::TForm1(QWidget *parent) : TForm1(QCoreApplication::arguments().mid(1), parent) {}
-
-TForm1::TForm1(const QStringList &args, QWidget *parent) : TForm1(args, SettingsStore(), nullptr, parent) {}
-
-TForm1::TForm1(const QStringList &args, const SettingsStore &store, Updater *updater, QWidget *parent)
-    : QMainWindow(parent), m_args(args), m_store(store), m_updater(updater)
+TForm1::TForm1(const QStringList &args, ProgramServices &services, QWidget *parent)
+    : QMainWindow(parent), m_args(args), m_services(services)
 {
     // Here rather than in main(), so every window created (tests too) gets them.
     installFontSubstitutions();
@@ -108,8 +103,6 @@ TForm1::~TForm1()
     // Another window may have installed its own since.
     if (&updateUi() == m_updateUi.get())
         setUpdateUi(nullptr);
-    if (Form1 == this)
-        Form1 = nullptr;
 }
 
 void TForm1::BindFolderTree()
@@ -196,9 +189,6 @@ void TForm1::CreateControls()
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(10);
-
-    // The web view control sits on the form as designed (mode 0 hides it).
-    CreateWebBrowser();
 
     // The list first, then the tree; the left panel before the viewer.
     setTabOrder(ListView1, TreeView1);
@@ -428,7 +418,8 @@ void TForm1::FormCreate(QObject *)
         //    work folder.  A store left by an earlier window is replaced.
         delete SysUpdateModule;
         SysUpdateModule = nullptr;
-        SysUpdateModule = new TSysUpdateModule(m_store, m_updater);
+        SysUpdateModule = new TSysUpdateModule(m_services.store(), m_services.updater());
+        SysUpdateModule->setParent(this);
         // 2. The PDF view control back-end until the command line says otherwise.
         PDFmode = 0;
         // 3. The folder watcher, its reports bound to the refresh of tree and list.
@@ -567,8 +558,8 @@ void TForm1::RestoreLayout()
     TreeView1->setFixedHeight(qMax(0, treeHeight));
     const int treeWidth = store.readInteger(Setting::TreeWidth, Panel1->width());
     Panel1->setFixedWidth(qMax(0, treeWidth));
-    // The list fills the panel below the splitter, so this width does not last.
-    store.readInteger(Setting::FileListWidth);
+    // The list fills the panel below the splitter: its stored width is not
+    // read, ListView1Resize stores the width it gets.
     settle();
     ListView1Resize(ListView1);
 }

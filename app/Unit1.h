@@ -13,6 +13,10 @@
 #include <vector>
 
 class DocumentDisplay;  // viewer/DocumentDisplay.h
+class PdfViewer;        // viewer/PdfViewer.h
+class ProgramServices;  // app/ProgramServices.h
+class TSysUpdateModule; // app/SysUpdate.h
+class ThumbnailProvider; // browse/ThumbnailProvider.h
 class FileListView;
 class FolderTree;       // browse/FolderTree.h
 struct FormDisplay;     // app/Unit1Viewer.cpp
@@ -29,7 +33,6 @@ class SplitterBar;
 class TAcroPDF;         // viewer/TAcroPDF.h
 class TWebBrowser;      // viewer/web/
 class TplFolderWatcher; // watch/plFolderWatcher.h
-class Updater;          // update/Updater.h
 class WidgetUpdateUi;   // update/WidgetUpdateUi.h
 
 // The `Tag` of a menu item (or any object): an int dynamic property, 0 when unset.
@@ -56,17 +59,12 @@ class TForm1 : public QMainWindow
 {
     Q_OBJECT
 public:
-    // `args` are the command-line arguments without the program name.
-    // Settings are kept in `store`; the update operations are `updater`'s
-    // (not owned, must outlive the window; null: the program's own updater
-    // over the network).  A test passes a store in a temporary file and an
-    // updater that stays off the network.
-    TForm1(const QStringList &args, const SettingsStore &store, Updater *updater = nullptr,
-           QWidget *parent = nullptr);
-    // The user's own settings and the program's updater.
-    explicit TForm1(const QStringList &args, QWidget *parent = nullptr);
-    // Runs the start-up with QCoreApplication::arguments() minus the program name.
-    explicit TForm1(QWidget *parent = nullptr);
+    // `args` are the command-line arguments without the program name.  The
+    // window takes its settings store, updater, render service and change
+    // layer from `services` (not owned; they must outlive the window).  A
+    // test passes services on a store in a temporary file and an updater
+    // that stays off the network.
+    TForm1(const QStringList &args, ProgramServices &services, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // ---- Controls (owned by the window) ----
@@ -116,8 +114,12 @@ public:
     SplitterBar *Splitter2 = nullptr;      // between tree and list
     FileListView *ListView1 = nullptr;     // PDF file list
     SplitterBar *Splitter1 = nullptr;      // right of Panel1
-    QWidget *ViewerArea = nullptr;         // rest of the client area; hosts the view controls
-    TWebBrowser *WebBrowser = nullptr;     // web view control (null in a build without QtWebEngine)
+    QWidget *ViewerArea = nullptr;         // rest of the client area; hosts the viewer
+    // The viewer of the back-end PDFmode chose, made by start-up step 8;
+    // AcroPDF or WebBrowser is the same control by its own type (the other
+    // one stays null).
+    PdfViewer *Viewer = nullptr;
+    TWebBrowser *WebBrowser = nullptr;     // web view control, mode 1 only
     TAcroPDF *AcroPDF = nullptr;           // PDF view control, mode 0 only
     QTimer *Timer1 = nullptr;              // focus timer, 10 ms, disabled at start
 
@@ -128,6 +130,10 @@ public:
     QString CurrentDocument;                   // document last opened from the list (panel 1)
     QWidget *AFocusControl = nullptr;          // keeps the focus while Timer1 runs (ListView1)
     TplFolderWatcher *plFolderWatcher = nullptr; // owned by the window
+    // The settings store with the program paths and the update operations:
+    // made by start-up step 1, freed by shutdown step 4 (a child of the
+    // window, so a shutdown that ends early does not leak it).
+    TSysUpdateModule *SysUpdateModule = nullptr;
 
     // ---- Status panels (0 version, 1 current document, 2 current folder) ----
     QString StatusPanelText(int index) const;
@@ -145,6 +151,8 @@ public:
     void PlaceInViewerArea(QWidget *control, DocumentSurfaceTest isSurface = {});
     // True when `widget` is the document surface of a view control placed here.
     bool IsDocumentSurface(const QWidget *widget) const;
+    // The file the list's current row names; empty when no row is current.
+    QString CurrentListFile() const;
 
     // ---- Spine (Unit1.cpp) ----
     void FormCreate(QObject *Sender);
@@ -181,8 +189,6 @@ public:
     void N13Click(QObject *Sender);
     void ListPdfFiles(const QString &folder);
     void SortFileList(int column);
-    // item1/item2: two rows of ListView1->model().
-    int CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column);
     void ListView1Click(QObject *Sender);
     void ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
     void ListView1ColumnClick(QObject *Sender, int Column);
@@ -195,15 +201,13 @@ public:
     void N24Click(QObject *Sender);
 
     // ---- Viewer (Unit1Viewer.cpp) ----
-    // Creates the designed web view control (constructor); nothing in a build
-    // without QtWebEngine.
-    void CreateWebBrowser();
-    // Start-up step 8: creates/binds the view control of PDFmode.
+    // Start-up step 8: makes the viewer of PDFmode (the built-in view when
+    // the build has no web view) and binds it.
     void CreateViewer();
-    // Shutdown step 3: releases the view control of PDFmode.
+    // Shutdown step 3: releases the viewer.
     void ReleaseViewer();
-    // Lets the view control of PDFmode go of the shown file (before it is
-    // renamed, or before the control is released).
+    // Lets the viewer go of the shown file (before it is renamed, or before
+    // the viewer is released).
     void UnloadDocument();
     void ReadPDF(const QString &path);
     void ShowToolbarClick(QObject *Sender);
@@ -245,9 +249,9 @@ private:
     std::unique_ptr<FormDisplay, FormDisplayDeleter> m_formDisplay;
 
     QStringList m_args;
-    SettingsStore m_store;
-    Updater *m_updater = nullptr;
+    ProgramServices &m_services;
     std::unique_ptr<WidgetUpdateUi> m_updateUi;
+    ThumbnailProvider *m_thumbnails = nullptr; // made on first use of the thumbnail style
     FolderTree *m_folderTree = nullptr;
     struct ViewControl
     {
@@ -260,4 +264,3 @@ private:
     bool m_destroyed = false;
 };
 
-extern TForm1 *Form1;

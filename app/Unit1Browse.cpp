@@ -2,8 +2,9 @@
 // a thin call into browse/.
 #include "app/Unit1.h"
 
-#include "base/ProgramPaths.h"
+#include "app/ProgramServices.h"
 #include "app/SysUpdate.h"
+#include "base/ProgramPaths.h"
 #include "app/MessageBoxes.h"
 #include "browse/BrowseRules.h"
 #include "browse/FileActions.h"
@@ -15,7 +16,6 @@
 #include "browse/RenameF.h"
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
-#include "viewer/TAcroPDF.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -87,17 +87,12 @@ void TForm1::SortFileList(int column)
         column == 0);
 }
 
-int TForm1::CompareFileItems(const FileEntry &item1, const FileEntry &item2, int column)
-{
-    return BrowseRules::CompareFileItems(item1, item2, column, BrowseRules::columnCollator(QLocale()));
-}
-
 void TForm1::ListView1Click(QObject *)
 {
-    const QString name = ListView1->selectedName();
-    if (name.isEmpty())
+    const QString path = ListView1->selectedPath();
+    if (path.isEmpty())
         return;
-    SetCurrentDocument(CurrentFolder + name);
+    SetCurrentDocument(path);
     ReadPDF(CurrentDocument);
 }
 
@@ -135,13 +130,12 @@ void TForm1::N11Click(QObject *)
 
 void TForm1::N27Click(QObject *)
 {
-    // Made on first use: the pictures come from the viewer's render service
-    // (without one, as in the web mode, the provider runs its own).
-    if (!ListView1->thumbnailView()->provider()) {
-        ListView1->setThumbnailProvider(new ThumbnailProvider(
-            AcroPDF ? AcroPDF->renderService() : nullptr, ThumbnailCache::defaultEnvironment(),
-            48ll * 1024 * 1024, ListView1));
-        ListView1->setFolderSource([this] { return CurrentFolder; });
+    // Made on first use: the pictures are drawn by the program's one render
+    // service, whichever back-end shows the documents.
+    if (!m_thumbnails) {
+        m_thumbnails = new ThumbnailProvider(m_services.renderService(), m_services.thumbnailEnvironment(),
+                                             48ll * 1024 * 1024, ListView1);
+        ListView1->setThumbnailProvider(m_thumbnails);
     }
     ListView1->setViewStyle(FileListView::ViewStyle::Thumbnail);
 }
@@ -171,9 +165,9 @@ void TForm1::N26Click(QObject *)
 
 void TForm1::N24Click(QObject *)
 {
-    const QString caption = ListView1->selectedName();
-    if (caption.isEmpty())
+    const QString path = ListView1->selectedPath();
+    if (path.isEmpty())
         return;
-    if (!FileActions::openWithAssociatedApp(CurrentFolder + caption))
+    if (!FileActions::openWithAssociatedApp(path))
         MsgWarning(QStringLiteral("起動に失敗しました"));
 }

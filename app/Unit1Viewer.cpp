@@ -1,33 +1,28 @@
 // Document display and the viewer options of the main window.  The logic
-// lives in viewer/ (DocumentDisplay, TAcroPDF); these bodies only hand it the
-// window's controls.  Mode 1 (the web back-end in viewer/web/) plugs into the
-// two browser hooks below.
+// lives in viewer/ (DocumentDisplay, and the two back-ends behind PdfViewer);
+// these bodies only hand it the window's controls.
 #include "app/Unit1.h"
 
+#include "app/ProgramServices.h"
+#include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
 #include "viewer/TAcroPDF.h"
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+#include "viewer/web/TWebBrowser.h"
+#endif
 
-#include <QAbstractItemView>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QGuiApplication>
-#include <QItemSelectionModel>
 #include <QScreen>
-#ifdef SHEAFLINE_HAVE_WEBENGINE
-#include "viewer/web/TWebBrowser.h"
-#include "viewer/web/TWebDocument.h"
-#endif
-
 #include <QTimer>
 #include <QTreeWidget>
 
-#include <functional>
-
-// The View menu's actions and the window's controls as the display logic
-// sees them.  Built once PDFmode is settled; the hooks read the controls
-// when they run, so a control made or released later is seen as it is then.
+// The View menu's actions and the window's viewer as the display logic sees
+// them.  The viewer is read when a hook runs, so one made or released later
+// is seen as it is then.
 struct FormDisplay
 {
     ActionViewMenuChecks menu;
@@ -46,26 +41,7 @@ struct FormDisplay
         menu.bind(ViewItem::PageMode3, form->PageMode3);
         menu.bind(ViewItem::ShowScrollbars, form->ShowScrollbars);
         DocumentDisplay::Hooks hooks;
-        hooks.pdfMode = form->PDFmode;
-        hooks.acroPdf = [form]() -> IAcroAXDocShim * { return form->AcroPDF; };
-        // The control's own visibility, not the window's: the help document
-        // gets its options during start-up, before the window is shown.
-        hooks.acroPdfVisible = [form] { return form->AcroPDF && form->AcroPDF->isVisibleTo(form); };
-        // The web back-end: Navigate(url) on WebBrowser, and its Document
-        // queried for the view control (null without a document, AppError
-        // with interfaceNotSupportedMessage() when it offers none).
-#ifdef SHEAFLINE_HAVE_WEBENGINE
-        hooks.navigate = [form](const QString &url) {
-            if (form->WebBrowser)
-                form->WebBrowser->Navigate(url);
-        };
-        hooks.browserDocument = [form]() -> IAcroAXDocShim * {
-            return form->WebBrowser ? form->WebBrowser->ViewControl() : nullptr;
-        };
-#else
-        hooks.navigate = [](const QString &) {};
-        hooks.browserDocument = []() -> IAcroAXDocShim * { return nullptr; };
-#endif
+        hooks.viewer = [form] { return form->Viewer; };
         hooks.repaint = [form] { form->update(); };
         hooks.enableFocusTimer = [form] { form->Timer1->start(); };
         display = std::make_unique<DocumentDisplay>(menu, std::move(hooks));
@@ -80,98 +56,63 @@ void TForm1::FormDisplayDeleter::operator()(FormDisplay *display) const
 DocumentDisplay &TForm1::Display()
 {
     // Start-up makes it in CreateViewer; when start-up ended before that, the
-    // first command makes it with the mode as it stands.
+    // first command makes it, without a viewer.
     if (!m_formDisplay)
         m_formDisplay.reset(new FormDisplay(this));
     return *m_formDisplay->display;
 }
 
-void TForm1::CreateWebBrowser()
-{
-#ifdef SHEAFLINE_HAVE_WEBENGINE
-    WebBrowser = new TWebBrowser(ViewerArea);
-    WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
-    // Where the page holds the keyboard focus is the browser's document surface.
-    PlaceInViewerArea(WebBrowser, [](const QWidget *widget) { return TWebBrowser::isDocumentSurface(widget); });
-#endif
-}
-
-namespace {
-
-// Moving through the list prepares the selected file and the next one, so
-// that Enter shows it at once.  Every view of the list (report, icons) shows
-// the same rows.
-void prepareOnSelection(TForm1 *form, const std::function<void(const QStringList &)> &prepare)
-{
-    for (QAbstractItemView *view : form->ListView1->findChildren<QAbstractItemView *>()) {
-        if (!view->selectionModel())
-            continue;
-        QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, form,
-                         [form, view, prepare](const QModelIndex &current, const QModelIndex &previous) {
-                             if (!view->isVisible())
-                                 return;
-                             const QString folder = form->CurrentFolder;
-                             const QAbstractItemModel *model = view->model();
-                             const QStringList paths = prefetchPaths(
-                                 previous.row(), current.row(), model->rowCount(), [&](int row) {
-                                     const QString path = folder + model->index(row, 0).data(Qt::DisplayRole).toString();
-                                     return QFileInfo(path).isFile() ? path : QString();
-                                 });
-                             prepare(paths);
-                         });
-    }
-}
-
-} // namespace
-
 void TForm1::CreateViewer()
 {
-    // PDFmode is settled by now.
-    m_formDisplay.reset(new FormDisplay(this));
+    // PDFmode is settled by now, and this is the one place that reads it.
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     if (PDFmode == 1) {
-        if (!WebBrowser)
-            return;
-        connect(WebBrowser, &TWebBrowser::Enter, this, [this] { WebBrowserEnter(WebBrowser); });
-        prepareOnSelection(this, [this](const QStringList &paths) {
-            if (WebBrowser)
-                WebBrowser->prepare(paths);
-        });
-        return;
+        WebBrowser = new TWebBrowser(ViewerArea);
+        WebBrowser->setObjectName(QStringLiteral("WebBrowser"));
+        Viewer = WebBrowser;
     }
-    if (WebBrowser)
-        WebBrowser->setVisible(false);
 #endif
-    if (PDFmode != 0)
-        return;
-    AcroPDF = new TAcroPDF(ViewerArea);
-    AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
-    PlaceInViewerArea(AcroPDF, &TAcroPDF::isDocumentSurface);
-    connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });
-    prepareOnSelection(this, [this](const QStringList &paths) {
+    if (!Viewer) {
+        AcroPDF = new TAcroPDF(m_services.renderService(), ViewerArea);
+        AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
+        Viewer = AcroPDF;
+    }
+    PdfViewer *viewer = Viewer;
+    PlaceInViewerArea(viewer->widget(), [viewer](const QWidget *widget) { return viewer->ownsDocumentSurface(widget); });
+    connect(&viewer->events(), &PdfViewerEvents::entered, this, [this] {
         if (AcroPDF)
-            AcroPDF->prepare(paths);
+            AcroPDFEnter(AcroPDF);
+        else
+            WebBrowserEnter(WebBrowser);
     });
+    // Moving through the list prepares the current file and the next one,
+    // so that Enter shows it at once.
+    connect(ListView1, &FileListView::currentRowChanged, this, [this](int current, int previous) {
+        if (!Viewer || !ListView1->isVisible())
+            return;
+        const QStringList paths = prefetchPaths(previous, current, ListView1->model()->rowCount(), [this](int row) {
+            const QString path = ListView1->model()->filePath(row);
+            return QFileInfo(path).isFile() ? path : QString();
+        });
+        Viewer->prepare(paths);
+    });
+    m_formDisplay.reset(new FormDisplay(this));
 }
 
 void TForm1::UnloadDocument()
 {
-#ifdef SHEAFLINE_HAVE_WEBENGINE
-    if (PDFmode == 1 && WebBrowser)
-        WebBrowser->Navigate(QString());
-#endif
-    if (PDFmode == 0 && AcroPDF)
-        AcroPDF->setSrc(QString());
+    if (Viewer)
+        Viewer->close();
 }
 
 void TForm1::ReleaseViewer()
 {
-    // Let go of the file first, then the control.
+    // Let go of the file; from here on the window no longer uses the
+    // control, which goes with the window's other controls.
     UnloadDocument();
-    if (PDFmode != 0 || !AcroPDF)
-        return;
-    delete AcroPDF;
+    Viewer = nullptr;
     AcroPDF = nullptr;
+    WebBrowser = nullptr;
 }
 
 void TForm1::ReadPDF(const QString &path)

@@ -1,11 +1,13 @@
 // The folder watcher of the main window and the reaction to its reports.
 #include "app/Unit1.h"
 
+#include "app/ProgramServices.h"
+#include "watch/InotifyChangeLayer.h"
 #include "watch/plFolderWatcher.h"
 
 void TForm1::CreateFolderWatcher()
 {
-    plFolderWatcher = new TplFolderWatcher(this);
+    plFolderWatcher = new TplFolderWatcher(this, &m_services.changeLayer());
     // Reports arrive from the event loop: an error of the reaction reaches
     // the application's error box like that of any other event handler.
     plFolderWatcher->setOnChange([this](QObject *Sender, qint32 AEvent, QString BeforeFullPath,

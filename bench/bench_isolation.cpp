@@ -66,8 +66,7 @@ struct Control
         acro->resize(800, 600);
         window.resize(800, 600);
         window.show();
-        hooks.acroPdf = [this]() -> IAcroAXDocShim * { return acro; };
-        hooks.acroPdfVisible = [this] { return acro->isVisibleTo(&window); };
+        hooks.viewer = [this]() -> PdfViewer * { return acro; };
         display = std::make_unique<DocumentDisplay>(menu, hooks);
         QObject::connect(acro, &TAcroPDF::documentShown, [this] { ++shown; });
         QObject::connect(acro->renderService(), &PdfRenderService::prepared,

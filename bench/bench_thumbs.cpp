@@ -163,7 +163,6 @@ struct Window
         layout->addWidget(acro);
         list->setFixedSize(800, 600);
         acro->setMinimumSize(600, 600);
-        list->setFolderSource([this] { return folder; });
         widget.show();
         list->model()->fillFromFolder(folder, QLocale());
         QCoreApplication::processEvents();
@@ -173,7 +172,7 @@ struct Window
     {
         list->setViewStyle(FileListView::ViewStyle::Report);
         list->setThumbnailProvider(nullptr);
-        provider = std::make_unique<ThumbnailProvider>(acro->renderService(), ThumbnailCache::defaultEnvironment());
+        provider = std::make_unique<ThumbnailProvider>(*acro->renderService(), ThumbnailCache::defaultEnvironment());
         list->setThumbnailProvider(provider.get());
         QCoreApplication::processEvents();
     }

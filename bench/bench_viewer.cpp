@@ -187,8 +187,7 @@ int run(const QStringList &args)
 
     DefaultMenu menu;
     DocumentDisplay::Hooks hooks;
-    hooks.acroPdf = [acro]() -> IAcroAXDocShim * { return acro; };
-    hooks.acroPdfVisible = [acro, &window] { return acro->isVisibleTo(&window); };
+    hooks.viewer = [acro]() -> PdfViewer * { return acro; };
     DocumentDisplay display(menu, hooks);
     Counter shown;
     QObject::connect(acro, &TAcroPDF::documentShown, [&shown] { ++shown.count; });

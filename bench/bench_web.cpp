@@ -153,9 +153,7 @@ Stepping stepThrough(TWebBrowser &browser, const QStringList &files)
 {
     DefaultMenu menu;
     DocumentDisplay::Hooks hooks;
-    hooks.pdfMode = 1;
-    hooks.navigate = [&browser](const QString &url) { browser.Navigate(url); };
-    hooks.browserDocument = [&browser] { return browser.ViewControl(); };
+    hooks.viewer = [&browser]() -> PdfViewer * { return &browser; };
     DocumentDisplay display(menu, hooks);
 
     QStringList prepared;

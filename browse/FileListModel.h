@@ -40,6 +40,10 @@ public:
     // The rows, every text read.
     const QList<FileEntry> &entries() const;
     const FileEntry &entry(int row) const;
+    // The folder the last fill read (trailing delimiter).
+    const QString &folder() const { return m_folder; }
+    // The full path of a row's entry: the folder followed by its caption.
+    QString filePath(int row) const { return m_folder + caption(row); }
     // A row's caption and whether it is a folder, its texts left unread.
     const QString &caption(int row) const { return m_entries.at(row).name; }
     bool isFolder(int row) const { return m_entries.at(row).isDir; }

@@ -7,6 +7,7 @@
 #include <QFileIconProvider>
 
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
 #include <QStackedWidget>
@@ -73,6 +74,10 @@ FileListView::FileListView(QWidget *parent)
         connect(view, &QAbstractItemView::doubleClicked, this, &FileListView::doubleClicked);
     }
     connect(m_report->header(), &QHeaderView::sectionClicked, this, &FileListView::columnClicked);
+    connect(m_report->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex &current, const QModelIndex &previous) {
+                emit currentRowChanged(current.row(), previous.row());
+            });
     // After a fill no row is current: a view would otherwise make the first
     // row current (unselected) when it next takes the focus, and the first
     // Down would then step past the first file to the second.
@@ -107,11 +112,6 @@ QAbstractItemView *FileListView::currentView() const
 void FileListView::setThumbnailProvider(ThumbnailProvider *provider)
 {
     m_thumbs->setProvider(provider);
-}
-
-void FileListView::setFolderSource(std::function<QString()> folder)
-{
-    m_thumbs->setFolderSource(std::move(folder));
 }
 
 void FileListView::applyIconMode(bool large)
@@ -177,7 +177,13 @@ int FileListView::selectedRow() const
 QString FileListView::selectedName() const
 {
     const int row = selectedRow();
-    return row < 0 ? QString() : m_model->entry(row).name;
+    return row < 0 ? QString() : m_model->caption(row);
+}
+
+QString FileListView::selectedPath() const
+{
+    const int row = selectedRow();
+    return row < 0 ? QString() : m_model->filePath(row);
 }
 
 void FileListView::selectRow(int row)

@@ -36,10 +36,8 @@ public:
     QListView *iconView() const { return m_icons; }
     ThumbnailListView *thumbnailView() const { return m_thumbs; }
 
-    // Where the thumbnail style takes its pictures from (not owned), and the
-    // folder the rows belong to.
+    // Where the thumbnail style takes its pictures from (not owned).
     void setThumbnailProvider(ThumbnailProvider *provider);
-    void setFolderSource(std::function<QString()> folder);
 
     ViewStyle viewStyle() const { return m_style; }
     // Switches the visible view; rows, selection and focus are kept.
@@ -52,6 +50,8 @@ public:
     int selectedRow() const;
     // Caption of the selected entry, empty when none is selected.
     QString selectedName() const;
+    // Full path of the selected entry, empty when none is selected.
+    QString selectedPath() const;
     // Selects `row` and makes it current (-1 clears the selection).
     void selectRow(int row);
 
@@ -64,6 +64,9 @@ signals:
     void keyPressed(int key, Qt::KeyboardModifiers modifiers);
     // A click on a column header of the report view.
     void columnClicked(int column);
+    // The current row moved (-1: none), in whichever view: they share one
+    // selection.
+    void currentRowChanged(int current, int previous);
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -1,5 +1,7 @@
 #include "browse/ThumbnailCache.h"
 
+#include "base/ProgramName.h"
+
 #include "browse/ThumbnailPng.h"
 
 #include "base/ImageFit.h"
@@ -188,7 +190,7 @@ QByteArray encodePng(const QImage &image, const ThumbnailCache::Source &source)
     keyed.setText(QString::fromLatin1(kUri), QString::fromUtf8(source.uri));
     keyed.setText(QString::fromLatin1(kMTime), QString::number(source.mtimeSecs));
     keyed.setText(QString::fromLatin1(kSize), QString::number(source.size));
-    keyed.setText(QStringLiteral("Software"), QStringLiteral("Sheafline"));
+    keyed.setText(QStringLiteral("Software"), QString::fromUtf16(sheafline::kApplicationName));
     QImageWriter writer(&buffer, "png");
     return writer.write(keyed) ? png : QByteArray();
 }
@@ -204,7 +206,7 @@ ThumbnailCache::Environment ThumbnailCache::defaultEnvironment()
         version = GetVersionInfoItem(VersionItem::FileVersion);
     } catch (...) {
     }
-    env.failFolder = QStringLiteral("sheafline-") + (version.isEmpty() ? QStringLiteral("0") : version);
+    env.failFolder = QString::fromUtf16(sheafline::kExecutableName) + QLatin1Char('-') + (version.isEmpty() ? QStringLiteral("0") : version);
     env.nowSecs = [] { return QDateTime::currentSecsSinceEpoch(); };
     return env;
 }

@@ -177,22 +177,10 @@ void ThumbnailListView::setProvider(ThumbnailProvider *provider)
     markDirty();
 }
 
-void ThumbnailListView::setFolderSource(std::function<QString()> folder)
-{
-    m_folder = std::move(folder);
-    markDirty();
-}
-
 QString ThumbnailListView::pathOf(int row) const
 {
-    return pathIn(m_folder ? m_folder() : QString(), row);
-}
-
-QString ThumbnailListView::pathIn(const QString &folder, int row) const
-{
-    if (const auto *files = qobject_cast<const FileListModel *>(model()))
-        return row >= 0 && row < files->rowCount() ? folder + files->caption(row) : folder;
-    return folder + (model() ? model()->index(row, 0).data(Qt::DisplayRole).toString() : QString());
+    const auto *files = qobject_cast<const FileListModel *>(model());
+    return files && row >= 0 && row < files->rowCount() ? files->filePath(row) : QString();
 }
 
 void ThumbnailListView::setModel(QAbstractItemModel *newModel)
@@ -332,18 +320,17 @@ void ThumbnailListView::sendRequest()
     m_dirty = false;
     m_lastRows = rows;
     m_provider->setPixelSize(qRound(m_cell * devicePixelRatioF()));
-    const QString folder = m_folder ? m_folder() : QString();
     QStringList visible;
     m_visibleRowOf.clear();
     for (int row : rows) {
         if (isFolderRow(model(), row))
             continue;
-        const QString path = pathIn(folder, row);
+        const QString path = pathOf(row);
         visible << path;
         m_visibleRowOf.insert(path, row);
     }
     m_completeSent = false;
-    m_provider->requestVisibleFirst(visible, [this, &rows, &folder] {
+    m_provider->requestVisibleFirst(visible, [this, &rows] {
         QStringList rest;
         const int count = model()->rowCount();
         rest.reserve(count);
@@ -351,7 +338,7 @@ void ThumbnailListView::sendRequest()
             if (std::binary_search(rows.cbegin(), rows.cend(), row)) // rows are in list order
                 continue;
             if (!isFolderRow(model(), row))
-                rest << pathIn(folder, row);
+                rest << pathOf(row);
         }
         return rest;
     });

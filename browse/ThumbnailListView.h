@@ -38,8 +38,7 @@ public:
     // Where the pictures come from (not owned); without one the view shows icons.
     void setProvider(ThumbnailProvider *provider);
     ThumbnailProvider *provider() const { return m_provider; }
-    // The folder whose entries the rows name (with its trailing delimiter).
-    void setFolderSource(std::function<QString()> folder);
+    // The file a row names (its model is a FileListModel); empty for none.
     QString pathOf(int row) const;
 
     // Also follows the model's changes (refill, sort) with a new wish.
@@ -78,10 +77,8 @@ private:
     // isScreenComplete(), from the visible files of the last wish when it is
     // current (a scroll, resize or change since schedules a new one).
     bool isWishSettled() const;
-    QString pathIn(const QString &folder, int row) const;
 
     QPointer<ThumbnailProvider> m_provider;
-    std::function<QString()> m_folder;
     QTimer *m_requestTimer;
     int m_cell = defaultCell;
     bool m_active = false;

@@ -12,11 +12,11 @@ constexpr int lookupPriority = 1;
 constexpr int writePriority = 0;
 } // namespace
 
-ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::Environment env, qint64 memoryBytes,
+ThumbnailProvider::ThumbnailProvider(PdfRenderService &service, ThumbnailCache::Environment env, qint64 memoryBytes,
                                      QObject *parent)
     : QObject(parent),
       m_cache(std::make_shared<const ThumbnailCache>(std::move(env))),
-      m_service(service),
+      m_service(&service),
       m_io(std::make_unique<QThreadPool>()),
       m_generation(std::make_shared<std::atomic<quint64>>(0)),
       m_answerInFlight(std::make_shared<std::atomic<bool>>(false)),
@@ -28,8 +28,6 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService *service, ThumbnailCache::
     m_restTimer->setSingleShot(true);
     m_restTimer->setInterval(0);
     connect(m_restTimer, &QTimer::timeout, this, &ThumbnailProvider::takeUpRest);
-    if (!m_service)
-        m_service = new PdfRenderService(0, &createQtPdfEngine, this);
     m_io->setMaxThreadCount(1);
     m_io->setObjectName(QStringLiteral("thumbnail-io"));
     // The thread stays for the provider's life and is there before the first

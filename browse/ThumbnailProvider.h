@@ -37,9 +37,10 @@ class ThumbnailProvider : public QObject
 {
     Q_OBJECT
 public:
-    // `service` renders (not owned; with none the provider runs a render
-    // service of its own).
-    explicit ThumbnailProvider(PdfRenderService *service, ThumbnailCache::Environment env,
+    // `service` renders (not owned; it must outlive the provider): the
+    // program's one render service, so that no picture is drawn anywhere
+    // else.
+    explicit ThumbnailProvider(PdfRenderService &service, ThumbnailCache::Environment env,
                                qint64 memoryBytes = 48ll * 1024 * 1024, QObject *parent = nullptr);
     ~ThumbnailProvider() override;
 

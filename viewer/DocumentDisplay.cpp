@@ -70,31 +70,25 @@ QString DocumentDisplay::pageModeForTag(int tag)
     }
 }
 
+PdfViewer *DocumentDisplay::viewer() const
+{
+    return m_hooks.viewer ? m_hooks.viewer() : nullptr;
+}
+
 IAcroAXDocShim *DocumentDisplay::reachControl() const
 {
-    if (m_hooks.pdfMode == 0) {
-        IAcroAXDocShim *control = m_hooks.acroPdf ? m_hooks.acroPdf() : nullptr;
-        if (!control || !m_hooks.acroPdfVisible || !m_hooks.acroPdfVisible())
-            return nullptr;
-        return control;
-    }
-    // Mode 1: the browser's document, queried for the control's interface.
-    return m_hooks.browserDocument ? m_hooks.browserDocument() : nullptr;
+    PdfViewer *shown = viewer();
+    return shown ? shown->optionControl() : nullptr;
 }
 
 void DocumentDisplay::readPdf(const QString &path) noexcept
 {
     try {
         if (m_hooks.fileExists(path)) {
-            if (m_hooks.pdfMode == 0) {
-                IAcroAXDocShim *control = m_hooks.acroPdf ? m_hooks.acroPdf() : nullptr;
-                if (!control)
-                    throw AppError(interfaceNotSupportedMessage());
-                control->LoadFile(path); // a false result is not an error
-            } else {
-                if (m_hooks.navigate)
-                    m_hooks.navigate(path);
-            }
+            PdfViewer *shown = viewer();
+            if (!shown)
+                throw AppError(interfaceNotSupportedMessage());
+            shown->load(path);
             showToolbarClick(CallMode::MainWindow);
             static constexpr ViewItem layouts[] = {ViewItem::LayoutMode1, ViewItem::LayoutMode2, ViewItem::LayoutMode3,
                                                    ViewItem::LayoutMode4, ViewItem::LayoutMode5};
@@ -177,8 +171,7 @@ void DocumentDisplay::pageModeClick(std::optional<int> tag)
     for (int i = 0; i < 3; ++i)
         m_menu.setChecked(items[i], i + 1 == chosen);
     control->setPageMode(pageModeForTag(chosen));
-    // In the browser a page-mode change resets the toolbar, so it is sent again.
-    if (m_hooks.pdfMode == 1)
+    if (viewer()->pageModeResetsToolbar())
         control->setShowToolbar(m_menu.isChecked(ViewItem::ShowToolbar) ? WordTrue : WordFalse);
 }
 
@@ -202,8 +195,6 @@ void DocumentDisplay::displayInitialize(const InitializeSteps &steps)
 
 void DocumentDisplay::goHelp(const QString &programFolder)
 {
-    if (m_hooks.pdfMode == 0 && m_hooks.navigate)
-        m_hooks.navigate(QStringLiteral("about:blank"));
     readPdf(helpDocumentPath(programFolder));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/AcroPDFLib_TLB.h"
+#include "viewer/PdfViewer.h"
 
 #include <QPoint>
 #include <QRect>
@@ -54,7 +55,7 @@ CallMode callModeOf(const QObject *sender);
 std::optional<int> menuTagOf(const QObject *sender);
 
 // The logic of showing a document and keeping the viewer options applied,
-// written against the view-control contract so that either back-end (and a
+// written against the viewer interface so that either back-end (and a
 // recording fake) can stand behind it.  UI thread only; holds no state of its
 // own besides the hooks.
 class DocumentDisplay
@@ -62,15 +63,8 @@ class DocumentDisplay
 public:
     struct Hooks
     {
-        int pdfMode = 0;
-        // Mode 0: the view control (null when it was never created) and whether it is visible.
-        std::function<IAcroAXDocShim *()> acroPdf;
-        std::function<bool()> acroPdfVisible;
-        // The browser control: navigation (mode 1 loads and the help command in mode 0) and,
-        // in mode 1, the shown document as a view control: null when there is no document,
-        // throws AppError(interfaceNotSupportedMessage()) when it offers none.
-        std::function<void(const QString &url)> navigate;
-        std::function<IAcroAXDocShim *()> browserDocument;
+        // The viewer of the window; null when it was never made.
+        std::function<PdfViewer *()> viewer;
         // A file exists at the path (links by their target; folders do not count).
         std::function<bool(const QString &path)> fileExists;
         // Repaints the main window at once.
@@ -117,6 +111,7 @@ public:
     static bool defaultFileExists(const QString &path);
 
 private:
+    PdfViewer *viewer() const;
     void toggleOption(CallMode mode, ViewItem item, bool defaultChecked,
                       void (IAcroAXDocShim::*apply)(WordBool));
 

@@ -43,7 +43,12 @@ QString messageFor(PdfOpenStatus status, const QString &path)
 } // namespace
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines)
-    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, std::move(engines), this))
+    : TAcroPDF(*new PdfRenderService(cacheBytes, std::move(engines)), parent)
+{
+    m_ownService.reset(m_service);
+}
+
+TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent), m_service(&service)
 {
     // Toolbar above; side pane and pages (or a message) below it.
     m_view = new PdfPageView(m_service, this);
@@ -94,6 +99,8 @@ TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineF
             showMessage(messageFor(PdfOpenStatus::Unreadable, m_src), false);
     });
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });
+    connect(this, &TAcroPDF::entered, &events(), &PdfViewerEvents::entered);
+    connect(this, &TAcroPDF::documentShown, &events(), &PdfViewerEvents::documentShown);
     connect(m_view, &PdfPageView::firstPagePainted, this, [this] {
         updateBusy();
         onShown();
@@ -309,6 +316,13 @@ void TAcroPDF::setLayoutMode(const QString &layoutMode)
 void TAcroPDF::setPageMode(const QString &pageMode)
 {
     m_side->setPageMode(pageMode);
+}
+
+IAcroAXDocShim *TAcroPDF::optionControl()
+{
+    // Its own visibility, not the window's: the help document gets its
+    // options during start-up, before the window is shown.
+    return isVisibleTo(window()) ? this : nullptr;
 }
 
 void TAcroPDF::setSrc(const QString &src)

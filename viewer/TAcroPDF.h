@@ -2,6 +2,7 @@
 
 #include "viewer/AcroPDFLib_TLB.h"
 #include "viewer/PdfRenderService.h"
+#include "viewer/PdfViewer.h"
 #include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include <QWidget>
@@ -22,21 +23,32 @@ class QTreeWidget;
 
 // Sheafline's PDF view control: the document surface with its toolbar, the
 // bookmarks and thumbnails panes, the password prompt and the messages for
-// files that cannot be shown.  Offers the view-control contract; rendering
-// runs on the render service's worker thread.  Owned by its parent widget;
-// UI thread only.
+// files that cannot be shown.  Offers the view-control contract and the
+// viewer interface of the main window; rendering runs on the render
+// service's worker thread.  Owned by its parent widget; UI thread only.
 //
 // Signals: entered() when the user moves the keyboard focus into the control
 // (a click or Tab), never for focus it takes by itself; a load never takes
-// the focus.
-class TAcroPDF : public QWidget, public IAcroAXDocShim
+// the focus.  The same two signals also go out through events().
+class TAcroPDF : public QWidget, public IAcroAXDocShim, public PdfViewer
 {
     Q_OBJECT
 public:
-    // `engines` makes the engine of each document (on the render worker).
+    // Draws through `service` (not owned; it must outlive the control), the
+    // program's one render service.
+    explicit TAcroPDF(PdfRenderService &service, QWidget *parent = nullptr);
+    // With a render service of its own whose engines `engines` makes (on the
+    // render worker): for tests and benchmarks that want one control alone.
     explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024,
                       PdfRenderService::EngineFactory engines = pdfEngineFactory());
     ~TAcroPDF() override;
+
+    // PdfViewer.
+    QWidget *widget() override { return this; }
+    void load(const QString &path) override { LoadFile(path); }
+    void close() override { setSrc(QString()); }
+    IAcroAXDocShim *optionControl() override;
+    bool ownsDocumentSurface(const QWidget *widget) const override { return isDocumentSurface(widget); }
 
     // IAcroAXDocShim.  LoadFile starts the load and returns at once: false
     // only when the file cannot even be read; anything else that goes wrong
@@ -55,7 +67,7 @@ public:
     // the event that made it has been handled, and the worker keeps it back
     // while a document comes on screen: a load the same event starts goes
     // first and has the machine to itself.
-    void prepare(const QStringList &paths);
+    void prepare(const QStringList &paths) override;
     void cancelPrepare();
 
     // The widget that holds the keyboard focus while the user works in a
@@ -102,6 +114,8 @@ private:
     void onShown();
     void holdPreparation(bool held);
 
+    // Set when the control made its own service.
+    std::unique_ptr<PdfRenderService> m_ownService;
     PdfRenderService *m_service;
     PdfPageView *m_view;
     PdfToolbar *m_toolbar;

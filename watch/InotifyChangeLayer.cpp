@@ -52,14 +52,6 @@ InotifyChangeLayer::~InotifyChangeLayer()
     closeDescriptor();
 }
 
-InotifyChangeLayer *InotifyChangeLayer::instance()
-{
-    static QPointer<InotifyChangeLayer> layer;
-    if (!layer)
-        layer = new InotifyChangeLayer(QCoreApplication::instance());
-    return layer;
-}
-
 bool InotifyChangeLayer::ensureOpen()
 {
     if (m_fd >= 0)

@@ -40,10 +40,6 @@ public:
     explicit InotifyChangeLayer(QObject *parent = nullptr);
     ~InotifyChangeLayer() override;
 
-    // The process-wide layer, created on first use and owned by the
-    // application object.
-    static InotifyChangeLayer *instance();
-
     Registration registerFolder(QObject *receiver, quint32 sources, quint32 eventMask, int eventType,
                                 const QString &folder, bool recursive) override;
     void deregisterFolder(quint32 id) override;

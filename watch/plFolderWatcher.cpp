@@ -1,7 +1,6 @@
 #include "watch/plFolderWatcher.h"
 
 #include "base/ShellChangeCodes.h"
-#include "watch/InotifyChangeLayer.h"
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -53,8 +52,9 @@ TplFolderWatcher::~TplFolderWatcher()
 bool TplFolderWatcher::StartWatch()
 {
     StopWatch();
+    // Nothing to register with: the owner never handed a layer over.
     if (!m_layer)
-        m_layer = InotifyChangeLayer::instance();
+        return false;
 
     QString desktop = m_desktopFolder;
     if (FDirectory.isEmpty() && desktop.isEmpty())

@@ -33,8 +33,8 @@ class TplFolderWatcher : public QObject
     Q_PROPERTY(QString Directory READ Directory WRITE setDirectory)
     Q_PROPERTY(bool Recursive READ Recursive WRITE setRecursive)
 public:
-    // `layer` delivers the reports (not owned); null uses the process-wide
-    // inotify layer.
+    // `layer` delivers the reports (not owned; it must outlive the watcher);
+    // without one (here or through setLayer) StartWatch fails.
     explicit TplFolderWatcher(QObject *AOwner = nullptr, FolderChangeLayer *layer = nullptr);
     // Stops watching before the watcher goes.
     ~TplFolderWatcher() override;

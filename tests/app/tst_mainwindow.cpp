@@ -16,6 +16,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QContextMenuEvent>
+#include <QPointer>
 #include <QRawFont>
 #include <QSettings>
 #include <QSignalSpy>
@@ -25,6 +26,24 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+
+// Follows a window's settings store: whether the window's shutdown freed it
+// (while the window's controls were still there) or it only went with the
+// window itself.
+struct StoreWatch
+{
+    QPointer<TSysUpdateModule> store;
+    bool freedByShutdown = false;
+
+    void follow(TForm1 &form)
+    {
+        store = form.SysUpdateModule;
+        QVERIFY(store);
+        QObject::connect(store, &QObject::destroyed, [this, list = QPointer<QWidget>(form.ListView1)] {
+            freedByShutdown = !list.isNull();
+        });
+    }
+};
 
 class tst_MainWindow : public QObject
 {
@@ -81,7 +100,6 @@ void tst_MainWindow::init()
 
 void tst_MainWindow::cleanup()
 {
-    QVERIFY(!SysUpdateModule);
 }
 
 void tst_MainWindow::menuTree_data()
@@ -145,7 +163,7 @@ void tst_MainWindow::menuTree()
     // A store that fails at once ends start-up before step 19: the design state.
     QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
-    auto designed = std::make_unique<TForm1>(QStringList(), m_main.store(), m_main.updater());
+    auto designed = std::make_unique<TForm1>(QStringList(), m_main.services());
     QCOMPARE(ok.seen.size(), 1);
     auto *a = designed->findChild<QAction *>(name);
     QVERIFY2(a, qPrintable(name));
@@ -153,7 +171,7 @@ void tst_MainWindow::menuTree()
     designed.reset();
     init();
 
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     a = form.findChild<QAction *>(name);
     QVERIFY(a);
     QFETCH(QString, caption);
@@ -168,7 +186,7 @@ void tst_MainWindow::menuTree()
 
 void tst_MainWindow::menuOrder()
 {
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     auto names = [](const QList<QAction *> &actions) {
         QStringList out;
         for (QAction *a : actions)
@@ -209,7 +227,7 @@ void tst_MainWindow::statusBar()
 {
     QFETCH(QStringList, args);
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf\n"));
-    TForm1 form(args, m_main.store(), m_main.updater());
+    TForm1 form(args, m_main.services());
     QTEST(form.StatusPanelText(0), "version");
     QTEST(form.PDFmode, "mode");
     QCOMPARE(form.StatusPanelText(1), QString());
@@ -232,8 +250,10 @@ void tst_MainWindow::firstStartStoresDesignSizes()
 {
     int winHeight = 0;
     const int checks = m_main.offlineUpdater().checks;
+    StoreWatch watch;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
+        watch.follow(form);
         // The start-up's update check went to the fixture's updater, not the network.
         QCOMPARE(m_main.offlineUpdater().checks, checks + 1);
         // The designed client area lies below the menu bar.
@@ -266,14 +286,14 @@ void tst_MainWindow::firstStartStoresDesignSizes()
     // The shutdown's FormResize stored the same sizes again, and freed the store.
     QCOMPARE(stored("WinWidth").toInt(), 784);
     QCOMPARE(stored("TreeHeight").toInt(), 240);
-    QVERIFY(!SysUpdateModule);
+    QVERIFY(watch.freedByShutdown);
 }
 
 void tst_MainWindow::secondStartRestoresSizes()
 {
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=500\nWinWidth=900\nTreeHeight=150\n"
                                  "TreeWidth=320\nFileListWidth=42\n"));
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     QCOMPARE(form.size(), QSize(900, 500));
     QCOMPARE(form.TreeView1->height(), 150);
     QCOMPARE(form.Panel1->width(), 320);
@@ -296,7 +316,7 @@ void tst_MainWindow::badStoredSizesStillOpen()
                                  "lastupdate=keep.zip\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(form.width() > 0 && form.height() > 0);
@@ -313,7 +333,7 @@ void tst_MainWindow::rootFolderArgumentNotStored()
 {
     TestDir dir;
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\n"));
-    TForm1 form(QStringList{dir.path(), "-b"}, m_main.store(), m_main.updater());
+    TForm1 form(QStringList{dir.path(), "-b"}, m_main.services());
     QCOMPARE(form.PDFmode, 1);
     QCOMPARE(form.FRootFolder, dir.path() + "/");
     QCOMPARE(form.StatusPanelText(2), dir.path() + "/");
@@ -326,12 +346,12 @@ void tst_MainWindow::startupErrorEndsSequenceWindowOpens()
     QVERIFY(QFile(QFileInfo(confPath()).path()).open(QIODevice::WriteOnly));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'updatepath' の設定に失敗しました."));
         QCOMPARE(ok.seen.first().title, QString("Sheafline"));
         QCOMPARE(ok.seen.first().icon, QMessageBox::Critical);
-        QVERIFY(!SysUpdateModule);
+        QVERIFY(!form.SysUpdateModule);
         QCOMPARE(form.StatusPanelText(0), QString());
         QVERIFY(!form.N24->isVisible());
         form.show();
@@ -347,7 +367,7 @@ void tst_MainWindow::laterStepErrorEndsThere()
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=tall\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         QCOMPARE(ok.seen.size(), 1);
         QCOMPARE(ok.seen.first().text, QString("'WinHeight' のデータ型が不正です."));
         // Steps before 18 ran, 19 and 20 did not.
@@ -363,8 +383,10 @@ void tst_MainWindow::laterStepErrorEndsThere()
 void tst_MainWindow::shutdownErrorEndsThere()
 {
     ModalAnswerer ok;
+    StoreWatch watch;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
+        watch.follow(form);
         QCOMPARE(ok.seen.size(), 0);
         // The store's folder goes away while the program runs.
         QVERIFY(QDir(QFileInfo(confPath()).path()).removeRecursively());
@@ -372,15 +394,15 @@ void tst_MainWindow::shutdownErrorEndsThere()
     }
     QCOMPARE(ok.seen.size(), 1);
     QCOMPARE(ok.seen.first().text, QString("'WinHeight' の設定に失敗しました."));
-    // The shutdown ended at its first step: the store was not freed.
-    QVERIFY(SysUpdateModule);
-    delete SysUpdateModule;
-    SysUpdateModule = nullptr;
+    // The shutdown ended at its first step: the store was not freed by it
+    // (it went with the window, after the window's own controls).
+    QVERIFY(!watch.freedByShutdown);
+    QVERIFY(!watch.store);
 }
 
 void tst_MainWindow::japaneseTextsHaveGlyphs()
 {
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     const QRawFont raw = QRawFont::fromFont(form.font());
     QVERIFY(raw.isValid());
     QString texts = form.StatusPanelText(0);
@@ -406,7 +428,7 @@ void tst_MainWindow::columnLayout_data()
 void tst_MainWindow::columnLayout()
 {
     QFETCH(int, listWidth);
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Panel1->setFixedWidth(listWidth + 2);
@@ -421,7 +443,7 @@ void tst_MainWindow::columnLayout()
 void tst_MainWindow::resizeAndSplitterAreSaved()
 {
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         form.resize(950, 700);
@@ -463,7 +485,7 @@ void tst_MainWindow::splitterLimits()
     QFETCH(bool, vertical);
     QFETCH(int, delta);
     QFETCH(int, expected);
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     SplitterBar *bar = vertical ? form.Splitter2 : form.Splitter1;
@@ -482,7 +504,7 @@ void tst_MainWindow::maximizedSizeIsStored()
 {
     QSize maximized;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         form.showMaximized();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QTRY_VERIFY(form.width() > 784);
@@ -490,7 +512,7 @@ void tst_MainWindow::maximizedSizeIsStored()
     }
     QCOMPARE(stored("WinWidth").toInt(), maximized.width());
     QCOMPARE(stored("WinHeight").toInt(), maximized.height());
-    TForm1 again{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 again{QStringList(), m_main.services()};
     QCOMPARE(again.size(), maximized);
     QVERIFY(!again.isMaximized());
 }
@@ -500,7 +522,7 @@ void tst_MainWindow::hugeStoredSizesKeepWindowSize()
     QVERIFY(m_settings.writeConf("[General]\nFolder=/srv/pdf/\nWinHeight=600\nWinWidth=900\nTreeHeight=5000\nTreeWidth=4000\n"));
     ModalAnswerer ok;
     {
-        TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+        TForm1 form{QStringList(), m_main.services()};
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         // The values are used as stored, but the window keeps its own size.
@@ -515,7 +537,7 @@ void tst_MainWindow::hugeStoredSizesKeepWindowSize()
 
 void tst_MainWindow::contextMenuOpensOnList()
 {
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QSignalSpy opening(form.PopupMenu1, &QMenu::aboutToShow);
@@ -530,7 +552,7 @@ void tst_MainWindow::contextMenuOpensOnList()
 
 void tst_MainWindow::aboutBoxIsNewEachTime()
 {
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     QList<QPointer<QWidget>> boxes;
     QStringList versions;
     ModalAnswerer close([&](QWidget *w) {
@@ -554,7 +576,7 @@ void tst_MainWindow::aboutBoxIsNewEachTime()
 
 void tst_MainWindow::exitCommandCloses()
 {
-    TForm1 form{QStringList(), m_main.store(), m_main.updater()};
+    TForm1 form{QStringList(), m_main.services()};
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.N15->trigger();

@@ -375,7 +375,7 @@ private slots:
         QCOMPARE(form->StatusPanelText(2), form->FRootFolder);
         QCOMPARE(form->TreeView1->topLevelItemCount(), 1);
         QCOMPARE(captions(form.get()), QStringList{"z.pdf"});
-        QCOMPARE(SysUpdateModule->RegistryReadString("Folder", QString()), form->FRootFolder);
+        QCOMPARE(form->SysUpdateModule->RegistryReadString("Folder", QString()), form->FRootFolder);
     }
 };
 

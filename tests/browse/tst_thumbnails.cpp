@@ -298,7 +298,7 @@ class TestThumbnails : public QObject
         ThumbnailCache::Environment env = ThumbnailCache::defaultEnvironment();
         if (now)
             env.nowSecs = std::move(now);
-        return std::make_unique<ThumbnailProvider>(service.get(), env);
+        return std::make_unique<ThumbnailProvider>(*service, env);
     }
     QString failFolder() const { return root + "/fail/sheafline-" + GetVersionInfoItem(3); }
 
@@ -711,7 +711,6 @@ private slots:
         FileListView list;
         QString folder = dir->path("A/");
         list.setThumbnailProvider(p.get());
-        list.setFolderSource([&folder] { return folder; });
         list.resize(600, 400);
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));

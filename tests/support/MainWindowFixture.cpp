@@ -1,5 +1,6 @@
 #include "support/MainWindowFixture.h"
 
+#include "app/ProgramServices.h"
 #include "app/Unit1.h"
 
 #include <QTest>
@@ -11,11 +12,28 @@ MainWindowFixture::~MainWindowFixture()
     close();
 }
 
+void MainWindowFixture::setUpdater(Updater *updater)
+{
+    m_updater = updater;
+    if (m_services)
+        m_services->setUpdater(updater);
+}
+
+ProgramServices &MainWindowFixture::services()
+{
+    if (!m_services) {
+        ProgramServices::Options options = ProgramServices::fromEnvironment();
+        options.store = store();
+        options.updater = m_updater;
+        m_services = std::make_unique<ProgramServices>(std::move(options));
+    }
+    return *m_services;
+}
+
 TForm1 *MainWindowFixture::create(const QStringList &args)
 {
     close();
-    m_form = std::make_unique<TForm1>(args, store(), m_updater);
-    Form1 = m_form.get();
+    m_form = std::make_unique<TForm1>(args, services());
     return m_form.get();
 }
 
@@ -41,7 +59,7 @@ TForm1 *MainWindowFixture::show()
 
 void MainWindowFixture::close()
 {
-    m_form.reset(); // the window clears Form1 itself
+    m_form.reset();
 }
 
 void MainWindowFixture::reset()

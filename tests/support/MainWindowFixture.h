@@ -10,6 +10,7 @@
 
 #include <memory>
 
+class ProgramServices;
 class TForm1;
 
 // The main window on test ground: settings in a private file, an updater
@@ -19,7 +20,6 @@ class TForm1;
 // Make the fixture a member of the test object, so that its sandbox is in
 // place before the process's first QSettings (see SettingsSandbox): whatever
 // else a test makes then stays out of the developer's own settings too.
-// Each window made through it is the program's `Form1` while it lives.
 class MainWindowFixture
 {
 public:
@@ -36,7 +36,11 @@ public:
     // The updater every window is given: the offline one unless a test sets
     // its own (null: the program's own, over the network to "updatepath").
     Updater *updater() const { return m_updater; }
-    void setUpdater(Updater *updater) { m_updater = updater; }
+    void setUpdater(Updater *updater);
+    // What every window of the fixture is made on, made on first use: the
+    // store and updater above, the program's engines, render service and
+    // change layer, as main() makes them for the program.
+    ProgramServices &services();
     OfflineUpdater &offlineUpdater() { return m_offline; }
 
     // Makes a window with these command-line arguments (start-up runs), not
@@ -59,5 +63,6 @@ private:
     std::unique_ptr<TestDir> m_dir;
     OfflineUpdater m_offline;
     Updater *m_updater = &m_offline;
+    std::unique_ptr<ProgramServices> m_services;
     std::unique_ptr<TForm1> m_form;
 };

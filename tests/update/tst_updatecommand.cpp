@@ -16,6 +16,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressDialog>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -86,7 +87,8 @@ private:
     std::unique_ptr<TForm1> createForm()
     {
         // The program's own updater, over the network to the server below.
-        return std::make_unique<TForm1>(QStringList{m_docs.path()}, m_main.store(), nullptr);
+        m_main.setUpdater(nullptr);
+        return std::make_unique<TForm1>(QStringList{m_docs.path()}, m_main.services());
     }
 
     // Set up before the first QSettings, so the store below is the sandbox's.
@@ -128,8 +130,8 @@ void TestUpdateCommand::startupOffersNewerRelease()
     QCOMPARE(answerer.seen[0].text, QStringLiteral("製品版の最新バージョンが利用可能です"));
     QVERIFY(answerer.sawProgress);
     QCOMPARE(answerer.progressCancelText, QStringLiteral("キャンセル"));
-    QCOMPARE(SysUpdateModule->ZipFile, QStringLiteral("pkg-1.tar"));
-    QCOMPARE(QFileInfo(SysUpdateModule->RunPath + "pkg-1.tar").size(), 40);
+    QCOMPARE(form->SysUpdateModule->ZipFile, QStringLiteral("pkg-1.tar"));
+    QCOMPARE(QFileInfo(form->SysUpdateModule->RunPath + "pkg-1.tar").size(), 40);
     QCOMPARE(settings().value("lastupdate").toString(), QString()); // only the update stores it
 }
 
@@ -165,7 +167,7 @@ void TestUpdateCommand::commandDoesNothingWhenNothingNewer()
     auto form = createForm();
     form->N19->trigger();
     QCOMPARE(answerer.seen.size(), 0);
-    QVERIFY(!QFile::exists(SysUpdateModule->RunPath + "update.sh"));
+    QVERIFY(!QFile::exists(form->SysUpdateModule->RunPath + "update.sh"));
 }
 
 void TestUpdateCommand::commandCancelChangesNothing()
@@ -182,8 +184,8 @@ void TestUpdateCommand::commandCancelChangesNothing()
     QCOMPARE(confirm.text, QStringLiteral("製品版最新バージョンへアップデートします\nよろしいですか？"));
     // The command checked again but found the package in the work folder.
     QCOMPARE(m_server->requests().size(), requestsAfterStartup + 1);
-    QVERIFY(QFile::exists(SysUpdateModule->RunPath + "pkg-1.tar"));
-    QVERIFY(!QFile::exists(SysUpdateModule->RunPath + "update.sh"));
+    QVERIFY(QFile::exists(form->SysUpdateModule->RunPath + "pkg-1.tar"));
+    QVERIFY(!QFile::exists(form->SysUpdateModule->RunPath + "update.sh"));
     QCOMPARE(settings().value("lastupdate").toString(), QString());
 }
 
@@ -196,7 +198,7 @@ void TestUpdateCommand::commandOkRunsUpdateAndQuits()
     // point it at a harmless stand-in instead of this test (gone by then,
     // so nothing is started at all).
     QTemporaryDir prog;
-    SysUpdateModule->FolderName = prog.path() + "/";
+    form->SysUpdateModule->FolderName = prog.path() + "/";
     QFile standIn(prog.path() + "/" + exeFile());
     QVERIFY(standIn.open(QIODevice::WriteOnly));
     standIn.write("#!/bin/sh\nexit 0\n");
@@ -217,11 +219,12 @@ void TestUpdateCommand::commandOkRunsUpdateAndQuits()
     QCOMPARE(notice.icon, QMessageBox::NoIcon);
     QCOMPARE(notice.buttons, QStringList{"OK"});
     QCOMPARE(settings().value("lastupdate").toString(), QStringLiteral("pkg-1.tar"));
-    const QByteArray text = m_docs.readFile(SysUpdateModule->RunPath + "update.sh");
+    const QByteArray text = m_docs.readFile(form->SysUpdateModule->RunPath + "update.sh");
     QVERIFY(text.contains("tar -xf 'pkg-1.tar' -C '" + QFile::encodeName(prog.path()) + "/'"));
     // The normal shutdown then runs when the window is destroyed.
+    const QPointer<TSysUpdateModule> store = form->SysUpdateModule;
     form.reset();
-    QVERIFY(!SysUpdateModule);
+    QVERIFY(!store);
 }
 
 QTEST_MAIN(TestUpdateCommand)

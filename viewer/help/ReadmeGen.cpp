@@ -43,8 +43,8 @@ int main(int argc, char **argv)
 
     const QString out = QString::fromLocal8Bit(argv[2]);
     QPdfWriter writer(out);
-    writer.setTitle(QStringLiteral("Sheafline ヘルプ"));
-    writer.setCreator(QStringLiteral("Sheafline"));
+    writer.setTitle(QStringLiteral(SHEAFLINE_PROGRAM_NAME " ヘルプ"));
+    writer.setCreator(QStringLiteral(SHEAFLINE_PROGRAM_NAME));
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(20, 20, 20, 20),
                                      QPageLayout::Millimeter));
     writer.setResolution(300);

@@ -94,6 +94,8 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(parent)
 {
     qRegisterMetaType<TWebDocument *>();
     m_scheme = new WebPdfScheme(WebPdfScheme::defaultPdfjsRoot(), this);
+    connect(this, &TWebBrowser::Enter, &events(), &PdfViewerEvents::entered);
+    connect(this, &TWebBrowser::DocumentShown, &events(), &PdfViewerEvents::documentShown);
 }
 
 TWebBrowser::~TWebBrowser()

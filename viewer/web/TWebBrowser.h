@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/PdfViewer.h"
+
 #include <QDateTime>
 #include <QPointer>
 #include <QWebEngineView>
@@ -29,12 +31,24 @@ class WebPdfScheme;
 //  - Prepared(path, ok): the preparation of path ended: the viewer has parsed
 //    the document and drawn its first page ahead (ok), or it could not (the
 //    file is unreadable or no PDF, or no viewer page is up to parse it).
-class TWebBrowser : public QWebEngineView
+// Enter() and DocumentShown() also go out through events() as the viewer
+// interface's entered() and documentShown().
+class TWebBrowser : public QWebEngineView, public PdfViewer
 {
     Q_OBJECT
 public:
     explicit TWebBrowser(QWidget *parent = nullptr);
     ~TWebBrowser() override;
+
+    // PdfViewer: a load navigates to the file, the options go to the
+    // shown document's control, and the viewer page puts its toolbar back
+    // when the page mode changes.
+    QWidget *widget() override { return this; }
+    void load(const QString &path) override { Navigate(path); }
+    void close() override { Navigate(QString()); }
+    IAcroAXDocShim *optionControl() override { return ViewControl(); }
+    bool pageModeResetsToolbar() const override { return true; }
+    bool ownsDocumentSurface(const QWidget *widget) const override { return isDocumentSurface(widget); }
 
     // Shows url and returns at once:
     //  - a file path: the document (a PDF through the viewer; any other file as is);
@@ -49,7 +63,7 @@ public:
     // parse the document and draw its first page ahead.  Replaces the earlier
     // preparation: a file not named again is dropped, and the number handed
     // out for it no longer reaches the file.  Files that are no PDF are left out.
-    void prepare(const QStringList &paths);
+    void prepare(const QStringList &paths) override;
     void cancelPrepare() { prepare({}); }
     // The viewer URL handed out for a prepared file; empty when it is not prepared.
     QUrl preparedUrl(const QString &path) const;
