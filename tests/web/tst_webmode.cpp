@@ -3,6 +3,9 @@
 // errors of a page without the PDF control, focus keeping and release.
 #include "app/Unit1.h"
 #include "browse/FileListView.h"
+#include "browse/ThumbnailListView.h"
+#include "browse/ThumbnailProvider.h"
+#include "viewer/isolated/RenderHelper.h"
 #include "viewer/web/TWebBrowser.h"
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
@@ -74,6 +77,7 @@ private Q_SLOTS:
     void focusReturnsToTheListUntilTheUserEnters();
     void shutdownReleasesTheDocument();
     void movingTheSelectionPreparesAndEnterShowsIt();
+    void thumbnailsAreDrawnByTheConfinedHelper();
 
 private:
     bool showViaReadPdf(const QString &path);
@@ -307,6 +311,24 @@ void TestWebMode::movingTheSelectionPreparesAndEnterShowsIt()
     QCOMPARE(js(browser, probePages).toInt(), 4);
     QCOMPARE(js(browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), chosen, 10000);
+}
+
+void TestWebMode::thumbnailsAreDrawnByTheConfinedHelper()
+{
+    // The web view parses its documents in the browser engine's own
+    // renderer; the list's pictures of the same files must not be parsed in
+    // this process either, but in the confined render helper, which nothing
+    // else in this back-end starts.
+    if (RenderHelper::helperPath().isEmpty())
+        QSKIP("the render helper was not built");
+    QCOMPARE(RenderHelper::instance().pid(), pid_t(0));
+    m_form->N27->trigger();
+    ThumbnailProvider *provider = m_form->ListView1->thumbnailView()->provider();
+    QVERIFY(provider);
+    QTRY_VERIFY_WITH_TIMEOUT(provider->isSettled(m_first) && provider->isSettled(m_second), loadTimeoutMs);
+    QVERIFY(!provider->thumbnail(m_first).isNull());
+    QVERIFY(!provider->thumbnail(m_second).isNull());
+    QVERIFY(RenderHelper::instance().pid() > 0);
 }
 
 int main(int argc, char **argv)
