@@ -18,6 +18,7 @@
 #include "browse/FolderTree.h"
 #include "update/UpdateUi.h"
 #include "update/WidgetUpdateUi.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "watch/plFolderWatcher.h"
 
 #include <QAbstractItemView>
@@ -105,6 +106,10 @@ TForm1::~TForm1()
 {
     if (!m_destroyed)
         FormDestroy(this);
+    // A shutdown that stopped early leaves the view control: it goes before
+    // the engines it draws with.
+    if (AcroPDF)
+        ReleaseViewer();
     // Another window may have installed its own since.
     if (&updateUi() == m_updateUi.get())
         setUpdateUi(nullptr);

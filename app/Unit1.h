@@ -15,6 +15,7 @@
 class DocumentDisplay;  // viewer/DocumentDisplay.h
 class FileListView;
 class FolderTree;       // browse/FolderTree.h
+class PdfEngines;       // viewer/isolated/PdfEngines.h
 struct FormDisplay;     // app/Unit1Viewer.cpp
 struct FileEntry;       // browse/FileEntry.h
 class QAction;
@@ -243,6 +244,8 @@ private:
         void operator()(FormDisplay *display) const;
     };
     std::unique_ptr<FormDisplay, FormDisplayDeleter> m_formDisplay;
+    // The view control's engines, made with it; the control goes first.
+    std::unique_ptr<PdfEngines> m_engines;
 
     QStringList m_args;
     SettingsStore m_store;

@@ -8,6 +8,7 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
 #include "viewer/TAcroPDF.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
@@ -144,7 +145,9 @@ void TForm1::CreateViewer()
 #endif
     if (PDFmode != 0)
         return;
-    AcroPDF = new TAcroPDF(ViewerArea);
+    m_engines = std::make_unique<PdfEngines>(PdfEngines::kindFromEnvironment());
+    AcroPDF = new TAcroPDF(ViewerArea, TAcroPDF::defaultCacheBytes, m_engines->factory(),
+                           [engines = m_engines.get()](int ms) { engines->shortenWait(ms); });
     AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
     PlaceInViewerArea(AcroPDF, &TAcroPDF::isDocumentSurface);
     connect(AcroPDF, &TAcroPDF::entered, this, [this] { AcroPDFEnter(AcroPDF); });

@@ -24,7 +24,7 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
@@ -56,13 +56,13 @@ qint64 statusKb(qint64 pid, const char *field)
     return 0;
 }
 
-// One view control on one engine, as the program has it.
+// One view control on engines of its own, as the program has it.
 struct Control
 {
-    explicit Control(PdfEngineChoice choice)
+    explicit Control(PdfEngines::Kind kind) : engines(kind)
     {
-        acro = new TAcroPDF(&window, 160ll * 1024 * 1024,
-                            choice == PdfEngineChoice::Isolated ? &createIsolatedPdfEngine : &createQtPdfEngine);
+        acro = new TAcroPDF(&window, TAcroPDF::defaultCacheBytes, engines.factory(),
+                            [this](int ms) { engines.shortenWait(ms); });
         acro->resize(800, 600);
         window.resize(800, 600);
         window.show();
@@ -91,6 +91,7 @@ struct Control
         acro->renderService()->cache().clear();
     }
 
+    PdfEngines engines;
     QWidget window;
     TAcroPDF *acro = nullptr;
     DefaultMenu menu;
@@ -128,7 +129,7 @@ int runWalk(const QStringList &args)
     if (args.size() != 2)
         return 2;
     const bool helper = args.at(0) == QLatin1String("helper");
-    Control c(helper ? PdfEngineChoice::Isolated : PdfEngineChoice::InProcess);
+    Control c(helper ? PdfEngines::Kind::Isolated : PdfEngines::Kind::InProcess);
     QCoreApplication::processEvents();
     const QList<double> steps = walk(c, bench::pdfFiles(args.at(1)));
     QTextStream out(stdout);
@@ -136,7 +137,7 @@ int runWalk(const QStringList &args)
     for (double ms : steps)
         out << ' ' << ms;
     out << "\npeak_kb: " << bench::peakRssKb() << "\nhelper_peak_kb: "
-        << (helper ? statusKb(RenderHelper::instance().pid(), "VmHWM:") : 0) << "\n";
+        << (c.engines.helper() ? statusKb(c.engines.helper()->pid(), "VmHWM:") : 0) << "\n";
     return 0;
 }
 
@@ -247,8 +248,8 @@ int run(const QStringList &args)
                             << " MB\n";
     }
 
-    Control inProcess(PdfEngineChoice::InProcess);
-    Control isolated(PdfEngineChoice::Isolated);
+    Control inProcess(PdfEngines::Kind::InProcess);
+    Control isolated(PdfEngines::Kind::Isolated);
     QCoreApplication::processEvents();
 
     // Open latency, files that open in both, alternating the order, each
@@ -305,14 +306,14 @@ int run(const QStringList &args)
     bench::report("step_p95_ms_best_of_rounds_inprocess", bestStepIn);
     bench::report("step_p95_ms_best_of_rounds_helper", bestStepIso);
     // The floor under every request to the helper: one that it answers at once.
-    bench::report("helper_round_trip_ms_p50", RenderHelper::instance().roundTripMs(200));
+    bench::report("helper_round_trip_ms_p50", isolated.engines.helper()->roundTripMs(200));
     bench::report("walk_peak_rss_mb_inprocess", bench::median(peakIn));
     bench::report("walk_peak_rss_mb_program_with_helper", bench::median(peakProgram));
     bench::report("walk_peak_rss_mb_helper", bench::median(peakHelper));
     bench::report("walk_rounds", walkRounds);
     bench::report("documents", files.size());
     bench::report("documents_compared", openIn.size());
-    const RenderHelper::Confinement c = RenderHelper::instance().confinement();
+    const RenderHelper::Confinement c = isolated.engines.helper()->confinement();
     bench::report("helper_landlock_abi", c.landlockAbi);
     bench::report("helper_confined", c.landlock && c.seccomp ? 1 : 0);
     return 0;

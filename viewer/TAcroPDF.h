@@ -2,9 +2,10 @@
 
 #include "viewer/AcroPDFLib_TLB.h"
 #include "viewer/PdfRenderService.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include <QWidget>
+
+#include <functional>
 
 #include "viewer/PdfMessagePanel.h"
 #include "viewer/PdfSidePane.h"
@@ -33,9 +34,12 @@ class TAcroPDF : public QWidget, public IAcroAXDocShim
 {
     Q_OBJECT
 public:
-    // `engines` makes the engine of each document (on the render worker).
-    explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024,
-                      PdfRenderService::EngineFactory engines = pdfEngineFactory());
+    static constexpr qint64 defaultCacheBytes = 160ll * 1024 * 1024;
+    // `engines` makes the engine of each document (on the render worker);
+    // `shortenWait(ms)` cuts a wait for those engines' render helper that
+    // hangs down to ms (a no-op for engines without one).
+    TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
+             std::function<void(int)> shortenWait);
     ~TAcroPDF() override;
 
     // IAcroAXDocShim.  LoadFile starts the load and returns at once: false
@@ -103,6 +107,7 @@ private:
     void holdPreparation(bool held);
 
     PdfRenderService *m_service;
+    std::function<void(int)> m_shortenWait;
     PdfPageView *m_view;
     PdfToolbar *m_toolbar;
     QSplitter *m_splitter;
