@@ -1,25 +1,28 @@
 #include "app/ProgramServices.h"
 
 #include "viewer/PdfRenderService.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "watch/InotifyChangeLayer.h"
 
 ProgramServices::Options ProgramServices::fromEnvironment()
 {
     Options options;
-    options.inProcessEngine = qEnvironmentVariable("SHEAFLINE_RENDER_ENGINE") == QLatin1String("inprocess");
+    options.inProcessEngine = PdfEngines::kindFromEnvironment() == PdfEngines::Kind::InProcess;
     return options;
 }
 
 ProgramServices::ProgramServices(Options options)
     : m_options(std::move(options)), m_changeLayer(std::make_unique<InotifyChangeLayer>())
 {
-    setPdfEngineChoice(m_options.inProcessEngine ? PdfEngineChoice::InProcess : PdfEngineChoice::Isolated);
-    m_renderService = std::make_unique<PdfRenderService>(m_options.pageCacheBytes, pdfEngineFactory());
+    m_engines = std::make_unique<PdfEngines>(m_options.inProcessEngine ? PdfEngines::Kind::InProcess
+                                                                       : PdfEngines::Kind::Isolated);
+    m_renderService = std::make_unique<PdfRenderService>(m_options.pageCacheBytes, m_engines->factory());
 }
 
 ProgramServices::~ProgramServices()
 {
-    // The service's worker lets go of every file before the engines go.
+    // The service's worker lets go of every file before the engines (and
+    // their helper process) go.
+    m_engines->shortenWait(1000);
     m_renderService.reset();
 }

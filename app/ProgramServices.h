@@ -6,6 +6,7 @@
 #include <memory>
 
 class InotifyChangeLayer;
+class PdfEngines;
 class PdfRenderService;
 class Updater;
 
@@ -49,6 +50,8 @@ public:
     Updater *updater() const { return m_options.updater; }
     // A test swaps its updater between windows.
     void setUpdater(Updater *updater) { m_options.updater = updater; }
+    // Where the engines come from: the confined render helper, or in-process.
+    PdfEngines &engines() { return *m_engines; }
     PdfRenderService &renderService() { return *m_renderService; }
     InotifyChangeLayer &changeLayer() { return *m_changeLayer; }
     const ThumbnailCache::Environment &thumbnailEnvironment() const { return m_options.thumbnails; }
@@ -56,5 +59,6 @@ public:
 private:
     Options m_options;
     std::unique_ptr<InotifyChangeLayer> m_changeLayer;
+    std::unique_ptr<PdfEngines> m_engines;
     std::unique_ptr<PdfRenderService> m_renderService;
 };

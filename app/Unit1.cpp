@@ -100,6 +100,10 @@ TForm1::~TForm1()
 {
     if (!m_destroyed)
         FormDestroy(this);
+    // A shutdown that stopped early leaves the view control: it goes before
+    // the engines it draws with.
+    if (AcroPDF)
+        ReleaseViewer();
     // Another window may have installed its own since.
     if (&updateUi() == m_updateUi.get())
         setUpdateUi(nullptr);

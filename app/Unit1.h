@@ -247,6 +247,7 @@ private:
         void operator()(FormDisplay *display) const;
     };
     std::unique_ptr<FormDisplay, FormDisplayDeleter> m_formDisplay;
+    // The view control's engines, made with it; the control goes first.
 
     QStringList m_args;
     ProgramServices &m_services;

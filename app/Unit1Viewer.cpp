@@ -9,6 +9,7 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
 #include "viewer/TAcroPDF.h"
+#include "viewer/isolated/PdfEngines.h"
 #ifdef SHEAFLINE_HAVE_WEBENGINE
 #include "viewer/web/TWebBrowser.h"
 #endif
@@ -73,7 +74,9 @@ void TForm1::CreateViewer()
     }
 #endif
     if (!Viewer) {
-        AcroPDF = new TAcroPDF(m_services.renderService(), ViewerArea);
+        PdfEngines *engines = &m_services.engines();
+        AcroPDF = new TAcroPDF(m_services.renderService(), ViewerArea,
+                               [engines](int graceMs) { engines->shortenWait(graceMs); });
         AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
         Viewer = AcroPDF;
     }

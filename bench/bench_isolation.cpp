@@ -18,13 +18,22 @@
 // 3. memory: the peak resident size of each walk's process, the helper's own
 //    peak added for the helper's walk (an upper bound: the two peaks need not
 //    fall together); isolation_rss_extra_mb is the median over the rounds of
-//    the difference.
+//    the difference;
+// 4. what the kernel is asked to do: helper_context_switches_per_open is the
+//    median over the helper's walks of the context switches of the program
+//    (all its threads, getrusage) and of the helper (each thread's
+//    voluntary and nonvoluntary switches in /proc) per file stepped to;
+//    helper_syscalls_per_open counts the system calls of both processes with
+//    `strace -f -c` over a fixed walk of the first 2n files and of the first
+//    n, the difference over n (what start-up costs drops out).  Each has its
+//    in-process counterpart, the same walk with the engine in the program.
+//    Stepping to a file opens it and prepares the next one.
 #include "BenchSupport.h"
 
 #include "viewer/DocumentDisplay.h"
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
@@ -32,9 +41,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTextStream>
 
 #include <algorithm>
+#include <sys/resource.h>
 
 namespace {
 
@@ -56,13 +68,37 @@ qint64 statusKb(qint64 pid, const char *field)
     return 0;
 }
 
-// One view control on one engine, as the program has it.
+// Context switches of every thread of a process that still runs.
+qint64 threadSwitches(qint64 pid)
+{
+    const QDir tasks(QStringLiteral("/proc/%1/task").arg(pid));
+    qint64 total = 0;
+    for (const QString &tid : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile status(tasks.filePath(tid) + QStringLiteral("/status"));
+        if (!status.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("voluntary_ctxt_switches:") || line.startsWith("nonvoluntary_ctxt_switches:"))
+                total += line.mid(line.indexOf(':') + 1).trimmed().toLongLong();
+    }
+    return total;
+}
+
+// Context switches of this process so far, threads that have ended included.
+qint64 ownSwitches()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return qint64(u.ru_nvcsw) + qint64(u.ru_nivcsw);
+}
+
+// One view control on engines of its own, as the program has it.
 struct Control
 {
-    explicit Control(PdfEngineChoice choice)
+    explicit Control(PdfEngines::Kind kind) : engines(kind)
     {
-        acro = new TAcroPDF(&window, 160ll * 1024 * 1024,
-                            choice == PdfEngineChoice::Isolated ? &createIsolatedPdfEngine : &createQtPdfEngine);
+        acro = new TAcroPDF(&window, TAcroPDF::defaultCacheBytes, engines.factory(),
+                            [this](int ms) { engines.shortenWait(ms); });
         acro->resize(800, 600);
         window.resize(800, 600);
         window.show();
@@ -90,6 +126,7 @@ struct Control
         acro->renderService()->cache().clear();
     }
 
+    PdfEngines engines;
     QWidget window;
     TAcroPDF *acro = nullptr;
     DefaultMenu menu;
@@ -120,22 +157,30 @@ QList<double> walk(Control &c, const QStringList &files)
     return steps;
 }
 
-// sheafline-bench isolation-walk inprocess|helper folder: one walk in this
-// process; prints the step times and the peak resident sizes.
+// sheafline-bench isolation-walk inprocess|helper folder [files]: one walk in
+// this process, through the first `files` files or all; prints the step
+// times, the peak resident sizes and the context switches of the walk (the
+// helper's over its life, which the walk starts).
 int runWalk(const QStringList &args)
 {
-    if (args.size() != 2)
+    if (args.size() != 2 && args.size() != 3)
         return 2;
     const bool helper = args.at(0) == QLatin1String("helper");
-    Control c(helper ? PdfEngineChoice::Isolated : PdfEngineChoice::InProcess);
+    QStringList files = bench::pdfFiles(args.at(1));
+    if (args.size() == 3)
+        files = files.mid(0, args.at(2).toInt());
+    Control c(helper ? PdfEngines::Kind::Isolated : PdfEngines::Kind::InProcess);
     QCoreApplication::processEvents();
-    const QList<double> steps = walk(c, bench::pdfFiles(args.at(1)));
+    const qint64 switchesBefore = ownSwitches();
+    const QList<double> steps = walk(c, files);
+    const qint64 helperPid = c.engines.helper() ? c.engines.helper()->pid() : 0;
+    const qint64 switches = ownSwitches() - switchesBefore + (helperPid > 0 ? threadSwitches(helperPid) : 0);
     QTextStream out(stdout);
     out << "steps:";
     for (double ms : steps)
         out << ' ' << ms;
     out << "\npeak_kb: " << bench::peakRssKb() << "\nhelper_peak_kb: "
-        << (helper ? statusKb(RenderHelper::instance().pid(), "VmHWM:") : 0) << "\n";
+        << (helperPid > 0 ? statusKb(helperPid, "VmHWM:") : 0) << "\nswitches: " << switches << "\n";
     return 0;
 }
 
@@ -168,6 +213,7 @@ struct Walk
     QList<double> steps; // by file, -1 where the page did not come
     qint64 peakKb = 0;
     qint64 helperPeakKb = 0;
+    qint64 switches = 0; // context switches, both processes
 };
 
 Walk walkInChild(const QString &engine, const QString &folder)
@@ -187,11 +233,49 @@ Walk walkInChild(const QString &engine, const QString &folder)
             w.peakKb = line.mid(8).trimmed().toLongLong();
         } else if (line.startsWith("helper_peak_kb:")) {
             w.helperPeakKb = line.mid(15).trimmed().toLongLong();
+        } else if (line.startsWith("switches:")) {
+            w.switches = line.mid(9).trimmed().toLongLong();
         }
     }
     return w;
 }
 
+// The system calls of a walk through the first `files` files in a child
+// under `strace -f -c` (the helper included); -1 when it cannot be counted.
+qint64 walkSyscalls(const QString &strace, const QString &engine, const QString &folder, int files)
+{
+    QTemporaryDir dir;
+    const QString summary = dir.filePath(QStringLiteral("strace.txt"));
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(strace, {QStringLiteral("-f"), QStringLiteral("-c"), QStringLiteral("-o"), summary,
+                         QCoreApplication::applicationFilePath(), QStringLiteral("isolation-walk"), engine, folder,
+                         QString::number(files)});
+    if (!child.waitForFinished(-1) || child.exitCode() != 0)
+        return -1;
+    QFile f(summary);
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    // "100.00  0.1  1  12345  67 total": the calls are the fourth column.
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() >= 5 && fields.last() == "total")
+            return fields.at(3).toLongLong();
+    }
+    return -1;
+}
+
+// System calls per file stepped to: a walk through 2n files less one through
+// n, over n.
+double syscallsPerOpen(const QString &strace, const QString &engine, const QString &folder, int n)
+{
+    const qint64 shorter = walkSyscalls(strace, engine, folder, n);
+    const qint64 longer = walkSyscalls(strace, engine, folder, 2 * n);
+    return shorter < 0 || longer < 0 ? -1 : double(longer - shorter) / n;
+}
+
+// Files of the walks the system calls are counted over.
+constexpr int syscallWalkFiles = 100;
 constexpr int walkRounds = 3;
 constexpr int openRounds = 3;
 
@@ -215,7 +299,7 @@ int run(const QStringList &args)
     // Walks in rounds, the engine that goes first alternating: a tail
     // figure of one walk follows whatever else the machine did meanwhile.
     // Each figure is the median over the rounds.
-    QList<double> p95In, p95Iso, p50In, p50Iso, extraMb, peakIn, peakProgram, peakHelper;
+    QList<double> p95In, p95Iso, p50In, p50Iso, extraMb, peakIn, peakProgram, peakHelper, switchesIn, switchesIso;
     QList<QList<double>> walksIn, walksIso;
     for (int round = 0; round < walkRounds; ++round) {
         Walk walkIn, walkIso;
@@ -241,13 +325,15 @@ int run(const QStringList &args)
         peakIn << walkIn.peakKb / 1024.0;
         peakProgram << walkIso.peakKb / 1024.0;
         peakHelper << walkIso.helperPeakKb / 1024.0;
+        switchesIn << double(walkIn.switches) / walkIn.steps.size();
+        switchesIso << double(walkIso.switches) / walkIso.steps.size();
         QTextStream(stderr) << "isolation: walk round " << round + 1 << ": step p95 " << p95In.last()
                             << " ms in-process, " << p95Iso.last() << " ms helper; memory extra " << extraMb.last()
                             << " MB\n";
     }
 
-    Control inProcess(PdfEngineChoice::InProcess);
-    Control isolated(PdfEngineChoice::Isolated);
+    Control inProcess(PdfEngines::Kind::InProcess);
+    Control isolated(PdfEngines::Kind::Isolated);
     QCoreApplication::processEvents();
 
     // Open latency, files that open in both, alternating the order, each
@@ -304,14 +390,26 @@ int run(const QStringList &args)
     bench::report("step_p95_ms_best_of_rounds_inprocess", bestStepIn);
     bench::report("step_p95_ms_best_of_rounds_helper", bestStepIso);
     // The floor under every request to the helper: one that it answers at once.
-    bench::report("helper_round_trip_ms_p50", RenderHelper::instance().roundTripMs(200));
+    bench::report("helper_round_trip_ms_p50", isolated.engines.helper()->roundTripMs(200));
     bench::report("walk_peak_rss_mb_inprocess", bench::median(peakIn));
     bench::report("walk_peak_rss_mb_program_with_helper", bench::median(peakProgram));
     bench::report("walk_peak_rss_mb_helper", bench::median(peakHelper));
     bench::report("walk_rounds", walkRounds);
     bench::report("documents", files.size());
     bench::report("documents_compared", openIn.size());
-    const RenderHelper::Confinement c = RenderHelper::instance().confinement();
+    bench::report("helper_context_switches_per_open", bench::median(switchesIso));
+    bench::report("inprocess_context_switches_per_open", bench::median(switchesIn));
+    // Counted last: the walks under strace are far slower than the others.
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty()) {
+        QTextStream(stderr) << "isolation: strace is missing, system calls are not counted\n";
+    } else {
+        const int n = int(qMin<qsizetype>(syscallWalkFiles, files.size() / 2));
+        bench::report("helper_syscalls_per_open", syscallsPerOpen(strace, QStringLiteral("helper"), folder, n));
+        bench::report("inprocess_syscalls_per_open", syscallsPerOpen(strace, QStringLiteral("inprocess"), folder, n));
+        bench::report("syscall_walk_files", n);
+    }
+    const RenderHelper::Confinement c = isolated.engines.helper()->confinement();
     bench::report("helper_landlock_abi", c.landlockAbi);
     bench::report("helper_confined", c.landlock && c.seccomp ? 1 : 0);
     return 0;

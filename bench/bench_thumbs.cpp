@@ -21,7 +21,7 @@
 #include "browse/ThumbnailPng.h"
 #include "browse/ThumbnailProvider.h"
 #include "viewer/TAcroPDF.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include <QApplication>
 #include <QDir>
@@ -63,13 +63,12 @@ double bareRenderMs(const QStringList &paths, int box)
 // confined render helper when it is there; it draws annotations and lays the
 // page on white), serially on this thread: how much of the cold time is the
 // engine's.
-double engineRenderMs(const QStringList &paths, int box)
+double engineRenderMs(PdfEngines &engines, const QStringList &paths, int box)
 {
-    const PdfEngineFactoryFn factory = pdfEngineFactory();
     QElapsedTimer t;
     t.start();
     for (const QString &path : paths) {
-        const std::unique_ptr<PdfEngine> engine = factory();
+        const std::unique_ptr<PdfEngine> engine = engines.create();
         if (engine->open(path, QString()) != PdfOpenStatus::Ok)
             continue;
         const QImage image = engine->render(0, sheafline::fitInSquare(engine->pageSize(0), box), 0);
@@ -147,6 +146,7 @@ private:
 // The window the user sees: the list on the left, the viewer on the right.
 struct Window
 {
+    PdfEngines engines{PdfEngines::kindFromEnvironment()};
     QWidget widget;
     FileListView *list;
     TAcroPDF *acro;
@@ -158,7 +158,8 @@ struct Window
     {
         auto *layout = new QHBoxLayout(&widget);
         list = new FileListView(&widget);
-        acro = new TAcroPDF(&widget);
+        acro = new TAcroPDF(&widget, TAcroPDF::defaultCacheBytes, engines.factory(),
+                            [this](int ms) { engines.shortenWait(ms); });
         layout->addWidget(list);
         layout->addWidget(acro);
         list->setFixedSize(800, 600);
@@ -347,7 +348,7 @@ int run(const QStringList &args)
         QCoreApplication::processEvents();
         hot << w.showThumbnails();
         w.settle();
-        engine << engineRenderMs(screen, box);
+        engine << engineRenderMs(w.engines, screen, box);
     }
 
     // 3. Stepping without thumbnails, then while the whole folder's are made.
@@ -409,7 +410,7 @@ int run(const QStringList &args)
     bench::report("thumbs_ratio_warm_loop", ratios(warmLoopMs, bareWarm));
     bench::report("thumbs_screen_ms_hot_loop", bench::median(hotLoopMs));
     bench::report("thumbs_ratio_hot_loop", bench::median(hotLoopMs) / bench::median(bareWarm));
-    bench::report("thumbs_engine_isolated", pdfEngineFactory() == &createIsolatedPdfEngine ? 1 : 0);
+    bench::report("thumbs_engine_isolated", w.engines.kind() == PdfEngines::Kind::Isolated ? 1 : 0);
     bench::report("thumbs_engine_render_ms_cold", bench::median(engine));
     bench::report("thumbs_service_render_ms_cold", bench::median(serviceMs));
     bench::report("step_p50_ms_during_thumbs", bench::median(during));

@@ -22,7 +22,7 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
@@ -176,8 +176,10 @@ int run(const QStringList &args)
     }
     const bool verbose = qEnvironmentVariableIsSet("SHEAFLINE_BENCH_VERBOSE");
 
+    PdfEngines engines(PdfEngines::kindFromEnvironment());
     QWidget window;
-    auto *acro = new TAcroPDF(&window);
+    auto *acro = new TAcroPDF(&window, TAcroPDF::defaultCacheBytes, engines.factory(),
+                              [&engines](int ms) { engines.shortenWait(ms); });
     acro->resize(800, 600);
     window.resize(800, 600);
     window.show();
@@ -384,8 +386,8 @@ int run(const QStringList &args)
     bench::report("open_cpu_ratio_median", bench::median(cpuRatios));
     bench::report("thread_round_trip_ms_p50", threadRoundTripMs(200));
     // The same for a request to the render helper, which an open makes twice.
-    if (pdfEngineChoice() == PdfEngineChoice::Isolated)
-        bench::report("helper_round_trip_ms_p50", RenderHelper::instance().roundTripMs(200));
+    if (RenderHelper *helper = engines.helper())
+        bench::report("helper_round_trip_ms_p50", helper->roundTripMs(200));
     bench::report("open_ms_median", bench::median(oursMs));
     bench::report("bare_open_ms_median", bench::median(bareMs));
     bench::report("step_p50_ms", bench::median(corpusSteps));

@@ -28,6 +28,8 @@ packages=(
     openbox xdotool x11-utils imagemagick
     # the Debian package (cpack) and its checks
     dpkg-dev desktop-file-utils appstream
+    # the isolation benchmark counts system calls
+    strace
 )
 
 deps() {

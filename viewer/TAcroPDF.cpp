@@ -5,7 +5,6 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/PdfSidePane.h"
 #include "viewer/PdfToolbar.h"
-#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -42,13 +41,15 @@ QString messageFor(PdfOpenStatus status, const QString &path)
 
 } // namespace
 
-TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines)
-    : TAcroPDF(*new PdfRenderService(cacheBytes, std::move(engines)), parent)
+TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
+                   std::function<void(int)> shortenWait)
+    : TAcroPDF(*new PdfRenderService(cacheBytes, std::move(engines)), parent, std::move(shortenWait))
 {
     m_ownService.reset(m_service);
 }
 
-TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent), m_service(&service)
+TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent, std::function<void(int)> shortenWait)
+    : QWidget(parent), m_service(&service), m_shortenWait(std::move(shortenWait))
 {
     // Toolbar above; side pane and pages (or a message) below it.
     m_view = new PdfPageView(m_service, this);
@@ -134,7 +135,8 @@ TAcroPDF::~TAcroPDF()
 {
     // The worker must let go of every file before the widgets go; a
     // document that hangs the render helper does not hold that up.
-    RenderHelper::instance().shortenWait(closeWaitMs);
+    if (m_shortenWait)
+        m_shortenWait(closeWaitMs);
     m_service->closeAll();
 }
 
@@ -331,7 +333,8 @@ void TAcroPDF::setSrc(const QString &src)
         LoadFile(src);
         return;
     }
-    RenderHelper::instance().shortenWait(closeWaitMs);
+    if (m_shortenWait)
+        m_shortenWait(closeWaitMs);
     closeCurrent(true);
     holdPreparation(false);
     // Prepared neighbours hold files open too.

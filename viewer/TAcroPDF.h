@@ -3,9 +3,10 @@
 #include "viewer/AcroPDFLib_TLB.h"
 #include "viewer/PdfRenderService.h"
 #include "viewer/PdfViewer.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
 
 #include <QWidget>
+
+#include <functional>
 
 #include "viewer/PdfMessagePanel.h"
 #include "viewer/PdfSidePane.h"
@@ -34,13 +35,17 @@ class TAcroPDF : public QWidget, public IAcroAXDocShim, public PdfViewer
 {
     Q_OBJECT
 public:
+    static constexpr qint64 defaultCacheBytes = 160ll * 1024 * 1024;
     // Draws through `service` (not owned; it must outlive the control), the
-    // program's one render service.
-    explicit TAcroPDF(PdfRenderService &service, QWidget *parent = nullptr);
-    // With a render service of its own whose engines `engines` makes (on the
-    // render worker): for tests and benchmarks that want one control alone.
-    explicit TAcroPDF(QWidget *parent = nullptr, qint64 cacheBytes = 160ll * 1024 * 1024,
-                      PdfRenderService::EngineFactory engines = pdfEngineFactory());
+    // program's one render service.  `shortenWait(ms)` cuts a wait for the
+    // service's engines down to ms when they hang.
+    explicit TAcroPDF(PdfRenderService &service, QWidget *parent = nullptr,
+                      std::function<void(int)> shortenWait = {});
+    // With a render service of its own, whose engines `engines` makes (on
+    // the render worker): for tests and benchmarks that want one control
+    // alone.
+    TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
+             std::function<void(int)> shortenWait);
     ~TAcroPDF() override;
 
     // PdfViewer.
@@ -117,6 +122,7 @@ private:
     // Set when the control made its own service.
     std::unique_ptr<PdfRenderService> m_ownService;
     PdfRenderService *m_service;
+    std::function<void(int)> m_shortenWait;
     PdfPageView *m_view;
     PdfToolbar *m_toolbar;
     QSplitter *m_splitter;

@@ -2,7 +2,7 @@
 // queue's ordering): open results, first-page rendering, cache keys,
 // preparation, file release, outline, links, search and selection.
 #include "viewer/PdfRenderService.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
@@ -268,7 +268,9 @@ private slots:
     {
         QFETCH(qreal, dpr);
         QFETCH(bool, helper);
-        PdfRenderService service(32 << 20, helper ? &createIsolatedPdfEngine : &createQtPdfEngine);
+        PdfEngines engines(helper ? PdfEngines::Kind::Isolated : PdfEngines::Kind::InProcess);
+        QCOMPARE(engines.kind() == PdfEngines::Kind::Isolated, helper);
+        PdfRenderService service(32 << 20, engines.factory());
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         const PdfDocumentInfo info = openAndWait(service, m_simple, {}, drawnAt(300, 595, dpr));
         QVERIFY2(info.ok(), qPrintable(QString::number(int(info.status))));
@@ -286,7 +288,7 @@ private slots:
         // The cache counts what the page holds: the helper's first page
         // lies in a buffer sized before the document was opened, and stays
         // there (it is not copied on its way to the cache).
-        QCOMPARE(service.cache().usedBytes(), createIsolatedPdfEngine()->memoryOf(img));
+        QCOMPARE(service.cache().usedBytes(), engines.create()->memoryOf(img));
         QCOMPARE(service.cache().usedBytes() > img.sizeInBytes(), helper);
         // The page is not blank: the fixture draws a frame and text.
         int dark = 0;

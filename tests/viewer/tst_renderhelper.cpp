@@ -5,6 +5,7 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
 #include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 #include "viewer/isolated/RenderProtocol.h"
 
@@ -120,7 +121,9 @@ class TestRenderHelper : public QObject
     QString m_first, m_second, m_third;
     std::unique_ptr<QWidget> m_window;
     TAcroPDF *m_acro = nullptr;
-    RenderHelper &m_helper = RenderHelper::instance();
+    // The test's own helper process, as the program has one.
+    PdfEngines m_engines{PdfEngines::Kind::Isolated};
+    RenderHelper &helper() { return *m_engines.helper(); }
 
     bool loadAndWait(const QString &path, int timeoutMs = 15000)
     {
@@ -141,7 +144,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(!RenderHelper::helperPath().isEmpty(), "sheafline-render was not built");
-        QCOMPARE(pdfEngineChoice(), PdfEngineChoice::Isolated);
+        QCOMPARE(m_engines.kind(), PdfEngines::Kind::Isolated);
+        QVERIFY(m_engines.helper());
         m_first = m_dir.path("first.pdf");
         m_second = m_dir.path("second.pdf");
         m_third = m_dir.path("third.pdf");
@@ -153,53 +157,54 @@ private slots:
 
     void init()
     {
-        m_helper.setWatchdogMs(25000);
+        helper().setWatchdogMs(25000);
         m_window = std::make_unique<QWidget>();
-        m_acro = new TAcroPDF(m_window.get(), 16 << 20);
+        m_acro = new TAcroPDF(m_window.get(), 16 << 20, m_engines.factory(),
+                              [this](int ms) { m_engines.shortenWait(ms); });
         m_window->resize(640, 480);
         m_acro->resize(640, 480);
         m_window->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
         QVERIFY(loadAndWait(m_first));
         QVERIFY(showsPages(1));
-        QVERIFY(m_helper.pid() > 0);
-        QTRY_COMPARE(m_helper.requestInFlight(), quint8(0));
+        QVERIFY(helper().pid() > 0);
+        QTRY_COMPARE(helper().requestInFlight(), quint8(0));
     }
 
     void cleanup()
     {
         m_window.reset();
-        m_helper.setWatchdogMs(25000);
+        helper().setWatchdogMs(25000);
     }
 
     // The helper dies while it opens a document: that document shows the
     // cannot-open message; the next one opens in a new helper.
     void helperKilledWhileOpening()
     {
-        const pid_t old = m_helper.pid();
+        const pid_t old = helper().pid();
         // Stopped first, so that the open is certainly under way when it dies.
         QCOMPARE(::kill(old, SIGSTOP), 0);
         QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
         m_acro->LoadFile(m_second);
-        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Open));
+        QTRY_COMPARE(helper().requestInFlight(), quint8(RenderProtocol::Op::Open));
         QCOMPARE(::kill(old, SIGKILL), 0);
         QTRY_VERIFY(shown.size() > 0);
         QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
 
         QVERIFY(loadAndWait(m_third));
         QVERIFY(showsPages(4));
-        QVERIFY(m_helper.pid() > 0);
-        QVERIFY(m_helper.pid() != old);
+        QVERIFY(helper().pid() > 0);
+        QVERIFY(helper().pid() != old);
     }
 
     // The helper dies while it draws a page of the document on screen: the
     // view shows the message instead of blank pages.
     void helperKilledWhileDrawing()
     {
-        const pid_t old = m_helper.pid();
+        const pid_t old = helper().pid();
         QCOMPARE(::kill(old, SIGSTOP), 0);
         m_acro->pageView()->zoomBy(1.25);
-        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Render));
+        QTRY_COMPARE(helper().requestInFlight(), quint8(RenderProtocol::Op::Render));
         QCOMPARE(::kill(old, SIGKILL), 0);
         QTRY_VERIFY(m_acro->showsMessage());
         QVERIFY2(showsCannotOpen(), qPrintable(m_acro->messageLabel()->text()));
@@ -212,15 +217,15 @@ private slots:
     // and the window answers all the while.
     void hungHelperMeetsTheWatchdog()
     {
-        m_helper.setWatchdogMs(1500);
-        const pid_t old = m_helper.pid();
+        helper().setWatchdogMs(1500);
+        const pid_t old = helper().pid();
         QCOMPARE(::kill(old, SIGSTOP), 0);
         QSignalSpy shown(m_acro, &TAcroPDF::documentShown);
         // Sent from the render worker thread.
         QueuedSpy prepared(m_acro->renderService(), &PdfRenderService::prepared);
         m_acro->LoadFile(m_second);
         m_acro->prepare({m_third});
-        QTRY_COMPARE(m_helper.requestInFlight(), quint8(RenderProtocol::Op::Open));
+        QTRY_COMPARE(helper().requestInFlight(), quint8(RenderProtocol::Op::Open));
         // The event loop keeps running while the helper hangs.
         QElapsedTimer answering;
         answering.start();
@@ -236,7 +241,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(prepared.size() > 0, 15000);
         QCOMPARE(prepared.first().at(0).toString(), m_third);
         QCOMPARE(prepared.first().at(1).toBool(), true);
-        QVERIFY(m_helper.pid() != old);
+        QVERIFY(helper().pid() != old);
         QVERIFY(loadAndWait(m_third));
         QVERIFY(showsPages(4));
     }
@@ -245,14 +250,14 @@ private slots:
     // again in the next one: the view goes on drawing them.
     void bystanderDocumentSurvivesARestart()
     {
-        const quint64 generation = m_helper.generation();
-        m_helper.stop();
+        const quint64 generation = helper().generation();
+        helper().stop();
         QueuedSpy rendered(m_acro->renderService(), &PdfRenderService::pageRendered);
         m_acro->pageView()->zoomBy(1.25);
         QTRY_VERIFY_WITH_TIMEOUT(!rendered.isEmpty(), 10000);
         const QImage img = rendered.last().at(3).value<QImage>();
         QVERIFY(!img.isNull());
-        QVERIFY(m_helper.generation() > generation);
+        QVERIFY(helper().generation() > generation);
         QVERIFY(!m_acro->showsMessage());
     }
 
@@ -261,13 +266,13 @@ private slots:
     void closedDocumentsLeaveTheHelper()
     {
         const auto helperHolds = [this](const QString &path) {
-            return int(ProcessTree::openDescriptors(path, {qint64(m_helper.pid())}).size());
+            return int(ProcessTree::openDescriptors(path, {qint64(helper().pid())}).size());
         };
         const QStringList paths{m_dir.path("close-a.pdf"), m_dir.path("close-b.pdf"), m_dir.path("close-c.pdf")};
         std::vector<std::unique_ptr<PdfEngine>> engines;
         for (const QString &path : paths) {
             QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
-            engines.push_back(createIsolatedPdfEngine());
+            engines.push_back(m_engines.create());
             QCOMPARE(engines.back()->open(path, {}), PdfOpenStatus::Ok);
             QCOMPARE(helperHolds(path), 1);
         }
@@ -300,11 +305,11 @@ private slots:
         QFETCH(qint64, memoryBytes);
         QFETCH(bool, drawn);
         using RenderProtocol::Op;
-        const pid_t pid = m_helper.pid();
-        QMutexLocker lock(&m_helper.mutex());
-        const quint32 handle = m_helper.nextHandle();
+        const pid_t pid = helper().pid();
+        QMutexLocker lock(&helper().mutex());
+        const quint32 handle = helper().nextHandle();
         QByteArray answer;
-        QVERIFY(m_helper.call(RenderProtocol::write(quint8(Op::Open), handle, QString(), false),
+        QVERIFY(helper().call(RenderProtocol::write(quint8(Op::Open), handle, QString(), false),
                               {::open(QFile::encodeName(m_second).constData(), O_RDONLY | O_CLOEXEC)}, &answer));
         QVERIFY(answer.startsWith('\1'));
         // A render of page p into memory of `bytes` (0: none sent); what the
@@ -314,7 +319,7 @@ private slots:
             const int fd = bytes > 0 ? memfd_create("render-test", MFD_CLOEXEC) : -1;
             QByteArray memory(bytes, '\0');
             *answered = (bytes == 0 || ftruncate(fd, bytes) == 0)
-                        && m_helper.call(RenderProtocol::write(quint8(Op::Render), handle, p, px, qint32(0)),
+                        && helper().call(RenderProtocol::write(quint8(Op::Render), handle, p, px, qint32(0)),
                                          fd >= 0 ? std::vector<int>{fd} : std::vector<int>{}, &answer);
             if (fd >= 0) {
                 if (pread(fd, memory.data(), size_t(bytes), 0) != bytes)
@@ -338,8 +343,8 @@ private slots:
         // The next render is drawn where it was sent.
         QVERIFY(renderInto(0, px.width() * px.height() * 4, &answered) == drawnInProcess(0));
         QVERIFY(answered && answer.startsWith('\1'));
-        QVERIFY(m_helper.post(RenderProtocol::write(quint8(Op::Close), handle)));
-        QCOMPARE(m_helper.pid(), pid);
+        QVERIFY(helper().post(RenderProtocol::write(quint8(Op::Close), handle)));
+        QCOMPARE(helper().pid(), pid);
         // Nothing of the memory sent stays mapped in the helper.
         const auto helperMaps = [pid] {
             QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
@@ -364,7 +369,7 @@ private slots:
         QCOMPARE(expected.size(), 70);
 
         // Straight through the engine: any page, then all of them.
-        const auto engine = createIsolatedPdfEngine();
+        const auto engine = m_engines.create();
         QCOMPARE(engine->open(path, {}), PdfOpenStatus::Ok);
         QCOMPARE(engine->pageCount(), 70);
         QCOMPARE(engine->pageSize(0), expected.at(0));
@@ -375,7 +380,7 @@ private slots:
         engine->close();
 
         // Through the render queue: the first page first, the others after.
-        PdfRenderService service(8 << 20, &createIsolatedPdfEngine);
+        PdfRenderService service(8 << 20, m_engines.factory());
         QueuedSpy opened(&service, &PdfRenderService::opened);
         QueuedSpy measured(&service, &PdfRenderService::pageSizesReady);
         const quint64 id = service.open(path);
@@ -423,7 +428,7 @@ private slots:
             0, px, rotation, [&memory] { return reinterpret_cast<uchar *>(memory.data()); }, stride));
         const QImage strided(reinterpret_cast<const uchar *>(memory.constData()), px.width(), px.height(), stride,
                              QImage::Format_RGB32);
-        const auto helper = createIsolatedPdfEngine();
+        const auto helper = m_engines.create();
         QCOMPARE(helper->open(m_second, {}), PdfOpenStatus::Ok);
         const QImage shared = helper->render(0, px, rotation);
 
@@ -510,7 +515,7 @@ private slots:
         QCOMPARE(inProcess->openWithFirstPage(path, {}, first, &expected), PdfOpenStatus::Ok);
         QCOMPARE(expected.size(), px);
 
-        const auto helper = createIsolatedPdfEngine();
+        const auto helper = m_engines.create();
         QImage drawn;
         QCOMPARE(helper->openWithFirstPage(path, {}, first, &drawn), PdfOpenStatus::Ok);
         QCOMPARE(helper->pageCount(), 2);
@@ -583,7 +588,7 @@ private slots:
         first.layout = PageLayout::Params{};
         first.layout->zoom = PageLayout::Zoom::Custom;
         first.layout->customZoom = 1000; // beyond any zoom the view offers
-        const auto helper = createIsolatedPdfEngine();
+        const auto helper = m_engines.create();
         QImage drawn;
         QCOMPARE(helper->openWithFirstPage(path, {}, first, &drawn), PdfOpenStatus::Ok);
         QVERIFY(drawn.isNull());
@@ -610,14 +615,14 @@ private slots:
         const int abi = landlockAbi();
         if (abi == 0)
             QSKIP("this kernel has no Landlock: the helper runs isolated but not confined");
-        const RenderHelper::Confinement c = m_helper.confinement();
+        const RenderHelper::Confinement c = helper().confinement();
         QCOMPARE(c.landlockAbi, abi);
         if (!c.seccomp)
             QSKIP(qPrintable(QStringLiteral("seccomp is not available here: ") + c.missing));
         QVERIFY2(c.landlock, qPrintable(c.missing));
 
         QList<QPair<QString, qint32>> results;
-        QVERIFY2(m_helper.probe(&results), "the probe did not come back (did exec succeed?)");
+        QVERIFY2(helper().probe(&results), "the probe did not come back (did exec succeed?)");
         QHash<QString, qint32> got;
         for (const auto &r : results)
             got.insert(r.first, r.second);

@@ -3,6 +3,7 @@
 // selection, zoom and instant display of a prepared document.
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include "ViewerFixtures.h"
 #include "support/PdfFixtures.h"
@@ -83,6 +84,7 @@ class TestTAcroPDF : public QObject
     Q_OBJECT
     TestDir m_dir;
     QString m_five, m_outlined, m_linked, m_broken, m_encrypted;
+    PdfEngines m_engines{PdfEngines::kindFromEnvironment()};
     std::unique_ptr<QWidget> m_window;
     QLineEdit *m_list = nullptr; // stands in for the file list that keeps the focus
     TAcroPDF *m_acro = nullptr;
@@ -109,7 +111,8 @@ private slots:
         auto *row = new QHBoxLayout(m_window.get());
         m_list = new QLineEdit(m_window.get());
         row->addWidget(m_list);
-        m_acro = new TAcroPDF(m_window.get());
+        m_acro = new TAcroPDF(m_window.get(), TAcroPDF::defaultCacheBytes, m_engines.factory(),
+                              [this](int ms) { m_engines.shortenWait(ms); });
         row->addWidget(m_acro, 1);
         m_window->resize(1000, 700);
         m_window->show();
@@ -580,7 +583,7 @@ private slots:
         // load stays pending for as long as the test wants.
         Gate gate;
         QWidget window;
-        auto *acro = new TAcroPDF(&window, 16ll << 20, [&gate] { return std::make_unique<GatedEngine>(gate); });
+        auto *acro = new TAcroPDF(&window, 16ll << 20, [&gate] { return std::make_unique<GatedEngine>(gate); }, {});
         window.resize(600, 500);
         new QVBoxLayout(&window);
         window.layout()->addWidget(acro);

@@ -2,6 +2,7 @@
 // message there: no crash, no hang, and the outcome the manifest records.
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -31,8 +32,10 @@ private slots:
         }
         QVERIFY(entries.size() > 100);
 
+        PdfEngines engines(PdfEngines::kindFromEnvironment());
         QWidget window;
-        auto *acro = new TAcroPDF(&window, 64ll << 20);
+        auto *acro = new TAcroPDF(&window, 64ll << 20, engines.factory(),
+                                  [&engines](int ms) { engines.shortenWait(ms); });
         acro->resize(800, 600);
         window.resize(800, 600);
         window.show();

@@ -5,6 +5,8 @@
 #include "browse/FileListView.h"
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
+#include "app/ProgramServices.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 #include "viewer/web/TWebBrowser.h"
 #include "viewer/web/TWebDocument.h"
@@ -319,16 +321,17 @@ void TestWebMode::thumbnailsAreDrawnByTheConfinedHelper()
     // renderer; the list's pictures of the same files must not be parsed in
     // this process either, but in the confined render helper, which nothing
     // else in this back-end starts.
-    if (RenderHelper::helperPath().isEmpty())
+    RenderHelper *helper = m_main.services().engines().helper();
+    if (!helper)
         QSKIP("the render helper was not built");
-    QCOMPARE(RenderHelper::instance().pid(), pid_t(0));
+    QCOMPARE(helper->pid(), pid_t(0));
     m_form->N27->trigger();
     ThumbnailProvider *provider = m_form->ListView1->thumbnailView()->provider();
     QVERIFY(provider);
     QTRY_VERIFY_WITH_TIMEOUT(provider->isSettled(m_first) && provider->isSettled(m_second), loadTimeoutMs);
     QVERIFY(!provider->thumbnail(m_first).isNull());
     QVERIFY(!provider->thumbnail(m_second).isNull());
-    QVERIFY(RenderHelper::instance().pid() > 0);
+    QVERIFY(helper->pid() > 0);
 }
 
 int main(int argc, char **argv)

@@ -1,35 +1,23 @@
 #include "viewer/isolated/IsolatedPdfEngine.h"
 
+#include "viewer/isolated/PageBuffers.h"
 #include "viewer/isolated/RenderHelper.h"
 #include "viewer/isolated/RenderProtocol.h"
 
 #include <QDataStream>
 #include <QFile>
-#include <QImage>
-#include <QSize>
 #include <QFileInfo>
-#include <QHash>
-#include <QLoggingCategory>
+#include <QImage>
 #include <QMutex>
+#include <QSize>
 
-#include <atomic>
-#include <mutex>
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
 using RenderProtocol::Op;
-
-Q_LOGGING_CATEGORY(lcEngine, "sheafline.render")
-
-// SHEAFLINE_RENDER_ENGINE=inprocess starts with the in-process engine.
-std::atomic<PdfEngineChoice> g_choice{qEnvironmentVariable("SHEAFLINE_RENDER_ENGINE") == QLatin1String("inprocess")
-                                          ? PdfEngineChoice::InProcess
-                                          : PdfEngineChoice::Isolated};
 
 // Reads an answer past its leading "done" byte.
 struct Answer
@@ -43,164 +31,10 @@ struct Answer
     QDataStream s;
 };
 
-// Shared memory for drawn pages.  Buffers whose image the program has let go
-// of are kept for the next pages: a fresh buffer costs both processes an
-// allocation of each of its memory pages, a kept one only the copy.
-//
-// A buffer's size is sealed: the helper cannot pull memory from under an
-// image the program paints.  A page may be smaller than its buffer (a first
-// page comes in a buffer sized before the document was opened); the engine's
-// memoryOf() tells the page cache what the image really holds.
-class PageBuffers
-{
-public:
-    struct Buffer
-    {
-        int fd = -1;
-        void *map = nullptr;  // the program's mapping; null until drawn into
-        size_t size = 0;
-        size_t populated = 0; // bytes from the start mapped in the program
-    };
-
-    static PageBuffers &instance()
-    {
-        static PageBuffers buffers;
-        return buffers;
-    }
-
-    // The smallest kept buffer of least to most bytes, or a new one of least
-    // bytes.
-    Buffer take(size_t least, size_t most)
-    {
-        {
-            QMutexLocker lock(&m_mutex);
-            auto best = m_free.end();
-            for (auto it = m_free.begin(); it != m_free.end(); ++it)
-                if (it->size >= least && it->size <= most && (best == m_free.end() || it->size < best->size))
-                    best = it;
-            if (best != m_free.end()) {
-                const Buffer b = *best;
-                m_kept -= b.size;
-                m_free.erase(best);
-                return b;
-            }
-        }
-        Buffer b;
-        b.size = pageAligned(least);
-        b.fd = memfd_create("sheafline-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-        if (b.fd >= 0 && ftruncate(b.fd, off_t(b.size)) != 0) {
-            ::close(b.fd);
-            b.fd = -1;
-        }
-        if (b.fd >= 0)
-            fcntl(b.fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
-        return b;
-    }
-
-    // A buffer a page of `bytes` is drawn into (RenderProtocol::pageFits).
-    Buffer take(size_t bytes) { return take(bytes, bytes * 2); }
-
-    // Maps a buffer the helper has drawn a page of `bytes` into, that page's
-    // memory at once (far cheaper than a fault for each memory page).
-    static bool map(Buffer &b, size_t bytes)
-    {
-        if (!b.map) {
-            void *m = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED, b.fd, 0);
-            if (m == MAP_FAILED)
-                return false;
-            b.map = m;
-        }
-        // Without it, the first paint faults the pages in one by one.  The
-        // program only reads the page: populating for reading is a third of
-        // the cost of populating for writing.
-        const size_t want = pageAligned(bytes);
-        if (b.populated < want) {
-            madvise(b.map, want, MADV_POPULATE_READ);
-            b.populated = want;
-        }
-        return true;
-    }
-
-    // Buffers under live page images, by where the program maps them.
-    void holdsImage(const Buffer &b)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_underImages.insert(b.map, b.size);
-    }
-    void imageGone(const Buffer &b)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_underImages.remove(b.map);
-    }
-    // The size of the buffer a page image lies in; 0 for other images.
-    size_t bufferUnder(const void *bits) const
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_underImages.value(bits, 0);
-    }
-
-    // Takes a buffer back (any thread): kept while the pool is small.
-    void give(const Buffer &b)
-    {
-        if (b.fd < 0)
-            return;
-        {
-            QMutexLocker lock(&m_mutex);
-            if (b.map && m_free.size() < maxBuffers && m_kept + b.size <= maxKeptBytes) {
-                m_free.push_back(b);
-                m_kept += b.size;
-                return;
-            }
-        }
-        if (b.map)
-            munmap(b.map, b.size);
-        ::close(b.fd);
-    }
-
-private:
-    static size_t pageAligned(size_t bytes)
-    {
-        static const size_t page = size_t(sysconf(_SC_PAGESIZE));
-        return (bytes + page - 1) / page * page;
-    }
-
-    static constexpr size_t maxBuffers = 6;
-    static constexpr size_t maxKeptBytes = 32u << 20;
-    mutable QMutex m_mutex;
-    std::vector<Buffer> m_free;
-    QHash<const void *, size_t> m_underImages;
-    size_t m_kept = 0;
-};
-
-void releaseBuffer(void *info)
-{
-    auto *b = static_cast<PageBuffers::Buffer *>(info);
-    PageBuffers::instance().imageGone(*b);
-    PageBuffers::instance().give(*b);
-    delete b;
-}
-
-// The page the helper drew into `buffer`, as an image that hands the buffer
-// back when its last copy goes; null (and the buffer handed back) when it
-// cannot be mapped.
-QImage pageImage(PageBuffers::Buffer buffer, const QSize &drawn)
-{
-    if (!PageBuffers::map(buffer, size_t(drawn.width()) * size_t(drawn.height()) * 4)) {
-        PageBuffers::instance().give(buffer);
-        return {};
-    }
-    PageBuffers::instance().holdsImage(buffer);
-    return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
-                  QImage::Format_RGB32, releaseBuffer, new PageBuffers::Buffer(buffer));
-}
-
-// Bytes of the last first page drawn as a document opened: the size the
-// next one is likely to have.
-std::atomic<qint64> g_lastFirstPageBytes{0};
-
 class IsolatedPdfEngine final : public PdfEngine
 {
 public:
+    explicit IsolatedPdfEngine(RenderHelper &helper) : m_helper(helper), m_buffers(*helper.pageBuffers()) {}
     ~IsolatedPdfEngine() override { close(); }
 
     PdfOpenStatus open(const QString &path, const QString &password) override
@@ -232,11 +66,10 @@ public:
     {
         if (m_fd < 0)
             return;
-        RenderHelper &helper = RenderHelper::instance();
         {
-            QMutexLocker lock(&helper.mutex());
-            if (m_open && !m_failed && helper.generation() == m_generation)
-                helper.post(RenderProtocol::write(quint8(Op::Close), m_handle));
+            QMutexLocker lock(&m_helper.mutex());
+            if (m_open && !m_failed && m_helper.generation() == m_generation)
+                m_helper.post(RenderProtocol::write(quint8(Op::Close), m_handle));
         }
         ::close(m_fd);
         m_fd = -1;
@@ -274,7 +107,7 @@ public:
     // A first page may be far smaller than the buffer it came in.
     qint64 memoryOf(const QImage &page) const override
     {
-        return qMax(page.sizeInBytes(), qint64(PageBuffers::instance().bufferUnder(page.constBits())));
+        return qMax(page.sizeInBytes(), qint64(m_buffers.bufferUnder(page.constBits())));
     }
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
@@ -284,7 +117,7 @@ public:
         const qint64 bytes = qint64(pixelSize.width()) * pixelSize.height() * 4;
         if (bytes > RenderProtocol::maxPageBytes)
             return {};
-        PageBuffers::Buffer buffer = PageBuffers::instance().take(size_t(bytes));
+        PageBuffers::Buffer buffer = m_buffers.take(size_t(bytes));
         if (buffer.fd < 0)
             return {};
         QByteArray answer;
@@ -295,11 +128,11 @@ public:
             a.s >> drawn;
         }
         if (drawn != pixelSize) {
-            PageBuffers::instance().give(buffer);
+            m_buffers.give(buffer);
             return {};
         }
         // The page stays where the helper drew it.
-        return pageImage(buffer, drawn);
+        return m_buffers.image(buffer, drawn);
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -405,10 +238,10 @@ private:
         m_fd = fd;
         m_password = password;
         m_failed = false;
-        QMutexLocker lock(&RenderHelper::instance().mutex());
+        QMutexLocker lock(&m_helper.mutex());
         PdfOpenStatus status = PdfOpenStatus::Unreadable;
         const PdfFirstPage *drawFirst = firstPage && first.wanted() ? &first : nullptr;
-        if (!RenderHelper::instance().ensureRunning() || !openInHelper(&status, drawFirst, firstPage)
+        if (!m_helper.ensureRunning() || !openInHelper(&status, drawFirst, firstPage)
             || status != PdfOpenStatus::Ok) {
             lock.unlock();
             close();
@@ -422,7 +255,7 @@ private:
     // left to render().
     bool openInHelper(PdfOpenStatus *status, const PdfFirstPage *first = nullptr, QImage *firstPage = nullptr)
     {
-        RenderHelper &helper = RenderHelper::instance();
+        RenderHelper &helper = m_helper;
         m_handle = helper.nextHandle();
         m_generation = helper.generation();
         PageBuffers::Buffer buffer;
@@ -430,9 +263,9 @@ private:
             // Room for a Letter or A4 page and for one like the last, with a
             // quarter to spare: nearly every first page fits.
             const QSize letter = first->pixelsFor({QSizeF(612, 792)});
-            const qint64 guess = qMax<qint64>(g_lastFirstPageBytes, qint64(letter.width()) * letter.height() * 4);
+            const qint64 guess = qMax<qint64>(m_buffers.lastFirstPageBytes, qint64(letter.width()) * letter.height() * 4);
             const size_t least = size_t(qBound<qint64>(4096, guess + guess / 4, RenderProtocol::maxPageBytes));
-            buffer = PageBuffers::instance().take(least, least * 2);
+            buffer = m_buffers.take(least, least * 2);
         }
         QByteArray request = RenderProtocol::write(quint8(Op::Open), m_handle, m_password, buffer.fd >= 0);
         if (buffer.fd >= 0) {
@@ -459,7 +292,7 @@ private:
         if (!answered)
             m_failed = true; // the document took the helper down
         if (*status != PdfOpenStatus::Ok) {
-            PageBuffers::instance().give(buffer);
+            m_buffers.give(buffer);
             return false;
         }
         m_open = true;
@@ -475,14 +308,14 @@ private:
             // the render queue.
             const qint64 drawnBytes = qint64(drawn.width()) * drawn.height() * 4;
             if (!drawn.isEmpty() && RenderProtocol::pageFits(drawnBytes, qint64(buffer.size))) {
-                g_lastFirstPageBytes = drawnBytes;
-                *firstPage = pageImage(buffer, drawn);
+                m_buffers.lastFirstPageBytes = drawnBytes;
+                *firstPage = m_buffers.image(buffer, drawn);
                 return true;
             }
             const QSize wanted = first->pixelsForOpened(count, m_sizes.at(0));
-            g_lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
+            m_buffers.lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
         }
-        PageBuffers::instance().give(buffer);
+        m_buffers.give(buffer);
         return true;
     }
 
@@ -491,7 +324,7 @@ private:
     {
         if (!m_open || m_failed)
             return false;
-        RenderHelper &helper = RenderHelper::instance();
+        RenderHelper &helper = m_helper;
         QMutexLocker lock(&helper.mutex());
         if (!helper.ensureRunning())
             return false;
@@ -511,6 +344,8 @@ private:
         return !answer->isEmpty() && answer->at(0) == 1;
     }
 
+    RenderHelper &m_helper;
+    PageBuffers &m_buffers;
     int m_fd = -1;
     QString m_password;
     bool m_open = false;
@@ -523,29 +358,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<PdfEngine> createIsolatedPdfEngine()
+std::unique_ptr<PdfEngine> createIsolatedPdfEngine(RenderHelper &helper)
 {
-    return std::make_unique<IsolatedPdfEngine>();
-}
-
-void setPdfEngineChoice(PdfEngineChoice choice)
-{
-    g_choice = choice;
-}
-
-PdfEngineChoice pdfEngineChoice()
-{
-    return g_choice;
-}
-
-PdfEngineFactoryFn pdfEngineFactory()
-{
-    if (g_choice == PdfEngineChoice::Isolated) {
-        static const bool present = !RenderHelper::helperPath().isEmpty();
-        if (present)
-            return &createIsolatedPdfEngine;
-        static std::once_flag said;
-        std::call_once(said, [] { qCWarning(lcEngine, "sheafline-render is missing: documents are drawn in-process"); });
-    }
-    return &createQtPdfEngine;
+    return std::make_unique<IsolatedPdfEngine>(helper);
 }

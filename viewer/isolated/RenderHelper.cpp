@@ -1,5 +1,6 @@
 #include "viewer/isolated/RenderHelper.h"
 
+#include "viewer/isolated/PageBuffers.h"
 #include "viewer/isolated/RenderProtocol.h"
 
 #include <QCoreApplication>
@@ -28,22 +29,11 @@ constexpr int helperSocketFd = 3;
 
 Q_LOGGING_CATEGORY(lcRender, "sheafline.render")
 
-std::atomic<pid_t> g_pid{0};
-std::atomic<quint8> g_inFlight{0};
-// When the request in flight times out, on g_clock.
-std::atomic<qint64> g_deadline{0};
-const QElapsedTimer g_clock = [] {
-    QElapsedTimer t;
-    t.start();
-    return t;
-}();
-
 } // namespace
 
-RenderHelper &RenderHelper::instance()
+RenderHelper::RenderHelper() : m_buffers(std::make_shared<PageBuffers>())
 {
-    static RenderHelper helper;
-    return helper;
+    m_clock.start();
 }
 
 RenderHelper::~RenderHelper()
@@ -87,12 +77,12 @@ void RenderHelper::setWatchdogMs(int ms)
 
 pid_t RenderHelper::pid() const
 {
-    return g_pid.load();
+    return m_pid.load();
 }
 
 quint8 RenderHelper::requestInFlight() const
 {
-    return g_inFlight.load();
+    return m_inFlight.load();
 }
 
 RenderHelper::Confinement RenderHelper::confinement() const
@@ -128,7 +118,6 @@ bool RenderHelper::start()
     }
     m_socket = pair[0];
     m_pid = pid;
-    g_pid = pid;
     ++m_generation;
     m_handles = 0;
 
@@ -160,14 +149,17 @@ void RenderHelper::kill()
     if (m_socket >= 0)
         ::close(m_socket);
     m_socket = -1;
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
+    if (const pid_t pid = m_pid; pid > 0) {
+        // Reaped by its own pid: whoever else in the process waits for
+        // children (QProcess) waits for theirs only.  Should the process
+        // ignore SIGCHLD (a disposition shared by all), the kernel reaps it
+        // and waitpid ends with ECHILD.
+        ::kill(pid, SIGKILL);
         int status;
-        while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
     }
     m_pid = 0;
-    g_pid = 0;
 }
 
 void RenderHelper::stop()
@@ -191,14 +183,14 @@ bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, 
 {
     if (!ensureRunning())
         return false;
-    g_deadline = g_clock.elapsed() + watchdogMs();
-    g_inFlight = request.isEmpty() ? 0 : quint8(request.at(0));
+    m_deadline = m_clock.elapsed() + watchdogMs();
+    m_inFlight = request.isEmpty() ? 0 : quint8(request.at(0));
     bool timedOut = false;
     const bool ok = RenderProtocol::send(m_socket, request, fds) && waitForAnswer(&timedOut)
                     && RenderProtocol::receive(m_socket, answer, nullptr,
-                                               int(qMax<qint64>(1, g_deadline.load() - g_clock.elapsed())),
+                                               int(qMax<qint64>(1, m_deadline.load() - m_clock.elapsed())),
                                                &timedOut);
-    g_inFlight = 0;
+    m_inFlight = 0;
     if (!ok) {
         qCWarning(lcRender, "the render helper %s; it is restarted for the next request",
                   timedOut ? "did not answer in time" : "went away");
@@ -209,9 +201,9 @@ bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, 
 
 void RenderHelper::shortenWait(int graceMs)
 {
-    const qint64 deadline = g_clock.elapsed() + graceMs;
-    qint64 current = g_deadline.load();
-    while (deadline < current && !g_deadline.compare_exchange_weak(current, deadline)) {
+    const qint64 deadline = m_clock.elapsed() + graceMs;
+    qint64 current = m_deadline.load();
+    while (deadline < current && !m_deadline.compare_exchange_weak(current, deadline)) {
     }
 }
 
@@ -219,7 +211,7 @@ bool RenderHelper::waitForAnswer(bool *timedOut)
 {
     // In slices, so that a shortened deadline takes effect.
     for (;;) {
-        const qint64 left = g_deadline.load() - g_clock.elapsed();
+        const qint64 left = m_deadline.load() - m_clock.elapsed();
         if (left <= 0) {
             *timedOut = true;
             return false;

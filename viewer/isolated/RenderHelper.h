@@ -6,25 +6,39 @@
 #include <QPair>
 #include <QString>
 
+#include <QElapsedTimer>
+
+#include <atomic>
+#include <memory>
 #include <sys/types.h>
 #include <vector>
 
-// The program's one render helper process (sheafline-render): started on the
-// first request and again on the first request after it has gone.  Requests
-// are synchronous and serialised; a request that the helper does not answer
-// within the watchdog time kills it.
+class PageBuffers;
+
+// A render helper process (sheafline-render) of the program's own: started
+// on the first request and again on the first request after it has gone.
+// Requests are synchronous and serialised; a request that the helper does
+// not answer within the watchdog time kills it.  Made and owned by
+// PdfEngines; the helper process ends with the object.
 //
 // Thread-safe: callers hold mutex() around a conversation (the engines do).
 class RenderHelper
 {
 public:
-    static RenderHelper &instance();
+    RenderHelper();
+    ~RenderHelper();
+    RenderHelper(const RenderHelper &) = delete;
+    RenderHelper &operator=(const RenderHelper &) = delete;
 
     // Where the helper program is: $SHEAFLINE_RENDER_HELPER, next to the
     // program, or where the build put it; empty when none is there.
     static QString helperPath();
 
     QMutex &mutex() { return m_mutex; }
+
+    // The shared memory pages come back in.  Shared: a page image keeps it
+    // alive, also past this object.
+    const std::shared_ptr<PageBuffers> &pageBuffers() const { return m_buffers; }
 
     // Makes sure a helper runs, starting one when there is none or the last
     // one went away while idle; false when none can be started.  The caller
@@ -85,15 +99,19 @@ public:
     void shortenWait(int graceMs);
 
 private:
-    RenderHelper() = default;
-    ~RenderHelper();
     bool start();
     void kill();
     bool waitForAnswer(bool *timedOut);
 
     QMutex m_mutex;
+    const std::shared_ptr<PageBuffers> m_buffers;
     int m_socket = -1;
-    pid_t m_pid = 0;
+    // Read by other threads without mutex(): the process, the request in
+    // flight, and when it times out (on m_clock).
+    std::atomic<pid_t> m_pid{0};
+    std::atomic<quint8> m_inFlight{0};
+    std::atomic<qint64> m_deadline{0};
+    QElapsedTimer m_clock;
     quint64 m_generation = 0;
     quint32 m_handles = 0;
     int m_watchdogMs = -1;

@@ -34,6 +34,8 @@ bool sendAll(int socket, const char *data, size_t size, const std::vector<int> &
             c->cmsg_len = CMSG_LEN(sizeof(int) * fds.size());
             std::memcpy(CMSG_DATA(c), fds.data(), sizeof(int) * fds.size());
         }
+        // MSG_NOSIGNAL: a peer that has gone away must not raise SIGPIPE,
+        // whose disposition is the whole process's, not ours to change.
         const ssize_t n = ::sendmsg(socket, &msg, MSG_NOSIGNAL);
         if (n < 0) {
             if (errno == EINTR)

@@ -1,0 +1,48 @@
+#include "viewer/isolated/PdfEngines.h"
+
+#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/RenderHelper.h"
+
+#include <QLoggingCategory>
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcEngines, "sheafline.render")
+
+} // namespace
+
+PdfEngines::Kind PdfEngines::kindFromEnvironment()
+{
+    return qEnvironmentVariable("SHEAFLINE_RENDER_ENGINE") == QLatin1String("inprocess") ? Kind::InProcess
+                                                                                        : Kind::Isolated;
+}
+
+PdfEngines::PdfEngines(Kind kind) : m_kind(kind)
+{
+    if (m_kind != Kind::Isolated)
+        return;
+    if (RenderHelper::helperPath().isEmpty()) {
+        qCWarning(lcEngines, "sheafline-render is missing: documents are drawn in-process");
+        m_kind = Kind::InProcess;
+        return;
+    }
+    m_helper = std::make_unique<RenderHelper>();
+}
+
+PdfEngines::~PdfEngines() = default;
+
+std::unique_ptr<PdfEngine> PdfEngines::create()
+{
+    return m_helper ? createIsolatedPdfEngine(*m_helper) : createQtPdfEngine();
+}
+
+std::function<std::unique_ptr<PdfEngine>()> PdfEngines::factory()
+{
+    return [this] { return create(); };
+}
+
+void PdfEngines::shortenWait(int graceMs)
+{
+    if (m_helper)
+        m_helper->shortenWait(graceMs);
+}
