@@ -3,6 +3,8 @@
 #include "app/SysUpdate.h"
 
 #include "base/ProgramPaths.h"
+#include "base/VersionInfo.h"
+#include "update/BuiltInKey.h"
 #include "update/WorkFolder.h"
 
 #include <QCoreApplication>
@@ -15,7 +17,9 @@ TSysUpdateModule::TSysUpdateModule(const SettingsStore &store, Updater *updater)
     : m_store(store), m_updateSettings(store), m_updater(updater)
 {
     if (!m_updater) {
-        m_ownUpdater = std::make_unique<NetworkUpdater>(m_updateSettings);
+        const UpdateTrust trust{builtInUpdateKey(),
+                                QVersionNumber::fromString(GetVersionInfoItem(VersionItem::FileVersion))};
+        m_ownUpdater = std::make_unique<NetworkUpdater>(m_updateSettings, trust);
         m_updater = m_ownUpdater.get();
     }
     const sheafline::ProgramPaths paths = sheafline::computeProgramPaths(
@@ -70,10 +74,11 @@ UpdatePaths TSysUpdateModule::updatePaths() const
 
 bool TSysUpdateModule::UpdateChk()
 {
-    return m_updater->check(updatePaths(), ZipFile);
+    LastCheck = m_updater->check(updatePaths(), ZipFile);
+    return LastCheck.newerRelease();
 }
 
-void TSysUpdateModule::RunUpdate()
+UpdateStart TSysUpdateModule::RunUpdate()
 {
-    m_updater->runUpdate(updatePaths(), ZipFile);
+    return m_updater->runUpdate(updatePaths(), ZipFile);
 }

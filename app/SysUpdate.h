@@ -25,8 +25,10 @@ public:
     TSysUpdateModule();
     // Settings kept in `store`; the update operations of `updater` (not
     // owned, must outlive the module), or the program's own over `store`
-    // when null.  Computes FolderName, ExeFile, webPath and RunPath (reading
-    // "updatepath" with its default) and creates the update work folder.
+    // when null (packages verified with the built-in key, newer than this
+    // program's version).  Computes FolderName, ExeFile, webPath and RunPath
+    // (reading "updatepath" with its default) and creates the update work
+    // folder.
     explicit TSysUpdateModule(const SettingsStore &store, Updater *updater = nullptr);
     ~TSysUpdateModule() override;
 
@@ -42,14 +44,19 @@ public:
     const SettingsStore &store() const { return m_store; }
 
     // Update check and self-update (the updater's, with this module's paths).
+    // UpdateChk is true when a newer release exists; LastCheck then says
+    // whether it can be installed here and what stands in the way.  RunUpdate
+    // verifies the package again and hands it to the script; when it cannot,
+    // the program goes on and the result says why.
     bool UpdateChk();
-    void RunUpdate();
+    UpdateStart RunUpdate();
 
     QString FolderName; // folder of the executable, trailing delimiter
     QString ExeFile;    // file name of the executable
     QString webPath;    // "updatepath" + ExeFile
     QString RunPath;    // update work folder, trailing delimiter
     QString ZipFile;    // newest package name, set by UpdateChk
+    UpdateCheck LastCheck; // the outcome of the last UpdateChk
 
 private:
     UpdatePaths updatePaths() const;

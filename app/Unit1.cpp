@@ -472,8 +472,7 @@ void TForm1::FormCreate(QObject *)
         N17->setVisible(true);
         N24->setVisible(true);
         // 20. The update check, last, so that a slow server holds up nothing else.
-        if (SysUpdateModule->UpdateChk())
-            MsgInfo(QStringLiteral("製品版の最新バージョンが利用可能です"));
+        StartupUpdateCheck();
     } catch (const AppError &e) {
         ShowException(e.message());
     } catch (const std::exception &e) {

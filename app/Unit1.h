@@ -228,6 +228,8 @@ public:
 
     // ---- Update (Unit1Update.cpp) ----
     void N19Click(QObject *Sender);
+    // Start-up step 20: the check, and what it has to tell.
+    void StartupUpdateCheck();
 
 protected:
     void resizeEvent(QResizeEvent *event) override;

@@ -14,6 +14,23 @@ set(SHEAFLINE_METAINFO ${SHEAFLINE_PACKAGING_DIR}/com.mossgate.Sheafline.metainf
 configure_file(app/com.mossgate.Sheafline.metainfo.xml ${SHEAFLINE_METAINFO} @ONLY)
 install(FILES ${SHEAFLINE_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 
+# The Debian package's copy belongs to the package manager: a marker beside
+# the program tells the updater to leave it alone (update/InstallPlace.h).
+# CPack runs this script for the package only; "cmake --install" and the
+# release archives that the updater unpacks never get the marker.
+set(SHEAFLINE_MARKER_SCRIPT ${SHEAFLINE_PACKAGING_DIR}/system-package-marker.cmake)
+# CPack stages into $DESTDIR below the package's prefix (CMAKE_INSTALL_PREFIX
+# is the build's own there); without a staging folder the script refuses
+# rather than write into the running system.
+file(WRITE ${SHEAFLINE_MARKER_SCRIPT} [=[
+if("$ENV{DESTDIR}" STREQUAL "" OR "${CPACK_PACKAGING_INSTALL_PREFIX}" STREQUAL "")
+    message(FATAL_ERROR "system-package marker: no staging folder (DESTDIR) or package prefix")
+endif()
+file(WRITE "$ENV{DESTDIR}${CPACK_PACKAGING_INSTALL_PREFIX}/]=] ${CMAKE_INSTALL_BINDIR} [=[/system-package"
+     "Installed by the system's package manager, which also installs its updates.\n")
+]=])
+set(CPACK_INSTALL_SCRIPTS ${SHEAFLINE_MARKER_SCRIPT})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME sheafline)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

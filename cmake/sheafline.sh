@@ -23,6 +23,8 @@ packages=(
     x11-utils
     qpdf
     libseccomp-dev zlib1g-dev
+    # signed updates (libsodium), and OpenSSL to check the signature format
+    libsodium-dev openssl
     python3
     # journeys with real input (tests/e2e) and cmake/screenshot.sh
     openbox xdotool x11-utils imagemagick

@@ -1,5 +1,7 @@
 #include "update/PackageName.h"
 
+#include <climits>
+
 bool isPackageName(const QString &name)
 {
     // Everything outside this small set could walk out of the work folder or
@@ -17,4 +19,29 @@ bool isPackageName(const QString &name)
             return false;
     }
     return !name.contains(QLatin1String(".."));
+}
+
+QVersionNumber packageVersion(const QString &name)
+{
+    const auto isDigit = [](QChar c) { return c >= u'0' && c <= u'9'; };
+    qsizetype i = 0;
+    while (i < name.size() && !isDigit(name.at(i)))
+        ++i;
+    QList<int> segments;
+    while (i < name.size() && isDigit(name.at(i))) {
+        qint64 value = 0;
+        while (i < name.size() && isDigit(name.at(i))) {
+            // A group too long for a number is no version anyone released.
+            value = value * 10 + (name.at(i).unicode() - u'0');
+            if (value > INT_MAX)
+                return QVersionNumber();
+            ++i;
+        }
+        segments.append(int(value));
+        if (i + 1 < name.size() && name.at(i) == u'.' && isDigit(name.at(i + 1)))
+            ++i;
+        else
+            break;
+    }
+    return QVersionNumber(segments);
 }

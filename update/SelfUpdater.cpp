@@ -1,11 +1,12 @@
 #include "update/SelfUpdater.h"
 
 #include "update/PackageName.h"
+#include "update/PendingUpdate.h"
 #include "update/UpdateScript.h"
-#include "update/UpdateSettings.h"
 #include "update/WorkFolder.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QSaveFile>
 #include <QStringEncoder>
@@ -76,14 +77,22 @@ bool startScript(const QString &scriptPath, const QString &runPath, qint64 pid)
     return process.startDetached();
 }
 
-bool install(UpdateSettings &settings, const UpdatePaths &paths, const QString &zipFile, qint64 pid,
-             const QString &readmeCommand)
+bool install(const UpdatePaths &paths, const QString &zipFile, qint64 pid, const QString &readmeCommand)
 {
     const QString script = writeScript(paths, zipFile, readmeCommand);
     if (script.isEmpty())
         return false;
-    settings.setLastUpdate(zipFile);
-    return startScript(script, paths.runPath, pid);
+    // "lastupdate" is left to the next start, which sees whether the new
+    // version runs (PendingUpdate::settle).
+    if (!PendingUpdate::record(paths.runPath, zipFile)) {
+        QFile::remove(script);
+        return false;
+    }
+    if (!startScript(script, paths.runPath, pid)) {
+        PendingUpdate::forget(paths.runPath);
+        return false;
+    }
+    return true;
 }
 
 } // namespace SelfUpdater

@@ -4,8 +4,6 @@
 
 #include <QString>
 
-class UpdateSettings;
-
 // Writes the update script into the work folder and starts it detached, so
 // that it replaces the program's files once the program has ended.
 // UI thread only.
@@ -28,12 +26,13 @@ QString writeScript(const UpdatePaths &paths, const QString &zipFile,
 // Returns whether the process could be started.
 bool startScript(const QString &scriptPath, const QString &runPath, qint64 pid);
 
-// RunUpdate without its user interface: writes the script, stores the
-// package name as the setting "lastupdate" (before the script can run, so
-// the package then counts as installed) and starts the script.  Nothing is
-// stored when the script cannot be written.  Returns whether the script was
-// started.  Errors of `settings` propagate.
-bool install(UpdateSettings &settings, const UpdatePaths &paths, const QString &zipFile, qint64 pid,
+// RunUpdate without its user interface: writes the script, notes the
+// package as pending (PendingUpdate::record) and starts the script.  The
+// setting "lastupdate" is not touched: the next start stores it once the
+// new version runs.  Nothing is noted when the script cannot be written, and
+// the note is taken back when it cannot be started.  Returns whether the
+// script was started.  The package's signature is the caller's to check.
+bool install(const UpdatePaths &paths, const QString &zipFile, qint64 pid,
              const QString &readmeCommand = QString());
 
 } // namespace SelfUpdater

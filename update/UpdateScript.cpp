@@ -1,5 +1,8 @@
 #include "update/UpdateScript.h"
 
+#include "update/PackageSignature.h"
+#include "update/PendingUpdate.h"
+
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -125,7 +128,10 @@ QString shText(const Names &n, const QString &readmeCommand)
         QStringLiteral("# ZIPFILECHECK"),
         QStringLiteral("if [ -f ") + zip + QStringLiteral(" ]; then"),
         QStringLiteral("# UNZIP"),
-        QStringLiteral("tar -xf ") + zip + QStringLiteral(" -C ") + shellQuote(n.folderName),
+        // What tar reports is kept for the next start, which tells the user
+        // why a replacement failed.
+        QStringLiteral("tar -xf ") + zip + QStringLiteral(" -C ") + shellQuote(n.folderName)
+            + QStringLiteral(" 2>") + shellQuote(PendingUpdate::logName()),
         QStringLiteral("sleep 1"),
         QStringLiteral("fi"),
         QString(),
@@ -133,6 +139,7 @@ QString shText(const Names &n, const QString &readmeCommand)
         QString(),
         QStringLiteral("# EXIT"),
         QStringLiteral("if [ -e ") + zip + QStringLiteral(" ]; then rm -f -- ") + zip + QStringLiteral("; fi"),
+        QStringLiteral("rm -f -- ") + shellQuote(PackageSignature::signatureName(n.zipFile)),
         QStringLiteral("sleep 1"),
         QString(),
         QStringLiteral("if [ -f readme.txt ]; then"),

@@ -37,8 +37,10 @@ QString defaultReadmeCommand();
 // "update.sh" (POSIX sh), the same steps: run as
 //   /bin/sh update.sh <work folder> <pid of the program>
 // it changes to its own folder, waits for the process to end, unpacks the
-// package (a tar archive) into the program's folder, deletes the package,
-// shows and deletes readme.txt, starts the program and deletes itself.
+// package (a tar archive) into the program's folder (what tar reports goes
+// to "update.log" there), deletes the package and its signature
+// ("<package>.sig"), shows and deletes readme.txt, starts the program and
+// deletes itself.
 // `readmeCommand` must be a complete shell command.
 QString shText(const Names &names, const QString &readmeCommand = defaultReadmeCommand());
 

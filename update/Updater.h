@@ -18,6 +18,13 @@ private:
     SettingsStore m_store;
 };
 
+// How handing a release to the update script went.
+struct UpdateStart
+{
+    bool started = false; // the script runs and the program has been asked to end
+    QString failure;      // otherwise, what to tell the user
+};
+
 // The update operations the program runs: the check (at start-up and from the
 // Help menu) and the self-update.  The main window is handed one, so that a
 // window can be made that never reaches the network.  UI thread only.
@@ -25,29 +32,31 @@ class Updater
 {
 public:
     virtual ~Updater() = default;
-    // True when the server names a package newer than the installed one; it
-    // is then in the work folder or its download was attempted.  `zipFile`
-    // receives the package name (see UpdateChecker::check).
-    virtual bool check(const UpdatePaths &paths, QString &zipFile) = 0;
-    // Shows the restart notice, starts the update script for `zipFile` and
-    // asks the program to end; the script restarts it.
-    virtual void runUpdate(const UpdatePaths &paths, const QString &zipFile) = 0;
+    // Looks for a newer release (see UpdateChecker::check); `zipFile`
+    // receives the package name.
+    virtual UpdateCheck check(const UpdatePaths &paths, QString &zipFile) = 0;
+    // Verifies the package `zipFile` in the work folder once more, shows the
+    // restart notice, starts the update script and asks the program to end;
+    // the script restarts it.  When any of that fails, the program goes on
+    // and the result says why.
+    virtual UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile) = 0;
 };
 
-// The updater of the program: over HTTP to the update server, with the
-// dialogs of the installed UpdateUi.  Holds a reference to `settings`, which
-// must outlive it.
+// The updater of the program: over HTTP to the update server, packages
+// verified with `trust`'s key, with the dialogs of the installed UpdateUi.
+// Holds a reference to `settings`, which must outlive it.
 class NetworkUpdater final : public Updater
 {
 public:
-    explicit NetworkUpdater(UpdateSettings &settings) : m_settings(settings) {}
+    NetworkUpdater(UpdateSettings &settings, UpdateTrust trust) : m_settings(settings), m_trust(std::move(trust)) {}
 
-    bool check(const UpdatePaths &paths, QString &zipFile) override;
-    void runUpdate(const UpdatePaths &paths, const QString &zipFile) override;
+    UpdateCheck check(const UpdatePaths &paths, QString &zipFile) override;
+    UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile) override;
 
     // Fetches `url` into `fileName` within the check's time limits.
     static bool downloadFile(const QString &url, const QString &fileName);
 
 private:
     UpdateSettings &m_settings;
+    UpdateTrust m_trust;
 };

@@ -26,6 +26,7 @@ echo "built $(basename "$deb")"
 # 2. Its contents and metadata.
 dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
 for f in /usr/bin/sheafline /usr/lib/sheafline/sheafline /usr/lib/sheafline/Readme.pdf \
+         /usr/lib/sheafline/system-package \
          /usr/share/applications/sheafline.desktop \
          /usr/share/icons/hicolor/128x128/apps/sheafline.png \
          /usr/share/metainfo/com.mossgate.Sheafline.metainfo.xml; do

@@ -7,13 +7,17 @@
 class OfflineUpdater final : public Updater
 {
 public:
-    bool check(const UpdatePaths &, QString &zipFile) override
+    UpdateCheck check(const UpdatePaths &, QString &zipFile) override
     {
         ++checks;
         zipFile.clear();
-        return false;
+        return UpdateCheck();
     }
-    void runUpdate(const UpdatePaths &, const QString &) override { ++updates; }
+    UpdateStart runUpdate(const UpdatePaths &, const QString &) override
+    {
+        ++updates;
+        return UpdateStart();
+    }
 
     int checks = 0;
     int updates = 0;

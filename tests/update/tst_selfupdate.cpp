@@ -1,11 +1,13 @@
-// End to end on Linux: serve a tar package, run the check, then write and
-// run the real update.sh against a temporary program folder with a stand-in
-// program.
+// End to end on Linux: serve a signed tar package, run the check, then write
+// and run the real update.sh against a temporary program folder with a
+// stand-in program, and start "again" as the new version would.
 #include "UpdateTestBase.h"
 #include "support/ProcessTree.h"
 
+#include "update/PendingUpdate.h"
 #include "update/SelfUpdater.h"
 #include "update/UpdateChecker.h"
+#include "update/UpdateNotice.h"
 
 #include <QDir>
 #include <QFile>
@@ -56,6 +58,7 @@ private slots:
     void updatesProgramEndToEnd();
     void hostileArchiveMembersStayInside();
     void invalidNameWritesNoScript();
+    void failedReplacementOfferedAgain();
 
 private:
     // Starts the script for `zip` for an "old program" that is still running,
@@ -79,9 +82,12 @@ void TestSelfUpdate::runScriptFor(const QString &zip)
     oldProgram.start(QStringLiteral("sleep"), {QStringLiteral("60")});
     QVERIFY(oldProgram.waitForStarted());
 
-    QVERIFY(SelfUpdater::install(m_settings, paths(), zip, oldProgram.processId(),
+    QVERIFY(SelfUpdater::install(paths(), zip, oldProgram.processId(),
                                  QStringLiteral("cp readme.txt shown-readme.txt")));
-    QCOMPARE(m_settings.values.value("lastupdate"), zip);
+    // Not installed yet: only the next start can tell.
+    QCOMPARE(m_settings.values.value("lastupdate"), QString());
+    QCOMPARE(m_settings.writes, 0);
+    QCOMPARE(m_root->readFile(m_runPath + PendingUpdate::pendingName()), zip.toUtf8() + '\n');
     QVERIFY(QFile::exists(m_runPath + "update.sh"));
 
     // Nothing may be unpacked while the old program runs: the script has
@@ -107,11 +113,13 @@ void TestSelfUpdate::updatesProgramEndToEnd()
     const QString packageFile = m_root->path("package.tgz");
     QCOMPARE(run("tar", {"-czf", packageFile, "-C", stage, "standin", "data"}), QByteArray());
     m_server->setRoute("/soft/standin/lastupdate", zip.toUtf8() + "\r\n");
-    m_server->setRoute(serverPath(zip), m_root->readFile(packageFile));
+    serveSigned(zip, m_root->readFile(packageFile));
 
+    // The program that runs is version 1.0; the package carries 2.0.
+    m_running = QVersionNumber(1, 0);
     QString zipFile;
-    UpdateChecker checker(m_settings, paths());
-    QVERIFY(checker.check(zipFile));
+    UpdateChecker checker(m_settings, paths(), trust());
+    QCOMPARE(checker.check(zipFile).outcome, UpdateCheck::Outcome::Ready);
     QCOMPARE(zipFile, zip);
     QCOMPARE(m_root->readFile(m_runPath + zip), m_root->readFile(packageFile));
     m_root->writeFile(QStringLiteral("work/standin/readme.txt"), "what is new");
@@ -127,11 +135,18 @@ void TestSelfUpdate::updatesProgramEndToEnd()
     QVERIFY(!QFile::exists(m_runPath + zip));
     QVERIFY(!QFile::exists(m_runPath + "readme.txt"));
     QCOMPARE(m_root->readFile(m_runPath + "shown-readme.txt"), QByteArray("what is new"));
+    QVERIFY(!QFile::exists(m_runPath + zip + ".sig"));
     QCOMPARE(m_root->readFile(m_runPath + "lastupdate"), zip.toUtf8() + "\r\n"); // kept for the next check
+
+    // The restarted program is version 2.0: its first check finds the
+    // replacement done and stores the package as installed.
+    UpdateChecker restarted(m_settings, paths(), UpdateTrust{testKey().publicKey, QVersionNumber(2, 0)});
+    QCOMPARE(restarted.check(zipFile).outcome, UpdateCheck::Outcome::NothingNew);
     QCOMPARE(m_settings.values.value("lastupdate"), zip);
+    QVERIFY(!QFile::exists(m_runPath + PendingUpdate::pendingName()));
 
     // The same name is not offered again.
-    QVERIFY(!checker.check(zipFile));
+    QVERIFY(!restarted.check(zipFile).newerRelease());
 }
 
 void TestSelfUpdate::hostileArchiveMembersStayInside()
@@ -165,10 +180,47 @@ void TestSelfUpdate::invalidNameWritesNoScript()
 {
     QVERIFY(QDir().mkpath(m_runPath));
     QFile::setPermissions(m_runPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QVERIFY(!SelfUpdater::install(m_settings, paths(), QStringLiteral("x'; touch pwned; '"), 1));
-    QVERIFY(!SelfUpdater::install(m_settings, paths(), QString(), 1));
+    QVERIFY(!SelfUpdater::install(paths(), QStringLiteral("x'; touch pwned; '"), 1));
+    QVERIFY(!SelfUpdater::install(paths(), QString(), 1));
     QCOMPARE(m_settings.writes, 0);
     QVERIFY(QDir(m_runPath).isEmpty());
+}
+
+void TestSelfUpdate::failedReplacementOfferedAgain()
+{
+    // A signed package that tar cannot unpack: the script restarts the old
+    // program, which must not count the release as installed.
+    const QString zip = QStringLiteral("standin-2.0.tar");
+    m_server->setRoute("/soft/standin/lastupdate", zip.toUtf8() + "\n");
+    serveSigned(zip, QByteArray(2048, 'x'));
+    m_running = QVersionNumber(1, 0);
+    QString zipFile;
+    UpdateChecker checker(m_settings, paths(), trust());
+    QCOMPARE(checker.check(zipFile).outcome, UpdateCheck::Outcome::Ready);
+
+    runScriptFor(zip);
+    if (QTest::currentTestFailed())
+        return;
+    QCOMPARE(m_root->readFile(m_progDir + "restarted.txt"), QByteArray("v1\n")); // the old program, unchanged
+    QCOMPARE(m_root->readFile(m_progDir + "standin"), standIn("v1"));
+    QVERIFY(m_root->readFile(m_runPath + PendingUpdate::logName()).contains("tar"));
+
+    // Its next start: still version 1.0.  The release is offered again,
+    // fetched again (the script removed it), and the user is told why the
+    // last attempt failed.
+    const UpdateCheck again = checker.check(zipFile);
+    QCOMPARE(m_settings.values.value("lastupdate"), QString());
+    QCOMPARE(m_settings.writes, 0);
+    QCOMPARE(again.outcome, UpdateCheck::Outcome::Ready);
+    QCOMPARE(m_server->requestCount(serverPath(zip)), 2);
+    QVERIFY2(again.lastFailure.contains(QStringLiteral("1.0")) && again.lastFailure.contains(QStringLiteral("tar")),
+             qPrintable(again.lastFailure));
+    const UpdateNotice notice = startupNotice(again);
+    QCOMPARE(notice.kind, UpdateNotice::Kind::Info);
+    QVERIFY2(notice.text.startsWith(QStringLiteral("前回のアップデート（standin-2.0.tar）は失敗しました"))
+                 && notice.text.endsWith(QStringLiteral("製品版の最新バージョンが利用可能です")),
+             qPrintable(notice.text));
+    QVERIFY(commandNotice(again).text.endsWith(QStringLiteral("よろしいですか？")));
 }
 
 QTEST_MAIN(TestSelfUpdate)

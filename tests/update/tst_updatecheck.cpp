@@ -1,12 +1,17 @@
 // The update check against a real HTTP server on 127.0.0.1.
 #include "UpdateTestBase.h"
 
+#include "update/InstallPlace.h"
+#include "update/PendingUpdate.h"
 #include "update/UpdateChecker.h"
+#include "update/UpdateNotice.h"
+#include "update/Updater.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -50,19 +55,39 @@ private slots:
     void unsafeWorkFolder_data();
     void unsafeWorkFolder();
     void createsPrivateWorkFolder();
+    void signedPackages_data();
+    void signedPackages();
+    void packageInWorkFolderVerifiedAgain_data();
+    void packageInWorkFolderVerifiedAgain();
+    void buildWithoutKeyOnlyAnnounces();
+    void installPlaceDecision_data();
+    void installPlaceDecision();
+    void programFolderLeftAlone_data();
+    void programFolderLeftAlone();
+    void settlesPendingReplacement_data();
+    void settlesPendingReplacement();
 
 private:
-    bool check(QString &zip, UpdateTimeouts timeouts = shortTimeouts())
+    UpdateCheck checkFully(QString &zip, UpdateTimeouts timeouts = shortTimeouts())
     {
-        UpdateChecker checker(m_settings, paths(), timeouts);
+        UpdateChecker checker(m_settings, paths(), trust(), timeouts);
         return checker.check(zip);
     }
+    bool check(QString &zip, UpdateTimeouts timeouts = shortTimeouts())
+    {
+        return checkFully(zip, timeouts).newerRelease();
+    }
     static UpdateTimeouts shortTimeouts() { return {500, 1000, 3000, 5000}; }
+
+    std::unique_ptr<QTemporaryDir> m_programFolder;
 };
 
 void TestUpdateCheck::init()
 {
-    QVERIFY(freshCase(QStringLiteral("sheafline"), QStringLiteral("/opt/x/")));
+    // The program's folder lies outside the case's folder, whose contents
+    // the tests compare; the updater may replace its files.
+    m_programFolder = std::make_unique<QTemporaryDir>();
+    QVERIFY(freshCase(QStringLiteral("sheafline"), m_programFolder->path() + QLatin1Char('/')));
 }
 
 void TestUpdateCheck::releaseDecision_data()
@@ -94,7 +119,7 @@ void TestUpdateCheck::releaseDecision()
         m_settings.values.insert(QStringLiteral("lastupdate"), stored);
     m_server->setRoute("/soft/sheafline/lastupdate", lastupdate);
     if (!zip.isEmpty())
-        m_server->setRoute(serverPath(zip), QByteArray("package bytes"));
+        serveSigned(zip, QByteArray("package bytes"));
 
     QString zipFile = QStringLiteral("stale");
     QCOMPARE(check(zipFile), newer);
@@ -115,6 +140,7 @@ void TestUpdateCheck::packageAlreadyPresentIsNotFetched()
 {
     m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-3.tar\n"));
     m_server->setRoute(serverPath("pkg-3.tar"), QByteArray("new bytes"));
+    m_server->setRoute(serverPath("pkg-3.tar.sig"), signatureOf("pkg-3.tar", "already here"));
     QVERIFY(QDir().mkpath(m_runPath));
     QFile::setPermissions(m_runPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     {
@@ -132,6 +158,7 @@ void TestUpdateCheck::packageAlreadyPresentIsNotFetched()
 void TestUpdateCheck::failedPackageDownloadStillTrue()
 {
     m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-4.tar\n"));
+    m_server->setRoute(serverPath("pkg-4.tar.sig"), signatureOf("pkg-4.tar", "four"));
     // No route for the package: 404.
     QString zip;
     QVERIFY(check(zip));
@@ -151,7 +178,7 @@ void TestUpdateCheck::earlierCopyUsedWhenServerFails()
     }
     m_settings.values.insert("lastupdate", "r4");
     // The server answers 404 for "lastupdate" but has the package.
-    m_server->setRoute(serverPath("r5"), QByteArray("five"));
+    serveSigned("r5", QByteArray("five"));
     QString zip;
     QVERIFY(check(zip));
     QCOMPARE(zip, QStringLiteral("r5"));
@@ -213,7 +240,7 @@ void TestUpdateCheck::lastupdateCappedAt16K()
 {
     QByteArray big = "pkg-9.tar\r\n" + QByteArray(1024 * 1024, 'x');
     m_server->setRoute("/soft/sheafline/lastupdate", big);
-    m_server->setRoute(serverPath("pkg-9.tar"), QByteArray("nine"));
+    serveSigned("pkg-9.tar", QByteArray("nine"));
     QString zip;
     QVERIFY(check(zip));
     QCOMPARE(zip, QStringLiteral("pkg-9.tar"));
@@ -259,6 +286,7 @@ void TestUpdateCheck::hungServersBounded()
     if (hangPackage) {
         m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-5.tar\n"));
         m_server->setRoute(serverPath("pkg-5.tar"), hang);
+        m_server->setRoute(serverPath("pkg-5.tar.sig"), signatureOf("pkg-5.tar", hang.body));
     } else {
         m_server->setRoute("/soft/sheafline/lastupdate", hang);
     }
@@ -288,11 +316,11 @@ void TestUpdateCheck::defaultUpdatepathFailsFast()
     // The stored default names a host that does not resolve here.
     UpdatePaths p = paths();
     p.webPath = QString::fromUtf16(kDefaultUpdatePath) + QStringLiteral("sheafline");
-    UpdateChecker checker(m_settings, p);
+    UpdateChecker checker(m_settings, p, trust());
     QString zip;
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(!checker.check(zip));
+    QVERIFY(!checker.check(zip).newerRelease());
     QCOMPARE(m_settings.values.value("updatepath"), QString::fromUtf16(kDefaultUpdatePath));
     QVERIFY2(clock.elapsed() < 4500, QByteArray::number(clock.elapsed()));
     QCOMPARE(tree(m_runPath), QStringList());
@@ -351,6 +379,265 @@ void TestUpdateCheck::createsPrivateWorkFolder()
     QCOMPARE(::lstat(QFile::encodeName(m_runPath.chopped(1)).constData(), &st), 0);
     QVERIFY(S_ISDIR(st.st_mode));
     QCOMPARE(int(st.st_mode & 07777), 0700);
+}
+
+void TestUpdateCheck::signedPackages_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("served");    // the package's bytes on the server
+    QTest::addColumn<QByteArray>("signature"); // null: no signature on the server
+    QTest::addColumn<int>("refusal");          // UpdateCheck::Refusal; None: installed
+    QTest::addColumn<int>("packageRequests");
+
+    using R = UpdateCheck::Refusal;
+    const QByteArray bytes = "release 3 bytes";
+    const QByteArray good = signatureOf("pkg-3.tar", bytes);
+    const QByteArray otherKey = signatureOf("pkg-3.tar", bytes, PackageSignature::makeKeyPair().secretKey);
+    QByteArray flipped = bytes;
+    flipped[4] = flipped[4] ^ 0x01;
+
+    QTest::newRow("good") << "pkg-3.tar" << bytes << good << int(R::None) << 1;
+    QTest::newRow("signature missing") << "pkg-3.tar" << bytes << QByteArray() << int(R::SignatureMissing) << 0;
+    QTest::newRow("signature of another key") << "pkg-3.tar" << bytes << otherKey << int(R::SignatureWrong) << 1;
+    QTest::newRow("signature truncated") << "pkg-3.tar" << bytes << good.left(40) << int(R::SignatureMalformed) << 0;
+    QTest::newRow("signature too long") << "pkg-3.tar" << bytes << good + '\n' << int(R::SignatureMalformed) << 0;
+    QTest::newRow("signature empty") << "pkg-3.tar" << bytes << QByteArray("") << int(R::SignatureMalformed) << 0;
+    QTest::newRow("signature as text") << "pkg-3.tar" << bytes << good.toBase64() << int(R::SignatureMalformed) << 0;
+    QTest::newRow("one byte changed after signing") << "pkg-3.tar" << flipped << good << int(R::SignatureWrong) << 1;
+    QTest::newRow("package truncated") << "pkg-3.tar" << bytes.chopped(1) << good << int(R::SignatureWrong) << 1;
+    QTest::newRow("package grown") << "pkg-3.tar" << bytes + '\0' << good << int(R::SignatureWrong) << 1;
+    // A real release under a newer release's name: the name is signed too.
+    QTest::newRow("old release renamed") << "pkg-3.tar" << QByteArray("release 1 bytes")
+                                         << signatureOf("pkg-1.tar", "release 1 bytes") << int(R::SignatureWrong) << 1;
+    // Older than the running 0.9, or the same: never fetched.
+    QTest::newRow("older signed release") << "pkg-0.8.tar" << bytes << signatureOf("pkg-0.8.tar", bytes)
+                                          << int(R::NotNewer) << 0;
+    QTest::newRow("running version") << "pkg-0.9.0.tar" << bytes << signatureOf("pkg-0.9.0.tar", bytes)
+                                     << int(R::NotNewer) << 0;
+    QTest::newRow("no version in the name") << "pkg.tar" << bytes << signatureOf("pkg.tar", bytes)
+                                            << int(R::NoVersion) << 0;
+}
+
+void TestUpdateCheck::signedPackages()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, served);
+    QFETCH(QByteArray, signature);
+    QFETCH(int, refusal);
+    QFETCH(int, packageRequests);
+    m_server->setRoute("/soft/sheafline/lastupdate", name.toUtf8() + "\r\n");
+    m_server->setRoute(serverPath(name), served);
+    if (!signature.isNull())
+        m_server->setRoute(serverPath(name + ".sig"), signature);
+
+    QString zip;
+    const UpdateCheck result = checkFully(zip);
+    QCOMPARE(zip, name);
+    QCOMPARE(result.zipFile, name);
+    QCOMPARE(int(result.refusal), refusal);
+    QCOMPARE(m_server->requestCount(serverPath(name)), packageRequests);
+    QCOMPARE(m_settings.writes, 0);
+    if (refusal == int(UpdateCheck::Refusal::None)) {
+        QCOMPARE(result.outcome, UpdateCheck::Outcome::Ready);
+        QCOMPARE(m_root->readFile(m_runPath + name), served);
+        QCOMPARE(m_root->readFile(m_runPath + name + ".sig"), signature);
+        QCOMPARE(tree(m_runPath), (QStringList{"lastupdate", name, name + ".sig"}));
+        return;
+    }
+    // Refused: no release to announce, nothing kept under its name (nor
+    // anywhere else), and the user is told why when the refusal concerns
+    // the signature.
+    QCOMPARE(result.outcome, UpdateCheck::Outcome::Refused);
+    QVERIFY(!result.newerRelease());
+    QCOMPARE(tree(m_runPath), QStringList{"lastupdate"});
+    const UpdateNotice atStartup = startupNotice(result);
+    const bool signatureFault = refusal == int(UpdateCheck::Refusal::SignatureMissing)
+                             || refusal == int(UpdateCheck::Refusal::SignatureMalformed)
+                             || refusal == int(UpdateCheck::Refusal::SignatureWrong);
+    QCOMPARE(atStartup.kind, signatureFault ? UpdateNotice::Kind::Warning : UpdateNotice::Kind::None);
+    const UpdateNotice fromMenu = commandNotice(result);
+    QCOMPARE(fromMenu.kind, UpdateNotice::Kind::Warning);
+    QVERIFY2(fromMenu.text.contains(name) && fromMenu.text.contains(QStringLiteral("インストールしません")),
+             qPrintable(fromMenu.text));
+}
+
+void TestUpdateCheck::packageInWorkFolderVerifiedAgain_data()
+{
+    QTest::addColumn<bool>("serverSignatureGood");
+    QTest::newRow("replaced by the signed package") << true;
+    QTest::newRow("removed when the server's signature fails") << false;
+}
+
+void TestUpdateCheck::packageInWorkFolderVerifiedAgain()
+{
+    // A package left in the work folder by an earlier program, which did not
+    // check signatures, is not this release's.
+    QFETCH(bool, serverSignatureGood);
+    QVERIFY(QDir().mkpath(m_runPath));
+    QFile::setPermissions(m_runPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_root->writeFile(QStringLiteral("work/sheafline/pkg-6.tar"), "planted earlier");
+    m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-6.tar\n"));
+    m_server->setRoute(serverPath("pkg-6.tar"), QByteArray("six"));
+    m_server->setRoute(serverPath("pkg-6.tar.sig"), serverSignatureGood ? signatureOf("pkg-6.tar", "six")
+                                                                        : signatureOf("pkg-6.tar", "seven"));
+    QString zip;
+    const UpdateCheck result = checkFully(zip);
+    QCOMPARE(m_server->requestCount(serverPath("pkg-6.tar")), 1);
+    if (serverSignatureGood) {
+        QCOMPARE(result.outcome, UpdateCheck::Outcome::Ready);
+        QCOMPARE(m_root->readFile(m_runPath + "pkg-6.tar"), QByteArray("six"));
+    } else {
+        QCOMPARE(result.outcome, UpdateCheck::Outcome::Refused);
+        QCOMPARE(result.refusal, UpdateCheck::Refusal::SignatureWrong);
+        QCOMPARE(tree(m_runPath), QStringList{"lastupdate"});
+    }
+}
+
+void TestUpdateCheck::buildWithoutKeyOnlyAnnounces()
+{
+    serveSigned("pkg-7.tar", "seven");
+    m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-7.tar\n"));
+    UpdateChecker checker(m_settings, paths(), UpdateTrust{QByteArray(), m_running}, shortTimeouts());
+    QString zip;
+    const UpdateCheck result = checker.check(zip);
+    QCOMPARE(result.outcome, UpdateCheck::Outcome::NoKey);
+    QVERIFY(result.newerRelease());
+    QCOMPARE(m_server->requests(), QList<QByteArray>{"/soft/sheafline/lastupdate"});
+    QCOMPARE(tree(m_runPath), QStringList{"lastupdate"});
+    QCOMPARE(startupNotice(result).text, QStringLiteral("製品版の最新バージョンが利用可能です"));
+    // The menu command says the same and offers nothing to install.
+    QCOMPARE(commandNotice(result).kind, UpdateNotice::Kind::Info);
+    QCOMPARE(commandNotice(result).text, startupNotice(result).text);
+}
+
+void TestUpdateCheck::installPlaceDecision_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<int>("kind");
+    using K = InstallPlace::Kind;
+    QTest::newRow("own folder") << true << false << int(K::SelfUpdating);
+    QTest::newRow("read-only folder") << false << false << int(K::ReadOnlyFolder);
+    // Root can write the package's folder; the marker still decides.
+    QTest::newRow("package, folder writable") << true << true << int(K::SystemPackage);
+    QTest::newRow("package, folder read-only") << false << true << int(K::SystemPackage);
+}
+
+void TestUpdateCheck::installPlaceDecision()
+{
+    QFETCH(bool, writable);
+    QFETCH(bool, marker);
+    QFETCH(int, kind);
+    QCOMPARE(int(InstallPlace::kind(writable, marker)), kind);
+}
+
+void TestUpdateCheck::programFolderLeftAlone_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<bool>("marker");
+    QTest::addColumn<int>("outcome");
+    using O = UpdateCheck::Outcome;
+    QTest::newRow("read-only folder") << true << false << int(O::ReadOnlyFolder);
+    QTest::newRow("system package") << false << true << int(O::SystemPackage);
+    QTest::newRow("system package, read-only") << true << true << int(O::SystemPackage);
+}
+
+void TestUpdateCheck::programFolderLeftAlone()
+{
+    QFETCH(bool, readOnly);
+    QFETCH(bool, marker);
+    QFETCH(int, outcome);
+    // A real program folder: the program, and the marker the Debian package installs.
+    m_progDir = m_root->mkdir(QStringLiteral("prog")) + QLatin1Char('/');
+    m_root->writeProgram(QStringLiteral("prog/sheafline"), "#!/bin/sh\n");
+    if (marker)
+        m_root->writeFile(QStringLiteral("prog/") + InstallPlace::systemPackageMarker(), "");
+    const QStringList before = tree(m_progDir);
+    const auto writableAgain = qScopeGuard(
+        [this] { QFile::setPermissions(m_progDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner); });
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(m_progDir, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup
+                                                     | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    QCOMPARE(InstallPlace::isWritableFolder(m_progDir), !readOnly);
+    serveSigned("pkg-8.tar", "eight");
+    m_server->setRoute("/soft/sheafline/lastupdate", QByteArray("pkg-8.tar\n"));
+
+    QString zip;
+    const UpdateCheck result = checkFully(zip);
+    QCOMPARE(int(result.outcome), outcome);
+    QVERIFY(result.newerRelease());
+    // Nothing fetched for a copy that is not replaced.
+    QCOMPARE(m_server->requests(), QList<QByteArray>{"/soft/sheafline/lastupdate"});
+    const UpdateNotice notice = startupNotice(result);
+    QCOMPARE(notice.kind, UpdateNotice::Kind::Info);
+    QVERIFY2(notice.text.startsWith(QStringLiteral("製品版の最新バージョンが利用可能です\r"))
+                 && notice.text.contains(QStringLiteral("パッケージマネージャーでインストールしてください")),
+             qPrintable(notice.text));
+    QCOMPARE(commandNotice(result).kind, UpdateNotice::Kind::Info);
+
+    // Even asked directly, the updater starts nothing there.
+    m_root->writeFile(QStringLiteral("work/sheafline/pkg-8.tar"), "eight");
+    m_root->writeFile(QStringLiteral("work/sheafline/pkg-8.tar.sig"), signatureOf("pkg-8.tar", "eight"));
+    NetworkUpdater updater(m_settings, trust());
+    const UpdateStart start = updater.runUpdate(paths(), zip);
+    QVERIFY(!start.started);
+    QVERIFY(!start.failure.isEmpty());
+    QVERIFY(!QFile::exists(m_runPath + "update.sh"));
+    QVERIFY(!QFile::exists(m_runPath + PendingUpdate::pendingName()));
+    QCOMPARE(tree(m_progDir), before);
+    QCOMPARE(m_settings.writes, 0);
+}
+
+void TestUpdateCheck::settlesPendingReplacement_data()
+{
+    QTest::addColumn<QString>("pending");   // the package handed to the script
+    QTest::addColumn<QByteArray>("log");    // what its unpacking reported
+    QTest::addColumn<QString>("running");   // the version that starts next
+    QTest::addColumn<int>("result");        // PendingUpdate::Settled::Result
+    QTest::addColumn<QString>("reasonHas"); // in the reason kept when it failed
+
+    using R = PendingUpdate::Settled::Result;
+    QTest::newRow("new version runs") << "pkg-2.0.tar" << QByteArray() << "2.0.0" << int(R::Installed) << "";
+    QTest::newRow("later version runs") << "pkg-2.0.tar" << QByteArray("tar: warning\n") << "2.1" << int(R::Installed)
+                                        << "";
+    QTest::newRow("old version still runs") << "pkg-2.0.tar"
+                                            << QByteArray("tar: This does not look like a tar archive\n"
+                                                          "tar: Exiting with failure status due to previous errors\n")
+                                            << "0.9" << int(R::Failed) << "This does not look like a tar archive";
+    QTest::newRow("old version, nothing reported") << "pkg-2.0.tar" << QByteArray() << "0.9" << int(R::Failed)
+                                                   << "0.9";
+    QTest::newRow("name the updater never hands over") << "../pkg-2.0.tar" << QByteArray() << "0.9"
+                                                       << int(R::Nothing) << "";
+}
+
+void TestUpdateCheck::settlesPendingReplacement()
+{
+    QFETCH(QString, pending);
+    QFETCH(QByteArray, log);
+    QFETCH(QString, running);
+    QFETCH(int, result);
+    QFETCH(QString, reasonHas);
+    QVERIFY(QDir().mkpath(m_runPath));
+    QFile::setPermissions(m_runPath, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_settings.values.insert("lastupdate", "pkg-1.0.tar");
+    m_root->writeFile(QStringLiteral("work/sheafline/pending"), pending.toUtf8() + '\n');
+    if (!log.isEmpty())
+        m_root->writeFile(QStringLiteral("work/sheafline/update.log"), log);
+
+    const PendingUpdate::Settled settled =
+        PendingUpdate::settle(m_settings, m_runPath, QVersionNumber::fromString(running));
+    QCOMPARE(int(settled.result), result);
+    const bool installed = result == int(PendingUpdate::Settled::Result::Installed);
+    QCOMPARE(m_settings.values.value("lastupdate"), installed ? pending : QStringLiteral("pkg-1.0.tar"));
+    QVERIFY2(settled.reason.contains(reasonHas), qPrintable(settled.reason));
+    QCOMPARE(PendingUpdate::failureOf(m_runPath, pending), settled.reason);
+    // Settled once: the next start finds nothing pending.
+    QCOMPARE(tree(m_runPath), result == int(PendingUpdate::Settled::Result::Failed) ? QStringList{"failed"}
+                                                                                  : QStringList());
+    const int writes = m_settings.writes;
+    QCOMPARE(int(PendingUpdate::settle(m_settings, m_runPath, QVersionNumber::fromString(running)).result),
+             int(PendingUpdate::Settled::Result::Nothing));
+    QCOMPARE(m_settings.writes, writes);
 }
 
 QTEST_MAIN(TestUpdateCheck)

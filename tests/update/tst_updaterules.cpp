@@ -1,4 +1,5 @@
-// Package-name check, release order and reading of the "lastupdate" file.
+// Package-name check, the version a name carries, release order and reading
+// of the "lastupdate" file.
 #include "update/LastUpdateFile.h"
 #include "update/PackageName.h"
 #include "update/ReleaseOrder.h"
@@ -11,6 +12,8 @@ class TestUpdateRules : public QObject
 private slots:
     void packageName_data();
     void packageName();
+    void packageVersion_data();
+    void packageVersion();
     void releaseOrder_data();
     void releaseOrder();
     void firstLine_data();
@@ -79,6 +82,35 @@ void TestUpdateRules::packageName()
     QFETCH(QString, name);
     QFETCH(bool, accepted);
     QCOMPARE(isPackageName(name), accepted);
+}
+
+void TestUpdateRules::packageVersion_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("version"); // empty: none
+
+    QTest::newRow("Debian-style name") << "sheafline_1.21.0_amd64.tar.gz" << "1.21.0";
+    QTest::newRow("dash") << "Sheafline-1.21.tar.gz" << "1.21";
+    QTest::newRow("four parts") << "sheafline-1.20.4.27.tar" << "1.20.4.27";
+    QTest::newRow("single number") << "pkg-1.tar" << "1";
+    QTest::newRow("blank before, trailing blanks") << "pkg 2.0.tar  " << "2.0";
+    QTest::newRow("letter prefix") << "v2.tar" << "2";
+    QTest::newRow("leading digits") << "2026.05.tar" << "2026.5";
+    QTest::newRow("dot not followed by a digit ends it") << "r3..tar" << "3";
+    QTest::newRow("only the first group") << "pkg-3-4.tar" << "3";
+    QTest::newRow("no digit") << "pkg.tar" << "";
+    QTest::newRow("empty") << "" << "";
+    QTest::newRow("group too large") << "pkg-99999999999.tar" << "";
+}
+
+void TestUpdateRules::packageVersion()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, version);
+    const QVersionNumber parsed = ::packageVersion(name);
+    QCOMPARE(parsed.isNull(), version.isEmpty());
+    if (!version.isEmpty())
+        QCOMPARE(parsed, QVersionNumber::fromString(version));
 }
 
 void TestUpdateRules::releaseOrder_data()

@@ -181,7 +181,9 @@ void TestUpdateScript::shScriptParsesWithHostileFolder()
     QFETCH(QString, folder);
     const QString text = UpdateScript::shText({"pkg 2.0.tar  ", folder, "sheafline"});
     QVERIFY(text.contains(QStringLiteral("if [ -f 'pkg 2.0.tar  ' ]; then\n")));
-    QVERIFY(text.contains(QStringLiteral("tar -xf 'pkg 2.0.tar  ' -C ") + UpdateScript::shellQuote(folder) + u'\n'));
+    QVERIFY(text.contains(QStringLiteral("tar -xf 'pkg 2.0.tar  ' -C ") + UpdateScript::shellQuote(folder)
+                          + QStringLiteral(" 2>'update.log'\n")));
+    QVERIFY(text.contains(QStringLiteral("\nrm -f -- 'pkg 2.0.tar  .sig'\n")));
     QVERIFY(text.contains(u'\n' + UpdateScript::shellQuote(folder + QStringLiteral("sheafline")) + QStringLiteral(" </dev/null\n")));
     QVERIFY(text.endsWith(QStringLiteral("rm -f -- \"$0\"\n")));
     QProcess sh;
