@@ -43,7 +43,7 @@ QString messageFor(PdfOpenStatus status, const QString &path)
 } // namespace
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines)
-    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, std::move(engines), this))
+    : QWidget(parent), m_service(new PdfRenderService(cacheBytes, std::move(engines), {}, this))
 {
     // Toolbar above; side pane and pages (or a message) below it.
     m_view = new PdfPageView(m_service, this);
