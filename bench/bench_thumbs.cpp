@@ -59,7 +59,7 @@ double bareRenderMs(const QStringList &paths, int box)
     return msSince(t);
 }
 
-// The same through the engine the render service makes thumbnails with (the
+// The same through the engine the render service makes file pictures with (the
 // confined render helper when it is there; it draws annotations and lays the
 // page on white), serially on this thread: how much of the cold time is the
 // engine's.
