@@ -200,13 +200,13 @@ QSize PdfPageView::pixelSizeFor(int page) const
     return PagePlan::pixelsOf(m_layout, page, devicePixelRatioForPages());
 }
 
-PageViewGeometry PdfPageView::geometry() const
+PageViewGeometry PdfPageView::pageGeometry() const
 {
     return PageViewGeometry(m_layout.rects, m_info.pageSizes, m_params.rotation,
                             QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()));
 }
 
-PageViewPosition PdfPageView::position() const
+PageViewPosition PdfPageView::viewPosition() const
 {
     PageViewPosition at;
     at.singlePage = m_params.mode == PageLayout::Mode::SinglePage;
@@ -220,7 +220,7 @@ PageViewPosition PdfPageView::position() const
 
 QRect PdfPageView::pageRectInViewport(int page) const
 {
-    return geometry().pageRect(page);
+    return pageGeometry().pageRect(page);
 }
 
 void PdfPageView::requestVisible()
@@ -282,7 +282,7 @@ void PdfPageView::paintEvent(QPaintEvent *event)
     const QRect vis = viewport()->rect();
     // Every pixel is painted once: the background around the pages, then
     // each page's shadow edges and the page.
-    const PageViewGeometry g = geometry();
+    const PageViewGeometry g = pageGeometry();
     QList<int> pages;
     QRegion background(event->rect());
     for (int page = 0; m_info.docId && page < m_layout.rects.size(); ++page) {
@@ -361,7 +361,7 @@ void PdfPageView::updateCurrentPage()
     if (m_params.mode == PageLayout::Mode::SinglePage || m_layout.rects.isEmpty())
         return;
     // In two-column rows the left page of the row counts.
-    const int best = geometry().currentPageAt(viewport()->height(), m_currentPage);
+    const int best = pageGeometry().currentPageAt(viewport()->height(), m_currentPage);
     if (best != m_currentPage) {
         m_currentPage = best;
         emit currentPageChanged(best);
@@ -378,7 +378,7 @@ void PdfPageView::goToPage(int page, const QPointF &locationPt)
         relayout(false);
     }
     verticalScrollBar()->setValue(
-        geometry().pageScrollTarget(page, locationPt, m_params.mode == PageLayout::Mode::SinglePage));
+        pageGeometry().pageScrollTarget(page, locationPt, m_params.mode == PageLayout::Mode::SinglePage));
     if (m_currentPage != page) {
         m_currentPage = page;
         emit currentPageChanged(page);
@@ -408,7 +408,7 @@ void PdfPageView::keyPressEvent(QKeyEvent *event)
         zoomBy(0.8);
         return;
     }
-    const PageKeyMove move = pageKeyMove(event->key(), position());
+    const PageKeyMove move = pageKeyMove(event->key(), viewPosition());
     switch (move.kind) {
     case PageKeyMove::Kind::Unhandled:
         QAbstractScrollArea::keyPressEvent(event);
@@ -444,7 +444,7 @@ void PdfPageView::wheelEvent(QWheelEvent *event)
             zoomBy(dy > 0 ? 1.1 : 1 / 1.1);
         return;
     }
-    const WheelPaging::Move move = m_wheel.onWheel(event->angleDelta(), event->pixelDelta(), position());
+    const WheelPaging::Move move = m_wheel.onWheel(event->angleDelta(), event->pixelDelta(), viewPosition());
     if (move.turn != 0) {
         if (const auto page = singlePageStep(m_currentPage, move.turn, m_info.pageCount()))
             showPage(*page, move.turn < 0);
@@ -456,7 +456,7 @@ void PdfPageView::wheelEvent(QWheelEvent *event)
 
 std::optional<PdfLinkInfo> PdfPageView::linkAt(const QPoint &pos) const
 {
-    return geometry().linkAt(pos, m_links);
+    return pageGeometry().linkAt(pos, m_links);
 }
 
 void PdfPageView::mousePressEvent(QMouseEvent *event)
@@ -471,10 +471,10 @@ void PdfPageView::mousePressEvent(QMouseEvent *event)
         return;
     m_selBounds.clear();
     m_selectionText.clear();
-    m_selPage = geometry().pageAt(pos);
+    m_selPage = pageGeometry().pageAt(pos);
     m_selecting = m_selPage >= 0;
     if (m_selecting)
-        m_selAnchor = geometry().toPage(m_selPage, pos);
+        m_selAnchor = pageGeometry().toPage(m_selPage, pos);
     viewport()->update();
 }
 
@@ -482,12 +482,12 @@ void PdfPageView::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
     if (m_selecting && (event->buttons() & Qt::LeftButton)) {
-        m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, geometry().toPage(m_selPage, pos));
+        m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, pageGeometry().toPage(m_selPage, pos));
         return;
     }
     // Links are fetched when the pointer first comes over a page: stepping
     // through documents with the keyboard never pays for them.
-    const int page = geometry().pageAt(pos);
+    const int page = pageGeometry().pageAt(pos);
     if (page >= 0 && !m_linksRequested.contains(page)) {
         m_linksRequested.insert(page);
         m_service->requestLinks(m_info.docId, page);
@@ -511,7 +511,7 @@ void PdfPageView::mouseReleaseEvent(QMouseEvent *event)
     m_pressedLink.reset();
     if (m_selecting) {
         m_selecting = false;
-        const QPointF to = geometry().toPage(m_selPage, pos);
+        const QPointF to = pageGeometry().toPage(m_selPage, pos);
         if ((to - m_selAnchor).manhattanLength() > 1)
             m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, to);
     }
@@ -551,7 +551,7 @@ void PdfPageView::scrollToHit()
         const PdfSearchHit &hit = m_hits.at(m_currentHit);
         goToPage(hit.page);
         if (!hit.rects.isEmpty())
-            verticalScrollBar()->setValue(geometry().hitScrollTarget(hit, viewport()->height()));
+            verticalScrollBar()->setValue(pageGeometry().hitScrollTarget(hit, viewport()->height()));
     }
     viewport()->update();
 }

@@ -91,8 +91,8 @@ private:
     // Single-page mode: shows another page, at its top or (toBottom) its bottom.
     void showPage(int page, bool toBottom);
     // The geometry of the pages as they are laid out and scrolled now.
-    PageViewGeometry geometry() const;
-    PageViewPosition position() const;
+    PageViewGeometry pageGeometry() const;
+    PageViewPosition viewPosition() const;
     std::optional<PdfLinkInfo> linkAt(const QPoint &viewportPos) const;
     QSize pixelSizeFor(int page) const;
     void onPageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
