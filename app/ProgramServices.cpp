@@ -16,13 +16,15 @@ ProgramServices::ProgramServices(Options options)
 {
     m_engines = std::make_unique<PdfEngines>(m_options.inProcessEngine ? PdfEngines::Kind::InProcess
                                                                        : PdfEngines::Kind::Isolated);
-    m_renderService = std::make_unique<PdfRenderService>(m_options.pageCacheBytes, m_engines->factory());
+    PdfEngines *engines = m_engines.get();
+    m_renderService = std::make_unique<PdfRenderService>(m_options.pageCacheBytes, engines->factory(),
+                                                         [engines](int graceMs) { engines->shortenWait(graceMs); });
 }
 
 ProgramServices::~ProgramServices()
 {
     // The service's worker lets go of every file before the engines (and
-    // their helper process) go.
-    m_engines->shortenWait(1000);
+    // their helper process) go; it cuts its wait for a helper that hangs.
+    m_renderService->closeAll();
     m_renderService.reset();
 }

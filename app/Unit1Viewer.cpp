@@ -9,7 +9,6 @@
 #include "viewer/DocumentDisplay.h"
 #include "viewer/Prefetch.h"
 #include "viewer/TAcroPDF.h"
-#include "viewer/isolated/PdfEngines.h"
 #ifdef SHEAFLINE_HAVE_WEBENGINE
 #include "viewer/web/TWebBrowser.h"
 #endif
@@ -74,9 +73,7 @@ void TForm1::CreateViewer()
     }
 #endif
     if (!Viewer) {
-        PdfEngines *engines = &m_services.engines();
-        AcroPDF = new TAcroPDF(m_services.renderService(), ViewerArea,
-                               [engines](int graceMs) { engines->shortenWait(graceMs); });
+        AcroPDF = new TAcroPDF(m_services.renderService(), ViewerArea);
         AcroPDF->setObjectName(QStringLiteral("AcroPDF"));
         Viewer = AcroPDF;
     }

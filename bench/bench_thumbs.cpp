@@ -59,7 +59,7 @@ double bareRenderMs(const QStringList &paths, int box)
     return msSince(t);
 }
 
-// The same through the engine the render service makes thumbnails with (the
+// The same through the engine the render service makes file pictures with (the
 // confined render helper when it is there; it draws annotations and lays the
 // page on white), serially on this thread: how much of the cold time is the
 // engine's.
@@ -330,11 +330,11 @@ int run(const QStringList &args)
     QList<double> serviceMs;
     for (int r = 0; r < rounds; ++r) {
         int answered = 0;
-        const auto c = QObject::connect(w.acro->renderService(), &PdfRenderService::thumbnailRendered, w.list,
+        const auto c = QObject::connect(w.acro->renderService(), &PdfRenderService::filePictureRendered, w.list,
                                         [&answered] { ++answered; });
         QElapsedTimer t;
         t.start();
-        w.acro->renderService()->queueThumbnails(screen, box);
+        w.acro->renderService()->queueFilePictures(screen, box);
         if (bench::waitUntil([&] { return answered >= screen.size(); }, 60000))
             serviceMs << msSince(t);
         QObject::disconnect(c);

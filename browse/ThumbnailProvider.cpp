@@ -21,7 +21,7 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService &service, ThumbnailCache::
       m_generation(std::make_shared<std::atomic<quint64>>(0)),
       m_answerInFlight(std::make_shared<std::atomic<bool>>(false)),
       m_restTimer(new QTimer(this)),
-      m_budget(memoryBytes)
+      m_memory(memoryBytes)
 {
     // A timer rather than a queued call: it fires after the paint that the
     // visible files' answers asked for.
@@ -34,14 +34,14 @@ ThumbnailProvider::ThumbnailProvider(PdfRenderService &service, ThumbnailCache::
     // wish: the look-ups of a screenful start without a thread being made.
     m_io->setExpiryTimeout(-1);
     m_io->start([] {});
-    connect(m_service, &PdfRenderService::thumbnailRendered, this, &ThumbnailProvider::onRendered);
+    connect(m_service, &PdfRenderService::filePictureRendered, this, &ThumbnailProvider::onRendered);
 }
 
 ThumbnailProvider::~ThumbnailProvider()
 {
     ++*m_generation;
     if (m_service)
-        m_service->cancelThumbnails();
+        m_service->cancelFilePictures();
     m_io->clear();
     m_io->waitForDone();
 }
@@ -69,7 +69,7 @@ void ThumbnailProvider::requestVisibleFirst(const QStringList &visible, const st
     // Renders not begun are dropped and queued again in the new order; the
     // one under way stays pending.
     if (m_service) {
-        for (const QString &path : m_service->cancelThumbnails())
+        for (const QString &path : m_service->cancelFilePictures())
             m_pendingRenders.remove(path);
     } else {
         m_pendingRenders.clear();
@@ -98,8 +98,8 @@ void ThumbnailProvider::consider(const QString &path, bool isVisible, QList<Look
         return;
     const auto f = m_files.constFind(path);
     const FileState *fs = f == m_files.cend() ? nullptr : &*f;
-    const auto mem = m_memory.constFind(path);
-    const bool haveImage = mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor);
+    const Memory *mem = m_memory.peek(path);
+    const bool haveImage = mem && int(mem->flavor) >= int(m_flavor);
     LookupItem item;
     item.path = path;
     item.decode = isVisible;
@@ -164,7 +164,7 @@ void ThumbnailProvider::cancel()
     m_screenPhase = false;
     m_restTimer->stop();
     if (m_service) {
-        for (const QString &path : m_service->cancelThumbnails())
+        for (const QString &path : m_service->cancelFilePictures())
             m_pendingRenders.remove(path);
     }
     m_visible.clear();
@@ -180,17 +180,14 @@ void ThumbnailProvider::recheck()
 
 QImage ThumbnailProvider::thumbnail(const QString &path)
 {
-    auto it = m_memory.find(path);
-    if (it == m_memory.end())
-        return {};
-    m_order.splice(m_order.begin(), m_order, it->pos);
-    return it->image;
+    const Memory *mem = m_memory.find(path);
+    return mem ? mem->image : QImage();
 }
 
 bool ThumbnailProvider::isSettled(const QString &path) const
 {
-    const auto mem = m_memory.constFind(path);
-    if (mem != m_memory.cend() && int(mem->flavor) >= int(m_flavor))
+    const Memory *mem = m_memory.peek(path);
+    if (mem && int(mem->flavor) >= int(m_flavor))
         return true;
     return hasFailed(path);
 }
@@ -291,8 +288,8 @@ void ThumbnailProvider::lookedUp(const LookupResult &r, RenderBatch &renders)
     }
     fs.source = r.source;
     // The file is not what the picture in memory showed.
-    const auto mem = m_memory.constFind(r.path);
-    if (mem != m_memory.cend() && (mem->mtimeMs != r.source.mtimeMs || mem->size != r.source.size))
+    const Memory *mem = m_memory.peek(r.path);
+    if (mem && (mem->mtimeMs != r.source.mtimeMs || mem->size != r.source.size))
         forget(r.path);
     switch (r.state) {
     case ThumbnailCache::State::Valid:
@@ -366,8 +363,8 @@ void ThumbnailProvider::flushRenders(const RenderBatch &renders)
     if (!m_service)
         return;
     const int box = ThumbnailCache::flavorPixels(m_flavor);
-    m_service->queueThumbnails(renders.onScreen, box, true);
-    m_service->queueThumbnails(renders.others, box, false);
+    m_service->queueFilePictures(renders.onScreen, box, true);
+    m_service->queueFilePictures(renders.others, box, false);
 }
 
 void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box, const QImage &image)
@@ -447,31 +444,20 @@ void ThumbnailProvider::onRendered(const QString &path, qint64 mtimeMs, int box,
 void ThumbnailProvider::remember(const QString &path, const QImage &image, ThumbnailCache::Flavor flavor,
                                  const ThumbnailCache::Source &source, bool evict)
 {
-    const qint64 bytes = image.sizeInBytes();
-    forget(path);
-    if (bytes > m_budget || (!evict && m_used + bytes > m_budget))
-        return;
-    while (m_used + bytes > m_budget && !m_order.empty())
-        forget(m_order.back());
-    m_order.push_front(path);
     Memory mem;
     mem.image = image;
     mem.flavor = flavor;
     mem.mtimeMs = source.mtimeMs;
     mem.size = source.size;
-    mem.pos = m_order.begin();
-    m_memory.insert(path, mem);
-    m_used += bytes;
+    // Pictures off screen take only the room that is free.
+    m_memory.insert(path, std::move(mem), image.sizeInBytes(),
+                    evict ? sheafline::ByteLru<QString, Memory>::Room::Evict
+                          : sheafline::ByteLru<QString, Memory>::Room::OnlyIfFree);
 }
 
 void ThumbnailProvider::forget(const QString &path)
 {
-    auto it = m_memory.find(path);
-    if (it == m_memory.end())
-        return;
-    m_used -= it->image.sizeInBytes();
-    m_order.erase(it->pos);
-    m_memory.erase(it);
+    m_memory.remove(path);
 }
 
 void ThumbnailProvider::checkIdle()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ByteLru.h"
 #include "browse/ThumbnailCache.h"
 
 #include <QHash>
@@ -11,7 +12,6 @@
 
 #include <atomic>
 #include <functional>
-#include <list>
 #include <memory>
 #include <vector>
 
@@ -85,8 +85,8 @@ public:
 
     const ThumbnailCache &cache() const { return *m_cache; }
     PdfRenderService *renderService() const;
-    qint64 memoryBytes() const { return m_used; }
-    qint64 memoryBudget() const { return m_budget; }
+    qint64 memoryBytes() const { return m_memory.usedBytes(); }
+    qint64 memoryBudget() const { return m_memory.budgetBytes(); }
 
     // What has happened so far, for tests and the benchmark.
     struct Counters
@@ -125,7 +125,6 @@ private:
         ThumbnailCache::Flavor flavor = ThumbnailCache::Flavor::Normal;
         qint64 mtimeMs = 0;
         qint64 size = -1;
-        std::list<QString>::iterator pos;
     };
     struct LookupItem
     {
@@ -192,10 +191,7 @@ private:
     bool m_wasBusy = false;
     bool m_diskWritable = true;
 
-    QHash<QString, Memory> m_memory;
-    std::list<QString> m_order; // front = most recently used
-    qint64 m_budget;
-    qint64 m_used = 0;
+    sheafline::ByteLru<QString, Memory> m_memory; // by path
 
     Counters m_counters;
 };

@@ -1,6 +1,7 @@
 #include "viewer/PdfPageView.h"
 
 #include "viewer/FlatScrollBarStyle.h"
+#include "viewer/PagePlan.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -196,80 +197,61 @@ void PdfPageView::updateScrollRanges()
 
 QSize PdfPageView::pixelSizeFor(int page) const
 {
-    const QRect r = m_layout.rects.value(page);
-    return r.isNull() ? QSize() : PageLayout::pixelSize(r.size(), devicePixelRatioForPages());
+    return PagePlan::pixelsOf(m_layout, page, devicePixelRatioForPages());
+}
+
+PageViewGeometry PdfPageView::pageGeometry() const
+{
+    return PageViewGeometry(m_layout.rects, m_info.pageSizes, m_params.rotation,
+                            QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()));
+}
+
+PageViewPosition PdfPageView::viewPosition() const
+{
+    PageViewPosition at;
+    at.singlePage = m_params.mode == PageLayout::Mode::SinglePage;
+    at.currentPage = m_currentPage;
+    at.pageCount = m_info.pageCount();
+    at.vValue = verticalScrollBar()->value();
+    at.vMaximum = verticalScrollBar()->maximum();
+    at.hMaximum = horizontalScrollBar()->maximum();
+    return at;
 }
 
 QRect PdfPageView::pageRectInViewport(int page) const
 {
-    const QRect r = m_layout.rects.value(page);
-    if (r.isNull())
-        return r;
-    return r.translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value());
+    return pageGeometry().pageRect(page);
 }
 
 void PdfPageView::requestVisible()
 {
     if (!m_info.docId || m_layout.rects.isEmpty())
         return;
-    const QRect vis(QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), viewport()->size());
-    const int centre = vis.center().y();
-    QList<int> visible;
-    int first = -1, last = -1;
-    for (int i = 0; i < m_layout.rects.size(); ++i) {
-        const QRect &r = m_layout.rects.at(i);
-        if (r.isNull() || !r.intersects(vis))
-            continue;
-        visible << i;
-        if (first < 0)
-            first = i;
-        last = i;
-    }
-    std::sort(visible.begin(), visible.end(), [&](int a, int b) {
-        return qAbs(m_layout.rects.at(a).center().y() - centre) < qAbs(m_layout.rects.at(b).center().y() - centre);
+    PagePlan::View view;
+    view.pageSizesPt = m_info.pageSizes;
+    view.params = m_params;
+    view.layout = m_layout;
+    view.visibleArea = QRect(QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value()), viewport()->size());
+    view.dpr = devicePixelRatioForPages();
+    view.currentPage = m_currentPage;
+    view.firstPainted = m_firstPainted;
+    const PagePlan::Requests plan = PagePlan::plan(view, [&](int page, const QSize &px) {
+        const auto key = m_service->keyFor(m_info.docId, page, px, view.dpr, m_params.rotation);
+        return (key && m_service->cache().contains(*key)) || m_failedPages.contains(page);
     });
-    const qreal dpr = devicePixelRatioForPages();
-    QList<PdfRenderService::PageRequest> wanted;
-    QSet<int> pending;
-    for (int page : visible) {
-        const QSize px = pixelSizeFor(page);
-        const auto key = m_service->keyFor(m_info.docId, page, px, dpr, m_params.rotation);
-        if ((key && m_service->cache().contains(*key)) || m_failedPages.contains(page))
-            continue;
-        wanted << PdfRenderService::PageRequest{page, px, dpr, m_params.rotation};
-        pending.insert(page);
-    }
-    m_service->requestPages(m_info.docId, PdfRenderService::Group::Visible, wanted);
-    // The pages just out of sight, so that scrolling on finds them ready; only
-    // once the document is on screen, so as not to compete with its first page.
-    QList<PdfRenderService::PageRequest> nearby;
-    if (m_firstPainted && m_params.mode == PageLayout::Mode::SinglePage) {
-        first = last = m_currentPage;
-        for (int p : {m_currentPage + 1, m_currentPage - 1}) {
-            if (p < 0 || p >= m_info.pageCount())
-                continue;
-            PageLayout::Params params = m_params;
-            params.currentPage = p;
-            const QRect r = PageLayout::compute(m_info.pageSizes, params).rects.value(p);
-            nearby << PdfRenderService::PageRequest{p, PageLayout::pixelSize(r.size(), dpr), dpr, m_params.rotation};
-        }
-    } else if (m_firstPainted && first >= 0) {
-        for (int p : {last + 1, first - 1})
-            if (p >= 0 && p < m_info.pageCount())
-                nearby << PdfRenderService::PageRequest{p, pixelSizeFor(p), dpr, m_params.rotation};
-    }
-    m_service->requestPages(m_info.docId, PdfRenderService::Group::Nearby, nearby);
+    m_service->requestPages(m_info.docId, PdfRenderService::Group::Visible, plan.visible);
+    m_service->requestPages(m_info.docId, PdfRenderService::Group::Nearby, plan.nearby);
     const bool wasPending = !m_pendingPages.isEmpty();
-    m_pendingPages = pending;
-    if (wasPending != !pending.isEmpty())
-        emit pagesPending(!pending.isEmpty());
+    m_pendingPages = plan.pending;
+    if (wasPending != !m_pendingPages.isEmpty())
+        emit pagesPending(!m_pendingPages.isEmpty());
 }
 
 void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, const QImage &image)
 {
     if (docId != m_info.docId || page < 0 || page >= m_layout.rects.size())
         return;
-    const bool exact = key.pixelSize == pixelSizeFor(page) && key.rotation == m_params.rotation;
+    const bool exact = PagePlan::isExact(key, pixelSizeFor(page), m_params.rotation);
     if (image.isNull()) {
         if (exact)
             m_failedPages.insert(page);
@@ -278,7 +260,7 @@ void PdfPageView::onPageRendered(quint64 docId, int page, const PageKey &key, co
     }
     // Keep placeholders only near the pages in sight.
     for (auto it = m_placeholders.begin(); it != m_placeholders.end();) {
-        if (qAbs(it.key() - m_currentPage) > 6)
+        if (!PagePlan::keepsPlaceholder(it.key(), m_currentPage))
             it = m_placeholders.erase(it);
         else
             ++it;
@@ -300,10 +282,11 @@ void PdfPageView::paintEvent(QPaintEvent *event)
     const QRect vis = viewport()->rect();
     // Every pixel is painted once: the background around the pages, then
     // each page's shadow edges and the page.
+    const PageViewGeometry g = pageGeometry();
     QList<int> pages;
     QRegion background(event->rect());
     for (int page = 0; m_info.docId && page < m_layout.rects.size(); ++page) {
-        const QRect r = pageRectInViewport(page);
+        const QRect r = g.pageRect(page);
         if (r.isNull() || !r.intersects(vis) || !event->region().intersects(r.adjusted(0, 0, 2, 2)))
             continue;
         pages << page;
@@ -314,7 +297,7 @@ void PdfPageView::paintEvent(QPaintEvent *event)
     const qreal dpr = devicePixelRatioForPages();
     bool paintedSharp = false;
     for (int page : std::as_const(pages)) {
-        const QRect r = pageRectInViewport(page);
+        const QRect r = g.pageRect(page);
         for (const QRect &edge : QRegion(r.translated(2, 2)) - r)
             p.fillRect(edge, QColor(0, 0, 0, 60));
         QImage img;
@@ -344,17 +327,13 @@ void PdfPageView::paintEvent(QPaintEvent *event)
                 continue;
             const QColor c = h == m_currentHit ? QColor(255, 140, 0, 120) : QColor(255, 230, 0, 100);
             for (const QRectF &hr : m_hits.at(h).rects)
-                p.fillRect(toViewport(page, hr), c);
+                p.fillRect(g.toViewport(page, hr), c);
         }
         if (page == m_selPage) {
             p.setPen(Qt::NoPen);
             p.setBrush(QColor(0, 100, 255, 70));
-            for (const QPolygonF &poly : m_selBounds) {
-                QPolygonF vp;
-                for (const QPointF &pt : poly)
-                    vp << toViewport(page, pt);
-                p.drawPolygon(vp);
-            }
+            for (const QPolygonF &poly : m_selBounds)
+                p.drawPolygon(g.toViewport(page, poly));
         }
     }
     if (paintedSharp && !m_firstPainted) {
@@ -381,17 +360,8 @@ void PdfPageView::updateCurrentPage()
 {
     if (m_params.mode == PageLayout::Mode::SinglePage || m_layout.rects.isEmpty())
         return;
-    const int line = verticalScrollBar()->value() + viewport()->height() / 3;
-    int best = m_currentPage;
-    for (int i = 0; i < m_layout.rects.size(); ++i) {
-        const QRect &r = m_layout.rects.at(i);
-        if (r.top() <= line + PageLayout::gap) {
-            best = i;
-        } else {
-            break;
-        }
-    }
     // In two-column rows the left page of the row counts.
+    const int best = pageGeometry().currentPageAt(viewport()->height(), m_currentPage);
     if (best != m_currentPage) {
         m_currentPage = best;
         emit currentPageChanged(best);
@@ -407,13 +377,8 @@ void PdfPageView::goToPage(int page, const QPointF &locationPt)
         m_currentPage = page;
         relayout(false);
     }
-    const QRect r = m_layout.rects.value(page);
-    int y = r.top() - PageLayout::margin;
-    if (locationPt.x() >= 0 && locationPt.y() >= 0)
-        y = qRound(toViewport(page, locationPt).y()) + verticalScrollBar()->value() - PageLayout::margin;
-    if (m_params.mode == PageLayout::Mode::SinglePage && locationPt.y() < 0)
-        y = 0;
-    verticalScrollBar()->setValue(y);
+    verticalScrollBar()->setValue(
+        pageGeometry().pageScrollTarget(page, locationPt, m_params.mode == PageLayout::Mode::SinglePage));
     if (m_currentPage != page) {
         m_currentPage = page;
         emit currentPageChanged(page);
@@ -422,21 +387,15 @@ void PdfPageView::goToPage(int page, const QPointF &locationPt)
     viewport()->update();
 }
 
-void PdfPageView::stepSinglePage(int delta, bool toBottom)
+void PdfPageView::showPage(int page, bool toBottom)
 {
-    const int target = m_currentPage + delta;
-    if (target < 0 || target >= m_info.pageCount())
-        return;
-    goToPage(target);
+    goToPage(page);
     if (toBottom)
         verticalScrollBar()->setValue(verticalScrollBar()->maximum());
 }
 
 void PdfPageView::keyPressEvent(QKeyEvent *event)
 {
-    QScrollBar *v = verticalScrollBar();
-    QScrollBar *h = horizontalScrollBar();
-    const bool single = m_params.mode == PageLayout::Mode::SinglePage;
     if (event->matches(QKeySequence::Copy)) {
         copySelection();
         return;
@@ -449,143 +408,55 @@ void PdfPageView::keyPressEvent(QKeyEvent *event)
         zoomBy(0.8);
         return;
     }
-    switch (event->key()) {
-    case Qt::Key_Down:
-        if (single && v->value() == v->maximum())
-            stepSinglePage(1, false);
-        else
-            v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    const PageKeyMove move = pageKeyMove(event->key(), viewPosition());
+    switch (move.kind) {
+    case PageKeyMove::Kind::Unhandled:
+        QAbstractScrollArea::keyPressEvent(event);
         return;
-    case Qt::Key_Up:
-        if (single && v->value() == 0)
-            stepSinglePage(-1, true);
-        else
-            v->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    case PageKeyMove::Kind::Stay:
         return;
-    case Qt::Key_PageDown:
-    case Qt::Key_Space:
-        if (single && v->value() == v->maximum())
-            stepSinglePage(1, false);
-        else
-            v->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    case PageKeyMove::Kind::ShowPage:
+        showPage(move.page, move.toBottom);
         return;
-    case Qt::Key_PageUp:
-        if (single && v->value() == 0)
-            stepSinglePage(-1, true);
-        else
-            v->triggerAction(QAbstractSlider::SliderPageStepSub);
+    case PageKeyMove::Kind::GoToPage:
+        goToPage(move.page);
         return;
-    case Qt::Key_Home:
-        goToPage(0);
-        return;
-    case Qt::Key_End:
-        goToPage(m_info.pageCount() - 1);
-        return;
-    case Qt::Key_Left:
-        if (h->maximum() > 0)
-            h->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        else
-            goToPage(m_currentPage - 1);
-        return;
-    case Qt::Key_Right:
-        if (h->maximum() > 0)
-            h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        else
-            goToPage(m_currentPage + 1);
-        return;
-    default:
+    case PageKeyMove::Kind::Scroll:
         break;
     }
-    QAbstractScrollArea::keyPressEvent(event);
+    using Scroll = PageKeyMove::Scroll;
+    switch (move.scroll) {
+    case Scroll::LineDown: verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+    case Scroll::LineUp: verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+    case Scroll::PageDown: verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepAdd); break;
+    case Scroll::PageUp: verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub); break;
+    case Scroll::LineLeft: horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub); break;
+    case Scroll::LineRight: horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd); break;
+    }
 }
 
 void PdfPageView::wheelEvent(QWheelEvent *event)
 {
-    const QPoint angle = event->angleDelta();
-    if (event->modifiers() & Qt::ControlModifier) {
-        if (angle.y() != 0)
-            zoomBy(angle.y() > 0 ? 1.1 : 1 / 1.1);
-        event->accept();
-        return;
-    }
-    QScrollBar *v = verticalScrollBar();
-    // One notch (120) scrolls three lines of 40 pixels.
-    const int dy = !event->pixelDelta().isNull() ? event->pixelDelta().y() : angle.y();
-    const int dx = !event->pixelDelta().isNull() ? event->pixelDelta().x() : angle.x();
-    if (m_params.mode == PageLayout::Mode::SinglePage && dy != 0
-        && ((dy < 0 && v->value() == v->maximum()) || (dy > 0 && v->value() == 0))) {
-        // At the page edge the wheel turns the page after one full notch.
-        m_wheelAtEdge += angle.y() != 0 ? angle.y() : dy;
-        if (qAbs(m_wheelAtEdge) >= 120) {
-            const bool forward = m_wheelAtEdge < 0;
-            m_wheelAtEdge = 0;
-            stepSinglePage(forward ? 1 : -1, !forward);
-        }
-        event->accept();
-        return;
-    }
-    m_wheelAtEdge = 0;
-    v->setValue(v->value() - dy);
-    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - dx);
     event->accept();
-}
-
-int PdfPageView::pageAt(const QPoint &pos) const
-{
-    for (int i = 0; i < m_layout.rects.size(); ++i)
-        if (pageRectInViewport(i).contains(pos))
-            return i;
-    return -1;
-}
-
-QPointF PdfPageView::toViewport(int page, const QPointF &pt) const
-{
-    const QRect r = pageRectInViewport(page);
-    const QSizeF s = m_info.pageSizes.value(page);
-    const qreal W = s.width(), H = s.height();
-    QPointF q;
-    switch (m_params.rotation) {
-    case 1: q = QPointF(H - pt.y(), pt.x()); break;
-    case 2: q = QPointF(W - pt.x(), H - pt.y()); break;
-    case 3: q = QPointF(pt.y(), W - pt.x()); break;
-    default: q = pt; break;
+    if (event->modifiers() & Qt::ControlModifier) {
+        const int dy = event->angleDelta().y();
+        if (dy != 0)
+            zoomBy(dy > 0 ? 1.1 : 1 / 1.1);
+        return;
     }
-    const QSizeF rs = (m_params.rotation % 2) ? s.transposed() : s;
-    return QPointF(r.left() + q.x() * r.width() / rs.width(), r.top() + q.y() * r.height() / rs.height());
-}
-
-QRectF PdfPageView::toViewport(int page, const QRectF &rectPt) const
-{
-    return QRectF(toViewport(page, rectPt.topLeft()), toViewport(page, rectPt.bottomRight())).normalized();
-}
-
-QPointF PdfPageView::toPagePoint(int page, const QPoint &pos) const
-{
-    const QRect r = pageRectInViewport(page);
-    const QSizeF s = m_info.pageSizes.value(page);
-    const QSizeF rs = (m_params.rotation % 2) ? s.transposed() : s;
-    const qreal u = (pos.x() - r.left()) * rs.width() / qMax(1, r.width());
-    const qreal v = (pos.y() - r.top()) * rs.height() / qMax(1, r.height());
-    const qreal W = s.width(), H = s.height();
-    switch (m_params.rotation) {
-    case 1: return QPointF(v, H - u);
-    case 2: return QPointF(W - u, H - v);
-    case 3: return QPointF(W - v, u);
-    default: return QPointF(u, v);
+    const WheelPaging::Move move = m_wheel.onWheel(event->angleDelta(), event->pixelDelta(), viewPosition());
+    if (move.turn != 0) {
+        if (const auto page = singlePageStep(m_currentPage, move.turn, m_info.pageCount()))
+            showPage(*page, move.turn < 0);
+    } else if (move.scrolls) {
+        verticalScrollBar()->setValue(verticalScrollBar()->value() - move.scrollBy.y());
+        horizontalScrollBar()->setValue(horizontalScrollBar()->value() - move.scrollBy.x());
     }
 }
 
 std::optional<PdfLinkInfo> PdfPageView::linkAt(const QPoint &pos) const
 {
-    const int page = pageAt(pos);
-    auto it = m_links.constFind(page);
-    if (page < 0 || it == m_links.constEnd())
-        return std::nullopt;
-    const QPointF pt = toPagePoint(page, pos);
-    for (const PdfLinkInfo &l : *it)
-        if (l.rect.contains(pt))
-            return l;
-    return std::nullopt;
+    return pageGeometry().linkAt(pos, m_links);
 }
 
 void PdfPageView::mousePressEvent(QMouseEvent *event)
@@ -600,10 +471,10 @@ void PdfPageView::mousePressEvent(QMouseEvent *event)
         return;
     m_selBounds.clear();
     m_selectionText.clear();
-    m_selPage = pageAt(pos);
+    m_selPage = pageGeometry().pageAt(pos);
     m_selecting = m_selPage >= 0;
     if (m_selecting)
-        m_selAnchor = toPagePoint(m_selPage, pos);
+        m_selAnchor = pageGeometry().toPage(m_selPage, pos);
     viewport()->update();
 }
 
@@ -611,12 +482,12 @@ void PdfPageView::mouseMoveEvent(QMouseEvent *event)
 {
     const QPoint pos = event->position().toPoint();
     if (m_selecting && (event->buttons() & Qt::LeftButton)) {
-        m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, toPagePoint(m_selPage, pos));
+        m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, pageGeometry().toPage(m_selPage, pos));
         return;
     }
     // Links are fetched when the pointer first comes over a page: stepping
     // through documents with the keyboard never pays for them.
-    const int page = pageAt(pos);
+    const int page = pageGeometry().pageAt(pos);
     if (page >= 0 && !m_linksRequested.contains(page)) {
         m_linksRequested.insert(page);
         m_service->requestLinks(m_info.docId, page);
@@ -640,7 +511,7 @@ void PdfPageView::mouseReleaseEvent(QMouseEvent *event)
     m_pressedLink.reset();
     if (m_selecting) {
         m_selecting = false;
-        const QPointF to = toPagePoint(m_selPage, pos);
+        const QPointF to = pageGeometry().toPage(m_selPage, pos);
         if ((to - m_selAnchor).manhattanLength() > 1)
             m_service->requestSelection(m_info.docId, m_selPage, m_selAnchor, to);
     }
@@ -679,11 +550,8 @@ void PdfPageView::scrollToHit()
     if (m_currentHit >= 0 && m_currentHit < m_hits.size()) {
         const PdfSearchHit &hit = m_hits.at(m_currentHit);
         goToPage(hit.page);
-        if (!hit.rects.isEmpty()) {
-            const QRectF vr = toViewport(hit.page, hit.rects.first());
-            QScrollBar *v = verticalScrollBar();
-            v->setValue(v->value() + qRound(vr.center().y()) - viewport()->height() / 2);
-        }
+        if (!hit.rects.isEmpty())
+            verticalScrollBar()->setValue(pageGeometry().hitScrollTarget(hit, viewport()->height()));
     }
     viewport()->update();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/PageLayout.h"
+#include "viewer/PageViewGeometry.h"
 #include "viewer/PdfRenderService.h"
 #include "viewer/PdfTypes.h"
 
@@ -14,9 +15,10 @@
 
 // The document surface: lays out and paints the pages of one open document,
 // asks the render service for the pages in sight (nearest first), and handles
-// scrolling, zoom, links, text selection and find highlights.  It holds the
-// keyboard focus when the user works in the document.  UI thread only; the
-// service is not owned.
+// scrolling, zoom, links, text selection and find highlights.  Its geometry
+// (PageViewGeometry) and which pages it asks for (PagePlan) are plain
+// functions; the view applies them.  It holds the keyboard focus when the
+// user works in the document.  UI thread only; the service is not owned.
 class PdfPageView : public QAbstractScrollArea
 {
     Q_OBJECT
@@ -86,11 +88,11 @@ private:
     void updateScrollRanges();
     void requestVisible();
     void updateCurrentPage();
-    void stepSinglePage(int delta, bool toBottom);
-    QPointF toPagePoint(int page, const QPoint &viewportPos) const;
-    QPointF toViewport(int page, const QPointF &pt) const;
-    QRectF toViewport(int page, const QRectF &rectPt) const;
-    int pageAt(const QPoint &viewportPos) const;
+    // Single-page mode: shows another page, at its top or (toBottom) its bottom.
+    void showPage(int page, bool toBottom);
+    // The geometry of the pages as they are laid out and scrolled now.
+    PageViewGeometry pageGeometry() const;
+    PageViewPosition viewPosition() const;
     std::optional<PdfLinkInfo> linkAt(const QPoint &viewportPos) const;
     QSize pixelSizeFor(int page) const;
     void onPageRendered(quint64 docId, int page, const PageKey &key, const QImage &image);
@@ -102,7 +104,7 @@ private:
     PageLayout::Result m_layout;
     bool m_scrollBarsShown = true;
     int m_currentPage = 0;
-    int m_wheelAtEdge = 0;
+    WheelPaging m_wheel;
     bool m_firstPainted = false;
     QHash<int, QImage> m_placeholders;    // latest image per page, any size (placeholder while re-rendering)
     QSet<int> m_sharpPages;

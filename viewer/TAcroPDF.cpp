@@ -20,8 +20,6 @@
 namespace {
 
 constexpr int busyDelayMs = 250;
-// The longest a close waits for a render helper that hangs.
-constexpr int closeWaitMs = 1000;
 // The longest a load keeps preparation back (a hidden view paints nothing).
 constexpr int prepareHoldLimitMs = 300;
 
@@ -43,13 +41,12 @@ QString messageFor(PdfOpenStatus status, const QString &path)
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
                    std::function<void(int)> shortenWait)
-    : TAcroPDF(*new PdfRenderService(cacheBytes, std::move(engines)), parent, std::move(shortenWait))
+    : TAcroPDF(*new PdfRenderService(cacheBytes, std::move(engines), std::move(shortenWait)), parent)
 {
     m_ownService.reset(m_service);
 }
 
-TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent, std::function<void(int)> shortenWait)
-    : QWidget(parent), m_service(&service), m_shortenWait(std::move(shortenWait))
+TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent), m_service(&service)
 {
     // Toolbar above; side pane and pages (or a message) below it.
     m_view = new PdfPageView(m_service, this);
@@ -134,9 +131,8 @@ TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent, std::function<voi
 TAcroPDF::~TAcroPDF()
 {
     // The worker must let go of every file before the widgets go; a
-    // document that hangs the render helper does not hold that up.
-    if (m_shortenWait)
-        m_shortenWait(closeWaitMs);
+    // document that hangs the render helper does not hold that up (the
+    // service cuts its wait short).
     m_service->closeAll();
 }
 
@@ -333,8 +329,6 @@ void TAcroPDF::setSrc(const QString &src)
         LoadFile(src);
         return;
     }
-    if (m_shortenWait)
-        m_shortenWait(closeWaitMs);
     closeCurrent(true);
     holdPreparation(false);
     // Prepared neighbours hold files open too.

@@ -37,12 +37,11 @@ class TAcroPDF : public QWidget, public IAcroAXDocShim, public PdfViewer
 public:
     static constexpr qint64 defaultCacheBytes = 160ll * 1024 * 1024;
     // Draws through `service` (not owned; it must outlive the control), the
-    // program's one render service.  `shortenWait(ms)` cuts a wait for the
-    // service's engines down to ms when they hang.
-    explicit TAcroPDF(PdfRenderService &service, QWidget *parent = nullptr,
-                      std::function<void(int)> shortenWait = {});
+    // program's one render service.
+    explicit TAcroPDF(PdfRenderService &service, QWidget *parent = nullptr);
     // With a render service of its own, whose engines `engines` makes (on
-    // the render worker): for tests and benchmarks that want one control
+    // the render worker), and which cuts a wait for engines that hang short
+    // with `shortenWait(ms)`: for tests and benchmarks that want one control
     // alone.
     TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
              std::function<void(int)> shortenWait);
@@ -122,7 +121,6 @@ private:
     // Set when the control made its own service.
     std::unique_ptr<PdfRenderService> m_ownService;
     PdfRenderService *m_service;
-    std::function<void(int)> m_shortenWait;
     PdfPageView *m_view;
     PdfToolbar *m_toolbar;
     QSplitter *m_splitter;

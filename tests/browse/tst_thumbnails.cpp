@@ -769,8 +769,8 @@ private slots:
             QMutexLocker lock(&log->mutex);
             log->held = {thumbs.first(), next};
         }
-        QueuedSpy rendered(service.get(), &PdfRenderService::thumbnailRendered);
-        service->queueThumbnails(thumbs, 128);
+        QueuedSpy rendered(service.get(), &PdfRenderService::filePictureRendered);
+        service->queueFilePictures(thumbs, 128);
         QTRY_COMPARE(log->begun(), 1); // the first thumbnail is under way
 
         // The user opens a document meanwhile: it does not wait for the thumbnail.

@@ -11,6 +11,9 @@
 
 #include <QSemaphore>
 
+#include <atomic>
+#include <thread>
+
 // The service signals from its worker thread: every spy on it is a QueuedSpy,
 // which records on this thread, polled with QTRY_*.
 #include <QtTest>
@@ -319,6 +322,58 @@ private slots:
         QVERIFY(ViewerFixtures::openDescriptorsFor(m_simple) >= 1);
         service.close(info.docId, true);
         QCOMPARE(ViewerFixtures::openDescriptorsFor(m_simple), 0);
+    }
+
+    // A close that waits first cuts short the wait for an engine that hangs,
+    // through the hook the service was made with; one that does not wait
+    // leaves it alone.
+    void waitedCloseCutsAHangingEngineShort_data()
+    {
+        QTest::addColumn<QString>("close");
+        QTest::addColumn<QList<int>>("graces");
+        QTest::newRow("close, waited") << "waited" << QList<int>{1000};
+        QTest::newRow("close everything") << "all" << QList<int>{1000};
+        QTest::newRow("close, not waited") << "not waited" << QList<int>{};
+    }
+    void waitedCloseCutsAHangingEngineShort()
+    {
+        QFETCH(QString, close);
+        QFETCH(QList<int>, graces);
+        WorkerGate worker;
+        QList<int> given;
+        std::atomic<bool> letGoByHook{false};
+        // The hook stands in for the render helper's watchdog: it lets the
+        // hanging engine go.
+        PdfRenderService service(
+            8 << 20, [] { return std::make_unique<ScriptedEngine>(); },
+            [&](int graceMs) {
+                given << graceMs;
+                letGoByHook = true;
+                worker.gate.release(1);
+            });
+        const quint64 id = service.open("/x/gate", {}, drawnAt(10, 100));
+        QVERIFY(worker.entered.tryAcquire(1, 20000)); // the engine hangs in the first page
+        // Without the hook the engine is let go after a while all the same:
+        // the test then fails rather than hangs.
+        QSemaphore closed;
+        std::thread fallback([&] {
+            if (!closed.tryAcquire(1, 20000))
+                worker.gate.release(1);
+        });
+        if (close == "waited")
+            service.close(id, true);
+        else if (close == "all")
+            service.closeAll();
+        else
+            service.close(id, false);
+        const bool byHook = letGoByHook;
+        closed.release(1);
+        fallback.join();
+        if (!byHook)
+            worker.gate.release(1);
+        QCOMPARE(given, graces);
+        QCOMPARE(byHook, !graces.isEmpty());
+        QCOMPARE(PdfRenderService::closeGraceMs, 1000);
     }
 
     void preparedDocumentIsAdopted()
