@@ -13,9 +13,13 @@ using sheafline::Setting;
 
 TSysUpdateModule::TSysUpdateModule() : TSysUpdateModule(SettingsStore()) {}
 
-TSysUpdateModule::TSysUpdateModule(const SettingsStore &store, Updater *updater)
-    : m_store(store), m_updateSettings(store), m_updater(updater)
+TSysUpdateModule::TSysUpdateModule(const SettingsStore &store, Updater *updater, UpdateUi *ui)
+    : m_store(store), m_updateSettings(store), m_updater(updater), m_ui(ui)
 {
+    if (!m_ui) {
+        m_ownUi = createHeadlessUpdateUi();
+        m_ui = m_ownUi.get();
+    }
     if (!m_updater) {
         const UpdateTrust trust{builtInUpdateKey(),
                                 QVersionNumber::fromString(GetVersionInfoItem(VersionItem::FileVersion))};
@@ -74,11 +78,11 @@ UpdatePaths TSysUpdateModule::updatePaths() const
 
 bool TSysUpdateModule::UpdateChk()
 {
-    LastCheck = m_updater->check(updatePaths(), ZipFile);
+    LastCheck = m_updater->check(updatePaths(), ZipFile, *m_ui);
     return LastCheck.newerRelease();
 }
 
 UpdateStart TSysUpdateModule::RunUpdate()
 {
-    return m_updater->runUpdate(updatePaths(), ZipFile);
+    return m_updater->runUpdate(updatePaths(), ZipFile, *m_ui);
 }

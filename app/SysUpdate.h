@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/SettingsStore.h"
+#include "update/UpdateUi.h"
 #include "update/Updater.h"
 
 #include <QObject>
@@ -28,8 +29,9 @@ public:
     // when null (packages verified with the built-in key, newer than this
     // program's version).  Computes FolderName, ExeFile, webPath and RunPath
     // (reading "updatepath" with its default) and creates the update work
-    // folder.
-    explicit TSysUpdateModule(const SettingsStore &store, Updater *updater = nullptr);
+    // folder.  The updater shows its dialogs through `ui` (not owned, must
+    // outlive the module), or shows none when null.
+    explicit TSysUpdateModule(const SettingsStore &store, Updater *updater = nullptr, UpdateUi *ui = nullptr);
     ~TSysUpdateModule() override;
 
     QString RegistryReadString(const QString &Name, const QString &Def);
@@ -65,5 +67,7 @@ private:
     StoreUpdateSettings m_updateSettings;
     std::unique_ptr<Updater> m_ownUpdater;
     Updater *m_updater = nullptr;
+    std::unique_ptr<UpdateUi> m_ownUi;
+    UpdateUi *m_ui = nullptr;
 };
 

@@ -84,9 +84,9 @@ TForm1::TForm1(const QStringList &args, ProgramServices &services, QWidget *pare
     BindEvents();
     BindFolderTree();
     // The update check runs in the widget-free core and shows its download
-    // progress and restart notice through this; start-up step 20 needs it.
+    // progress and restart notice through this; start-up step 1 hands it to
+    // the settings store's update operations.
     m_updateUi = std::make_unique<WidgetUpdateUi>();
-    setUpdateUi(m_updateUi.get());
 
     // The designed client area lies below the menu bar.
     resize(kClientWidth, kClientHeight + MainMenu1->sizeHint().height());
@@ -105,8 +105,6 @@ TForm1::~TForm1()
     if (AcroPDF)
         ReleaseViewer();
     // Another window may have installed its own since.
-    if (&updateUi() == m_updateUi.get())
-        setUpdateUi(nullptr);
 }
 
 void TForm1::BindFolderTree()
@@ -422,7 +420,7 @@ void TForm1::FormCreate(QObject *)
         //    work folder.  A store left by an earlier window is replaced.
         delete SysUpdateModule;
         SysUpdateModule = nullptr;
-        SysUpdateModule = new TSysUpdateModule(m_services.store(), m_services.updater());
+        SysUpdateModule = new TSysUpdateModule(m_services.store(), m_services.updater(), m_updateUi.get());
         SysUpdateModule->setParent(this);
         // 2. The PDF view control back-end until the command line says otherwise.
         PDFmode = 0;

@@ -19,17 +19,9 @@ public:
     }
 };
 
-HeadlessUpdateUi g_headless;
-UpdateUi *g_ui = nullptr;
-
 } // namespace
 
-UpdateUi &updateUi()
+std::unique_ptr<UpdateUi> createHeadlessUpdateUi()
 {
-    return g_ui ? *g_ui : static_cast<UpdateUi &>(g_headless);
-}
-
-void setUpdateUi(UpdateUi *ui)
-{
-    g_ui = ui;
+    return std::make_unique<HeadlessUpdateUi>();
 }

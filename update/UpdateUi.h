@@ -7,10 +7,9 @@
 class DownloadProgress;
 
 // What the updater needs from the user interface, so that the update logic
-// stays free of widgets.  The program installs a widget implementation at
-// start-up (setUpdateUi); without one, downloads show nothing, the notice is
-// skipped and the quit request goes to the application object.
-// UI thread only.
+// stays free of widgets.  The main window hands its widget implementation to
+// each update call; the headless one shows no download, skips the notice and
+// sends the quit request to the application object.  UI thread only.
 class UpdateUi
 {
 public:
@@ -25,7 +24,5 @@ public:
     virtual void requestQuit() = 0;
 };
 
-// The installed interface (never null).
-UpdateUi &updateUi();
-// Installs `ui` (not owned; null restores the default).
-void setUpdateUi(UpdateUi *ui);
+// An interface without widgets.
+std::unique_ptr<UpdateUi> createHeadlessUpdateUi();

@@ -13,14 +13,14 @@
 #include <QFile>
 #include <QUrl>
 
-UpdateCheck NetworkUpdater::check(const UpdatePaths &paths, QString &zipFile)
+UpdateCheck NetworkUpdater::check(const UpdatePaths &paths, QString &zipFile, UpdateUi &ui)
 {
     UpdateChecker checker(m_settings, paths, m_trust, UpdateTimeouts(),
-                          [] { return updateUi().createDownloadProgress(); });
+                          [&ui] { return ui.createDownloadProgress(); });
     return checker.check(zipFile);
 }
 
-UpdateStart NetworkUpdater::runUpdate(const UpdatePaths &paths, const QString &zipFile)
+UpdateStart NetworkUpdater::runUpdate(const UpdatePaths &paths, const QString &zipFile, UpdateUi &ui)
 {
     // The check said so a moment ago, but what the script unpacks is the
     // file in the work folder as it is now.
@@ -48,17 +48,9 @@ UpdateStart NetworkUpdater::runUpdate(const UpdatePaths &paths, const QString &z
         return {false, refusalText(zipFile, signatureRefusal(verdict), m_trust.runningVersion)};
     }
 
-    UpdateUi &ui = updateUi();
     ui.showRestartNotice(QStringLiteral("アップデート後システムを再起動します"));
     if (!SelfUpdater::install(paths, zipFile, QCoreApplication::applicationPid()))
         return {false, startFailureText()};
     ui.requestQuit();
     return {true, QString()};
-}
-
-bool NetworkUpdater::downloadFile(const QString &url, const QString &fileName)
-{
-    const UpdateTimeouts timeouts;
-    return BoundedDownloader::download(QUrl(url), fileName,
-                                       downloadLimits(timeouts, QDeadlineTimer(timeouts.checkBudgetMs)));
 }

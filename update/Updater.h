@@ -6,6 +6,8 @@
 
 #include <QString>
 
+class UpdateUi;
+
 // The updater's two settings kept in the settings store.
 class StoreUpdateSettings final : public UpdateSettings
 {
@@ -34,27 +36,26 @@ public:
     virtual ~Updater() = default;
     // Looks for a newer release (see UpdateChecker::check); `zipFile`
     // receives the package name.
-    virtual UpdateCheck check(const UpdatePaths &paths, QString &zipFile) = 0;
+    // `ui` shows the download's progress.
+    virtual UpdateCheck check(const UpdatePaths &paths, QString &zipFile, UpdateUi &ui) = 0;
     // Verifies the package `zipFile` in the work folder once more, shows the
     // restart notice, starts the update script and asks the program to end;
     // the script restarts it.  When any of that fails, the program goes on
     // and the result says why.
-    virtual UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile) = 0;
+    // `ui` shows the notice and asks the program to end.
+    virtual UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile, UpdateUi &ui) = 0;
 };
 
 // The updater of the program: over HTTP to the update server, packages
-// verified with `trust`'s key, with the dialogs of the installed UpdateUi.
+// verified with `trust`'s key, with the dialogs of the UpdateUi each call is given.
 // Holds a reference to `settings`, which must outlive it.
 class NetworkUpdater final : public Updater
 {
 public:
     NetworkUpdater(UpdateSettings &settings, UpdateTrust trust) : m_settings(settings), m_trust(std::move(trust)) {}
 
-    UpdateCheck check(const UpdatePaths &paths, QString &zipFile) override;
-    UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile) override;
-
-    // Fetches `url` into `fileName` within the check's time limits.
-    static bool downloadFile(const QString &url, const QString &fileName);
+    UpdateCheck check(const UpdatePaths &paths, QString &zipFile, UpdateUi &ui) override;
+    UpdateStart runUpdate(const UpdatePaths &paths, const QString &zipFile, UpdateUi &ui) override;
 
 private:
     UpdateSettings &m_settings;

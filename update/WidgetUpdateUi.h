@@ -8,7 +8,7 @@ class QWidget;
 
 // The updater's user interface with widgets: the progress dialog for
 // package downloads, the plain restart notice and the quit request.
-// Install with setUpdateUi(); UI thread only.
+// The main window owns one and hands it to the updater; UI thread only.
 class WidgetUpdateUi final : public UpdateUi
 {
 public:

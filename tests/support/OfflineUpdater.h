@@ -7,13 +7,13 @@
 class OfflineUpdater final : public Updater
 {
 public:
-    UpdateCheck check(const UpdatePaths &, QString &zipFile) override
+    UpdateCheck check(const UpdatePaths &, QString &zipFile, UpdateUi &) override
     {
         ++checks;
         zipFile.clear();
         return UpdateCheck();
     }
-    UpdateStart runUpdate(const UpdatePaths &, const QString &) override
+    UpdateStart runUpdate(const UpdatePaths &, const QString &, UpdateUi &) override
     {
         ++updates;
         return UpdateStart();

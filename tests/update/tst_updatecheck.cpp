@@ -5,6 +5,7 @@
 #include "update/PendingUpdate.h"
 #include "update/UpdateChecker.h"
 #include "update/UpdateNotice.h"
+#include "update/UpdateUi.h"
 #include "update/Updater.h"
 
 #include <QDir>
@@ -579,7 +580,8 @@ void TestUpdateCheck::programFolderLeftAlone()
     m_root->writeFile(QStringLiteral("work/sheafline/pkg-8.tar"), "eight");
     m_root->writeFile(QStringLiteral("work/sheafline/pkg-8.tar.sig"), signatureOf("pkg-8.tar", "eight"));
     NetworkUpdater updater(m_settings, trust());
-    const UpdateStart start = updater.runUpdate(paths(), zip);
+    const auto ui = createHeadlessUpdateUi();
+    const UpdateStart start = updater.runUpdate(paths(), zip, *ui);
     QVERIFY(!start.started);
     QVERIFY(!start.failure.isEmpty());
     QVERIFY(!QFile::exists(m_runPath + "update.sh"));
