@@ -64,7 +64,7 @@ DocumentDisplay &TForm1::Display()
 
 void TForm1::CreateViewer()
 {
-    // PDFmode is settled by now, and this is the one place that reads it.
+    // PDFmode is settled by now; the back-end is chosen here, once.
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     if (PDFmode == 1) {
         WebBrowser = new TWebBrowser(ViewerArea);

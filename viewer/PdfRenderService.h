@@ -44,8 +44,8 @@ public:
     // The grace a waited close gives an engine that hangs.
     static constexpr int closeGraceMs = 1000;
 
-    explicit PdfRenderService(qint64 cacheBytes = 160ll * 1024 * 1024, EngineFactory engines = &createQtPdfEngine,
-                              ShortenWait shortenWait = {}, QObject *parent = nullptr);
+    PdfRenderService(qint64 cacheBytes, EngineFactory engines, ShortenWait shortenWait = {},
+                     QObject *parent = nullptr);
     // Stops both threads and drops every document.
     ~PdfRenderService() override;
 

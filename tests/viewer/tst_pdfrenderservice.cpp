@@ -196,7 +196,7 @@ private slots:
             QSKIP("qpdf is not available to encrypt the fixture");
         m_dir.writeFile("empty.pdf");
         m_dir.mkdir("folder.pdf");
-        PdfRenderService service(8 << 20);
+        PdfRenderService service(8 << 20, &createQtPdfEngine);
         QueuedSpy sizes(&service, &PdfRenderService::pageSizesReady);
         const PdfDocumentInfo info = openAndWait(service, m_dir.path(file), password);
         QCOMPARE(info.status, status);
@@ -303,7 +303,7 @@ private slots:
 
     void renderRequestsAndRotation()
     {
-        PdfRenderService service(32 << 20);
+        PdfRenderService service(32 << 20, &createQtPdfEngine);
         const PdfDocumentInfo info = openAndWait(service, m_simple);
         QueuedSpy rendered(&service, &PdfRenderService::pageRendered);
         service.requestPages(info.docId, PdfRenderService::Group::Visible,
@@ -316,7 +316,7 @@ private slots:
 
     void closeLetsGoOfTheFile()
     {
-        PdfRenderService service(8 << 20);
+        PdfRenderService service(8 << 20, &createQtPdfEngine);
         const PdfDocumentInfo info = openAndWait(service, m_simple, {}, drawnAt(100, 595));
         QVERIFY(info.ok());
         QVERIFY(ViewerFixtures::openDescriptorsFor(m_simple) >= 1);
@@ -378,7 +378,7 @@ private slots:
 
     void preparedDocumentIsAdopted()
     {
-        PdfRenderService service(32 << 20);
+        PdfRenderService service(32 << 20, &createQtPdfEngine);
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
         service.prepare({m_simple, m_outlined}, drawnAt(250, 595));
         QTRY_COMPARE(prepared.size(), 2);
@@ -453,7 +453,7 @@ private slots:
         TestDir dir;
         const QString path = dir.path("a.pdf");
         QVERIFY(PdfFixtures::writeSimplePdf(path, 1));
-        PdfRenderService service(8 << 20);
+        PdfRenderService service(8 << 20, &createQtPdfEngine);
         QueuedSpy prepared(&service, &PdfRenderService::prepared);
         service.prepare({path}, drawnAt(100, 595));
         QTRY_VERIFY_WITH_TIMEOUT(!prepared.isEmpty(), 15000);
@@ -514,7 +514,7 @@ private slots:
 
     void outlineLinksSearchAndSelection()
     {
-        PdfRenderService service(8 << 20);
+        PdfRenderService service(8 << 20, &createQtPdfEngine);
         const PdfDocumentInfo outlined = openAndWait(service, m_outlined);
         QueuedSpy outline(&service, &PdfRenderService::outlineReady);
         service.requestOutline(outlined.docId);
