@@ -107,14 +107,9 @@ TForm1::~TForm1()
 
 void TForm1::BindFolderTree()
 {
+    // The tree's reads leave the watcher alone: it covers the root folder's
+    // whole sub-tree whatever is expanded (ShowRootFolder points it there).
     m_folderTree = new FolderTree(TreeView1, TreeView1);
-    // Every read of a folder ends by pointing the watcher at it.
-    m_folderTree->setFolderReadCallback([this](const QString &path) {
-        if (plFolderWatcher) {
-            plFolderWatcher->setDirectory(path);
-            plFolderWatcher->StartWatch();
-        }
-    });
 }
 
 void TForm1::CreateControls()

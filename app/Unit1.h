@@ -222,6 +222,10 @@ public:
     void CreateFolderWatcher();
     // Shutdown step 2: frees the watcher and clears plFolderWatcher.
     void FreeFolderWatcher();
+    // Points the watcher at `folder` and its whole sub-tree and starts it;
+    // ShowRootFolder calls it with the root folder.  Expanding a tree node
+    // does not move the watch.
+    void WatchRootFolder(const QString &folder);
     void plFolderWatcher1Change(QObject *Sender, int AEvent, const QString &BeforeFullPath,
                                 const QString &BeforeFileName, const QString &AfterFullPath,
                                 const QString &AfterFileName);

@@ -28,6 +28,7 @@
 void TForm1::ShowRootFolder(const QString &folder)
 {
     m_folderTree->showRoot(folder);
+    WatchRootFolder(folder);
     ListPdfFiles(folder);
 }
 
