@@ -190,6 +190,8 @@ public:
     void ListPdfFiles(const QString &folder);
     void SortFileList(int column);
     void ListView1Click(QObject *Sender);
+    // Enter opens the selected file; F2 renames it (the dialog opens once
+    // the key has been handled).
     void ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
     void ListView1ColumnClick(QObject *Sender, int Column);
     void PopupMenu1Popup(QObject *Sender);

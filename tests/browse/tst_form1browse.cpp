@@ -320,6 +320,40 @@ private slots:
         QCOMPARE(form->Timer1->isActive(), !typed.isEmpty()); // ReadPDF only after confirming
     }
 
+    // F2 on the list renames the current file; Enter in the dialog confirms.
+    void f2RenamesTheCurrentFile()
+    {
+        QAbstractItemView *view = form->ListView1->currentView();
+        form->ListView1->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        form->Timer1->stop();
+        form->ListView1->selectRow(rowOf(form.get(), "b.pdf"));
+        QString seenFrom;
+        ModalAnswerer modals([&](QWidget *modal) {
+            auto *dlg = qobject_cast<TRenameForm *>(modal);
+            if (!dlg) {
+                modal->close();
+                return;
+            }
+            seenFrom = dlg->FromFilename->text();
+            dlg->ToFilename->setText("renamed");
+            QTest::keyClick(dlg->ToFilename, Qt::Key_Return);
+        });
+        QTest::keyClick(view, Qt::Key_F2);
+        QTRY_COMPARE(modals.seen.size(), 1);
+        QCOMPARE(modals.seen.first().title, "ファイル名の変更");
+        QCOMPARE(seenFrom, "b.pdf");
+        QTRY_VERIFY(QFile::exists(dir->path("renamed.pdf")));
+        QVERIFY(!QFile::exists(dir->path("b.pdf")));
+        QTRY_VERIFY(captions(form.get()).contains("renamed.pdf"));
+
+        // With no file selected F2 opens nothing.
+        form->ListView1->selectRow(-1);
+        QTest::keyClick(view, Qt::Key_F2);
+        QCoreApplication::processEvents();
+        QCOMPARE(modals.seen.size(), 1);
+    }
+
     void renameWithoutSelectionDoesNothing()
     {
         form->ListView1->selectRow(-1);
