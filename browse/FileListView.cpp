@@ -10,9 +10,12 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
+#include <QSignalBlocker>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <utility>
 
 FileListView::FileListView(QWidget *parent)
     : QWidget(parent),
@@ -76,7 +79,9 @@ FileListView::FileListView(QWidget *parent)
     connect(m_report->header(), &QHeaderView::sectionClicked, this, &FileListView::columnClicked);
     connect(m_report->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current, const QModelIndex &previous) {
-                emit currentRowChanged(current.row(), previous.row());
+                // A move from the unannounced stand-in row started at no row.
+                const int from = std::exchange(m_fromNoRow, false) ? -1 : previous.row();
+                emit currentRowChanged(current.row(), from);
             });
     // After a fill no row is current: a view would otherwise make the first
     // row current (unselected) when it next takes the focus, and the first
@@ -208,6 +213,30 @@ bool FileListView::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress && watched == currentView()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         emit keyPressed(key->key(), key->modifiers());
+        startFromFirstRow(key->key());
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void FileListView::startFromFirstRow(int key)
+{
+    // With no current row a view takes any move to mean "the first row",
+    // which is right for Down, Up and Home but leaves End and PageDown
+    // there too.  Those move from the first row as if it were current.  The
+    // stand-in is set unannounced: only the row the key lands on is news.
+    if (key != Qt::Key_End && key != Qt::Key_PageDown)
+        return;
+    QItemSelectionModel *sel = m_report->selectionModel();
+    if (sel->currentIndex().isValid() || m_model->rowCount() == 0)
+        return;
+    // A key that cannot leave the one row selects it, as Down would.
+    if (m_model->rowCount() == 1) {
+        selectRow(0);
+        return;
+    }
+    {
+        const QSignalBlocker quiet(sel);
+        sel->setCurrentIndex(m_model->index(0, 0), QItemSelectionModel::NoUpdate);
+    }
+    m_fromNoRow = true;
 }

@@ -19,7 +19,8 @@ class ThumbnailProvider;
 // visible and the one that takes the keyboard focus (it is the focus proxy).
 // Both views share one selection (one row at a time), so a row stays
 // selected across a change of style.  After every fill no row is current or
-// selected, so the first Down selects the first row.  Captions are never wrapped.
+// selected: the first Down, Up or Home selects the first row, and End and
+// PageDown move from the first row.  Captions are never wrapped.
 // Lives on the UI thread; owned by its parent widget; owns its model.
 class FileListView : public QWidget
 {
@@ -75,6 +76,9 @@ protected:
 private:
     void applyIconMode(bool large);
     void clearCurrentRow();
+    // Before the visible view handles `key`: End and PageDown on a list
+    // without a current row move from its first row.
+    void startFromFirstRow(int key);
     // Every view of the rows, whatever the style.
     QList<QAbstractItemView *> views() const;
 
@@ -84,4 +88,5 @@ private:
     QListView *m_icons;
     ThumbnailListView *m_thumbs;
     ViewStyle m_style = ViewStyle::Report;
+    bool m_fromNoRow = false; // the current row is a stand-in for "none"
 };

@@ -358,6 +358,19 @@ void ThumbnailListView::onThumbnailReady(const QString &path)
     viewport()->update(m_arrived);
 }
 
+QModelIndex ThumbnailListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    if ((cursorAction != MovePageDown && cursorAction != MovePageUp) || !current.isValid() || !model())
+        return QListView::moveCursor(cursorAction, modifiers);
+    const QSize grid = gridSize();
+    const int perRow = qMax(1, viewport()->width() / qMax(1, grid.width()));
+    const int rowsPerPage = qMax(1, viewport()->height() / qMax(1, grid.height()));
+    const int step = perRow * rowsPerPage * (cursorAction == MovePageDown ? 1 : -1);
+    const int row = qBound(0, current.row() + step, model()->rowCount() - 1);
+    return model()->index(row, modelColumn(), rootIndex());
+}
+
 void ThumbnailListView::keyPressEvent(QKeyEvent *event)
 {
     if (event->modifiers() & Qt::ControlModifier) {

@@ -7,6 +7,7 @@
 #include "support/TestDir.h"
 
 #include <QFile>
+#include <QMap>
 #include <QHeaderView>
 #include <QListView>
 #include <QSignalSpy>
@@ -248,6 +249,64 @@ private slots:
             QCOMPARE(columns.count(), 1);
             QCOMPARE(columns.at(0).at(0).toInt(), 2);
         }
+    }
+
+    // The first move key on a freshly filled list acts from the first row in
+    // every style: Down, Up and Home select it, End the last row, PageDown
+    // the row a page below it (as from a selected first row).
+    void firstMoveKeyActsFromFirstRow_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("key");
+        const QList<QPair<const char *, FileListView::ViewStyle>> styles{
+            {"report", FileListView::ViewStyle::Report},
+            {"small icons", FileListView::ViewStyle::SmallIcon},
+            {"large icons", FileListView::ViewStyle::LargeIcon},
+            {"thumbnails", FileListView::ViewStyle::Thumbnail}};
+        const QList<QPair<const char *, Qt::Key>> keys{
+            {"Down", Qt::Key_Down}, {"Up", Qt::Key_Up}, {"Home", Qt::Key_Home},
+            {"End", Qt::Key_End}, {"PageDown", Qt::Key_PageDown}};
+        for (const auto &[styleName, style] : styles)
+            for (const auto &[keyName, key] : keys)
+                QTest::addRow("%s, %s", styleName, keyName) << int(style) << int(key);
+    }
+    void firstMoveKeyActsFromFirstRow()
+    {
+        QFETCH(int, style);
+        QFETCH(int, key);
+        TestDir dir;
+        for (int i = 0; i < 60; ++i)
+            dir.writeFile(QStringLiteral("file%1.pdf").arg(i, 2, 10, QLatin1Char('0')), "x");
+        FileListView view;
+        view.resize(271, 300);
+        view.setViewStyle(FileListView::ViewStyle(style));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QAbstractItemView *cur = view.currentView();
+        cur->setFocus();
+        QTRY_VERIFY(cur->hasFocus());
+        const int last = 59;
+
+        // Where the key lands from a selected first row.
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.selectRow(0);
+        QTest::keyClick(cur, Qt::Key(key));
+        const int fromFirst = view.selectedRow();
+        const QMap<int, int> expected{{Qt::Key_Down, 0}, {Qt::Key_Up, 0}, {Qt::Key_Home, 0}, {Qt::Key_End, last}};
+        if (key == Qt::Key_PageDown)
+            QVERIFY2(fromFirst > 0 && fromFirst < last, qPrintable(QString::number(fromFirst)));
+
+        // A fresh fill: nothing current, nothing selected.
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(view.selectedRow(), -1);
+        QSignalSpy moved(&view, &FileListView::currentRowChanged);
+        QTest::keyClick(cur, Qt::Key(key));
+        const int landed = view.selectedRow();
+        QCOMPARE(landed, expected.value(key, fromFirst));
+        // Announced once, from no row to where the key landed.
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(moved.first().at(0).toInt(), landed);
+        QCOMPARE(moved.first().at(1).toInt(), -1);
     }
 
     void resizeSignalAndColumns()
