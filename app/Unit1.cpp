@@ -519,10 +519,10 @@ void TForm1::FormResize(QObject *)
 void TForm1::ListView1Resize(QObject *)
 {
     const int width = ListView1->width();
-    ListView1->setColumnWidth(1, kColumn1);
-    ListView1->setColumnWidth(2, kColumn2);
-    // A list narrower than the fixed columns gives the name column nothing.
-    ListView1->setColumnWidth(0, qMax(0, width - kColumn1 - kColumn2 - kColumnSlack));
+    // The designed widths fit these texts in the designed font; a wider font
+    // widens a column as far as its texts need, and the list then scrolls
+    // sideways rather than cut them.
+    ListView1->fitColumns(width, kColumn1, kColumn2, kColumnSlack);
     if (SysUpdateModule)
         SysUpdateModule->store().write(Setting::FileListWidth, width);
 }

@@ -1,6 +1,8 @@
 #include "browse/FileListView.h"
 
+#include "browse/BrowseRules.h"
 #include "browse/FileListModel.h"
+#include "browse/FileNameDelegate.h"
 #include "browse/IconCache.h"
 #include "browse/ThumbnailListView.h"
 
@@ -12,6 +14,8 @@
 #include <QListView>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QVBoxLayout>
 
@@ -26,6 +30,7 @@ FileListView::FileListView(QWidget *parent)
       m_thumbs(new ThumbnailListView(m_stack))
 {
     m_report->setModel(m_model);
+    m_report->setItemDelegate(new FileNameDelegate(m_report));
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
     m_report->setUniformRowHeights(true);
@@ -45,6 +50,7 @@ FileListView::FileListView(QWidget *parent)
     m_report->setColumnWidth(2, 85);
 
     m_icons->setModel(m_model);
+    m_icons->setItemDelegate(new FileNameDelegate(m_icons));
     m_icons->setModelColumn(0);
     m_icons->setSelectionModel(m_report->selectionModel());
     m_icons->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -87,6 +93,8 @@ FileListView::FileListView(QWidget *parent)
     // row current (unselected) when it next takes the focus, and the first
     // Down would then step past the first file to the second.
     connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::clearCurrentRow);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::onRowsReplaced);
+    m_report->viewport()->installEventFilter(this);
     setFocusProxy(m_report);
 }
 
@@ -133,9 +141,130 @@ void FileListView::applyIconMode(bool large)
         m_icons->setIconSize(QSize(32, 32));
         m_icons->setGridSize(QSize(fm.averageCharWidth() * 14, 32 + fm.height() + 12));
     } else {
+        // Cells as wide as the widest name needs, up to the width of the
+        // list: shorter names are not cut, longer ones are cut at the edge.
         m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(QSize(fm.averageCharWidth() * 18, qMax(16, fm.height()) + 4));
+        if (m_iconNameTextWidth < 0)
+            m_iconNameTextWidth = widestTextWidth(shownNames(), fm);
+        QStyleOptionViewItem opt;
+        opt.initFrom(m_icons);
+        opt.font = m_icons->font();
+        opt.fontMetrics = fm;
+        opt.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+        opt.decorationSize = QSize(16, 16);
+        opt.decorationPosition = QStyleOptionViewItem::Left;
+        opt.text = QStringLiteral("x");
+        const int overhead = m_icons->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_icons).width()
+            - fm.horizontalAdvance(opt.text);
+        const int need = m_iconNameTextWidth + overhead + 4;
+        // The stack lays out only the view it shows: the room is taken from
+        // the stack, less the view's frame and a vertical scroll bar.
+        const int room = qMax(16, m_stack->width() - 2 * m_icons->frameWidth() - 2
+                                      - m_icons->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_icons));
+        m_icons->setGridSize(QSize(qBound(16 + overhead, need, room), qMax(16, fm.height()) + 4));
     }
+}
+
+QStringList FileListView::shownNames() const
+{
+    QStringList names;
+    names.reserve(m_model->rowCount());
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        names << BrowseRules::oneLineName(m_model->caption(row));
+    return names;
+}
+
+void FileListView::onRowsReplaced()
+{
+    m_nameTextWidth = -1;
+    m_iconNameTextWidth = -1;
+    m_fittedSizeLength = 0;
+    refitColumns();
+    if (m_style == ViewStyle::SmallIcon)
+        applyIconMode(false);
+}
+
+int FileListView::cellWidthFor(int column, const QString &text) const
+{
+    QStyleOptionViewItem opt;
+    opt.initFrom(m_report);
+    opt.font = m_report->font();
+    opt.fontMetrics = QFontMetrics(opt.font);
+    opt.features = QStyleOptionViewItem::HasDisplay;
+    if (column == 0) {
+        opt.features |= QStyleOptionViewItem::HasDecoration;
+        opt.decorationSize = m_report->iconSize();
+        opt.decorationPosition = QStyleOptionViewItem::Left;
+    }
+    opt.text = text;
+    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width();
+}
+
+int FileListView::textWidthNeeded(int column) const
+{
+    const QFontMetrics fm(m_report->font());
+    // Digits may differ in width: every text is measured in the widest.
+    QChar widestDigit = u'0';
+    for (char16_t d = u'1'; d <= u'9'; ++d) {
+        if (fm.horizontalAdvance(QChar(d)) > fm.horizontalAdvance(widestDigit))
+            widestDigit = QChar(d);
+    }
+    const auto inWidestDigits = [widestDigit](QString text) {
+        for (QChar &c : text) {
+            if (c.isDigit())
+                c = widestDigit;
+        }
+        return text;
+    };
+    switch (column) {
+    case 0: {
+        if (m_nameTextWidth < 0)
+            m_nameTextWidth = widestTextWidth(shownNames(), fm);
+        return cellWidthFor(0, QString()) + m_nameTextWidth;
+    }
+    case 1: {
+        const qsizetype length = qMax<qsizetype>(m_model->widestSizeTextLength(), 3);
+        return cellWidthFor(1, QString(length - 2, widestDigit) + QStringLiteral("kb"));
+    }
+    case 2:
+        return cellWidthFor(2, inWidestDigits(BrowseRules::dateText(2000, 1, 1, 0, 0, m_model->dateSeparators())));
+    }
+    return 0;
+}
+
+void FileListView::fitColumns(int width, int sizeWidth, int dateWidth, int slack)
+{
+    m_fit = {width, sizeWidth, dateWidth, slack};
+    refitColumns();
+}
+
+void FileListView::refitColumns()
+{
+    if (m_fit.width < 0)
+        return;
+    m_fittedSizeLength = m_model->widestSizeTextLength();
+    const int size = qMax(m_fit.sizeWidth, textWidthNeeded(1));
+    const int date = qMax(m_fit.dateWidth, textWidthNeeded(2));
+    const int name = qMax(qMax(0, m_fit.width - size - date - m_fit.slack), textWidthNeeded(0));
+    m_report->setColumnWidth(0, name);
+    m_report->setColumnWidth(1, size);
+    m_report->setColumnWidth(2, date);
+}
+
+void FileListView::fitVisibleSizes()
+{
+    if (m_fit.width < 0 || m_model->rowCount() == 0)
+        return;
+    const QRect area = m_report->viewport()->rect();
+    const QModelIndex first = m_report->indexAt(area.topLeft());
+    if (!first.isValid())
+        return;
+    const QModelIndex lastShown = m_report->indexAt(QPoint(0, area.bottom()));
+    const int last = lastShown.isValid() ? lastShown.row() : m_model->rowCount() - 1;
+    for (int row = first.row(); row <= last; ++row)
+        m_model->entry(row);
+    if (m_model->widestSizeTextLength() > m_fittedSizeLength)
+        refitColumns();
 }
 
 void FileListView::setViewStyle(ViewStyle style)
@@ -205,11 +334,16 @@ void FileListView::selectRow(int row)
 void FileListView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The small icons' cells are at most as wide as the list.
+    if (m_style == ViewStyle::SmallIcon)
+        applyIconMode(false);
     emit resized();
 }
 
 bool FileListView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Paint && watched == m_report->viewport())
+        fitVisibleSizes();
     if (event->type() == QEvent::KeyPress && watched == currentView()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         emit keyPressed(key->key(), key->modifiers());
