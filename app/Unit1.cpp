@@ -109,14 +109,9 @@ TForm1::~TForm1()
 
 void TForm1::BindFolderTree()
 {
+    // The tree's reads leave the watcher alone: it covers the root folder's
+    // whole sub-tree whatever is expanded (ShowRootFolder points it there).
     m_folderTree = new FolderTree(TreeView1, TreeView1);
-    // Every read of a folder ends by pointing the watcher at it.
-    m_folderTree->setFolderReadCallback([this](const QString &path) {
-        if (plFolderWatcher) {
-            plFolderWatcher->setDirectory(path);
-            plFolderWatcher->StartWatch();
-        }
-    });
 }
 
 void TForm1::CreateControls()
@@ -525,10 +520,10 @@ void TForm1::FormResize(QObject *)
 void TForm1::ListView1Resize(QObject *)
 {
     const int width = ListView1->width();
-    ListView1->setColumnWidth(1, kColumn1);
-    ListView1->setColumnWidth(2, kColumn2);
-    // A list narrower than the fixed columns gives the name column nothing.
-    ListView1->setColumnWidth(0, qMax(0, width - kColumn1 - kColumn2 - kColumnSlack));
+    // The designed widths fit these texts in the designed font; a wider font
+    // widens a column as far as its texts need, and the list then scrolls
+    // sideways rather than cut them.
+    ListView1->fitColumns(width, kColumn1, kColumn2, kColumnSlack);
     if (SysUpdateModule)
         SysUpdateModule->store().write(Setting::FileListWidth, width);
 }

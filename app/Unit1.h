@@ -190,6 +190,8 @@ public:
     void ListPdfFiles(const QString &folder);
     void SortFileList(int column);
     void ListView1Click(QObject *Sender);
+    // Enter opens the selected file; F2 renames it (the dialog opens once
+    // the key has been handled).
     void ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift);
     void ListView1ColumnClick(QObject *Sender, int Column);
     void PopupMenu1Popup(QObject *Sender);
@@ -222,6 +224,10 @@ public:
     void CreateFolderWatcher();
     // Shutdown step 2: frees the watcher and clears plFolderWatcher.
     void FreeFolderWatcher();
+    // Points the watcher at `folder` and its whole sub-tree and starts it;
+    // ShowRootFolder calls it with the root folder.  Expanding a tree node
+    // does not move the watch.
+    void WatchRootFolder(const QString &folder);
     void plFolderWatcher1Change(QObject *Sender, int AEvent, const QString &BeforeFullPath,
                                 const QString &BeforeFileName, const QString &AfterFullPath,
                                 const QString &AfterFileName);

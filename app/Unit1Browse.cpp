@@ -28,6 +28,7 @@
 void TForm1::ShowRootFolder(const QString &folder)
 {
     m_folderTree->showRoot(folder);
+    WatchRootFolder(folder);
     ListPdfFiles(folder);
 }
 
@@ -96,11 +97,16 @@ void TForm1::ListView1Click(QObject *)
     ReadPDF(CurrentDocument);
 }
 
-void TForm1::ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers)
+void TForm1::ListView1KeyDown(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift)
 {
     // Enter opens whatever modifiers are held; the key goes on to the list unchanged.
     if (Key == Qt::Key_Return || Key == Qt::Key_Enter)
         ListView1Click(Sender);
+    // F2 renames the current file, as in any file browser.  The dialog opens
+    // once the key has been handled: its own event loop must not run inside
+    // the list's handling of the key.
+    if (Key == Qt::Key_F2 && !(Shift & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)))
+        QMetaObject::invokeMethod(this, [this] { guarded([&] { N26Click(N26); }); }, Qt::QueuedConnection);
 }
 
 void TForm1::ListView1ColumnClick(QObject *, int Column)

@@ -22,6 +22,17 @@ void TForm1::FreeFolderWatcher()
     plFolderWatcher = nullptr;
 }
 
+void TForm1::WatchRootFolder(const QString &folder)
+{
+    // Only a rebuild from the root moves the watch: a watch that followed
+    // each expanded node would no longer see the current folder elsewhere
+    // under the root, and the list would go stale.
+    if (!plFolderWatcher)
+        return;
+    plFolderWatcher->setDirectory(folder);
+    plFolderWatcher->StartWatch();
+}
+
 void TForm1::plFolderWatcher1Change(QObject *, int, const QString &, const QString &, const QString &,
                                     const QString &)
 {

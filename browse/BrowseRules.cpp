@@ -134,6 +134,34 @@ void sortForFill(QList<FileEntry> &entries, const QCollator &collator)
     entries = std::move(sorted);
 }
 
+void sortFolderNames(QStringList &names)
+{
+    std::sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        const int folded = a.compare(b, Qt::CaseInsensitive);
+        return folded != 0 ? folded < 0 : a < b;
+    });
+}
+
+static bool isLineBreak(QChar c)
+{
+    return c == u'\n' || c == u'\r' || c == u'\v' || c == u'\f' || c == QChar(0x85)
+        || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+QString oneLineName(const QString &name)
+{
+    // Shown names are asked for on every paint: most hold no break and are
+    // handed back shared.
+    if (std::none_of(name.cbegin(), name.cend(), isLineBreak))
+        return name;
+    QString shown = name;
+    for (QChar &c : shown) {
+        if (isLineBreak(c))
+            c = QChar(0x21B5);
+    }
+    return shown;
+}
+
 static const QString &columnText(const FileEntry &e, int column)
 {
     switch (column) {

@@ -45,6 +45,17 @@ QCollator columnCollator(const QLocale &locale);
 // Sorts entries in ascending caption order with `collator` (the fill order).
 void sortForFill(QList<FileEntry> &entries, const QCollator &collator);
 
+// The order of a folder's sub-folders in the tree: by name ignoring letter
+// case, names that differ only in case by their characters' codes
+// ("folder3" < "Folder14" < "folder14" < "folder25").  The same whatever
+// order the file system lists them in.
+void sortFolderNames(QStringList &names);
+
+// A name as one line of text: each line-break character in it (a file name
+// may hold one) is shown as "↵", so the name keeps to one line and none of
+// it is hidden.
+QString oneLineName(const QString &name);
+
 // The comparison of a column sort: the negated case-insensitive comparison of
 // the captions (column 0), size texts (1) or date texts (2): -1, 0 or +1, so
 // that rows come out in descending text order.  `collator` must be

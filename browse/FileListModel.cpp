@@ -20,6 +20,9 @@ void FileListModel::setEntries(QList<FileEntry> entries)
     m_entries = std::move(entries);
     m_unread.clear();
     m_unreadCount = 0;
+    m_widestSize = 0;
+    for (const FileEntry &e : std::as_const(m_entries))
+        m_widestSize = std::max(m_widestSize, e.sizeText.size());
     endResetModel();
 }
 
@@ -33,6 +36,7 @@ void FileListModel::fillFromFolder(const QString &folder, const QLocale &locale)
     m_separators.emplace(locale);
     m_unread.assign(m_entries.size(), true);
     m_unreadCount = m_entries.size();
+    m_widestSize = 0;
     endResetModel();
 }
 
@@ -43,6 +47,7 @@ void FileListModel::readTexts(int row) const
     m_unread[row] = false;
     --m_unreadCount;
     FolderScan::readTexts(m_folder, m_entries[row], *m_separators);
+    m_widestSize = std::max(m_widestSize, m_entries[row].sizeText.size());
 }
 
 void FileListModel::readAllTexts() const
@@ -118,7 +123,8 @@ QVariant FileListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         switch (index.column()) {
         case 0:
-            return e.name;
+            // One line in every view: a name may hold a line break.
+            return BrowseRules::oneLineName(e.name);
         case 1:
             return e.sizeText;
         case 2:

@@ -55,6 +55,17 @@ public:
     void sortRows(const std::function<int(const FileEntry &, const FileEntry &)> &compare,
                   bool captionsOnly = false);
 
+    // The date and time separators of the last fill (the default locale's
+    // before any fill).
+    BrowseRules::DateSeparators dateSeparators() const
+    {
+        return m_separators ? *m_separators : BrowseRules::DateSeparators(QLocale());
+    }
+
+    // Length in characters of the longest size text read so far (texts not
+    // read yet do not count): the size column is made wide enough for it.
+    qsizetype widestSizeTextLength() const { return m_widestSize; }
+
     // The icons, looked up once per type.
     IconCache *iconCache() const { return m_icons.get(); }
 
@@ -74,6 +85,7 @@ private:
     // Per row: texts still to be read from m_folder.
     mutable std::vector<bool> m_unread;
     mutable qsizetype m_unreadCount = 0;
+    mutable qsizetype m_widestSize = 0;
     QString m_folder;
     std::optional<BrowseRules::DateSeparators> m_separators;
     std::unique_ptr<IconCache> m_icons;

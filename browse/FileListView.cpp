@@ -1,6 +1,8 @@
 #include "browse/FileListView.h"
 
+#include "browse/BrowseRules.h"
 #include "browse/FileListModel.h"
+#include "browse/FileNameDelegate.h"
 #include "browse/IconCache.h"
 #include "browse/ThumbnailListView.h"
 
@@ -10,9 +12,14 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QListView>
+#include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <utility>
 
 FileListView::FileListView(QWidget *parent)
     : QWidget(parent),
@@ -23,6 +30,7 @@ FileListView::FileListView(QWidget *parent)
       m_thumbs(new ThumbnailListView(m_stack))
 {
     m_report->setModel(m_model);
+    m_report->setItemDelegate(new FileNameDelegate(m_report));
     m_report->setRootIsDecorated(false);
     m_report->setItemsExpandable(false);
     m_report->setUniformRowHeights(true);
@@ -42,6 +50,7 @@ FileListView::FileListView(QWidget *parent)
     m_report->setColumnWidth(2, 85);
 
     m_icons->setModel(m_model);
+    m_icons->setItemDelegate(new FileNameDelegate(m_icons));
     m_icons->setModelColumn(0);
     m_icons->setSelectionModel(m_report->selectionModel());
     m_icons->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -76,12 +85,16 @@ FileListView::FileListView(QWidget *parent)
     connect(m_report->header(), &QHeaderView::sectionClicked, this, &FileListView::columnClicked);
     connect(m_report->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current, const QModelIndex &previous) {
-                emit currentRowChanged(current.row(), previous.row());
+                // A move from the unannounced stand-in row started at no row.
+                const int from = std::exchange(m_fromNoRow, false) ? -1 : previous.row();
+                emit currentRowChanged(current.row(), from);
             });
     // After a fill no row is current: a view would otherwise make the first
     // row current (unselected) when it next takes the focus, and the first
     // Down would then step past the first file to the second.
     connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::clearCurrentRow);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &FileListView::onRowsReplaced);
+    m_report->viewport()->installEventFilter(this);
     setFocusProxy(m_report);
 }
 
@@ -128,9 +141,130 @@ void FileListView::applyIconMode(bool large)
         m_icons->setIconSize(QSize(32, 32));
         m_icons->setGridSize(QSize(fm.averageCharWidth() * 14, 32 + fm.height() + 12));
     } else {
+        // Cells as wide as the widest name needs, up to the width of the
+        // list: shorter names are not cut, longer ones are cut at the edge.
         m_icons->setIconSize(QSize(16, 16));
-        m_icons->setGridSize(QSize(fm.averageCharWidth() * 18, qMax(16, fm.height()) + 4));
+        if (m_iconNameTextWidth < 0)
+            m_iconNameTextWidth = widestTextWidth(shownNames(), fm);
+        QStyleOptionViewItem opt;
+        opt.initFrom(m_icons);
+        opt.font = m_icons->font();
+        opt.fontMetrics = fm;
+        opt.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+        opt.decorationSize = QSize(16, 16);
+        opt.decorationPosition = QStyleOptionViewItem::Left;
+        opt.text = QStringLiteral("x");
+        const int overhead = m_icons->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_icons).width()
+            - fm.horizontalAdvance(opt.text);
+        const int need = m_iconNameTextWidth + overhead + 4;
+        // The stack lays out only the view it shows: the room is taken from
+        // the stack, less the view's frame and a vertical scroll bar.
+        const int room = qMax(16, m_stack->width() - 2 * m_icons->frameWidth() - 2
+                                      - m_icons->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, m_icons));
+        m_icons->setGridSize(QSize(qBound(16 + overhead, need, room), qMax(16, fm.height()) + 4));
     }
+}
+
+QStringList FileListView::shownNames() const
+{
+    QStringList names;
+    names.reserve(m_model->rowCount());
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        names << BrowseRules::oneLineName(m_model->caption(row));
+    return names;
+}
+
+void FileListView::onRowsReplaced()
+{
+    m_nameTextWidth = -1;
+    m_iconNameTextWidth = -1;
+    m_fittedSizeLength = 0;
+    refitColumns();
+    if (m_style == ViewStyle::SmallIcon)
+        applyIconMode(false);
+}
+
+int FileListView::cellWidthFor(int column, const QString &text) const
+{
+    QStyleOptionViewItem opt;
+    opt.initFrom(m_report);
+    opt.font = m_report->font();
+    opt.fontMetrics = QFontMetrics(opt.font);
+    opt.features = QStyleOptionViewItem::HasDisplay;
+    if (column == 0) {
+        opt.features |= QStyleOptionViewItem::HasDecoration;
+        opt.decorationSize = m_report->iconSize();
+        opt.decorationPosition = QStyleOptionViewItem::Left;
+    }
+    opt.text = text;
+    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width();
+}
+
+int FileListView::textWidthNeeded(int column) const
+{
+    const QFontMetrics fm(m_report->font());
+    // Digits may differ in width: every text is measured in the widest.
+    QChar widestDigit = u'0';
+    for (char16_t d = u'1'; d <= u'9'; ++d) {
+        if (fm.horizontalAdvance(QChar(d)) > fm.horizontalAdvance(widestDigit))
+            widestDigit = QChar(d);
+    }
+    const auto inWidestDigits = [widestDigit](QString text) {
+        for (QChar &c : text) {
+            if (c.isDigit())
+                c = widestDigit;
+        }
+        return text;
+    };
+    switch (column) {
+    case 0: {
+        if (m_nameTextWidth < 0)
+            m_nameTextWidth = widestTextWidth(shownNames(), fm);
+        return cellWidthFor(0, QString()) + m_nameTextWidth;
+    }
+    case 1: {
+        const qsizetype length = qMax<qsizetype>(m_model->widestSizeTextLength(), 3);
+        return cellWidthFor(1, QString(length - 2, widestDigit) + QStringLiteral("kb"));
+    }
+    case 2:
+        return cellWidthFor(2, inWidestDigits(BrowseRules::dateText(2000, 1, 1, 0, 0, m_model->dateSeparators())));
+    }
+    return 0;
+}
+
+void FileListView::fitColumns(int width, int sizeWidth, int dateWidth, int slack)
+{
+    m_fit = {width, sizeWidth, dateWidth, slack};
+    refitColumns();
+}
+
+void FileListView::refitColumns()
+{
+    if (m_fit.width < 0)
+        return;
+    m_fittedSizeLength = m_model->widestSizeTextLength();
+    const int size = qMax(m_fit.sizeWidth, textWidthNeeded(1));
+    const int date = qMax(m_fit.dateWidth, textWidthNeeded(2));
+    const int name = qMax(qMax(0, m_fit.width - size - date - m_fit.slack), textWidthNeeded(0));
+    m_report->setColumnWidth(0, name);
+    m_report->setColumnWidth(1, size);
+    m_report->setColumnWidth(2, date);
+}
+
+void FileListView::fitVisibleSizes()
+{
+    if (m_fit.width < 0 || m_model->rowCount() == 0)
+        return;
+    const QRect area = m_report->viewport()->rect();
+    const QModelIndex first = m_report->indexAt(area.topLeft());
+    if (!first.isValid())
+        return;
+    const QModelIndex lastShown = m_report->indexAt(QPoint(0, area.bottom()));
+    const int last = lastShown.isValid() ? lastShown.row() : m_model->rowCount() - 1;
+    for (int row = first.row(); row <= last; ++row)
+        m_model->entry(row);
+    if (m_model->widestSizeTextLength() > m_fittedSizeLength)
+        refitColumns();
 }
 
 void FileListView::setViewStyle(ViewStyle style)
@@ -200,14 +334,43 @@ void FileListView::selectRow(int row)
 void FileListView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
+    // The small icons' cells are at most as wide as the list.
+    if (m_style == ViewStyle::SmallIcon)
+        applyIconMode(false);
     emit resized();
 }
 
 bool FileListView::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Paint && watched == m_report->viewport())
+        fitVisibleSizes();
     if (event->type() == QEvent::KeyPress && watched == currentView()) {
         const auto *key = static_cast<QKeyEvent *>(event);
         emit keyPressed(key->key(), key->modifiers());
+        startFromFirstRow(key->key());
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void FileListView::startFromFirstRow(int key)
+{
+    // With no current row a view takes any move to mean "the first row",
+    // which is right for Down, Up and Home but leaves End and PageDown
+    // there too.  Those move from the first row as if it were current.  The
+    // stand-in is set unannounced: only the row the key lands on is news.
+    if (key != Qt::Key_End && key != Qt::Key_PageDown)
+        return;
+    QItemSelectionModel *sel = m_report->selectionModel();
+    if (sel->currentIndex().isValid() || m_model->rowCount() == 0)
+        return;
+    // A key that cannot leave the one row selects it, as Down would.
+    if (m_model->rowCount() == 1) {
+        selectRow(0);
+        return;
+    }
+    {
+        const QSignalBlocker quiet(sel);
+        sel->setCurrentIndex(m_model->index(0, 0), QItemSelectionModel::NoUpdate);
+    }
+    m_fromNoRow = true;
 }

@@ -61,7 +61,10 @@ void FolderTree::addFolderNodes(const QString &path, QTreeWidgetItem *node, bool
         if (node && FolderScan::hasSubFolder(path))
             node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
     } else {
-        const QStringList names = FolderScan::subFolders(path);
+        // Directory reads come in the file system's own order (a hash order
+        // on most Linux file systems): a person looks for a folder by name.
+        QStringList names = FolderScan::subFolders(path);
+        BrowseRules::sortFolderNames(names);
         QList<QTreeWidgetItem *> children;
         children.reserve(names.size());
         const QIcon icon = m_icons->folderIcon();

@@ -10,8 +10,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 // The folder tree logic over a QTreeWidget: one node per folder below the
-// root (the root itself has no node), its text the folder's name alone, in
-// the order the file system enumerates them.  Only the top level is read on
+// root (the root itself has no node), its text the folder's name alone, the
+// sub-folders of a folder in name order (BrowseRules::sortFolderNames).  Only the top level is read on
 // a rebuild; a node is probed for a first sub-folder (its has-children flag,
 // shown as an expand button) and filled when first expanded.  Hidden
 // folders and links to folders are shown, files never; reading one level at
@@ -27,8 +27,7 @@ public:
     QTreeWidget *tree() const { return m_tree; }
 
     // Called at the end of every addFolderNodes() with the folder it read,
-    // whether or not the folder could be read (the watcher's Directory and
-    // StartWatch hang here).
+    // whether or not the folder could be read.
     void setFolderReadCallback(std::function<void(const QString &path)> callback);
 
     // Rebuilds the tree from `folder` (trailing delimiter): busy cursor and one

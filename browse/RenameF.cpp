@@ -4,7 +4,6 @@
 #include "browse/FileMove.h"
 
 #include <QApplication>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -32,10 +31,11 @@ TRenameForm::TRenameForm(QWidget *owner)
     ToFilename->setGeometry(16, 54, 257, 21);
     BitBtn1->setGeometry(16, 96, 131, 49);
     BitBtn2->setGeometry(153, 96, 131, 49);
-    for (QPushButton *b : {BitBtn1, BitBtn2}) {
-        b->setAutoDefault(false);
-        b->setDefault(false);
-    }
+    // Enter confirms and Escape cancels, as in any dialog: "変更" is the
+    // default button, and a button with the focus takes Enter for itself.
+    for (QPushButton *b : {BitBtn1, BitBtn2})
+        b->setAutoDefault(true);
+    BitBtn1->setDefault(true);
     FromFilename->setFocusPolicy(Qt::NoFocus);
     Label2->setFocusPolicy(Qt::NoFocus);
     setTabOrder(ToFilename, BitBtn1);
@@ -97,13 +97,9 @@ void TRenameForm::showEvent(QShowEvent *event)
     ToFilename->selectAll();
 }
 
-void TRenameForm::keyPressEvent(QKeyEvent *event)
+void TRenameForm::reject()
 {
-    // QDialog would take Enter as the default button and Escape as cancel;
-    // here neither key has a meaning of its own.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->ignore();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    // Escape and the frame's close button: as "キャンセル".
+    Res = false;
+    QDialog::reject();
 }

@@ -10,9 +10,10 @@ class QLineEdit;
 class QPushButton;
 
 // The rename dialog "ファイル名の変更": the present name, an arrow, an edit
-// with the new name and the buttons "変更" and "キャンセル".  Neither button
-// is the default or the cancel button, so Enter and Escape do nothing
-// special.  One dialog per use, owned by the window that opens it; UI thread.
+// with the new name and the buttons "変更" and "キャンセル".  Enter confirms
+// ("変更" is the default button; a focused button takes Enter itself) and
+// Escape cancels.  One dialog per use, owned by the window that opens it; UI
+// thread.
 class TRenameForm : public QDialog
 {
     Q_OBJECT
@@ -44,7 +45,9 @@ public:
     void BitBtn1Click();
     void BitBtn2Click();
 
+    // Escape and the close button leave Res false.
+    void reject() override;
+
 protected:
     void showEvent(QShowEvent *event) override;
-    void keyPressEvent(QKeyEvent *event) override;
 };

@@ -1,9 +1,11 @@
 #include "browse/ThumbnailListView.h"
 
 #include "browse/FileListModel.h"
+#include "browse/FileNameDelegate.h"
 #include "browse/ThumbnailProvider.h"
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -52,13 +54,18 @@ public:
         QStyle *style = widget ? widget->style() : QApplication::style();
         const QString name = opt.text;
         const QIcon icon = opt.icon;
+        const bool selected = opt.state & QStyle::State_Selected;
         opt.text.clear();
         opt.icon = QIcon();
-        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &opt, painter, widget);
+        // The style would mark a selection behind the text it lays out, which
+        // here is none: a box one character wide.  The name's own line is
+        // marked below instead.
+        QStyleOptionViewItem panel = opt;
+        panel.state &= ~QStyle::State_Selected;
+        style->drawPrimitive(QStyle::PE_PanelItemViewItem, &panel, painter, widget);
 
         const int cell = m_view->cellSize();
         const QRect square = squareIn(opt.rect, cell);
-        const bool selected = opt.state & QStyle::State_Selected;
 
         painter->save();
         bool pictured = false;
@@ -85,15 +92,21 @@ public:
             icon.paint(painter, iconRect, Qt::AlignCenter, selected ? QIcon::Selected : QIcon::Normal);
         }
 
-        const QRect textRect(opt.rect.x() + 2, square.bottom() + 1 + pad, opt.rect.width() - 4,
-                             opt.fontMetrics.height());
+        const QRect textRect = nameRect(opt.rect, square, opt.fontMetrics);
         // A picture that arrives repaints its square only: the name stays.
         if (m_area.isNull() || m_area.intersects(textRect)) {
+            const QStaticText &text = shortName(name, opt.font, opt.fontMetrics, textRect.width());
+            const int textWidth = qCeil(text.size().width());
+            const int x = textRect.x() + (textRect.width() - textWidth) / 2;
+            if (selected) {
+                const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
+                    : (opt.state & QStyle::State_Active) ? QPalette::Active : QPalette::Inactive;
+                painter->fillRect(QRect(x - 2, textRect.y(), textWidth + 4, textRect.height()),
+                                  opt.palette.brush(group, QPalette::Highlight));
+            }
             painter->setFont(opt.font);
             painter->setPen(opt.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
-            const QStaticText &text = shortName(name, opt.font, opt.fontMetrics, textRect.width());
-            painter->drawStaticText(textRect.x() + (textRect.width() - qCeil(text.size().width())) / 2,
-                                    textRect.y(), text);
+            painter->drawStaticText(x, textRect.y(), text);
         }
         painter->restore();
 
@@ -107,6 +120,26 @@ public:
 
     // The part of the view being painted (null: all of it).
     void setPaintArea(const QRect &area) { m_area = area; }
+
+    // Where a cell's name goes: the line below its square, as wide as the cell.
+    static QRect nameRect(const QRect &item, const QRect &square, const QFontMetrics &fm)
+    {
+        return {item.x() + 2, square.bottom() + 1 + pad, item.width() - 4, fm.height()};
+    }
+
+    // The full name in a tooltip where the cell shows it shortened.
+    bool helpEvent(QHelpEvent *event, QAbstractItemView *view, const QStyleOptionViewItem &option,
+                   const QModelIndex &index) override
+    {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        const QRect textRect = nameRect(opt.rect, squareIn(opt.rect, m_view->cellSize()), opt.fontMetrics);
+        FileNameDelegate::showNameTip(event->globalPos(), view, opt.text, opt.rect,
+                                      opt.fontMetrics.horizontalAdvance(opt.text) > textRect.width());
+        return true;
+    }
 
 private:
     // A name shortened in the middle to `width`, laid out once: a cell is
@@ -356,6 +389,19 @@ void ThumbnailListView::onThumbnailReady(const QString &path)
     // stays one rectangle.)
     m_arrived |= squareIn(visualRect(model()->index(row, 0)), m_cell);
     viewport()->update(m_arrived);
+}
+
+QModelIndex ThumbnailListView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers)
+{
+    const QModelIndex current = currentIndex();
+    if ((cursorAction != MovePageDown && cursorAction != MovePageUp) || !current.isValid() || !model())
+        return QListView::moveCursor(cursorAction, modifiers);
+    const QSize grid = gridSize();
+    const int perRow = qMax(1, viewport()->width() / qMax(1, grid.width()));
+    const int rowsPerPage = qMax(1, viewport()->height() / qMax(1, grid.height()));
+    const int step = perRow * rowsPerPage * (cursorAction == MovePageDown ? 1 : -1);
+    const int row = qBound(0, current.row() + step, model()->rowCount() - 1);
+    return model()->index(row, modelColumn(), rootIndex());
 }
 
 void ThumbnailListView::keyPressEvent(QKeyEvent *event)

@@ -62,6 +62,10 @@ signals:
     void screenComplete();
 
 protected:
+    // PageUp and PageDown move by the whole rows of cells that fit the view
+    // (at least one row): the list view's own page step misses when a cell
+    // is more than half as high as the view.
+    QModelIndex moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers modifiers) override;
     void keyPressEvent(QKeyEvent *event) override;
     void wheelEvent(QWheelEvent *event) override;
     void paintEvent(QPaintEvent *event) override;

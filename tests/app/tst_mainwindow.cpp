@@ -267,9 +267,13 @@ void tst_MainWindow::firstStartStoresDesignSizes()
         QCOMPARE(stored("TreeHeight").toInt(), 240);
         QCOMPARE(stored("TreeWidth").toInt(), 273);
         QCOMPARE(stored("FileListWidth").toInt(), 271);
-        QCOMPARE(form.ListView1->columnWidth(0), 105);
-        QCOMPARE(form.ListView1->columnWidth(1), 60);
-        QCOMPARE(form.ListView1->columnWidth(2), 85);
+        // The designed 60 and 85, or what the texts need in this font; the
+        // name column takes the rest (105 where the designed widths hold).
+        const int size = qMax(60, form.ListView1->textWidthNeeded(1));
+        const int date = qMax(85, form.ListView1->textWidthNeeded(2));
+        QCOMPARE(form.ListView1->columnWidth(1), size);
+        QCOMPARE(form.ListView1->columnWidth(2), date);
+        QCOMPARE(form.ListView1->columnWidth(0), qMax(271 - size - date - 21, form.ListView1->textWidthNeeded(0)));
         QCOMPARE(form.StatusBar1->height(), 19);
         QCOMPARE(form.centralWidget()->height() + form.StatusBar1->height(), 581);
         form.show();
@@ -304,7 +308,9 @@ void tst_MainWindow::secondStartRestoresSizes()
     QCOMPARE(form.Panel1->width(), 320);
     // The list fills the panel: its own stored width does not last.
     QCOMPARE(form.ListView1->width(), 318);
-    QCOMPARE(form.ListView1->columnWidth(0), 318 - 166);
+    QCOMPARE(form.ListView1->columnWidth(0),
+             qMax(318 - form.ListView1->columnWidth(1) - form.ListView1->columnWidth(2) - 21,
+                  form.ListView1->textWidthNeeded(0)));
     QCOMPARE(stored("FileListWidth").toInt(), 318);
     QCOMPARE(stored("WinWidth").toInt(), 900);
     QCOMPARE(stored("TreeWidth").toInt(), 320);
@@ -418,11 +424,10 @@ void tst_MainWindow::japaneseTextsHaveGlyphs()
 void tst_MainWindow::columnLayout_data()
 {
     QTest::addColumn<int>("listWidth");
-    QTest::addColumn<int>("column0");
-    QTest::newRow("designed 271") << 271 << 105;
-    QTest::newRow("wide 500") << 500 << 334;
-    QTest::newRow("exactly 166") << 166 << 0;
-    QTest::newRow("narrower than 166") << 120 << 0;
+    QTest::newRow("designed 271") << 271;
+    QTest::newRow("wide 500") << 500;
+    QTest::newRow("exactly 166") << 166;
+    QTest::newRow("narrower than 166") << 120;
 }
 
 void tst_MainWindow::columnLayout()
@@ -433,10 +438,15 @@ void tst_MainWindow::columnLayout()
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.Panel1->setFixedWidth(listWidth + 2);
     QTRY_COMPARE(form.ListView1->width(), listWidth);
-    // The list's own resize event laid out the columns and stored the width.
-    QTEST(form.ListView1->columnWidth(0), "column0");
-    QCOMPARE(form.ListView1->columnWidth(1), 60);
-    QCOMPARE(form.ListView1->columnWidth(2), 85);
+    // The list's own resize event laid out the columns and stored the width:
+    // size and date as designed or as wide as their texts need, the name
+    // column the rest, never less than the names need.
+    const int size = qMax(60, form.ListView1->textWidthNeeded(1));
+    const int date = qMax(85, form.ListView1->textWidthNeeded(2));
+    QCOMPARE(form.ListView1->columnWidth(1), size);
+    QCOMPARE(form.ListView1->columnWidth(2), date);
+    QCOMPARE(form.ListView1->columnWidth(0),
+             qMax(qMax(0, listWidth - size - date - 21), form.ListView1->textWidthNeeded(0)));
     QCOMPARE(stored("FileListWidth").toInt(), listWidth);
 }
 

@@ -5,6 +5,8 @@
 
 #include <QTest>
 
+#include <algorithm>
+
 using namespace BrowseRules;
 
 class TestBrowseRules : public QObject
@@ -145,6 +147,57 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(QString, target);
         QCOMPARE(BrowseRules::renameTarget(typed), target);
+    }
+
+    // The tree's order of sub-folders, given in the scrambled order a
+    // directory read returns them.
+    void folderOrder_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("sorted");
+        QTest::newRow("numbered, as read")
+            << QStringList{"folder14", "folder25", "folder17", "folder3", "folder1"}
+            << QStringList{"folder1", "folder14", "folder17", "folder25", "folder3"};
+        QTest::newRow("letter case ignored")
+            << QStringList{"beta", "Alpha", "gamma", "Delta"}
+            << QStringList{"Alpha", "beta", "Delta", "gamma"};
+        QTest::newRow("case-only twins by code, upper first")
+            << QStringList{"report", "Report", "REPORT", "Reporta"}
+            << QStringList{"REPORT", "Report", "report", "Reporta"};
+        QTest::newRow("hidden and marks")
+            << QStringList{"zeta", ".config", "_old", "Ärger", "Apfel"}
+            << QStringList{".config", "_old", "Apfel", "zeta", "Ärger"};
+        QTest::newRow("japanese") << QStringList{"請求書", "見積書", "2020", "あ"}
+                                  << QStringList{"2020", "あ", "見積書", "請求書"};
+    }
+    void folderOrder()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, sorted);
+        QStringList got = names;
+        BrowseRules::sortFolderNames(got);
+        QCOMPARE(got, sorted);
+        // Any starting order gives the same result.
+        std::reverse(names.begin(), names.end());
+        BrowseRules::sortFolderNames(names);
+        QCOMPARE(names, sorted);
+    }
+
+    void oneLineName_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "report.pdf" << "report.pdf";
+        QTest::newRow("newline") << "line1\nline2.pdf" << "line1↵line2.pdf";
+        QTest::newRow("carriage return and newline") << "a\r\nb.pdf" << "a↵↵b.pdf";
+        QTest::newRow("unicode separators") << QStringLiteral("a\u2028b\u2029c.pdf") << "a↵b↵c.pdf";
+        QTest::newRow("tab kept") << "a\tb.pdf" << "a\tb.pdf";
+    }
+    void oneLineName()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        QCOMPARE(BrowseRules::oneLineName(name), shown);
     }
 };
 

@@ -2,13 +2,19 @@
 #include "browse/BrowseRules.h"
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
+#include "browse/FileNameDelegate.h"
 #include "browse/IconCache.h"
 
 #include "support/TestDir.h"
 
 #include <QFile>
+#include <QMap>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QListView>
+#include <QScrollBar>
+#include <QStyle>
+#include <QToolTip>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -248,6 +254,258 @@ private slots:
             QCOMPARE(columns.count(), 1);
             QCOMPARE(columns.at(0).at(0).toInt(), 2);
         }
+    }
+
+    // The first move key on a freshly filled list acts from the first row in
+    // every style: Down, Up and Home select it, End the last row, PageDown
+    // the row a page below it (as from a selected first row).
+    void firstMoveKeyActsFromFirstRow_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::addColumn<int>("key");
+        const QList<QPair<const char *, FileListView::ViewStyle>> styles{
+            {"report", FileListView::ViewStyle::Report},
+            {"small icons", FileListView::ViewStyle::SmallIcon},
+            {"large icons", FileListView::ViewStyle::LargeIcon},
+            {"thumbnails", FileListView::ViewStyle::Thumbnail}};
+        const QList<QPair<const char *, Qt::Key>> keys{
+            {"Down", Qt::Key_Down}, {"Up", Qt::Key_Up}, {"Home", Qt::Key_Home},
+            {"End", Qt::Key_End}, {"PageDown", Qt::Key_PageDown}};
+        for (const auto &[styleName, style] : styles)
+            for (const auto &[keyName, key] : keys)
+                QTest::addRow("%s, %s", styleName, keyName) << int(style) << int(key);
+    }
+    void firstMoveKeyActsFromFirstRow()
+    {
+        QFETCH(int, style);
+        QFETCH(int, key);
+        TestDir dir;
+        for (int i = 0; i < 60; ++i)
+            dir.writeFile(QStringLiteral("file%1.pdf").arg(i, 2, 10, QLatin1Char('0')), "x");
+        FileListView view;
+        view.resize(271, 300);
+        view.setViewStyle(FileListView::ViewStyle(style));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        QAbstractItemView *cur = view.currentView();
+        cur->setFocus();
+        QTRY_VERIFY(cur->hasFocus());
+        const int last = 59;
+
+        // Where the key lands from a selected first row.
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.selectRow(0);
+        QTest::keyClick(cur, Qt::Key(key));
+        const int fromFirst = view.selectedRow();
+        const QMap<int, int> expected{{Qt::Key_Down, 0}, {Qt::Key_Up, 0}, {Qt::Key_Home, 0}, {Qt::Key_End, last}};
+        if (key == Qt::Key_PageDown)
+            QVERIFY2(fromFirst > 0 && fromFirst < last, qPrintable(QString::number(fromFirst)));
+
+        // A fresh fill: nothing current, nothing selected.
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QCOMPARE(view.selectedRow(), -1);
+        QSignalSpy moved(&view, &FileListView::currentRowChanged);
+        QTest::keyClick(cur, Qt::Key(key));
+        const int landed = view.selectedRow();
+        QCOMPARE(landed, expected.value(key, fromFirst));
+        // Announced once, from no row to where the key landed.
+        QCOMPARE(moved.size(), 1);
+        QCOMPARE(moved.first().at(0).toInt(), landed);
+        QCOMPARE(moved.first().at(1).toInt(), -1);
+    }
+
+    // Every size and date text fits its column, and every name its column,
+    // in the font in use: the designed 60 and 85 pixels were chosen for
+    // another platform's font.  The columns keep to the designed widths
+    // where the texts fit and the name column fills the rest; a list too
+    // narrow for all of it scrolls sideways.
+    void textsFitTheirColumns_data()
+    {
+        QTest::addColumn<int>("listWidth");
+        QTest::addColumn<int>("pixelSize");
+        QTest::newRow("designed width, designed font") << 271 << 12;
+        QTest::newRow("wide list") << 900 << 12;
+        QTest::newRow("larger font") << 271 << 17;
+    }
+    void textsFitTheirColumns()
+    {
+        QFETCH(int, listWidth);
+        QFETCH(int, pixelSize);
+        TestDir dir;
+        const QString longName = "a rather long file name for the listing, 2026 edition.pdf";
+        dir.writeFile(longName, "x");
+        dir.writeFile("b.pdf", QByteArray(2000, 'b'));
+        dir.writeFile("line1\nline2.pdf", "x");
+        // A sparse file of 5 GiB: 5242880kb.
+        QFile big(dir.path("big.pdf"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(qint64(5) << 30));
+        big.close();
+        QVERIFY(dir.setModified("b.pdf", QDateTime(QDate(2026, 12, 18), QTime(23, 58))));
+
+        FileListView view;
+        QFont font(QStringLiteral("IPAPGothic"));
+        font.setPixelSize(pixelSize);
+        view.setFont(font);
+        view.resize(listWidth, 300);
+        view.fitColumns(listWidth, 60, 85, 21);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QTreeView *report = view.reportView();
+        QTRY_VERIFY(view.model()->widestSizeTextLength() == 9); // shown, so read
+
+        const QFontMetrics fm(report->font());
+        const int margin = report->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, report) + 1;
+        const int iconRoom = report->iconSize().width() + 2 * margin;
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            for (int col = 0; col < 3; ++col) {
+                const QString text = view.model()->index(row, col).data().toString();
+                QVERIFY(!text.contains(QLatin1Char('\n'))); // one line, "line1↵line2.pdf"
+                const int room = report->columnWidth(col) - 2 * margin - (col == 0 ? iconRoom : 0);
+                QVERIFY2(fm.horizontalAdvance(text) <= room,
+                         qPrintable(QStringLiteral("\"%1\" needs %2 of %3").arg(text).arg(fm.horizontalAdvance(text)).arg(room)));
+            }
+        }
+        QCOMPARE(view.model()->index(0, 1).data().toString().isEmpty(), false);
+        QVERIFY(report->columnWidth(1) >= 60);
+        QVERIFY(report->columnWidth(2) >= 85);
+        // The name column takes what the others leave, or what the names need.
+        const int rest = listWidth - report->columnWidth(1) - report->columnWidth(2) - 21;
+        QVERIFY(report->columnWidth(0) >= rest);
+        QVERIFY(report->columnWidth(0) == rest || report->horizontalScrollBar()->maximum() > 0);
+        if (listWidth == 900)
+            QCOMPARE(report->columnWidth(0), rest);
+    }
+
+    // A size text that comes into view wider than any before widens its
+    // column before it is drawn.
+    void sizeColumnWidensForTextsComingIntoView()
+    {
+        TestDir dir;
+        for (int i = 0; i < 40; ++i)
+            dir.writeFile(QStringLiteral("a%1.pdf").arg(i, 2, 10, QLatin1Char('0')), "x");
+        QFile big(dir.path("z-big.pdf"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(qint64(300) << 30)); // 314572800kb
+        big.close();
+        FileListView view;
+        view.resize(271, 200);
+        view.fitColumns(271, 60, 85, 21);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QTRY_COMPARE(view.model()->widestSizeTextLength(), 3); // "1kb" rows only, so far
+        const int before = view.columnWidth(1);
+        view.reportView()->scrollToBottom();
+        QTRY_COMPARE(view.model()->widestSizeTextLength(), 11);
+        QVERIFY(view.columnWidth(1) > before);
+        const QFontMetrics fm(view.reportView()->font());
+        QVERIFY(fm.horizontalAdvance("314572800kb") < view.columnWidth(1));
+    }
+
+    // Small icons: cells as wide as the widest name needs, up to the list's
+    // width; each name in its own cell, cut only where the list is too
+    // narrow, whatever the first row's name.
+    void smallIconCellsFitNames()
+    {
+        TestDir dir;
+        const QString longest = "a much longer name than the others.pdf";
+        dir.writeFile("ab.pdf", "x"); // first row, short
+        dir.writeFile(longest, "x");
+        dir.writeFile("middle length name.pdf", "x");
+        FileListView view;
+        view.resize(400, 300);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        view.setViewStyle(FileListView::ViewStyle::SmallIcon);
+        QListView *icons = view.iconView();
+        const QFontMetrics fm(icons->font());
+        QTRY_VERIFY(icons->visualRect(view.model()->index(1, 0)).isValid());
+        QRect previous;
+        for (int row = 0; row < view.model()->rowCount(); ++row) {
+            const QRect r = icons->visualRect(view.model()->index(row, 0));
+            QVERIFY2(r.width() >= 16 + fm.horizontalAdvance(view.model()->index(row, 0).data().toString()),
+                     qPrintable(QString::number(r.width())));
+            QVERIFY(!r.intersects(previous));
+            previous = r;
+        }
+        // A list narrower than the longest name: cells as wide as the list.
+        view.resize(120, 300);
+        QTRY_VERIFY(icons->gridSize().width() <= icons->viewport()->width());
+        QVERIFY(icons->gridSize().width() > 60);
+    }
+
+    // Wherever a view shortens a name, its tooltip shows the whole name;
+    // where the name fits, there is none.
+    void tooltipShowsShortenedNames_data()
+    {
+        QTest::addColumn<int>("style");
+        QTest::newRow("report") << int(FileListView::ViewStyle::Report);
+        QTest::newRow("small icons") << int(FileListView::ViewStyle::SmallIcon);
+        QTest::newRow("large icons") << int(FileListView::ViewStyle::LargeIcon);
+        QTest::newRow("thumbnails") << int(FileListView::ViewStyle::Thumbnail);
+    }
+    void tooltipShowsShortenedNames()
+    {
+        QFETCH(int, style);
+        TestDir dir;
+        const QString longName = "<i>quarterly report & the northern region, final, signed and stamped.pdf";
+        dir.writeFile("a.pdf", "x");
+        dir.writeFile(longName, "x");
+        FileListView view;
+        view.resize(200, 400);
+        view.setViewStyle(FileListView::ViewStyle(style));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.model()->fillFromFolder(dir.path() + "/", locale);
+        QAbstractItemView *cur = view.currentView();
+        // The report's name column narrowed by hand, as a user may drag it.
+        view.setColumnWidth(0, 120);
+        const auto askTip = [&](int row) {
+            const QRect r = cur->visualRect(view.model()->index(row, 0));
+            const QPoint at = r.center();
+            QHelpEvent help(QEvent::ToolTip, at, cur->viewport()->mapToGlobal(at));
+            QCoreApplication::sendEvent(cur->viewport(), &help);
+        };
+        QTRY_VERIFY(cur->visualRect(view.model()->index(1, 0)).isValid());
+        const int longRow = view.model()->caption(0) == "a.pdf" ? 1 : 0;
+        askTip(longRow);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().contains(longName.toHtmlEscaped()), qPrintable(QToolTip::text()));
+        // Over the short name the tooltip goes.
+        askTip(1 - longRow);
+        QTRY_VERIFY(!QToolTip::isVisible());
+    }
+
+    // The widest-name estimate is never narrower than the widest name as
+    // drawn, and close to it.
+    void widestTextWidthHoldsTheWidest_data()
+    {
+        QTest::addColumn<QStringList>("texts");
+        QStringList many;
+        for (int i = 0; i < 500; ++i)
+            many << QStringLiteral("Document %1.pdf").arg(i, 5, 10, QLatin1Char('0'));
+        many << "WWWWWWWWWWWWWW.pdf" << "iiiiiiiiiiiiiiiiiiiiiii.pdf";
+        QTest::newRow("many alike, a wide one") << many;
+        QTest::newRow("scripts") << QStringList{"請求書 2026年12月.pdf", "AVAVAVAVToTo.pdf", "e\u0301e\u0301.pdf",
+                                                 QStringLiteral("\U0001F600 smile.pdf"), "short"};
+        QTest::newRow("one") << QStringList{"only.pdf"};
+        QTest::newRow("none") << QStringList{};
+    }
+    void widestTextWidthHoldsTheWidest()
+    {
+        QFETCH(QStringList, texts);
+        QFont font(QStringLiteral("IPAPGothic"));
+        font.setPixelSize(12);
+        const QFontMetrics fm(font);
+        int exact = 0;
+        for (const QString &t : texts)
+            exact = qMax(exact, fm.horizontalAdvance(t));
+        const int estimate = widestTextWidth(texts, fm);
+        QVERIFY2(estimate >= exact, qPrintable(QStringLiteral("%1 < %2").arg(estimate).arg(exact)));
+        QVERIFY2(estimate <= exact + qMax(4, exact / 20), qPrintable(QStringLiteral("%1 vs %2").arg(estimate).arg(exact)));
     }
 
     void resizeSignalAndColumns()

@@ -1,4 +1,5 @@
 // The folder tree over real folders: probe, lazy fill, paths, watcher hook.
+#include "browse/BrowseRules.h"
 #include "browse/FolderScan.h"
 #include "browse/FolderTree.h"
 
@@ -61,9 +62,8 @@ private slots:
         QVERIFY(!QApplication::overrideCursor());
         QVERIFY(widget.updatesEnabled());
 
-        QCOMPARE(sorted(texts(widget)), (QStringList{".hidden", "Invoices", "empty", "old.pdf"}));
-        // The file system's order, not sorted.
-        QCOMPARE(texts(widget), FolderScan::subFolders(root));
+        // By name, letter case aside.
+        QCOMPARE(texts(widget), (QStringList{".hidden", "empty", "Invoices", "old.pdf"}));
         QVERIFY(FolderTree::hasChildrenFlag(top(widget, "Invoices")));
         QVERIFY(FolderTree::hasChildrenFlag(top(widget, ".hidden")));
         QVERIFY(!FolderTree::hasChildrenFlag(top(widget, "empty")));
@@ -117,6 +117,40 @@ private slots:
         tree.showRoot(root);
         QCOMPARE(widget.topLevelItemCount(), 1);
         QCOMPARE(top(widget, "a")->childCount(), 0);
+    }
+
+    // Sub-folders come by name at every level, whatever order the file
+    // system lists them in (made here in a scrambled order, so that neither
+    // a hash order nor the order of making comes out sorted by chance).
+    void subFoldersInNameOrder()
+    {
+        TestDir dir;
+        QStringList expected;
+        for (int i = 1; i <= 30; ++i)
+            expected << QStringLiteral("folder%1").arg(i);
+        expected << "Folder7b";
+        BrowseRules::sortFolderNames(expected);
+        QStringList making = expected;
+        for (int i = 0; i < making.size(); ++i)
+            making.swapItemsAt(i, (i * 7 + 3) % making.size());
+        for (const QString &name : making) {
+            dir.mkdir(name);
+            dir.mkdir("deep/" + name);
+        }
+        QVERIFY(FolderScan::subFolders(dir.path() + "/") != expected); // what the fault showed
+
+        QTreeWidget widget;
+        FolderTree tree(&widget);
+        const QString root = dir.path() + "/";
+        tree.showRoot(root);
+        QStringList top = expected;
+        top << "deep";
+        BrowseRules::sortFolderNames(top);
+        QCOMPARE(texts(widget), top);
+        QCOMPARE(top.mid(0, 4), (QStringList{"deep", "folder1", "folder10", "folder11"}));
+        QTreeWidgetItem *deep = widget.topLevelItem(0);
+        tree.expandNode(deep, FolderTree::nodePath(root, deep));
+        QCOMPARE(texts(widget, deep), expected);
     }
 
     void vanishedChildrenKeepTheButton()

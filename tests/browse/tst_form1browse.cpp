@@ -128,16 +128,17 @@ private slots:
         QCOMPARE(captions(form.get()), (QStringList{"c.PDF", "b.pdf", "A.pdf"}));
     }
 
-    void watcherFollowsEveryRead()
+    void watcherCoversTheRootWhateverIsExpanded()
     {
         QVERIFY(form->plFolderWatcher);
-        // The outermost read of a rebuild is the root: the watch covers it all.
         QCOMPARE(form->plFolderWatcher->Directory(), root);
-        // After filling a node the watch covers that node's folder.
+        QVERIFY(form->plFolderWatcher->isWatching());
+        QVERIFY(form->plFolderWatcher->Recursive());
+        // Filling a node leaves the watch on the root's whole sub-tree.
         form->TreeView1->expandItem(topNode(form.get(), "Invoices"));
-        QCOMPARE(form->plFolderWatcher->Directory(), root + "Invoices/");
-        form->ShowRootFolder(root);
+        QCOMPARE(topNode(form.get(), "Invoices")->childCount(), 1);
         QCOMPARE(form->plFolderWatcher->Directory(), root);
+        QVERIFY(form->plFolderWatcher->isWatching());
     }
 
     void enterAndDoubleClickOpen_data()
@@ -317,6 +318,40 @@ private slots:
         QCOMPARE(sorted.first(), "A.pdf");
         QCOMPARE(form->StatusPanelText(1), root + "c.PDF");
         QCOMPARE(form->Timer1->isActive(), !typed.isEmpty()); // ReadPDF only after confirming
+    }
+
+    // F2 on the list renames the current file; Enter in the dialog confirms.
+    void f2RenamesTheCurrentFile()
+    {
+        QAbstractItemView *view = form->ListView1->currentView();
+        form->ListView1->setFocus();
+        QTRY_VERIFY(view->hasFocus());
+        form->Timer1->stop();
+        form->ListView1->selectRow(rowOf(form.get(), "b.pdf"));
+        QString seenFrom;
+        ModalAnswerer modals([&](QWidget *modal) {
+            auto *dlg = qobject_cast<TRenameForm *>(modal);
+            if (!dlg) {
+                modal->close();
+                return;
+            }
+            seenFrom = dlg->FromFilename->text();
+            dlg->ToFilename->setText("renamed");
+            QTest::keyClick(dlg->ToFilename, Qt::Key_Return);
+        });
+        QTest::keyClick(view, Qt::Key_F2);
+        QTRY_COMPARE(modals.seen.size(), 1);
+        QCOMPARE(modals.seen.first().title, "ファイル名の変更");
+        QCOMPARE(seenFrom, "b.pdf");
+        QTRY_VERIFY(QFile::exists(dir->path("renamed.pdf")));
+        QVERIFY(!QFile::exists(dir->path("b.pdf")));
+        QTRY_VERIFY(captions(form.get()).contains("renamed.pdf"));
+
+        // With no file selected F2 opens nothing.
+        form->ListView1->selectRow(-1);
+        QTest::keyClick(view, Qt::Key_F2);
+        QCoreApplication::processEvents();
+        QCOMPARE(modals.seen.size(), 1);
     }
 
     void renameWithoutSelectionDoesNothing()

@@ -33,8 +33,8 @@ private slots:
         QCOMPARE(form.ToFilename->geometry(), QRect(16, 54, 257, 21));
         QCOMPARE(form.BitBtn1->geometry(), QRect(16, 96, 131, 49));
         QCOMPARE(form.BitBtn2->geometry(), QRect(153, 96, 131, 49));
-        QVERIFY(!form.BitBtn1->isDefault() && !form.BitBtn1->autoDefault());
-        QVERIFY(!form.BitBtn2->isDefault() && !form.BitBtn2->autoDefault());
+        QVERIFY(form.BitBtn1->isDefault());
+        QVERIFY(!form.BitBtn2->isDefault());
         QVERIFY(form.BitBtn1->icon().isNull());
         QVERIFY(!(form.windowFlags() & Qt::WindowMinimizeButtonHint));
         QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
@@ -57,24 +57,35 @@ private slots:
         QTRY_VERIFY(form.ToFilename->hasFocus());
     }
 
-    void enterAndEscapeCloseNothing_data()
+    // Enter confirms and Escape cancels, from the edit where the dialog
+    // opens; Enter on a button that has the focus presses that button.
+    void enterConfirmsEscapeCancels_data()
     {
         QTest::addColumn<int>("key");
-        QTest::newRow("Enter") << int(Qt::Key_Return);
-        QTest::newRow("keypad Enter") << int(Qt::Key_Enter);
-        QTest::newRow("Escape") << int(Qt::Key_Escape);
+        QTest::addColumn<int>("focus"); // 0 edit, 1 "変更", 2 "キャンセル"
+        QTest::addColumn<bool>("confirmed");
+        QTest::newRow("Enter") << int(Qt::Key_Return) << 0 << true;
+        QTest::newRow("keypad Enter") << int(Qt::Key_Enter) << 0 << true;
+        QTest::newRow("Escape") << int(Qt::Key_Escape) << 0 << false;
+        QTest::newRow("Escape on 変更") << int(Qt::Key_Escape) << 1 << false;
+        QTest::newRow("Enter on キャンセル") << int(Qt::Key_Return) << 2 << false;
     }
-    void enterAndEscapeCloseNothing()
+    void enterConfirmsEscapeCancels()
     {
         QFETCH(int, key);
+        QFETCH(int, focus);
+        QFETCH(bool, confirmed);
         TRenameForm form;
         form.setFileName("a.pdf");
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QTest::keyClick(form.ToFilename, Qt::Key(key));
-        QVERIFY(form.isVisible());
-        QCOMPARE(form.result(), 0);
-        QCOMPARE(form.Res, false);
+        QWidget *target = QList<QWidget *>{form.ToFilename, form.BitBtn1, form.BitBtn2}.at(focus);
+        target->setFocus();
+        QTRY_VERIFY(target->hasFocus());
+        QTest::keyClick(target, Qt::Key(key));
+        QTRY_VERIFY(!form.isVisible());
+        QCOMPARE(form.Res, confirmed);
+        QCOMPARE(form.result(), confirmed ? int(QDialog::Accepted) : int(QDialog::Rejected));
     }
 
     void buttonsSetRes_data()

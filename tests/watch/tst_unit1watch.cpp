@@ -186,6 +186,36 @@ private slots:
         QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
     }
 
+    // After a node has been expanded, changes anywhere under the root still
+    // reach the list: here the root's own files while a sub-folder's tree
+    // node is open, so that a deleted file does not stay listed.
+    void changesSeenAfterExpanding()
+    {
+        const auto listed = [](TForm1 *f) {
+            QStringList names;
+            for (const FileEntry &e : f->ListView1->model()->entries())
+                names << e.name;
+            return names;
+        };
+        TestDir &root = m_main.dir();
+        root.mkdir("sub/deep");
+        root.mkdir("other");
+        root.writeFile("a.pdf", "x");
+        root.writeFile("b.pdf", "x");
+        TForm1 &form = *m_main.create({root.path()});
+        QTreeWidgetItem *sub = form.TreeView1->findItems("sub", Qt::MatchExactly).value(0);
+        QVERIFY(sub);
+        form.TreeView1->expandItem(sub);
+        QCOMPARE(sub->childCount(), 1);
+
+        QVERIFY(QFile::remove(root.path("a.pdf")));
+        QTRY_COMPARE(listed(&form), QStringList{"b.pdf"});
+        root.writeFile("other/c.pdf", "x"); // beside the expanded node: a refresh too
+        root.writeFile("c.pdf", "x");
+        QTRY_COMPARE(listed(&form), (QStringList{"b.pdf", "c.pdf"}));
+        QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+    }
+
     void fileWrittenInStagesShowsItsFinalSize()
     {
         // A file rewritten in place, as a download or a copy in parts does:
