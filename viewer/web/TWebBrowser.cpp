@@ -203,8 +203,11 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
     m_changeTimer = new QTimer(this);
     m_changeTimer->setSingleShot(true);
     m_changeTimer->setInterval(changeSettleMs);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, &TWebBrowser::onShownFileChanged);
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, &TWebBrowser::onShownFileChanged);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { onShownFileChanged(true); });
+    // Other files of the folder may change all the time (a download in
+    // progress): they only ever start the wait, so the shown file's own
+    // change is not held back by them.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { onShownFileChanged(false); });
     connect(m_changeTimer, &QTimer::timeout, this, &TWebBrowser::reloadShownFile);
 }
 
@@ -606,14 +609,15 @@ void TWebBrowser::watchShownFile(const QString &path)
         m_watcher->addPath(path);
 }
 
-void TWebBrowser::onShownFileChanged()
+void TWebBrowser::onShownFileChanged(bool itself)
 {
     if (m_watchedPath.isEmpty())
         return;
     // A replaced file drops out of the watch; the new one at the path is watched again.
     if (!m_watcher->files().contains(m_watchedPath) && QFileInfo::exists(m_watchedPath))
         m_watcher->addPath(m_watchedPath);
-    m_changeTimer->start();
+    if (itself || !m_changeTimer->isActive())
+        m_changeTimer->start();
 }
 
 void TWebBrowser::reloadShownFile()

@@ -154,7 +154,8 @@ private:
     };
     static FileState fileState(const QString &path);
     void watchShownFile(const QString &path);
-    void onShownFileChanged();
+    // itself: the file changed (not only something else in its folder).
+    void onShownFileChanged(bool itself);
     void reloadShownFile();
 
     struct Preparation
