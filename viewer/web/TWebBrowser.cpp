@@ -196,7 +196,6 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
         // The viewer's request stays unanswered; the next document drops it.
         const QString name = m_document ? QFileInfo(m_document->src()).fileName() : QString();
         showMessage(QStringLiteral("%1 はパスワードで保護されているため表示していません。").arg(name), false);
-        returnFocusFromPanel();
     });
 
     m_watcher = new QFileSystemWatcher(this);

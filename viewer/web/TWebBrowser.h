@@ -53,6 +53,7 @@ class TWebBrowser : public QWebEngineView, public PdfViewer
 {
     Q_OBJECT
 public:
+    // parent: the parent of the frame (widget()), which holds the browser.
     explicit TWebBrowser(QWidget *parent = nullptr);
     ~TWebBrowser() override;
 
