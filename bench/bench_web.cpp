@@ -204,8 +204,8 @@ int benchWeb(const QStringList &args)
     }
 
     TWebBrowser browser;
-    browser.resize(viewWidth + 40, viewHeight);
-    browser.show();
+    browser.widget()->resize(viewWidth + 40, viewHeight);
+    browser.widget()->show();
     // Start the engine and the viewer once; its start is not part of a step.
     webOpenMs(browser, files.first());
     qpdfOpenMs(files.first());

@@ -3,6 +3,7 @@
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
 #include "viewer/web/WebPdfScheme.h"
+#include "viewer/web/WebToolbar.h"
 
 #include "WebTestSupport.h"
 #include "support/PdfFixtures.h"
@@ -41,7 +42,9 @@ using WebTest::probeShown;
 
 constexpr int loadTimeoutMs = 60000;
 
-const QString probeToolbar = QStringLiteral(
+// The toolbar is the browser's own, above the page; the viewer's never shows.
+const QString probeToolbar = QStringLiteral("toolbar");
+const QString probeViewerToolbar = QStringLiteral(
     "getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'hidden' : 'shown'");
 const QString probeLayout = QStringLiteral(
     "PDFViewerApplication.pdfViewer.scrollMode + '/' + PDFViewerApplication.pdfViewer.spreadMode");
@@ -96,6 +99,7 @@ private Q_SLOTS:
     void preparedFirstPageIsTheDrawingTakenAhead();
 
 private:
+    QString probe(const QString &probe);
     bool showPdf(const QString &path);
     bool prepareAll(const QStringList &paths);
     QString requestStatus(const QString &file);
@@ -120,7 +124,7 @@ void TestWebBrowser::initTestCase()
     m_list->addItems({QStringLiteral("a.pdf"), QStringLiteral("b.pdf")});
     m_browser = new TWebBrowser;
     layout->addWidget(m_list, 1);
-    layout->addWidget(m_browser, 3);
+    layout->addWidget(m_browser->widget(), 3);
     m_window->resize(1000, 700);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
@@ -129,6 +133,18 @@ void TestWebBrowser::initTestCase()
 void TestWebBrowser::cleanupTestCase()
 {
     delete m_window;
+}
+
+// A state of the view: the browser's toolbar, or a script's answer from the page.
+QString TestWebBrowser::probe(const QString &probe)
+{
+    if (probe == probeToolbar) {
+        if (js(*m_browser, probeViewerToolbar).toString() != QLatin1String("hidden"))
+            return QStringLiteral("the viewer's own toolbar shows");
+        return m_browser->toolbar()->isVisibleTo(m_browser->widget()) ? QStringLiteral("shown")
+                                                                       : QStringLiteral("hidden");
+    }
+    return js(*m_browser, probe).toString();
 }
 
 bool TestWebBrowser::showPdf(const QString &path)
@@ -235,9 +251,9 @@ void TestWebBrowser::optionChangesViewerState()
         QVERIFY(showPdf(m_pdf));
     IAcroAXDocShim &pdf = m_browser->Document()->queryAcroPdf();
     callOption(pdf, option, from);
-    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), before, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(this->probe(probe), before, 10000);
     callOption(pdf, option, to);
-    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probe).toString(), after, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(this->probe(probe), after, 10000);
 }
 
 void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded_data()
@@ -292,7 +308,7 @@ void TestWebBrowser::optionsGivenWhileLoadingApplyWhenLoaded()
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeShown).toInt(), 6, loadTimeoutMs);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeLayout).toString(), QStringLiteral("0/2"), 10000);
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probeSidebar).toString(), sidebar, 10000);
-    QCOMPARE(js(*m_browser, probeToolbar).toString(), QStringLiteral("hidden"));
+    QCOMPARE(probe(probeToolbar), QStringLiteral("hidden"));
     QCOMPARE(js(*m_browser, probeScrollbars).toString(), QStringLiteral("hidden"));
     // A viewer that is up opens the next document itself, without a reload.
     QCOMPARE(js(*m_browser, QStringLiteral("window.slSamePage === true")).toBool(), viewerUp);
@@ -422,9 +438,9 @@ void TestWebBrowser::otherPagesRefuseTheQuery()
     // the engine; shown, it starts it with its own page and profile.
     if (freshBrowser) {
         QVERIFY(browser->findChildren<QWebEnginePage *>().isEmpty());
-        browser->resize(300, 200);
-        browser->show();
-        QVERIFY(QTest::qWaitForWindowExposed(browser));
+        browser->widget()->resize(300, 200);
+        browser->widget()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(browser->widget()));
         QCOMPARE(browser->findChildren<QWebEnginePage *>().size(), 1);
         QCOMPARE(browser->page()->profile()->parent(), browser);
         QVERIFY(browser->page()->profile()->isOffTheRecord());

@@ -12,6 +12,7 @@
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
 #include "viewer/web/WebPdfScheme.h"
+#include "viewer/web/WebToolbar.h"
 
 #include "WebTestSupport.h"
 #include "support/MainWindowFixture.h"
@@ -43,13 +44,22 @@ constexpr int loadTimeoutMs = 60000;
 using WebTest::js;
 using WebTest::openDescriptors;
 const QString probePages = WebTest::probeShown;
-// toolbar / scroll mode / spread mode / sidebar / scroll bars, as the page shows them.
-const QString probeView = QStringLiteral(
+// scroll mode / spread mode / sidebar / scroll bars, as the page shows them
+// (and a complaint when the viewer's own toolbar shows).
+const QString probePageView = QStringLiteral(
     "(function(){ const a = PDFViewerApplication, c = document.getElementById('viewerContainer');"
-    " return [getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? 'notoolbar' : 'toolbar',"
+    " return [getComputedStyle(document.getElementById('toolbarContainer')).display === 'none' ? '' : 'viewer-toolbar',"
     "  a.pdfViewer.scrollMode + '/' + a.pdfViewer.spreadMode,"
     "  a.pdfSidebar.isOpen ? 'sidebar' + a.pdfSidebar.active : 'nosidebar',"
     "  c.offsetWidth - c.clientWidth > 0 ? 'scrollbars' : 'noscrollbars'].join(' '); })()");
+
+// toolbar (the browser's own, above the page) / scroll mode / spread mode /
+// sidebar / scroll bars.
+QString probeView(TWebBrowser &browser)
+{
+    const bool toolbar = browser.toolbar()->isVisibleTo(browser.widget());
+    return (toolbar ? QStringLiteral("toolbar") : QStringLiteral("notoolbar")) + js(browser, probePageView).toString();
+}
 
 // The texts of the message boxes seen.
 QStringList texts(const ModalAnswerer &modals)
@@ -143,7 +153,7 @@ void TestWebMode::readPdfShowsTheDocumentWithTheOptions()
     QCOMPARE(js(browser, probePages).toInt(), 6);
     QCOMPARE(browser.Document()->src(), m_first);
     // The defaults of the View menu: no toolbar, "DontCare", "none", scroll bars.
-    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(),
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(browser),
                               QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
     QVERIFY(m_form->Timer1->isActive());
 }
@@ -168,13 +178,13 @@ void TestWebMode::menuCommandsChangeTheShownDocument()
     QFETCH(QString, view);
     QVERIFY(showViaReadPdf(m_first));
     TWebBrowser &browser = *m_form->WebBrowser;
-    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(),
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(browser),
                               QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
     auto *action = m_form->findChild<QAction *>(item);
     QVERIFY(action);
     ModalAnswerer modals;
     action->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), view, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(browser), view, 10000);
     QVERIFY(action->isChecked() || item == QLatin1String("ShowScrollbars"));
     QCOMPARE(texts(modals), QStringList());
 }
@@ -187,15 +197,15 @@ void TestWebMode::optionsStayForTheNextDocument()
     m_form->PageMode3->trigger();
     m_form->ShowScrollbars->trigger();
     const QString chosen = QStringLiteral("toolbar 0/2 sidebar1 noscrollbars");
-    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(), chosen, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(*m_form->WebBrowser), chosen, 10000);
 
     QVERIFY(showViaReadPdf(m_second));
     QCOMPARE(js(*m_form->WebBrowser, probePages).toInt(), 4);
-    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(), chosen, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(*m_form->WebBrowser), chosen, 10000);
 
     // "表示初期化" puts the defaults back on the shown document.
     m_form->DisplayInitialize->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(js(*m_form->WebBrowser, probeView).toString(),
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(*m_form->WebBrowser),
                               QStringLiteral("notoolbar 0/0 nosidebar scrollbars"), 10000);
 }
 
@@ -277,7 +287,7 @@ void TestWebMode::movingTheSelectionPreparesAndEnterShowsIt()
     m_form->LayoutMode4->trigger();
     m_form->PageMode2->trigger();
     const QString chosen = QStringLiteral("notoolbar 0/1 sidebar2 scrollbars");
-    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), chosen, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(browser), chosen, 10000);
 
     QAbstractItemView *view = m_form->ListView1->currentView();
     QAbstractItemModel *model = view->model();
@@ -312,7 +322,7 @@ void TestWebMode::movingTheSelectionPreparesAndEnterShowsIt()
     QVERIFY(showViaReadPdf(m_second));
     QCOMPARE(js(browser, probePages).toInt(), 4);
     QCOMPARE(js(browser, QStringLiteral("window.sheafline.status().prepared")).toBool(), true);
-    QTRY_COMPARE_WITH_TIMEOUT(js(browser, probeView).toString(), chosen, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(probeView(browser), chosen, 10000);
 }
 
 void TestWebMode::thumbnailsAreDrawnByTheConfinedHelper()

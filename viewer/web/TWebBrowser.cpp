@@ -1,23 +1,35 @@
 #include "viewer/web/TWebBrowser.h"
 
+#include "viewer/PdfMessagePanel.h"
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
 #include "viewer/web/WebPdfScheme.h"
+#include "viewer/web/WebToolbar.h"
 
+#include <QApplication>
 #include <QChildEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QFocusEvent>
+#include <QGridLayout>
 #include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonValue>
+#include <QLineEdit>
+#include <QMenu>
 #include <QThreadPool>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
-#include <QJsonDocument>
-#include <QJsonValue>
 
 #include <algorithm>
 #include <functional>
@@ -32,13 +44,32 @@ bool looksLikePdf(const QString &path)
     return file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
 }
 
-// The viewer reports every untranslated string on the console (Debian ships
-// pdf.js without its per-language files); only errors are worth passing on.
-// The bridge reports how a document fares there too ("sheafline:<what> <file>").
+// How long a shown file has to rest after a change before it is shown
+// again: a file written in stages changes many times in a row.
+constexpr int changeSettleMs = 300;
+
+// What the built-in view says of a file it cannot show, from the state of
+// the file (the viewer's own reason is in English).
+QString unshownText(const QString &path)
+{
+    const QFileInfo info(path);
+    QString reason;
+    if (!info.exists())
+        reason = QStringLiteral("ファイルが見つかりません。");
+    else if (!info.isReadable())
+        reason = QStringLiteral("ファイルを読み込めません。");
+    else
+        reason = QStringLiteral("PDF ファイルではないか、ファイルが壊れています。");
+    return QStringLiteral("%1 を表示できません。\n%2").arg(info.fileName(), reason);
+}
+
+// The viewer is chatty on the console; only errors are worth passing on.
+// The bridge reports how a document fares there too
+// ("sheafline:<what> <JSON details>").
 class ViewerPage : public QWebEnginePage
 {
 public:
-    using Report = std::function<void(const QString &what, const QString &file)>;
+    using Report = std::function<void(const QString &what, const QJsonObject &details)>;
 
     ViewerPage(QWebEngineProfile *profile, Report report, QObject *parent)
         : QWebEnginePage(profile, parent), m_report(std::move(report))
@@ -53,7 +84,8 @@ protected:
         if (message.startsWith(prefix) && WebPdfScheme::isViewerUrl(url())) {
             const qsizetype space = message.indexOf(QLatin1Char(' '));
             if (space > 0)
-                m_report(message.mid(prefix.size(), space - prefix.size()), message.mid(space + 1));
+                m_report(message.mid(prefix.size(), space - prefix.size()),
+                         QJsonDocument::fromJson(message.mid(space + 1).toUtf8()).object());
             return;
         }
         if (level == ErrorMessageLevel)
@@ -90,20 +122,153 @@ QString jsonText(const QJsonValue &value)
 
 } // namespace
 
-TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(parent)
+// The widget the window places: toolbar above, the browser below with the
+// message panel over it.  It owns the browser; the browser is told when the
+// frame goes first.
+class TWebBrowser::Frame : public QWidget
+{
+public:
+    Frame(TWebBrowser *browser, QWidget *parent) : QWidget(parent), m_browser(browser) {}
+    ~Frame() override
+    {
+        if (m_browser)
+            m_browser->m_frame = nullptr;
+    }
+    TWebBrowser *m_browser;
+};
+
+TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *>(nullptr))
 {
     qRegisterMetaType<TWebDocument *>();
     m_scheme = new WebPdfScheme(WebPdfScheme::defaultPdfjsRoot(), this);
     connect(this, &TWebBrowser::Enter, &events(), &PdfViewerEvents::entered);
     connect(this, &TWebBrowser::DocumentShown, &events(), &PdfViewerEvents::documentShown);
+
+    m_frame = new Frame(this, parent);
+    m_frame->setObjectName(QStringLiteral("webViewerFrame"));
+    m_toolbar = new WebToolbar(m_frame);
+    auto *area = new QWidget(m_frame);
+    auto *stack = new QGridLayout(area);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addWidget(this, 0, 0);
+    m_messagePanel = new PdfMessagePanel(area);
+    // Laid over the page, not in place of it: a hidden page would stop
+    // drawing (and loading) the next document.
+    m_messagePanel->setAutoFillBackground(true);
+    m_messagePanel->hide();
+    stack->addWidget(m_messagePanel, 0, 0);
+    auto *column = new QVBoxLayout(m_frame);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(m_toolbar);
+    column->addWidget(area, 1);
+
+    // The user's entry into the toolbar or the panel is an entry into the viewer.
+    for (QWidget *w : m_frame->findChildren<QWidget *>()) {
+        if (w != this && !isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus)
+            w->installEventFilter(this);
+    }
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (now && m_messagePanel->isAncestorOf(now) && !(old && m_messagePanel->isAncestorOf(old)))
+            m_focusBeforePanel = old;
+    });
+
+    connect(m_toolbar, &WebToolbar::stepRequested, this,
+            [this](int delta) { callViewer(QStringLiteral("step(%1)").arg(delta)); });
+    connect(m_toolbar, &WebToolbar::pageRequested, this,
+            [this](int page) { callViewer(QStringLiteral("page(%1)").arg(page)); });
+    connect(m_toolbar, &WebToolbar::zoomByRequested, this,
+            [this](double factor) { callViewer(QStringLiteral("zoomBy(%1)").arg(factor)); });
+    connect(m_toolbar, &WebToolbar::zoomRequested, this,
+            [this](double scale) { callViewer(QStringLiteral("zoom(%1)").arg(scale)); });
+    connect(m_toolbar, &WebToolbar::fitRequested, this,
+            [this](const QString &mode) { callViewer(QStringLiteral("zoom(%1)").arg(jsonText(mode))); });
+    connect(m_toolbar, &WebToolbar::rotateRequested, this, [this] { callViewer(QStringLiteral("rotate()")); });
+    connect(m_toolbar, &WebToolbar::findRequested, this, [this](const QString &text, bool previous) {
+        callViewer(QStringLiteral("find(%1, %2)").arg(jsonText(text), previous ? QStringLiteral("true")
+                                                                                : QStringLiteral("false")));
+    });
+
+    connect(m_messagePanel, &PdfMessagePanel::passwordEntered, this, [this](const QString &password) {
+        callViewer(QStringLiteral("password(%1)").arg(jsonText(password)));
+    });
+    connect(m_messagePanel, &PdfMessagePanel::passwordRefused, this, [this] {
+        // The viewer's request stays unanswered; the next document drops it.
+        const QString name = m_document ? QFileInfo(m_document->src()).fileName() : QString();
+        showMessage(QStringLiteral("%1 はパスワードで保護されているため表示していません。").arg(name), false);
+    });
+
+    m_watcher = new QFileSystemWatcher(this);
+    m_changeTimer = new QTimer(this);
+    m_changeTimer->setSingleShot(true);
+    m_changeTimer->setInterval(changeSettleMs);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { onShownFileChanged(true); });
+    // Other files of the folder may change all the time (a download in
+    // progress): they only ever start the wait, so the shown file's own
+    // change is not held back by them.
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { onShownFileChanged(false); });
+    connect(m_changeTimer, &QTimer::timeout, this, &TWebBrowser::reloadShownFile);
 }
 
 TWebBrowser::~TWebBrowser()
 {
+    // Deleted by itself (not with its frame): out of the frame first, then
+    // the frame goes too.
+    if (m_frame) {
+        Frame *frame = std::exchange(m_frame, nullptr);
+        frame->m_browser = nullptr;
+        setParent(nullptr);
+        delete frame;
+    }
     // The page must go before its profile.
     delete m_document;
     delete m_page;
     m_page = nullptr;
+}
+
+QWidget *TWebBrowser::widget()
+{
+    return m_frame ? static_cast<QWidget *>(m_frame) : this;
+}
+
+bool TWebBrowser::showsMessage() const
+{
+    return !m_messagePanel->isHidden();
+}
+
+void TWebBrowser::callViewer(const QString &call)
+{
+    if (m_page && m_viewerUp)
+        m_page->runJavaScript(QStringLiteral("window.sheafline && window.sheafline.%1").arg(call));
+}
+
+void TWebBrowser::showMessage(const QString &text, bool askPassword)
+{
+    const bool focusInside = m_messagePanel->isAncestorOf(QApplication::focusWidget());
+    if (focusInside && !askPassword)
+        returnFocusFromPanel();
+    m_messagePanel->showMessage(text, askPassword);
+    m_messagePanel->show();
+    m_messagePanel->raise();
+}
+
+void TWebBrowser::hidePanel()
+{
+    if (m_messagePanel->isHidden())
+        return;
+    if (m_messagePanel->isAncestorOf(QApplication::focusWidget()))
+        returnFocusFromPanel();
+    m_messagePanel->showMessage(QString(), false);
+    m_messagePanel->hide();
+}
+
+void TWebBrowser::returnFocusFromPanel()
+{
+    // Before the prompt goes: a hidden focus widget would hand the focus to
+    // whatever comes next in the window (the folder tree).
+    QWidget *before = m_focusBeforePanel;
+    if (before && before->isVisible() && before->isEnabled() && !m_messagePanel->isAncestorOf(before))
+        before->setFocus(Qt::OtherFocusReason);
 }
 
 void TWebBrowser::startEngine()
@@ -115,7 +280,8 @@ void TWebBrowser::startEngine()
     m_profile = new QWebEngineProfile(this);
     m_profile->installUrlSchemeHandler(WebPdfScheme::name, m_scheme);
     m_page = new ViewerPage(
-        m_profile, [this](const QString &what, const QString &file) { onViewerReport(what, file); }, this);
+        m_profile, [this](const QString &what, const QJsonObject &details) { onViewerReport(what, details); },
+        this);
     m_page->settings()->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, false);
     m_page->settings()->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
@@ -133,6 +299,10 @@ void TWebBrowser::startEngine()
 
 void TWebBrowser::Navigate(const QString &url)
 {
+    // Every load starts clean: nothing of the document before stays over it.
+    hidePanel();
+    m_toolbar->clear();
+    watchShownFile(QString());
     if (url.isEmpty()) {
         replaceDocument(nullptr);
         m_prepared.clear();
@@ -145,7 +315,8 @@ void TWebBrowser::Navigate(const QString &url)
     if (!m_page && url == QLatin1String("about:blank")) {
         // The engine has shown nothing yet and an empty page is what it
         // shows: no need to start it (the back-end of mode 0 only ever gets this).
-        auto *blank = new TWebDocument(nullptr, QUrl(url), QString(), [this](const QString &next) { Navigate(next); }, this);
+        auto *blank = new TWebDocument(nullptr, QUrl(url), QString(), [this](const QString &next) { Navigate(next); },
+                                       [this](bool on) { m_toolbar->setVisible(on); }, this);
         replaceDocument(blank);
         blank->setLoaded(true);
         QMetaObject::invokeMethod(this, [this, blank] {
@@ -174,9 +345,11 @@ void TWebBrowser::Navigate(const QString &url)
     } else {
         target = QUrl(url);
     }
-    auto *document = new TWebDocument(m_page, target, pdfPath,
-                                      [this](const QString &next) { Navigate(next); }, this);
+    auto *document = new TWebDocument(m_page, target, pdfPath, [this](const QString &next) { Navigate(next); },
+                                      [this](bool on) { m_toolbar->setVisible(on); }, this);
     replaceDocument(document);
+    if (document->isPdf())
+        watchShownFile(pdfPath);
     if (document->isPdf() && m_viewerUp) {
         // The viewer is up already: it opens the next document itself (only
         // shows it, when it has prepared it).
@@ -352,8 +525,9 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo &info)
     }
 }
 
-void TWebBrowser::onViewerReport(const QString &what, const QString &file)
+void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details)
 {
+    const QString file = details.value(QLatin1String("file")).toString();
     if (what == QLatin1String("prepared") || what == QLatin1String("unprepared")) {
         for (const Preparation &preparation : std::as_const(m_prepared)) {
             if (preparation.inPage && viewerFile(preparation.url) == file) {
@@ -365,10 +539,105 @@ void TWebBrowser::onViewerReport(const QString &what, const QString &file)
     }
     if (!m_document || !m_document->isPdf() || viewerFile(m_document->url()) != file)
         return;
-    if (what == QLatin1String("loaded") || what == QLatin1String("failed"))
-        Q_EMIT DocumentComplete(m_document);
-    if (what == QLatin1String("shown") || what == QLatin1String("failed"))
-        Q_EMIT DocumentShown(m_document, what == QLatin1String("shown"));
+    TWebDocument *document = m_document;
+    if (what == QLatin1String("loaded")) {
+        hidePanel();
+        Q_EMIT DocumentComplete(document);
+    } else if (what == QLatin1String("shown")) {
+        Q_EMIT DocumentShown(document, true);
+    } else if (what == QLatin1String("failed") || what == QLatin1String("password")) {
+        m_toolbar->clear();
+        if (what == QLatin1String("failed"))
+            showMessage(unshownText(document->src()), false);
+        else if (details.value(QLatin1String("wrong")).toBool())
+            showMessage(QStringLiteral("パスワードが違います。\nもう一度入力してください。"), true);
+        else
+            showMessage(QStringLiteral("%1 はパスワードで保護されています。\nパスワードを入力してください。")
+                            .arg(QFileInfo(document->src()).fileName()),
+                        true);
+        Q_EMIT DocumentComplete(document);
+        if (m_document == document)
+            Q_EMIT DocumentShown(document, false);
+    } else if (what == QLatin1String("view")) {
+        m_toolbar->showView(details.value(QLatin1String("page")).toInt(), details.value(QLatin1String("pages")).toInt(),
+                            details.value(QLatin1String("zoom")).toInt());
+    } else if (what == QLatin1String("found")) {
+        constexpr int pending = 3; // pdf.js FindState.PENDING
+        m_toolbar->showFindResult(details.value(QLatin1String("state")).toInt() == pending,
+                                  details.value(QLatin1String("current")).toInt(),
+                                  details.value(QLatin1String("total")).toInt());
+    } else if (what == QLatin1String("findkey")) {
+        // Ctrl+F in the page: to the search field, when the toolbar is shown.
+        if (m_toolbar->isVisible()) {
+            m_toolbar->findEdit()->setFocus(Qt::ShortcutFocusReason);
+            m_toolbar->findEdit()->selectAll();
+        }
+    }
+}
+
+TWebBrowser::FileState TWebBrowser::fileState(const QString &path)
+{
+    const QFileInfo info(path);
+    FileState state;
+    state.exists = info.exists();
+    if (state.exists) {
+        state.size = info.size();
+        state.modified = info.lastModified();
+        // A file put in place by a rename keeps its time of writing; the
+        // time of its metadata changes all the same.
+        state.changed = info.metadataChangeTime();
+    }
+    return state;
+}
+
+void TWebBrowser::watchShownFile(const QString &path)
+{
+    m_changeTimer->stop();
+    if (!m_watcher->files().isEmpty())
+        m_watcher->removePaths(m_watcher->files());
+    if (!m_watcher->directories().isEmpty())
+        m_watcher->removePaths(m_watcher->directories());
+    m_watchedPath = path;
+    if (path.isEmpty())
+        return;
+    m_shownState = fileState(path);
+    // The folder too: a file replaced (or deleted and made again) is a new
+    // file the watch on the old one does not see.
+    m_watcher->addPath(QFileInfo(path).absolutePath());
+    if (m_shownState.exists)
+        m_watcher->addPath(path);
+}
+
+void TWebBrowser::onShownFileChanged(bool itself)
+{
+    if (m_watchedPath.isEmpty())
+        return;
+    // A replaced file drops out of the watch; the new one at the path is watched again.
+    if (!m_watcher->files().contains(m_watchedPath) && QFileInfo::exists(m_watchedPath))
+        m_watcher->addPath(m_watchedPath);
+    if (itself || !m_changeTimer->isActive())
+        m_changeTimer->start();
+}
+
+void TWebBrowser::reloadShownFile()
+{
+    if (m_watchedPath.isEmpty() || !m_document || m_document->src() != m_watchedPath || !m_page)
+        return;
+    const FileState now = fileState(m_watchedPath);
+    if (now == m_shownState)
+        return;
+    m_shownState = now;
+    // The file as it is now, under a new number: the viewer reads it afresh
+    // and shows it at the place the old version stood (or says why it cannot).
+    m_scheme->releaseDocument(m_document->url());
+    const QUrl target = m_scheme->addDocument(m_watchedPath);
+    m_document->setUrl(target);
+    if (m_viewerUp) {
+        m_page->runJavaScript(QStringLiteral("window.sheafline.reload(%1)").arg(jsonText(viewerFile(target))));
+    } else {
+        m_document->setLoaded(false);
+        m_page->setUrl(target);
+    }
 }
 
 bool TWebBrowser::isDocumentSurface(const QWidget *widget)
@@ -422,4 +691,29 @@ bool TWebBrowser::eventFilter(QObject *watched, QEvent *event)
         }
     }
     return QWebEngineView::eventFilter(watched, event);
+}
+
+QMenu *TWebBrowser::createViewerContextMenu()
+{
+    // The engine's own menu is in English and offers browser things (back,
+    // reload, page source) that have no place in a document view.
+    auto *menu = new QMenu(this);
+    const QWebEngineContextMenuRequest *request = lastContextMenuRequest();
+    QWebEnginePage *page = this->page();
+    QAction *copy = menu->addAction(QStringLiteral("コピー"), page, [page] { page->triggerAction(QWebEnginePage::Copy); });
+    copy->setEnabled(request && !request->selectedText().isEmpty());
+    if (request && request->linkUrl().isValid()) {
+        menu->addAction(QStringLiteral("リンクのアドレスをコピー"), page,
+                        [page] { page->triggerAction(QWebEnginePage::CopyLinkToClipboard); });
+    }
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("すべて選択"), page, [page] { page->triggerAction(QWebEnginePage::SelectAll); });
+    return menu;
+}
+
+void TWebBrowser::contextMenuEvent(QContextMenuEvent *event)
+{
+    QMenu *menu = createViewerContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
 }

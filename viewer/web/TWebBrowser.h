@@ -3,14 +3,20 @@
 #include "viewer/PdfViewer.h"
 
 #include <QDateTime>
+#include <QJsonObject>
 #include <QPointer>
 #include <QWebEngineView>
 
 class IAcroAXDocShim;
+class PdfMessagePanel;
+class QFileSystemWatcher;
+class QMenu;
+class QTimer;
 class QWebEngineLoadingInfo;
 class QWebEngineProfile;
 class TWebDocument;
 class WebPdfScheme;
+class WebToolbar;
 
 // The web-browser control of the main window (the "-b" back-end): an
 // embedded Chromium view that shows PDF documents through the pdf.js viewer
@@ -20,14 +26,24 @@ class WebPdfScheme;
 // shows an empty page never starts the engine) and the current document
 // object.  UI thread only.
 //
+// The viewer's own controls are hidden; around the page the browser shows
+// the built-in view's Japanese toolbar and messages instead: widget() is a
+// frame with the toolbar (WebToolbar, driving the page) above the browser,
+// and the message panel (PdfMessagePanel) laid over it when a PDF cannot be
+// shown or asks for its password.  The frame owns the browser: it goes with
+// the frame, and deleting the browser takes the frame with it.  A shown PDF
+// that changes on disk is shown again as it is now, at the same place.
+//
 // Signals:
 //  - Enter(): the user entered the control (a click into it, or Tab);
 //    a focus the page takes by itself is not an entry.
 //  - DocumentComplete(document): the current document finished loading (a
-//    PDF when the viewer has opened it or given up, another page when its
-//    load ended).
+//    PDF when the viewer has opened it, given up, or asks for its password;
+//    another page when its load ended).  Again after the PDF was shown anew
+//    because it changed on disk.
 //  - DocumentShown(document, ok): the viewer painted the first page of the
-//    current PDF (ok), or could not open it (not ok).
+//    current PDF (ok), or the frame shows why it cannot (not ok: a failure
+//    or the password prompt).
 //  - Prepared(path, ok): the preparation of path ended: the viewer has parsed
 //    the document and drawn its first page ahead (ok), or it could not (the
 //    file is unreadable or no PDF, or no viewer page is up to parse it).
@@ -37,13 +53,14 @@ class TWebBrowser : public QWebEngineView, public PdfViewer
 {
     Q_OBJECT
 public:
+    // parent: the parent of the frame (widget()), which holds the browser.
     explicit TWebBrowser(QWidget *parent = nullptr);
     ~TWebBrowser() override;
 
-    // PdfViewer: a load navigates to the file, the options go to the
-    // shown document's control, and the viewer page puts its toolbar back
-    // when the page mode changes.
-    QWidget *widget() override { return this; }
+    // PdfViewer: the frame shows the browser; a load navigates to the file,
+    // the options go to the shown document's control, which takes the
+    // toolbar option again after a page mode.
+    QWidget *widget() override;
     void load(const QString &path) override { Navigate(path); }
     void close() override { Navigate(QString()); }
     IAcroAXDocShim *optionControl() override { return ViewControl(); }
@@ -86,6 +103,15 @@ public:
     static bool isDocumentSurface(const QWidget *widget);
 
     WebPdfScheme *scheme() const { return m_scheme; }
+    // The frame's toolbar and message panel.
+    WebToolbar *toolbar() const { return m_toolbar; }
+    PdfMessagePanel *messagePanel() const { return m_messagePanel; }
+    // True while the panel covers the page (a message or the password prompt).
+    bool showsMessage() const;
+
+    // The page's context menu, in Japanese: copy (of a selection), copy of a
+    // link's address (on a link) and select all.  The caller owns it.
+    QMenu *createViewerContextMenu();
 
 Q_SIGNALS:
     void Enter();
@@ -97,14 +123,41 @@ protected:
     bool event(QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
+    class Frame;
+
     // Creates the profile and page on first need.
     void startEngine();
     void onLoadingChanged(const QWebEngineLoadingInfo &info);
-    void onViewerReport(const QString &what, const QString &file);
+    void onViewerReport(const QString &what, const QJsonObject &details);
     void watchChildren();
     void replaceDocument(TWebDocument *document);
+    // Runs a call of the bridge in the viewer page, when it is up.
+    void callViewer(const QString &call);
+
+    // The panel over the page: a message, with the password prompt when
+    // askPassword; hidePanel() shows the page again.  The keyboard focus
+    // that was inside the panel goes back where it was before.
+    void showMessage(const QString &text, bool askPassword);
+    void hidePanel();
+    void returnFocusFromPanel();
+
+    // Follows the shown PDF on disk; a change shows the file again.
+    struct FileState
+    {
+        bool exists = false;
+        qint64 size = -1;
+        QDateTime modified;
+        QDateTime changed;
+        bool operator==(const FileState &) const = default;
+    };
+    static FileState fileState(const QString &path);
+    void watchShownFile(const QString &path);
+    // itself: the file changed (not only something else in its folder).
+    void onShownFileChanged(bool itself);
+    void reloadShownFile();
 
     struct Preparation
     {
@@ -124,6 +177,17 @@ private:
     void sendPreparations();
 
     QList<Preparation> m_prepared;
+
+    Frame *m_frame = nullptr;
+    WebToolbar *m_toolbar = nullptr;
+    PdfMessagePanel *m_messagePanel = nullptr;
+    // Where the keyboard focus was before it went into the panel.
+    QPointer<QWidget> m_focusBeforePanel;
+
+    QFileSystemWatcher *m_watcher = nullptr;
+    QTimer *m_changeTimer = nullptr;
+    QString m_watchedPath;
+    FileState m_shownState;
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;

@@ -7,9 +7,9 @@
 #include <QWebEnginePage>
 
 TWebDocument::TWebDocument(QWebEnginePage *page, QUrl url, QString pdfPath, Navigator navigate,
-                           QObject *parent)
+                           ToolbarSwitch showToolbar, QObject *parent)
     : QObject(parent), m_page(page), m_url(std::move(url)), m_pdfPath(std::move(pdfPath)),
-      m_navigate(std::move(navigate))
+      m_navigate(std::move(navigate)), m_showToolbar(std::move(showToolbar))
 {
 }
 
@@ -36,7 +36,9 @@ bool TWebDocument::LoadFile(const QString &fileName)
 
 void TWebDocument::setShowToolbar(WordBool On)
 {
-    want(QStringLiteral("toolbar"), On != WordFalse);
+    // The toolbar is the browser's, outside the page: it changes at once.
+    if (m_showToolbar)
+        m_showToolbar(On != WordFalse);
 }
 
 void TWebDocument::setLayoutMode(const QString &layoutMode)

@@ -174,6 +174,12 @@ void WebPdfScheme::requestStarted(QWebEngineUrlRequestJob *job)
             replyFile(job, it->path, "application/pdf");
         return;
     }
+    if (path.startsWith(QLatin1String("/web/locale/"))) {
+        // The viewer's texts come from the program (Japanese), not from the
+        // package, which ships none.
+        replyFile(job, QStringLiteral(":/sheafline") + path, mimeFor(path));
+        return;
+    }
     if (path.startsWith(QLatin1String("/web/")) || path.startsWith(QLatin1String("/build/"))) {
         replyFile(job, m_root + path, mimeFor(path));
         return;

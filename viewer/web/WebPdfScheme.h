@@ -12,6 +12,7 @@
 //   sheafline://pdfjs/web/viewer.html?file=/doc/<n>/<name>  the viewer page
 //   sheafline://pdfjs/web/..., /build/...                    pdf.js files
 //   sheafline://pdfjs/sheafline/bridge.js                     our option bridge
+//   sheafline://pdfjs/web/locale/...                          our Japanese texts of the viewer
 //   sheafline://pdfjs/doc/<n>/<name>                          a document
 //
 // Documents are only reachable through a number handed out by addDocument(),

@@ -1,10 +1,16 @@
 // Sheafline's bridge into the pdf.js viewer page.
 //
-// The program sets the four view options (toolbar, layout, page mode, scroll
-// bars) with window.sheafline.apply({...}); the bridge keeps the wanted state
-// and applies it whenever the viewer is ready for it: at once on a shown
+// The program sets three view options (layout, page mode, scroll bars) with
+// window.sheafline.apply({...}); the bridge keeps the wanted state and
+// applies it whenever the viewer is ready for it: at once on a shown
 // document, and again when a document finishes its initial view (which would
 // otherwise impose its own or pdf.js's remembered layout).
+//
+// The viewer's own controls never show: the program has its own toolbar,
+// messages and password prompt, in Japanese, around the page.  Its toolbar
+// drives the viewer through page(), zoom(), rotate() and find(); the prompt
+// answers through password().  The bridge reports what the program needs to
+// show (the page, the zoom, search results, a password wanted, a failure).
 //
 // The program also names the documents it may show next with
 // window.sheafline.prepare([...]): the bridge loads and parses each in the
@@ -12,7 +18,7 @@
 // of a prepared document only has to show it.
 "use strict";
 (function () {
-  const wanted = { toolbar: null, layout: null, pageMode: null, scrollbars: null };
+  const wanted = { layout: null, pageMode: null, scrollbars: null };
   const status = { file: new URLSearchParams(location.search).get("file") || "",
                    loaded: false, firstPageRendered: false, error: "", prepared: false,
                    reusedDrawing: false };
@@ -26,9 +32,10 @@
   const prepared = new Map();
 
   // The program learns how a document fares through the console, the one
-  // channel it reads without a web channel: "sheafline:<what> <file>".
-  function report(what, file) {
-    console.debug("sheafline:" + what + " " + file);
+  // channel it reads without a web channel: "sheafline:<what> <JSON>", the
+  // JSON naming the document ("file") and whatever else there is to tell.
+  function report(what, details) {
+    console.debug("sheafline:" + what + " " + JSON.stringify(Object.assign({ file: status.file }, details)));
   }
 
   function sharedWorker() {
@@ -217,9 +224,9 @@
           return;
         }
         entry.ready = true;
-        report("prepared", file);
+        report("prepared", { file: file });
       }, function () {
-        if (prepared.get(file) === entry) report("unprepared", file);
+        if (prepared.get(file) === entry) report("unprepared", { file: file });
       });
     }
   }
@@ -269,10 +276,21 @@
     return 0;
   }
 
+  // Arrows of the outline's entries (Debian's pdf.js lacks the pictures).
+  const arrow = (points) => "url(\"data:image/svg+xml," + encodeURIComponent(
+    "<svg xmlns='http://www.w3.org/2000/svg' width='16' height='16'><path d='" + points + "' fill='black'/></svg>") + "\")";
+
   const style = document.createElement("style");
   style.textContent = `
-    body.slNoToolbar #toolbarContainer { display: none; }
-    body.slNoToolbar #viewerContainer, body.slNoToolbar #sidebarContainer { top: 0; }
+    /* The program shows its own toolbar, messages and password prompt. */
+    #toolbarContainer, #toolbarSidebar, #findbar, #secondaryToolbar, #errorWrapper,
+    #passwordDialog, #printServiceDialog, #documentPropertiesDialog { display: none !important; }
+    #viewerContainer, #sidebarContainer, #sidebarContent { top: 0 !important; }
+    :root {
+      --treeitem-expanded-icon: ${arrow("M3 5h10l-5 6z")};
+      --treeitem-collapsed-icon: ${arrow("M5 3v10l6-5z")};
+    }
+    .pdfViewer .page.loadingIcon::after { background: var(--loading-icon) center no-repeat !important; }
     body.slNoScrollbars #viewerContainer::-webkit-scrollbar { display: none; }
     /* The side pane (bookmarks, thumbnails) sits beside the page at every
        width; pdf.js lays it over the page in narrow windows.  The page area
@@ -290,9 +308,17 @@
   `;
   document.head.appendChild(style);
 
+  // Keys of the viewer that would open what the program does not offer (a
+  // file chooser, a download, the printing overlay) do nothing here.
+  window.addEventListener("keydown", function (e) {
+    if ((e.ctrlKey || e.metaKey) && !e.altKey && [79, 80, 83].includes(e.keyCode)) {
+      e.preventDefault();
+      e.stopImmediatePropagation();
+    }
+  }, true);
+
   function applyChrome() {
     if (!document.body) return;
-    if (wanted.toolbar !== null) document.body.classList.toggle("slNoToolbar", !wanted.toolbar);
     if (wanted.scrollbars !== null) document.body.classList.toggle("slNoScrollbars", !wanted.scrollbars);
     if (app && app.pdfViewer && app.pdfDocument) app.pdfViewer.update();
   }
@@ -335,6 +361,62 @@
     applySidebar();
   }
 
+  // What the viewer shows now, for the program's toolbar.
+  function reportView() {
+    if (!app || !app.pdfDocument || app.pdfDocument === previousDocument || !app.isInitialViewSet) return;
+    const viewer = app.pdfViewer;
+    report("view", { page: viewer.currentPageNumber, pages: viewer.pagesCount,
+                     zoom: Math.round(viewer.currentScale * 100), rotation: viewer.pagesRotation });
+  }
+
+  // The program's prompt stands in for the viewer's: the viewer hands the
+  // bridge the callback that takes the password, the program is told, and
+  // password() answers.  A new document forgets an unanswered prompt.
+  let passwordWanted = null;
+  const programPrompt = {
+    setUpdateCallback(callback, reason) {
+      passwordWanted = { callback: callback, file: status.file, wrong: reason === 2 }; // INCORRECT_PASSWORD
+    },
+    open() {
+      if (!passwordWanted) return;
+      report("password", { wrong: passwordWanted.wrong });
+      endShowing();
+    },
+    close() {},
+  };
+
+  // The last search, so that the same text again goes on to the next hit.
+  let lastQuery = null;
+  let findState = 0;
+
+  // Where the shown document stands, to take over into its next version.
+  function currentPlace() {
+    const viewer = app && app.pdfViewer;
+    if (!viewer || !app.pdfDocument || !app.isInitialViewSet || !viewer._location) return null;
+    const place = viewer._location;
+    return { page: place.pageNumber, hash: place.pdfOpenParams.replace(/^#/, ""), scale: place.scale,
+             rotation: viewer.pagesRotation };
+  }
+
+  // Where the next document loaded is to be shown (reload()), or null.
+  let placeOnLoad = null;
+
+  function startOpen(file) {
+    placeOnLoad = null;
+    status.file = file;
+    status.loaded = false;
+    status.firstPageRendered = false;
+    status.error = "";
+    passwordWanted = null;
+    lastQuery = null;
+    previousDocument = app.pdfDocument;
+    // Nothing of the document shown before stays over the next one.
+    if (app.overlayManager && app.overlayManager.active) app.overlayManager.close().catch(() => {});
+    history.replaceState(null, "", "?file=" + encodeURIComponent(file).replace(/%2F/g, "/"));
+    startShowing();
+    status.reusedDrawing = false;
+  }
+
   window.sheafline = {
     apply(state) {
       for (const key of Object.keys(wanted)) {
@@ -349,19 +431,72 @@
     // Shows another document in this page, which saves starting the viewer
     // and its worker anew for every document.
     open(file) {
-      status.file = file;
-      status.loaded = false;
-      status.firstPageRendered = false;
-      status.error = "";
-      previousDocument = app.pdfDocument;
-      history.replaceState(null, "", "?file=" + encodeURIComponent(file).replace(/%2F/g, "/"));
+      startOpen(file);
       const entry = prepared.get(file);
       prepared.delete(file);
       status.prepared = !!(entry && entry.task);
-      startShowing();
-      status.reusedDrawing = false;
       if (status.prepared) openPrepared(file, entry);
       else app.open(file);
+      return true;
+    },
+    // Shows the new version of the shown document (rewritten on disk) at the
+    // page, position, zoom and rotation of the old one, as far as the new
+    // one still has that page; otherwise its last page.
+    reload(file) {
+      const place = currentPlace();
+      startOpen(file);
+      status.prepared = false;
+      placeOnLoad = place;
+      app.open(file);
+      return true;
+    },
+    // The answer to the program's password prompt.
+    password(text) {
+      const wanted = passwordWanted;
+      if (!wanted || wanted.file !== status.file) return false;
+      passwordWanted = null;
+      startShowing();
+      wanted.callback(text);
+      return true;
+    },
+    // The program's toolbar: go to a page (1-based), one page on or back,
+    // set the zoom (a scale, or "page-width" / "page-fit"), scale it by a
+    // factor, turn the pages a quarter clockwise, search.
+    page(number) {
+      if (!app || !app.pdfDocument) return false;
+      app.page = Math.max(1, Math.min(app.pagesCount, number | 0));
+      return true;
+    },
+    step(delta) {
+      if (!app || !app.pdfDocument) return false;
+      if (delta > 0) app.pdfViewer.nextPage();
+      else app.pdfViewer.previousPage();
+      return true;
+    },
+    zoom(value) {
+      if (!app || !app.pdfDocument) return false;
+      if (typeof value === "number") app.pdfViewer.currentScale = Math.max(0.1, Math.min(10, value));
+      else app.pdfViewer.currentScaleValue = value;
+      return true;
+    },
+    zoomBy(factor) {
+      if (!app || !app.pdfDocument) return false;
+      app.pdfViewer.currentScale = Math.max(0.1, Math.min(10, app.pdfViewer.currentScale * factor));
+      return true;
+    },
+    rotate() {
+      if (!app || !app.pdfDocument) return false;
+      app.rotatePages(90);
+      return true;
+    },
+    find(query, previous) {
+      if (!app || !app.pdfDocument) return false;
+      const again = query === lastQuery && !!app.findController.state;
+      lastQuery = query;
+      app.eventBus.dispatch("find", {
+        source: window, type: again ? "again" : "", query: query, phraseSearch: true, caseSensitive: false,
+        entireWord: false, highlightAll: true, findPrevious: !!previous, matchDiacritics: false,
+      });
       return true;
     },
     // Holds exactly these documents prepared: new ones are loaded ahead,
@@ -392,13 +527,32 @@
     options.set("sidebarViewOnLoad", 0);
     options.set("scrollModeOnLoad", 0);
     options.set("spreadModeOnLoad", 0);
+    // What the viewer still says itself (a thumbnail's tooltip, say) is in
+    // Japanese, from the program's own translation.
+    options.set("locale", "ja");
     applyOnLoadOptions();
     app = window.PDFViewerApplication;
     const open = app.open;
     app.open = function (file, args) {
       return open.call(app, file, loadArgs(args));
     };
+    const load = app.load;
+    app.load = function (pdfDocument) {
+      const place = placeOnLoad;
+      placeOnLoad = null;
+      if (place) {
+        const pages = pdfDocument.numPages;
+        app.initialBookmark = place.page <= pages ? place.hash : "page=" + pages + "&zoom=" + place.scale;
+        app.initialRotation = place.rotation;
+      }
+      return load.call(app, pdfDocument);
+    };
     app.initializedPromise.then(function () {
+      app.passwordPrompt = programPrompt;
+      // Ctrl+F goes to the program's search field.
+      app.findBar.open = function () {
+        report("findkey", {});
+      };
       // Pages are drawn once a document's initial view has chosen the zoom.
       // Before that the page views stand at the default zoom, and whatever
       // asks for drawing then (the previous document's drawing ending as it
@@ -417,21 +571,32 @@
         if (!current()) return;
         status.loaded = true;
         applyAll();
-        report("loaded", status.file);
+        report("loaded", {});
+        reportView();
       });
       bus.on("outlineloaded", applySidebar);
       bus.on("sidebarviewchanged", refit);
+      bus.on("pagechanging", reportView);
+      bus.on("scalechanging", reportView);
+      bus.on("rotationchanging", reportView);
       bus.on("pagerendered", function () {
         if (status.firstPageRendered || !current()) return;
         status.firstPageRendered = true;
-        report("shown", status.file);
+        report("shown", {});
         endShowing();
         collectGarbageWhenIdle();
       });
       bus.on("documenterror", function (e) {
         status.error = String(e && e.message || "error");
-        report("failed", status.file);
+        report("failed", {});
         endShowing();
+      });
+      bus.on("updatefindcontrolstate", function (e) {
+        findState = e.state;
+        report("found", { state: e.state, current: e.matchesCount.current, total: e.matchesCount.total });
+      });
+      bus.on("updatefindmatchescount", function (e) {
+        report("found", { state: findState, current: e.matchesCount.current, total: e.matchesCount.total });
       });
     });
   });

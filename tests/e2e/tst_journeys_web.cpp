@@ -1,0 +1,386 @@
+// Journeys in the web view ("-b") with real input: the real program under
+// Xvfb and a window manager, in a home of its own, driven by XTest key
+// presses and mouse clicks, checked by what the screen shows.  Pages are
+// solid colours, so the one shown can be told by its pixels; the program's
+// texts are read by matching its own font.
+#include "Desktop.h"
+#include "SolidPdf.h"
+#include "app/Fonts.h"
+#include "base/ProgramName.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using namespace Desktop;
+
+namespace {
+
+const QColor kRed(208, 40, 40);
+const QColor kGreen(40, 160, 72);
+const QColor kBlue(40, 80, 208);
+const QColor kYellow(224, 192, 32);
+
+// Generous limits: the machine may be loaded.  Every wait ends as soon as the
+// screen shows what it waits for.
+constexpr int kStartMs = 30000;
+constexpr int kShowMs = 20000;
+
+// A document whose page i is filled with colours[i].
+bool writePages(const QString &path, const QList<QColor> &colours)
+{
+    QPdfWriter writer(path);
+    writer.setResolution(72);
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
+    QPainter painter;
+    if (!painter.begin(&writer))
+        return false;
+    const QRect page = writer.pageLayout().fullRectPixels(writer.resolution());
+    for (qsizetype i = 0; i < colours.size(); ++i) {
+        if (i > 0 && !writer.newPage())
+            return false;
+        painter.fillRect(page, colours.at(i));
+    }
+    return painter.end();
+}
+
+// A copy of `in` that opens with the password "user" only.
+bool encrypt(const QString &in, const QString &out)
+{
+    QProcess qpdf;
+    qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("user"), QStringLiteral("owner"),
+                                         QStringLiteral("256"), QStringLiteral("--"), in, out});
+    return qpdf.waitForFinished(30000) && qpdf.exitStatus() == QProcess::NormalExit && qpdf.exitCode() == 0;
+}
+
+// Share of the pixels of `area` that are `colour` itself: a page shown with
+// nothing over it (no prompt, no shade of an overlay).
+double exactShare(const QImage &image, const QRect &area, const QColor &colour)
+{
+    const QRect region = area & image.rect();
+    if (region.isEmpty())
+        return 0;
+    qint64 hits = 0;
+    for (int y = region.top(); y <= region.bottom(); ++y) {
+        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        for (int x = region.left(); x <= region.right(); ++x) {
+            const QRgb px = line[x];
+            if (qAbs(qRed(px) - colour.red()) <= 10 && qAbs(qGreen(px) - colour.green()) <= 10
+                && qAbs(qBlue(px) - colour.blue()) <= 10)
+                ++hits;
+        }
+    }
+    return double(hits) / double(qint64(region.width()) * region.height());
+}
+
+} // namespace
+
+class TestWebJourneys : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_session;
+    WindowManager m_wm;
+    QList<QFont> m_fonts;
+
+    // One journey's world: a fresh home and a folder of documents.
+    struct Rig
+    {
+        QTemporaryDir dir;
+        QString home;
+        QString docs;
+        std::unique_ptr<Program> app;
+        Window window;
+    };
+
+    std::unique_ptr<Rig> newRig()
+    {
+        auto rig = std::make_unique<Rig>();
+        rig->home = rig->dir.filePath(QStringLiteral("home"));
+        rig->docs = rig->dir.filePath(QStringLiteral("docs"));
+        const QString settings = rig->home + QStringLiteral("/.config/")
+            + QString::fromUtf16(sheafline::kOrganizationName) + QLatin1Char('/')
+            + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
+        QDir().mkpath(QFileInfo(settings).path());
+        QDir().mkpath(rig->docs);
+        // The update check asks a port where nothing listens: refused at once.
+        QSettings seed(settings, QSettings::IniFormat);
+        seed.setValue(QStringLiteral("updatepath"), QStringLiteral("http://127.0.0.1:9/"));
+        seed.sync();
+        rig->app = std::make_unique<Program>(QStringLiteral(SHEAFLINE_EXE), rig->home);
+        return rig;
+    }
+
+    QString doc(const Rig &rig, const QString &name) const { return rig.docs + QLatin1Char('/') + name; }
+
+    // Starts the program in the web view on the documents and waits until
+    // the list shows `lastName`.
+    bool launch(Rig &rig, const QString &lastName)
+    {
+        if (!rig.app->start({rig.docs, QStringLiteral("-b")}))
+            return false;
+        const QDeadlineTimer deadline(kStartMs);
+        bool up = false;
+        while (!deadline.hasExpired() && !up) {
+            if (auto w = rig.app->window()) {
+                rig.window = *w;
+                up = true;
+            } else if (!rig.app->running()) {
+                break;
+            } else {
+                QTest::qWait(50);
+            }
+        }
+        if (!up) {
+            qWarning("no window; program said: %s", qPrintable(rig.app->errors()));
+            return false;
+        }
+        return waitText(rig, leftPane(rig), lastName).has_value();
+    }
+
+    QRect frame(Rig &rig)
+    {
+        if (auto w = rig.app->window())
+            rig.window = *w;
+        return rig.window.frame;
+    }
+    QRect leftPane(Rig &rig)
+    {
+        const QRect f = frame(rig);
+        return QRect(f.left(), f.top(), qMin(f.width() / 2, 340), f.height());
+    }
+    // The viewer, right of the left pane (its toolbar, when shown, on top).
+    QRect viewer(Rig &rig)
+    {
+        const QRect f = frame(rig);
+        return QRect(f.left() + f.width() * 38 / 100, f.top(), f.width() * 62 / 100, f.height());
+    }
+    QRect viewerMiddle(Rig &rig)
+    {
+        const QRect f = frame(rig);
+        return QRect(f.left() + f.width() * 45 / 100, f.top() + f.height() / 4, f.width() * 50 / 100,
+                     f.height() / 2);
+    }
+
+    // Waits until the middle of the viewer is `colour` with nothing over it.
+    bool waitClean(Rig &rig, const QColor &colour, int timeoutMs = kShowMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        double share = 0;
+        while (!deadline.hasExpired()) {
+            share = exactShare(grabScreen(), viewerMiddle(rig), colour);
+            if (share > 0.97)
+                return true;
+            QTest::qWait(50);
+        }
+        saveScreen(QStringLiteral("journey-web-not-clean.png"));
+        qWarning("the viewer's middle is %.0f %% the page's colour %s", share * 100, qPrintable(colour.name()));
+        return false;
+    }
+
+    // Waits until the middle of the viewer no longer shows `colour` at all.
+    bool waitGone(Rig &rig, const QColor &colour, int timeoutMs = kShowMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (colourShare(grabScreen(), viewerMiddle(rig), colour) < 0.02)
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+
+    // Short texts only: the matcher follows no fractional advances, with
+    // which longer runs of proportional kana are laid out.
+    std::optional<QPoint> waitText(Rig &rig, const QRect &area, const QString &text, int timeoutMs = kShowMs)
+    {
+        const QDeadlineTimer deadline(timeoutMs);
+        while (!deadline.hasExpired()) {
+            if (auto at = findText(grabScreen(), area, text, m_fonts))
+                return at;
+            QTest::qWait(100);
+        }
+        saveScreen(QStringLiteral("journey-web-missing-text.png"));
+        qWarning("\"%s\" is not shown", qPrintable(text));
+        return std::nullopt;
+    }
+
+    static void saveScreen(const QString &name)
+    {
+        const QString shot = QDir::current().filePath(name);
+        grabScreen().save(shot);
+        qWarning("screen saved as %s", qPrintable(shot));
+    }
+
+    bool step(Rig &rig, const QColor &colour)
+    {
+        key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        return waitClean(rig, colour);
+    }
+
+    // "表示" in the menu bar, then the item `downs` places down, by keyboard.
+    bool menuCommand(Rig &rig, int downs)
+    {
+        const QRect f = frame(rig);
+        const auto menu = findText(grabScreen(), QRect(f.left(), f.top(), 300, 40), QStringLiteral("表示"), m_fonts);
+        if (!menu)
+            return false;
+        click(*menu);
+        for (int i = 0; i < downs; ++i)
+            key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        moveMouse(QPoint(1, 1));
+        return true;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+            QSKIP("needs an X display (run under xvfb-run)");
+        const QString home = m_session.filePath(QStringLiteral("wm"));
+        QDir().mkpath(home);
+        const QString error = m_wm.start(home);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // The program's own face for its window, and the default ones.
+        installFontSubstitutions();
+        QFont design(QStringLiteral("ＭＳ Ｐゴシック"));
+        design.setPixelSize(12);
+        m_fonts = {design, QApplication::font(), QApplication::font("QMenu")};
+        moveMouse(QPoint(1, 1));
+    }
+
+    // A protected document's prompt, left unanswered, goes with it: each
+    // document after it is shown whole, with nothing over it.
+    void promptDoesNotStayOverLaterDocuments()
+    {
+        auto rig = newRig();
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("alpha.pdf")), kRed));
+        const QString open = rig->dir.filePath(QStringLiteral("open.pdf"));
+        QVERIFY(SolidPdf::writeSolid(open, kYellow));
+        QVERIFY2(encrypt(open, doc(*rig, QStringLiteral("bravo.pdf"))), "qpdf cannot encrypt");
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("charlie.pdf")), kGreen));
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("delta.pdf")), kBlue));
+        QVERIFY(launch(*rig, QStringLiteral("delta.pdf")));
+
+        QVERIFY(step(*rig, kRed));
+        key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        QVERIFY(waitGone(*rig, kRed)); // the protected one is up, unanswered
+        const bool prompted = waitText(*rig, viewer(*rig), QStringLiteral("パスワード")).has_value();
+        QVERIFY(step(*rig, kGreen));
+        QVERIFY(step(*rig, kBlue));
+        QVERIFY2(prompted, "the protected document showed no Japanese prompt");
+    }
+
+    // The toolbar shows its controls, in Japanese, and they work.
+    void toolbarShowsItsControls()
+    {
+        auto rig = newRig();
+        QVERIFY(writePages(doc(*rig, QStringLiteral("alpha.pdf")), {kRed, kGreen}));
+        QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
+        QVERIFY(step(*rig, kRed));
+        QVERIFY(menuCommand(*rig, 2)); // ツールバー
+        const QRect f = frame(*rig);
+        const QRect strip(viewer(*rig).left(), f.top(), viewer(*rig).width(), 90);
+        QVERIFY(waitText(*rig, strip, QStringLiteral("全体")));
+        QVERIFY(findText(grabScreen(), strip, QStringLiteral("幅"), m_fonts));
+        QVERIFY(findText(grabScreen(), strip, QStringLiteral("/ 2"), m_fonts));
+        const auto next = findText(grabScreen(), strip, QStringLiteral("▶"), m_fonts);
+        QVERIFY2(next, "no ▶ button in the toolbar");
+        // Its tip, in Japanese, when the pointer rests on it.
+        moveMouse(*next);
+        QVERIFY(waitText(*rig, QRect(f.left(), f.top(), f.width(), 160), QStringLiteral("次のページ")));
+        // And a click on it goes to the next page (a pixel off the place
+        // the pointer rests on: xdotool waits for a move that never comes).
+        click(*next + QPoint(1, 1));
+        moveMouse(QPoint(1, 1));
+        QVERIFY(waitClean(*rig, kGreen));
+    }
+
+    // A file the viewer cannot read shows the built-in view's message.
+    void brokenFileShowsTheMessage()
+    {
+        auto rig = newRig();
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("alpha.pdf")), kRed));
+        QFile broken(doc(*rig, QStringLiteral("bravo.pdf")));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("%PDF-1.4\n1 0 obj << /Type /Catalog");
+        broken.close();
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("charlie.pdf")), kGreen));
+        QVERIFY(launch(*rig, QStringLiteral("charlie.pdf")));
+
+        QVERIFY(step(*rig, kRed));
+        key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("を表示できません。")));
+        QVERIFY(step(*rig, kGreen));
+    }
+
+    // キャンセル on the prompt gives the keyboard back to the list: the next
+    // Down, Enter show the next document.
+    void cancelGivesTheKeyboardBackToTheList()
+    {
+        auto rig = newRig();
+        const QString open = rig->dir.filePath(QStringLiteral("open.pdf"));
+        QVERIFY(SolidPdf::writeSolid(open, kYellow));
+        QVERIFY2(encrypt(open, doc(*rig, QStringLiteral("alpha.pdf"))), "qpdf cannot encrypt");
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("bravo.pdf")), kGreen));
+        QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("charlie.pdf")), kBlue));
+        QVERIFY(launch(*rig, QStringLiteral("charlie.pdf")));
+
+        key(QStringLiteral("Down"));
+        key(QStringLiteral("Return"));
+        const auto cancel = waitText(*rig, viewer(*rig), QStringLiteral("キャン"));
+        QVERIFY(cancel);
+        click(*cancel);
+        moveMouse(QPoint(1, 1));
+        QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("表示していません。")));
+        QVERIFY(step(*rig, kGreen));
+        QVERIFY(step(*rig, kBlue));
+    }
+
+    // The shown document rewritten on disk is shown again as it is now, at
+    // the page the user was on; unreadable, it says so; whole again, it is back.
+    void rewrittenFileIsShownAgain()
+    {
+        auto rig = newRig();
+        const QString path = doc(*rig, QStringLiteral("alpha.pdf"));
+        QVERIFY(writePages(path, {kRed, kGreen}));
+        QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
+        QVERIFY(step(*rig, kRed));
+        // Into the document, to its end: the second page.
+        click(viewerMiddle(*rig).center());
+        moveMouse(QPoint(1, 1));
+        key(QStringLiteral("End"));
+        QVERIFY(waitClean(*rig, kGreen));
+
+        QVERIFY(writePages(path, {kYellow, kBlue}));
+        QVERIFY(waitClean(*rig, kBlue));
+
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("%PDF-1.4\n1 0 obj << /Type /Catalog");
+        file.close();
+        QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("を表示できません。")));
+
+        QVERIFY(writePages(path, {kYellow}));
+        QVERIFY(waitClean(*rig, kYellow));
+    }
+};
+
+QTEST_MAIN(TestWebJourneys)
+#include "tst_journeys_web.moc"
