@@ -79,7 +79,11 @@ wait_for 15 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 
 export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" \
        XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=xcb
-(cd "$home" && exec "$build/sheafline" "$docs") &
+# SHEAFLINE_SCREENSHOT_WEB=1: the web back-end ("-b"), with its toolbar on.
+web="${SHEAFLINE_SCREENSHOT_WEB:-}"
+args=("$docs")
+[ -n "$web" ] && args+=(-b)
+(cd "$home" && exec "$build/sheafline" "${args[@]}") &
 app=$!
 pids+=($app)
 wid=""
@@ -103,6 +107,13 @@ xdotool mousemove --sync $((X + 200)) $((Y + HEIGHT - 60)) click 1
 xdotool mousemove 1 1
 xdotool key --delay 80 Home Down Down Return
 wait_for 30 more_than "${colours[2]}" 0.02
+if [ -n "$web" ]; then
+    # 表示 (the menu bar's second item) > ツールバー (its second item).
+    xdotool mousemove --sync $((X + 55)) $((Y + 10)) click 1
+    xdotool key --delay 150 Down Down Return
+    xdotool mousemove 1 1
+    sleep 1
+fi
 
 # The window with its frame: the client's place less the frame's edges.
 read -r fx fy fw fh < <(xwininfo -id "$wid" | awk '
