@@ -1,18 +1,22 @@
 // Program entry and composition root: the hand-over to a program that runs
 // already, the application object, the objects the program is made of, the
 // main window, the message loop.
+#include "app/CommandLine.h"
 #include "app/ProgramServices.h"
 #include "app/SheaflineApplication.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "viewer/PdfViewer.h"
+#include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
+#include <QMutexLocker>
 #include <QScreen>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <time.h>
 
 #ifdef SHEAFLINE_HAVE_WEBENGINE
@@ -37,13 +41,34 @@ void reportShownDocuments(TForm1 &form)
     });
 }
 
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+QtMessageHandler s_previousMessageHandler = nullptr;
+
+// While the application object is made without OpenGL: the window system's
+// one note that it cannot make the web engine's context says nothing.
+void dropGlWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.startsWith(QLatin1String("QXcbIntegration: Cannot create platform OpenGL context")))
+        return;
+    if (s_previousMessageHandler)
+        s_previousMessageHandler(type, context, message);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char **argv)
 {
 #ifdef SHEAFLINE_HAVE_WEBENGINE
-    // The browser control's scheme and engine switches go in before the application object.
-    prepareWebBrowserProcess();
+    // The browser control's scheme and engine switches go in before the
+    // application object; only for a run in the web view ("-b"), since they
+    // include an OpenGL context shared by the whole program, which the
+    // window system takes long to make.
+    bool webView = false;
+    for (int i = 1; i < argc; ++i)
+        webView = webView || isWebViewSwitch(QString::fromLocal8Bit(argv[i]));
+    if (webView)
+        prepareWebBrowserProcess();
 #endif
     // One program per user session: when one runs already, it takes this
     // start's file or folder and this one ends here, before the window
@@ -57,7 +82,25 @@ int main(int argc, char **argv)
             return 0;
     }
 
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    // The web engine, linked in for "-b", makes an OpenGL context for the
+    // whole program as soon as the application object exists.  Without the
+    // web view nothing here draws with OpenGL, and loading the system's GL
+    // drivers for it is the slowest part of start-up: X's GL integration
+    // stays off for such a run (programs it starts choose for themselves).
+    const bool glOff = !webView && !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (glOff) {
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
+        s_previousMessageHandler = qInstallMessageHandler(dropGlWarning);
+    }
+#endif
     SheaflineApplication app(argc, argv);
+#ifdef SHEAFLINE_HAVE_WEBENGINE
+    if (glOff) {
+        qunsetenv("QT_XCB_GL_INTEGRATION");
+        qInstallMessageHandler(s_previousMessageHandler);
+    }
+#endif
     SheaflineApplication::setUp();
     // Two starts at once: the one that takes the name goes on, the other
     // hands over now.  Nothing has written the settings yet.
@@ -66,7 +109,20 @@ int main(int argc, char **argv)
         return 0;
 
     // Everything the window works with is made here, once, and handed to it.
-    ProgramServices services(ProgramServices::fromEnvironment());
+    ProgramServices::Options options = ProgramServices::fromEnvironment();
+    // The render helper starts while the window is made, so that the first
+    // document does not wait for it as well.
+    std::thread helperStart;
+    if (!options.inProcessEngine) {
+        // Filled here, read there: the helper's place is found beside the program.
+        QCoreApplication::applicationDirPath();
+        helperStart = std::thread([] {
+            RenderHelper &helper = RenderHelper::instance();
+            const QMutexLocker lock(&helper.mutex());
+            helper.ensureRunning();
+        });
+    }
+    ProgramServices services(std::move(options));
 
     // Creation runs the start-up sequence; the window shows when it is done.
     auto Form1 = std::make_unique<TForm1>(QCoreApplication::arguments().mid(1), services);
@@ -86,5 +142,7 @@ int main(int argc, char **argv)
     instance.setHandler(nullptr);
     // Destruction runs the shutdown, before the services go.
     Form1.reset();
+    if (helperStart.joinable())
+        helperStart.join();
     return rc;
 }

@@ -4,8 +4,10 @@
 // unless $DISPLAY names one:
 // 1. `sheafline file.pdf` from exec to its first page painted, against a bare
 //    process that shows page 1 of the same file with the same engine
-//    (sheafline-bare-firstpage), alternating which goes first;
-//    startup_ratio = startup_ms_p50 / startup_bare_ms_p50;
+//    (sheafline-bare-firstpage), by turns;
+//    startup_ratio = startup_ms_p50 / startup_bare_ms_p50.  In the same
+//    turns, the program with X's OpenGL integration on, as every run had it
+//    before the built-in view left it off (startup_gl_ms_p50);
 // 2. the hand-over: from the exec of a second `sheafline other.pdf` to that
 //    page painted in the window that runs, on a session bus of the bench's
 //    own (handover_ms_p50) and on the fallback socket without a bus
@@ -230,25 +232,30 @@ int benchStartup(const QStringList &args)
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     env.remove(QStringLiteral("SESSION_MANAGER"));
 
-    // Start-up: program and bare process by turns.
-    QList<double> program, bare;
+    // Start-up: program, bare process and program with OpenGL by turns,
+    // the order turning each round.
+    QProcessEnvironment withGl = env;
+    withGl.insert(QStringLiteral("QT_XCB_GL_INTEGRATION"), QStringLiteral("xcb_glx"));
+    QList<double> times[3]; // program, bare, program with OpenGL
     for (int round = 0; round < kRounds; ++round) {
-        for (int turn = 0; turn < 2; ++turn) {
-            const bool bareTurn = (turn == 0) == (round % 2 == 1);
-            Run run(env, bareTurn ? QStringLiteral(SHEAFLINE_BARE_FIRSTPAGE_EXE) : QStringLiteral(SHEAFLINE_EXE), {file});
+        for (int turn = 0; turn < 3; ++turn) {
+            const int kind = (turn + round) % 3;
+            Run run(kind == 2 ? withGl : env,
+                    kind == 1 ? QStringLiteral(SHEAFLINE_BARE_FIRSTPAGE_EXE) : QStringLiteral(SHEAFLINE_EXE), {file});
             const qint64 shown = run.waitShown(file);
             if (shown < 0) {
-                QTextStream(stderr) << (bareTurn ? "the bare process" : "sheafline") << " showed no page\n";
+                QTextStream(stderr) << (kind == 1 ? "the bare process" : "sheafline") << " showed no page\n";
                 return 1;
             }
-            (bareTurn ? bare : program) << (shown - run.startNs()) / 1e6;
+            times[kind] << (shown - run.startNs()) / 1e6;
         }
     }
-    const double p50 = bench::median(program);
-    const double bareP50 = bench::median(bare);
+    const double p50 = bench::median(times[0]);
+    const double bareP50 = bench::median(times[1]);
     bench::report("startup_ms_p50", p50);
     bench::report("startup_bare_ms_p50", bareP50);
     bench::report("startup_ratio", bareP50 > 0 ? p50 / bareP50 : 0);
+    bench::report("startup_gl_ms_p50", bench::median(times[2]));
 
     OwnBus bus;
     if (bus.start()) {

@@ -23,7 +23,7 @@ class tst_OpenWindow : public QObject
     MainWindowFixture m_main;
     QString top; // the case's folder tree, trailing delimiter
 
-    QString storedFolder() const
+    QString storedFolder()
     {
         QSettings s(m_main.settings().confPath(), QSettings::IniFormat);
         return s.value("Folder").toString();
@@ -157,22 +157,24 @@ private slots:
 
     void drop_data()
     {
-        QTest::addColumn<QList<QUrl>>("urls");
+        QTest::addColumn<QStringList>("items"); // below the case's tree, or whole URLs
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<QString>("shown");
-        const auto file = [this](const char *rel) { return QUrl::fromLocalFile(top + rel); };
-        QTest::newRow("a PDF") << QList<QUrl>{file("outside/o2.pdf")} << true << "outside/o2.pdf";
-        QTest::newRow("text first, then a PDF") << QList<QUrl>{file("notes.txt"), file("root/a.pdf")} << true << "root/a.pdf";
-        QTest::newRow("only text") << QList<QUrl>{file("notes.txt")} << false << "";
-        QTest::newRow("not a local file") << QList<QUrl>{QUrl("https://example.org/a.pdf")} << false << "";
+        QTest::newRow("a PDF") << QStringList{"outside/o2.pdf"} << true << "outside/o2.pdf";
+        QTest::newRow("text first, then a PDF") << QStringList{"notes.txt", "root/a.pdf"} << true << "root/a.pdf";
+        QTest::newRow("only text") << QStringList{"notes.txt"} << false << "";
+        QTest::newRow("not a local file") << QStringList{"https://example.org/a.pdf"} << false << "";
     }
 
     // What a file manager drops on the window, as Qt hands it over.
     void drop()
     {
-        QFETCH(QList<QUrl>, urls);
+        QFETCH(QStringList, items);
         QFETCH(bool, accepted);
         QFETCH(QString, shown);
+        QList<QUrl> urls;
+        for (const QString &item : items)
+            urls << (item.contains("://") ? QUrl(item) : QUrl::fromLocalFile(top + item));
         TForm1 *form = m_main.open({});
         QVERIFY(form);
         QMimeData data;
