@@ -24,6 +24,7 @@ struct FormDisplay;     // app/Unit1Viewer.cpp
 struct FileEntry;       // browse/FileEntry.h
 class QAction;
 class QDragEnterEvent;
+class QDragLeaveEvent;
 class QDropEvent;
 class QLabel;
 class QMenu;
@@ -264,6 +265,7 @@ protected:
     void resizeEvent(QResizeEvent *event) override;
     // Local folders and PDFs dragged from a file manager (OpenFromOutside).
     void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
 
 private:
@@ -295,6 +297,7 @@ private:
     std::vector<ViewControl> m_viewControls;
     QLabel *m_panels[3] = {nullptr, nullptr, nullptr};
     bool m_formResizeAttached = true;
+    QString m_draggedPath; // the folder or PDF of the drag over the window (Unit1Open.cpp)
     bool m_destroyed = false;
 };
 

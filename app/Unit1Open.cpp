@@ -12,9 +12,12 @@
 #include <QAbstractItemView>
 #include <QDir>
 #include <QDragEnterEvent>
+#include <QDragLeaveEvent>
 #include <QDropEvent>
 #include <QMimeData>
 #include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -100,13 +103,26 @@ void TForm1::BringToFront()
 
 void TForm1::dragEnterEvent(QDragEnterEvent *event)
 {
-    if (!droppedPath(event->mimeData()).isEmpty())
+    m_draggedPath = droppedPath(event->mimeData());
+    if (!m_draggedPath.isEmpty())
         event->acceptProposedAction();
+}
+
+void TForm1::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    m_draggedPath.clear();
+    QMainWindow::dragLeaveEvent(event);
 }
 
 void TForm1::dropEvent(QDropEvent *event)
 {
-    const QString path = droppedPath(event->mimeData());
+    // A source that lets go of its data as soon as it has sent the drop (a
+    // program that ends right after) answers the drop's request for it with
+    // nothing, though it gave it when the drag came in: the drop is of what
+    // came in.
+    QString path = droppedPath(event->mimeData());
+    if (path.isEmpty())
+        path = std::exchange(m_draggedPath, QString());
     if (path.isEmpty())
         return;
     event->acceptProposedAction();

@@ -1,7 +1,9 @@
 // sheafline-dragsource URL...: a window of another program that drags the
 // given URLs (as a file manager drags files) once the mouse is pressed in it
-// and moved; it prints how the drag ended and exits.  The journeys drive it
-// with real input, so the drop crosses the X drag-and-drop protocol.
+// and moved, and prints how the drag ended.  It runs on until it is ended, as
+// a file manager does: the target asks for the data once more at the drop.
+// The journeys drive it with real input, so the drop crosses the X
+// drag-and-drop protocol.
 #include <QApplication>
 #include <QDrag>
 #include <QMimeData>
@@ -40,7 +42,6 @@ protected:
         const Qt::DropAction action = drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
         std::printf("drag ended: %d\n", int(action));
         std::fflush(stdout);
-        QApplication::quit();
     }
 
 private:
