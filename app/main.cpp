@@ -69,20 +69,6 @@ int main(int argc, char **argv)
         webView = webView || isWebViewSwitch(QString::fromLocal8Bit(argv[i]));
     if (webView)
         prepareWebBrowserProcess();
-#endif
-    // One program per user session: when one runs already, it takes this
-    // start's file or folder and this one ends here, before the window
-    // system, the settings or the render helper are touched.
-    const SingleInstance::Options instanceOptions = SingleInstance::defaultOptions();
-    SingleInstance::Request request;
-    {
-        QCoreApplication probe(argc, argv);
-        request = SingleInstance::requestFromArguments(QCoreApplication::arguments().mid(1));
-        if (SingleInstance(instanceOptions).handOver(request))
-            return 0;
-    }
-
-#ifdef SHEAFLINE_HAVE_WEBENGINE
     // The web engine, linked in for "-b", makes an OpenGL context for the
     // whole program as soon as the application object exists.  Without the
     // web view nothing here draws with OpenGL, and loading the system's GL
@@ -101,12 +87,16 @@ int main(int argc, char **argv)
         qInstallMessageHandler(s_previousMessageHandler);
     }
 #endif
-    SheaflineApplication::setUp();
-    // Two starts at once: the one that takes the name goes on, the other
-    // hands over now.  Nothing has written the settings yet.
-    SingleInstance instance(instanceOptions);
-    if (instance.claim(request) == SingleInstance::Claim::HandedOver)
+    // One program per user session: when one runs already, it takes this
+    // start's file or folder and this one ends here, before the settings,
+    // the render helper or the window are touched.  Of two starts at once,
+    // the one that takes the name goes on and the other hands over.
+    SingleInstance instance(SingleInstance::defaultOptions());
+    const SingleInstance::Request request =
+        SingleInstance::requestFromArguments(QCoreApplication::arguments().mid(1));
+    if (instance.handOver(request) || instance.claim(request) == SingleInstance::Claim::HandedOver)
         return 0;
+    SheaflineApplication::setUp();
 
     // Everything the window works with is made here, once, and handed to it.
     ProgramServices::Options options = ProgramServices::fromEnvironment();
