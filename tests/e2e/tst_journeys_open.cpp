@@ -308,6 +308,22 @@ private slots:
         QCOMPARE(stored.value(QStringLiteral("Folder")).toString(), rig->docs);
     }
 
+    // A first argument that is neither a folder nor a readable PDF: the
+    // window opens as without it, and a warning names the argument.
+    void unusableArgumentIsReported()
+    {
+        auto rig = newRig();
+        QVERIFY(launch(*rig, {rig->docs + QStringLiteral("/gone.pdf")}));
+        QTRY_VERIFY_WITH_TIMEOUT(rig->app->window(QStringLiteral("警告")), kShowMs);
+        const auto box = rig->app->window(QStringLiteral("警告"));
+        QVERIFY(box);
+        QVERIFY(findText(grabScreen(), box->frame, QStringLiteral("gone.pdf"), m_fonts));
+        key(QStringLiteral("Return"));
+        QTRY_VERIFY_WITH_TIMEOUT(!rig->app->window(QStringLiteral("警告")), kShowMs);
+        // The stored root, as without the argument.
+        QVERIFY(waitText(*rig, QStringLiteral("sub")));
+    }
+
     void secondStartHandsOver_data()
     {
         QTest::addColumn<bool>("bus");
