@@ -18,6 +18,7 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <cerrno>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>

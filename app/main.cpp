@@ -61,9 +61,8 @@ int main(int argc, char **argv)
 {
 #ifdef SHEAFLINE_HAVE_WEBENGINE
     // The browser control's scheme and engine switches go in before the
-    // application object; only for a run in the web view ("-b"), since they
-    // include an OpenGL context shared by the whole program, which the
-    // window system takes long to make.
+    // application object, for a run in the web view ("-b") only: they ask
+    // for an OpenGL context shared by the whole program.
     bool webView = false;
     for (int i = 1; i < argc; ++i)
         webView = webView || isWebViewSwitch(QString::fromLocal8Bit(argv[i]));
