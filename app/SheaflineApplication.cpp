@@ -27,7 +27,7 @@ void SheaflineApplication::setUp()
 {
     QApplication::setApplicationName(QString::fromUtf16(sheafline::kApplicationName));
     QApplication::setOrganizationName(QString::fromUtf16(sheafline::kOrganizationName));
-    QApplication::setDesktopFileName(QString::fromUtf16(sheafline::kExecutableName));
+    QApplication::setDesktopFileName(QString::fromUtf16(sheafline::kDesktopId));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/sheafline/sheafline.png")));
     installJapaneseQtTexts();
 }

@@ -35,6 +35,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace {
 
 // Designed sizes, in pixels.
@@ -71,6 +73,8 @@ TForm1::TForm1(const QStringList &args, ProgramServices &services, QWidget *pare
     installFontSubstitutions();
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QString::fromUtf16(sheafline::kApplicationName));
+    // Folders and PDFs dropped from a file manager (Unit1Open.cpp).
+    setAcceptDrops(true);
     QFont designFont(QStringLiteral("ＭＳ Ｐゴシック"));
     designFont.setPixelSize(12);
     setFont(designFont);
@@ -423,9 +427,13 @@ void TForm1::FormCreate(QObject *)
         CreateFolderWatcher();
         // 4. The command line: "-b" or "/b" picks the web back-end; a first
         //    argument naming an existing folder is this run's root folder.
-        const CommandLine commandLine = parseCommandLine(m_args, folderExists);
+        //    A first argument naming a readable PDF is shown among its
+        //    neighbours (steps 14, 16 and 17); one naming neither is kept for
+        //    the report once the window shows.
+        const CommandLine commandLine = parseCommandLine(m_args, folderExists, readablePdfExists);
         if (commandLine.pdfMode == 1)
             PDFmode = 1;
+        UnusableArgument = commandLine.unusable;
         // 5. The version in status panel 0, with the back-end when it is the web one.
         QString version = QStringLiteral("Ver. ") + GetVersionInfoItem(VersionItem::FileVersion);
         if (PDFmode == 1)
@@ -453,12 +461,26 @@ void TForm1::FormCreate(QObject *)
         // 14. A folder given on the command line wins for this run only; it is not stored.
         if (!commandLine.rootFolder.isEmpty())
             FRootFolder = commandLine.rootFolder;
+        //     A PDF keeps the root when it lies below it; otherwise its
+        //     folder is this run's root, not stored either.
+        std::optional<DocumentPlace> document;
+        if (!commandLine.document.isEmpty()) {
+            document = placeDocument(commandLine.document, {FRootFolder}, canonicalPath);
+            FRootFolder = document->root;
+        }
         // 15. The root folder is the current folder until the user picks another.
         SetCurrentFolder(FRootFolder);
-        // 16. The tree below the root folder and the list of its PDF files.
-        ShowRootFolder(FRootFolder);
-        // 17. The help document in the view control.
-        GoHelpClick(this);
+        // 16. The tree below the root folder and the list of its PDF files;
+        //     for a PDF, the tree opened down to its folder and that folder's list.
+        if (document)
+            ShowDocumentPlace(*document, true);
+        else
+            ShowRootFolder(FRootFolder);
+        // 17. The help document in the view control, or the PDF in its place.
+        if (document)
+            ShowListedDocument(document->document);
+        else
+            GoHelpClick(this);
         // 18. The window and panel sizes of the last run.
         RestoreLayout();
         // 19. The file list's "open with" item, hidden until start-up gets here.

@@ -19,9 +19,13 @@ class TSysUpdateModule; // app/SysUpdate.h
 class ThumbnailProvider; // browse/ThumbnailProvider.h
 class FileListView;
 class FolderTree;       // browse/FolderTree.h
+struct DocumentPlace;   // app/CommandLine.h
 struct FormDisplay;     // app/Unit1Viewer.cpp
 struct FileEntry;       // browse/FileEntry.h
 class QAction;
+class QDragEnterEvent;
+class QDragLeaveEvent;
+class QDropEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -237,8 +241,40 @@ public:
     // Start-up step 20: the check, and what it has to tell.
     void StartupUpdateCheck();
 
+    // ---- Documents and folders from outside (Unit1Open.cpp) ----
+    // The first argument as start-up step 4 found it when it names neither a
+    // folder nor a readable PDF; empty otherwise.  main() reports it once the
+    // window shows.
+    QString UnusableArgument;
+    // Start-up step 16 for a PDF argument, and a PDF from outside: the tree
+    // from place.root (rebuilt when `rebuildTree`, else as it is) opened down
+    // to the document's folder, that folder listed and the document's row
+    // selected.  FRootFolder must already be place.root.
+    void ShowDocumentPlace(const DocumentPlace &place, bool rebuildTree);
+    // Shows `document` as Enter on its row would (the row selected when the
+    // list shows it).
+    void ShowListedDocument(const QString &document);
+    // A folder or PDF handed over by a second start or dropped on the window,
+    // taken as a first argument is: a folder becomes this run's root; a PDF
+    // is shown among its neighbours, the tree keeping its root when the PDF
+    // lies below it and rooted at the PDF's folder otherwise (neither is
+    // stored).  Anything else is reported in a message box.  The list keeps
+    // the keyboard focus.
+    void OpenFromOutside(const QString &path);
+    // A second start's request: its path (if any) as OpenFromOutside takes it,
+    // and the window brought to the front.
+    void OpenHandedOver(const QStringList &paths);
+    // The message box for a path that names neither a folder nor a readable PDF.
+    void ShowUnusablePath(const QString &path);
+    // Restores, raises and activates the window.
+    void BringToFront();
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // Local folders and PDFs dragged from a file manager (OpenFromOutside).
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void CreateControls();
@@ -270,6 +306,7 @@ private:
     std::vector<ViewControl> m_viewControls;
     QLabel *m_panels[3] = {nullptr, nullptr, nullptr};
     bool m_formResizeAttached = true;
+    QString m_draggedPath; // the folder or PDF of the drag over the window (Unit1Open.cpp)
     bool m_destroyed = false;
 };
 

@@ -53,11 +53,23 @@ public:
 
     // Writes one value and syncs; throws when it did not reach the disk.
     // QSettings replaces the file atomically, so a failed write leaves the
-    // values already stored as they were.
+    // values already stored as they were.  A value stored already (as the
+    // same text) is not written again: replacing the file makes new files on
+    // disk each time, which is most of what a window's start-up spends on
+    // its layout settings.
     void write(const QString &name, const QVariant &value)
     {
         if (!readable() || !m_settings->isWritable())
             throw AppError(setFailed(name));
+        if (m_settings->contains(name)) {
+            // Read from the file a value is a text; written by this process
+            // it may still be the number it was written as.
+            const QVariant stored = m_settings->value(name);
+            const int type = stored.typeId();
+            if ((type == QMetaType::QString || type == QMetaType::Int || type == QMetaType::LongLong)
+                && stored.toString() == value.toString())
+                return;
+        }
         m_settings->setValue(name, value);
         m_settings->sync();
         if (m_settings->status() != QSettings::NoError)

@@ -102,6 +102,37 @@ void FolderTree::expandNode(QTreeWidgetItem *node, const QString &path)
     addFolderNodes(path, node, true);
 }
 
+QTreeWidgetItem *FolderTree::openDownTo(const QString &root, const QStringList &path)
+{
+    QTreeWidgetItem *reached = nullptr;
+    QString folder = root;
+    for (qsizetype depth = 0; depth < path.size(); ++depth) {
+        if (reached) {
+            // Filled as an expansion fills it; the folder itself stays as
+            // the user would leave it, closed.
+            expandNode(reached, folder);
+            reached->setExpanded(true);
+        }
+        QTreeWidgetItem *next = nullptr;
+        // By name: the order of the nodes is not this operation's concern.
+        const int count = reached ? reached->childCount() : m_tree->topLevelItemCount();
+        for (int i = 0; i < count && !next; ++i) {
+            QTreeWidgetItem *child = reached ? reached->child(i) : m_tree->topLevelItem(i);
+            if (child->text(0) == path.at(depth))
+                next = child;
+        }
+        if (!next)
+            break;
+        folder += path.at(depth) + BrowseRules::Delimiter;
+        reached = next;
+    }
+    if (reached) {
+        m_tree->setCurrentItem(reached);
+        m_tree->scrollToItem(reached);
+    }
+    return reached;
+}
+
 bool FolderTree::hasChildrenFlag(const QTreeWidgetItem *node)
 {
     return node && node->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;

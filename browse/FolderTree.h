@@ -48,6 +48,14 @@ public:
     // raised and it has no children yet (busy cursor, bulk update).
     void expandNode(QTreeWidgetItem *node, const QString &path);
 
+    // Opens the tree from `root` (trailing delimiter, the folder it was
+    // rebuilt from) down to the folder below it named by `path` (the names of
+    // its folders, top first): each folder on the way is filled as an
+    // expansion would fill it and expanded, and the last one is made current
+    // and scrolled to.  Stops at the first name the tree does not show.
+    // Returns the node of the last folder reached (null when none).
+    QTreeWidgetItem *openDownTo(const QString &root, const QStringList &path);
+
     // The has-children flag of `node`.
     static bool hasChildrenFlag(const QTreeWidgetItem *node);
 

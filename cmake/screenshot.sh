@@ -79,6 +79,8 @@ wait_for 15 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"'
 
 export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache" \
        XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=xcb
+# Off the user's session bus: a Sheafline running there would take the folder.
+unset DBUS_SESSION_BUS_ADDRESS
 # SHEAFLINE_SCREENSHOT_WEB=1: the web back-end ("-b"), with its toolbar on.
 web="${SHEAFLINE_SCREENSHOT_WEB:-}"
 args=("$docs")

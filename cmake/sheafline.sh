@@ -28,6 +28,8 @@ packages=(
     python3
     # journeys with real input (tests/e2e) and cmake/screenshot.sh
     openbox xdotool x11-utils imagemagick
+    # a private session bus for the one-window tests and the start-up bench
+    dbus-daemon dbus-bin
     # the Debian package (cpack) and its checks
     dpkg-dev desktop-file-utils appstream
     # the isolation benchmark counts system calls

@@ -1,7 +1,9 @@
-// The command line: the web-browser switch and the root folder for one run.
+// The command line: the web-browser switch, the root folder for one run, and a
+// PDF shown among its neighbours with the tree kept or rooted at its folder.
 #include "app/CommandLine.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -15,6 +17,10 @@ private slots:
     void parse();
     void realFolders_data();
     void realFolders();
+    void documentArgument_data();
+    void documentArgument();
+    void placeMatchesWholeFolderNames_data();
+    void placeMatchesWholeFolderNames();
 };
 
 void tst_CommandLine::parse_data()
@@ -81,6 +87,113 @@ void tst_CommandLine::realFolders()
     const CommandLine cl = parseCommandLine({arg}, folderExists);
     QDir::setCurrent(old);
     QCOMPARE(cl.rootFolder, isRoot ? arg + "/" : QString());
+}
+
+// A first argument on a real folder tree, run from the tree's top as a
+// shell would: what the command line makes of it and, for a document, where
+// it is shown below the stored root ("root/", or "link/", a link to it).
+void tst_CommandLine::documentArgument_data()
+{
+    QTest::addColumn<QString>("storedRoot");
+    QTest::addColumn<QString>("arg");
+    QTest::addColumn<QString>("rootFolder"); // the command line's folder
+    QTest::addColumn<QString>("unusable");
+    QTest::addColumn<QString>("placeRoot");  // empty: not a document
+    QTest::addColumn<QStringList>("treePath");
+    QTest::addColumn<QString>("shown");
+
+    const QStringList none;
+    QTest::newRow("file below the root")
+        << "root/" << "root/sub/deep/c.pdf" << "" << "" << "root/" << QStringList{"sub", "deep"} << "root/sub/deep/c.pdf";
+    QTest::newRow("file in the root itself")
+        << "root/" << "root/a.pdf" << "" << "" << "root/" << none << "root/a.pdf";
+    QTest::newRow("file outside the root")
+        << "root/" << "outside/b.pdf" << "" << "" << "outside/" << none << "outside/b.pdf";
+    QTest::newRow("beside the root, a name that starts alike")
+        << "root/" << "rootless/d.pdf" << "" << "" << "rootless/" << none << "rootless/d.pdf";
+    QTest::newRow("upper-case suffix")
+        << "root/" << "outside/E.PDF" << "" << "" << "outside/" << none << "outside/E.PDF";
+    QTest::newRow("dots in the path")
+        << "root/" << "root/sub/../sub/deep/./c.pdf" << "" << "" << "root/" << QStringList{"sub", "deep"}
+        << "root/sub/deep/c.pdf";
+    QTest::newRow("root reached through a link")
+        << "link/" << "root/sub/deep/c.pdf" << "" << "" << "link/" << QStringList{"sub", "deep"} << "link/sub/deep/c.pdf";
+    QTest::newRow("file reached through a link")
+        << "root/" << "link/sub/c2.pdf" << "" << "" << "root/" << QStringList{"sub"} << "root/sub/c2.pdf";
+    QTest::newRow("missing") << "root/" << "root/gone.pdf" << "" << "root/gone.pdf" << "" << none << "";
+    QTest::newRow("not a PDF") << "root/" << "root/notes.txt" << "" << "root/notes.txt" << "" << none << "";
+    QTest::newRow("PDF contents under another name") << "root/" << "root/scan.dat" << "" << "root/scan.dat" << "" << none << "";
+    QTest::newRow("folder named *.pdf") << "root/" << "root/album.pdf" << "root/album.pdf/" << "" << "" << none << "";
+    QTest::newRow("switch first") << "root/" << "-b" << "" << "" << "" << none << "";
+}
+
+void tst_CommandLine::documentArgument()
+{
+    QFETCH(QString, storedRoot);
+    QFETCH(QString, arg);
+    QFETCH(QStringList, treePath);
+
+    TestDir dir;
+    dir.writeFile("root/a.pdf", "%PDF-1.4\n");
+    dir.writeFile("root/sub/deep/c.pdf", "%PDF-1.4\n");
+    dir.writeFile("root/sub/c2.pdf", "%PDF-1.4\n");
+    dir.writeFile("root/notes.txt", "text");
+    dir.writeFile("root/scan.dat", "%PDF-1.4\n");
+    dir.mkdir("root/album.pdf");
+    dir.writeFile("outside/b.pdf", "%PDF-1.4\n");
+    dir.writeFile("outside/E.PDF", "%PDF-1.4\n");
+    dir.writeFile("rootless/d.pdf", "%PDF-1.4\n");
+    QVERIFY(dir.symlink(dir.path("root"), "link"));
+    const QString top = dir.path() + "/";
+
+    const QString old = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const CommandLine cl = parseCommandLine({arg, "-b"}, folderExists, readablePdfExists);
+    QDir::setCurrent(old);
+
+    QCOMPARE(cl.pdfMode, 1);
+    QTEST(cl.rootFolder, "rootFolder");
+    QTEST(cl.unusable, "unusable");
+    QFETCH(QString, placeRoot);
+    if (placeRoot.isEmpty()) {
+        QCOMPARE(cl.document, QString());
+        return;
+    }
+    // A document is known by its absolute path, whatever the current directory is later.
+    QCOMPARE(cl.document, QDir::cleanPath(top + arg));
+    const DocumentPlace place = placeDocument(cl.document, {top + storedRoot}, canonicalPath);
+    QCOMPARE(place.root, top + placeRoot);
+    QCOMPARE(place.path(), treePath);
+    QCOMPARE(place.folder, top + placeRoot + (treePath.isEmpty() ? "" : treePath.join('/') + "/"));
+    QFETCH(QString, shown);
+    QCOMPARE(place.document, top + shown);
+}
+
+// The first root the document lies below wins; a root is a whole folder
+// name, never a prefix of one; names are compared as written when no link
+// resolution is given.
+void tst_CommandLine::placeMatchesWholeFolderNames_data()
+{
+    QTest::addColumn<QStringList>("roots");
+    QTest::addColumn<QString>("document");
+    QTest::addColumn<QString>("root");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("first root") << QStringList{"/a/", "/"} << "/a/b/x.pdf" << "/a/" << "/a/b/";
+    QTest::newRow("empty roots skipped") << QStringList{"", "/a/"} << "/a/x.pdf" << "/a/" << "/a/";
+    QTest::newRow("prefix of a name") << QStringList{"/docs/"} << "/docs2/x.pdf" << "/docs2/" << "/docs2/";
+    QTest::newRow("letter case counts") << QStringList{"/Docs/"} << "/docs/x.pdf" << "/docs/" << "/docs/";
+    QTest::newRow("lone delimiter") << QStringList{"/"} << "/srv/pdf/x.pdf" << "/" << "/srv/pdf/";
+    QTest::newRow("no roots") << QStringList() << "/srv/x.pdf" << "/srv/" << "/srv/";
+}
+
+void tst_CommandLine::placeMatchesWholeFolderNames()
+{
+    QFETCH(QStringList, roots);
+    QFETCH(QString, document);
+    const DocumentPlace place = placeDocument(document, roots);
+    QTEST(place.root, "root");
+    QTEST(place.folder, "folder");
+    QCOMPARE(place.document, place.folder + QFileInfo(document).fileName());
 }
 
 QTEST_GUILESS_MAIN(tst_CommandLine)

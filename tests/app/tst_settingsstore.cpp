@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -26,6 +28,7 @@ private slots:
     void readStoresDefaultOnce();
     void emptyStringStaysEmpty();
     void writeThenRead();
+    void unchangedValueLeavesFileAlone();
     void readErrors_data();
     void readErrors();
     void unwritableFolderNamesValue();
@@ -103,6 +106,33 @@ void tst_SettingsStore::writeThenRead()
     QCOMPARE(store.RegistryReadInteger("Max", 0), 2147483647);
     QCOMPARE(store.RegistryReadBoolean("On", true), false);
     QCOMPARE(store.RegistryReadString("Folder", ""), QString("/a, b;c=d/日本語/"));
+}
+
+// A value stored already is not written again: the file stays the same file
+// (a write replaces it with a new one), and a changed value still goes in.
+void tst_SettingsStore::unchangedValueLeavesFileAlone()
+{
+    TSysUpdateModule store;
+    QVERIFY(store.RegistryWriteInteger("TreeWidth", 273));
+    QVERIFY(store.RegistryWriteString("Folder", "/a/"));
+    const auto inode = [this] {
+        struct stat st = {};
+        return ::stat(QFile::encodeName(confPath()).constData(), &st) == 0 ? st.st_ino : ino_t(0);
+    };
+    const ino_t written = inode();
+    QVERIFY(written != 0);
+    QVERIFY(store.RegistryWriteInteger("TreeWidth", 273));
+    QVERIFY(store.RegistryWriteString("Folder", "/a/"));
+    QCOMPARE(inode(), written);
+    QVERIFY(store.RegistryWriteString("Folder", "/a"));
+    QVERIFY(inode() != written);
+    QCOMPARE(store.RegistryReadString("Folder", ""), QString("/a"));
+    // The same digits with a sign or a zero in front are another text.
+    QVERIFY(m_settings.writeConf("[General]\nTreeWidth=0273\n"));
+    const ino_t handWritten = inode();
+    QVERIFY(store.RegistryWriteInteger("TreeWidth", 273));
+    QVERIFY(inode() != handWritten);
+    QVERIFY(readConf().contains("TreeWidth=273"));
 }
 
 void tst_SettingsStore::readErrors_data()

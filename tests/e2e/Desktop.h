@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QHash>
 #include <QFont>
 #include <QImage>
 #include <QList>
@@ -70,6 +71,9 @@ public:
     explicit Program(const QString &exe, const QString &home);
     ~Program();
 
+    // Sets a variable of the program's environment for the next starts (a
+    // null value removes it).
+    void setEnvironment(const QString &name, const QString &value) { m_environment.insert(name, value); }
     // Starts it with `args`; returns false when it cannot start.
     bool start(const QStringList &args);
     // The visible top-level window titled `title`, or nothing yet.
@@ -83,6 +87,7 @@ public:
 private:
     QString m_exe;
     QString m_home;
+    QHash<QString, QString> m_environment;
     mutable QProcess m_process; // reading its output is not a change of the program
 };
 

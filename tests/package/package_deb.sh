@@ -27,7 +27,7 @@ echo "built $(basename "$deb")"
 dpkg-deb --contents "$deb" | awk '{print $6}' | sed 's|^\./|/|' >"$work/files"
 for f in /usr/bin/sheafline /usr/lib/sheafline/sheafline /usr/lib/sheafline/Readme.pdf \
          /usr/lib/sheafline/system-package \
-         /usr/share/applications/sheafline.desktop \
+         /usr/share/applications/com.mossgate.Sheafline.desktop \
          /usr/share/icons/hicolor/128x128/apps/sheafline.png \
          /usr/share/metainfo/com.mossgate.Sheafline.metainfo.xml; do
     grep -qx "$f" "$work/files" || fail "the package lacks $f"
@@ -37,8 +37,9 @@ for p in libqt6widgets6 libqt6pdf6 qt6-qpa-plugins fonts-ipafont-gothic libjs-pd
     grep -q "\b$p\b" <<<"$depends" || fail "Depends lacks $p: $depends"
 done
 dpkg-deb -x "$deb" "$work/tree"
-desktop-file-validate "$work/tree/usr/share/applications/sheafline.desktop" || fail "desktop file"
-grep -q '^MimeType=.*inode/directory;' "$work/tree/usr/share/applications/sheafline.desktop" || fail "no inode/directory"
+desktop-file-validate "$work/tree/usr/share/applications/com.mossgate.Sheafline.desktop" || fail "desktop file"
+grep -q '^MimeType=.*inode/directory;' "$work/tree/usr/share/applications/com.mossgate.Sheafline.desktop" || fail "no inode/directory"
+grep -q '^MimeType=.*application/pdf;' "$work/tree/usr/share/applications/com.mossgate.Sheafline.desktop" || fail "no application/pdf"
 appstreamcli validate-tree --no-net "$work/tree" || fail "appstream data"
 
 # 3. Install, start, remove: root only.
