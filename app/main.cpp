@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "viewer/PdfViewer.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 
 #include <QApplication>
@@ -98,20 +99,18 @@ int main(int argc, char **argv)
     SheaflineApplication::setUp();
 
     // Everything the window works with is made here, once, and handed to it.
-    ProgramServices::Options options = ProgramServices::fromEnvironment();
+    ProgramServices services(ProgramServices::fromEnvironment());
     // The render helper starts while the window is made, so that the first
     // document does not wait for it as well.
     std::thread helperStart;
-    if (!options.inProcessEngine) {
+    if (RenderHelper *helper = services.engines().helper()) {
         // Filled here, read there: the helper's place is found beside the program.
         QCoreApplication::applicationDirPath();
-        helperStart = std::thread([] {
-            RenderHelper &helper = RenderHelper::instance();
-            const QMutexLocker lock(&helper.mutex());
-            helper.ensureRunning();
+        helperStart = std::thread([helper] {
+            const QMutexLocker lock(&helper->mutex());
+            helper->ensureRunning();
         });
     }
-    ProgramServices services(std::move(options));
 
     // Creation runs the start-up sequence; the window shows when it is done.
     auto Form1 = std::make_unique<TForm1>(QCoreApplication::arguments().mid(1), services);

@@ -5,7 +5,7 @@
 // WIDTH x HEIGHT (508 x 562, the program's viewer area as designed), and, once
 // that page is painted, "shown <CLOCK_MONOTONIC ns> FILE" on standard output.
 #include "viewer/PdfEngine.h"
-#include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PdfEngines.h"
 
 #include <QApplication>
 #include <QPainter>
@@ -53,9 +53,8 @@ int main(int argc, char **argv)
         return 2;
     }
     const QSize area(args.value(1, QStringLiteral("508")).toInt(), args.value(2, QStringLiteral("562")).toInt());
-    if (qEnvironmentVariable("SHEAFLINE_RENDER_ENGINE") == QLatin1String("inprocess"))
-        setPdfEngineChoice(PdfEngineChoice::InProcess);
-    std::unique_ptr<PdfEngine> engine = pdfEngineFactory()();
+    PdfEngines engines(PdfEngines::kindFromEnvironment());
+    std::unique_ptr<PdfEngine> engine = engines.create();
     if (engine->open(args.first(), QString()) != PdfOpenStatus::Ok) {
         std::fprintf(stderr, "cannot open %s\n", qPrintable(args.first()));
         return 1;
