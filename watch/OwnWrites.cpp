@@ -23,10 +23,22 @@ void OwnWrites::announce(const QString &path)
     m_order.emplace_back(now + m_keepMs, path);
 }
 
+void OwnWrites::claim(const QString &path)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!path.isEmpty() && !m_claimed.contains(path))
+        m_claimed.append(path);
+}
+
 bool OwnWrites::isOwn(const QString &path)
 {
     const qint64 now = m_clock();
     QMutexLocker lock(&m_mutex);
+    for (const QString &claimed : std::as_const(m_claimed)) {
+        if (path.startsWith(claimed)
+            && (path.size() == claimed.size() || path.at(claimed.size()) == u'/' || path.at(claimed.size()) == u'.'))
+            return true;
+    }
     forgetExpired(now);
     const auto it = m_until.constFind(path);
     return it != m_until.cend() && *it > now;

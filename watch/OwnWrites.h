@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <deque>
 #include <functional>
@@ -17,7 +18,9 @@
 // and leaves an announced one unreported.  An announcement holds for a while
 // (long enough for the UI thread to read the changes it covers, even while
 // busy) and is then forgotten; a change by another program to the same path
-// within that while is taken as the program's own.
+// within that while is taken as the program's own.  Paths the program keeps
+// writing all along (its settings file, its work folder) are claimed once
+// for good instead.
 //
 // Thread-safe: announce() from any thread (the cache is written off the UI
 // thread), isOwn() from the layer's thread.  Shared between the layer and
@@ -36,7 +39,11 @@ public:
     // `path` (absolute, as the layer spells it: no trailing delimiter) is
     // about to be written by the program.
     void announce(const QString &path);
-    // True while an announcement of `path` holds.
+    // `path` is the program's own for good, and so is every path that
+    // starts with it followed by "/" or "." : what a folder holds, and the
+    // lock and temporary files written beside a file under its name.
+    void claim(const QString &path);
+    // True while an announcement of `path` holds, or when it is claimed.
     bool isOwn(const QString &path);
     // Announcements held now.
     int count();
@@ -47,6 +54,7 @@ private:
     const qint64 m_keepMs;
     Clock m_clock;
     QMutex m_mutex;
+    QStringList m_claimed;
     QHash<QString, qint64> m_until;                 // path -> end of its announcement
     std::deque<std::pair<qint64, QString>> m_order; // the same, oldest first
 };

@@ -351,7 +351,7 @@ private slots:
     }
 
     // An announcement holds for its while, renewed by a later one, and is
-    // then forgotten.
+    // then forgotten; a claim holds for good.
     void ownWritesAreForgottenAfterAWhile()
     {
         qint64 now = 1000;
@@ -369,6 +369,19 @@ private slots:
         QVERIFY(!own.isOwn("/a"));
         QVERIFY(!own.isOwn("/b"));
         QCOMPARE(own.count(), 0);
+
+        // Claimed paths are the program's own for good, with what a folder
+        // holds and the lock and temporary files beside a file.
+        own.claim("/home/u/.config/M/S.conf");
+        own.claim("/run/user/sheafline");
+        now = 1000000;
+        for (const char *path : {"/home/u/.config/M/S.conf", "/home/u/.config/M/S.conf.lock",
+                                 "/home/u/.config/M/S.conf.Ab12Cd", "/run/user/sheafline/lastupdate",
+                                 "/run/user/sheafline"})
+            QVERIFY2(own.isOwn(path), path);
+        for (const char *path : {"/home/u/.config/M/S.confx", "/home/u/.config/M", "/home/u/.config/M/T.conf",
+                                 "/run/user/sheafline2/x", "/run/user"})
+            QVERIFY2(!own.isOwn(path), path);
     }
 
     void overflowAsksForAFullRefresh()
