@@ -1,5 +1,6 @@
 #include "about/About.h"
 
+#include "base/DialogFrame.h"
 #include "base/VersionInfo.h"
 
 #include <QDesktopServices>
@@ -24,7 +25,7 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, int x, int
 
 } // namespace
 
-TAboutBox::TAboutBox(QWidget *owner) : QDialog(owner)
+TAboutBox::TAboutBox(QWidget *owner) : QDialog(owner, sheafline::kDialogFrame)
 {
     setObjectName(QStringLiteral("AboutBox"));
     setWindowTitle(QStringLiteral("バージョン情報"));
@@ -35,7 +36,6 @@ TAboutBox::TAboutBox(QWidget *owner) : QDialog(owner)
     f.setPixelSize(10);
     setFont(f);
     setFixedSize(298, 234);
-    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));

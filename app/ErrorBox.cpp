@@ -1,5 +1,8 @@
 #include "app/ErrorBox.h"
 
+#include "app/MessageBoxes.h"
+#include "base/DialogFrame.h"
+
 #include <QApplication>
 #include <QMessageBox>
 
@@ -13,7 +16,7 @@ QString errorBoxText(const QString &message)
 void showErrorBox(const QString &message)
 {
     QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    errorBoxText(message), QMessageBox::Ok);
+                    errorBoxText(message), QMessageBox::Ok, msgBoxOwner(), sheafline::kDialogFrame);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();

@@ -1,14 +1,26 @@
 #include "app/MessageBoxes.h"
 
+#include "base/DialogFrame.h"
+
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include <memory>
 
+QWidget *msgBoxOwner()
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    return QApplication::activeWindow();
+}
+
 QMessageBox *createMsgBox(MsgKind kind, const QString &text)
 {
-    auto *box = new QMessageBox;
+    // Transient for the window it speaks to, with a dialog's frame: a
+    // window manager then gives it a close button at most.
+    auto *box = new QMessageBox(msgBoxOwner());
+    box->setWindowFlags(sheafline::kDialogFrame);
     // The program's texts break lines with a lone carriage return.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));

@@ -3,6 +3,7 @@
 #include <QString>
 
 class QMessageBox;
+class QWidget;
 
 // The program's message boxes.  Each is modal to the whole application and
 // returns when the user closes it; UI thread only.
@@ -20,7 +21,13 @@ enum MsgResult { MsgResultOk = 1, MsgResultCancel = 2, MsgResultYes = 6 };
 
 enum class MsgKind { Info, Error, Warning, Confirm };
 
-// Builds (does not show) the box of a kind; the caller owns it.
+// The window a box is opened for: the open modal dialog, else the active
+// window; null when the program has none (not shown yet, or in the
+// background).
+QWidget *msgBoxOwner();
+
+// Builds (does not show) the box of a kind, transient for msgBoxOwner(),
+// with the dialog frame (base/DialogFrame.h); the caller owns it.
 QMessageBox *createMsgBox(MsgKind kind, const QString &text);
 // Shows a box built by createMsgBox and maps the button that closed it to
 // MsgResult (Escape / close box: the box's escape button).

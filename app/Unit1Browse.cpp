@@ -16,6 +16,7 @@
 #include "browse/RenameF.h"
 #include "browse/ThumbnailListView.h"
 #include "browse/ThumbnailProvider.h"
+#include "watch/InotifyChangeLayer.h"
 
 #include <QCollator>
 #include <QCoreApplication>
@@ -139,8 +140,14 @@ void TForm1::N27Click(QObject *)
     // Made on first use: the pictures are drawn by the program's one render
     // service, whichever back-end shows the documents.
     if (!m_thumbnails) {
-        m_thumbnails = new ThumbnailProvider(m_services.renderService(), m_services.thumbnailEnvironment(),
-                                             48ll * 1024 * 1024, ListView1);
+        // The pictures written into the cache are the program's own: when
+        // the root folder holds the cache (the home folder, say), writing
+        // them must not rebuild the tree and list.
+        ThumbnailCache::Environment environment = m_services.thumbnailEnvironment();
+        environment.willWrite = [own = m_services.changeLayer().ownWrites()](const QString &path) {
+            own->announce(path);
+        };
+        m_thumbnails = new ThumbnailProvider(m_services.renderService(), environment, 48ll * 1024 * 1024, ListView1);
         ListView1->setThumbnailProvider(m_thumbnails);
     }
     ListView1->setViewStyle(FileListView::ViewStyle::Thumbnail);

@@ -2,12 +2,36 @@
 #include "app/Unit1.h"
 
 #include "app/ProgramServices.h"
+#include "app/SysUpdate.h"
+#include "base/ProgramName.h"
 #include "watch/InotifyChangeLayer.h"
+#include "watch/OwnWrites.h"
 #include "watch/plFolderWatcher.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
 
 void TForm1::CreateFolderWatcher()
 {
     plFolderWatcher = new TplFolderWatcher(this, &m_services.changeLayer());
+    // What the program writes all along is no change on disk for it: the
+    // settings (written on every resize) and the update work folder, when
+    // they lie under the root folder (the home folder, say).
+    if (SysUpdateModule) {
+        OwnWrites &own = *m_services.changeLayer().ownWrites();
+        QString settings = SysUpdateModule->store().file();
+        if (settings.isEmpty()) {
+            // The store's own default: the user's settings file.
+            settings = QSettings(QSettings::NativeFormat, QSettings::UserScope,
+                                 QString::fromUtf16(sheafline::kOrganizationName),
+                                 QString::fromUtf16(sheafline::kApplicationName))
+                           .fileName();
+        }
+        own.claim(QDir::cleanPath(QFileInfo(settings).absoluteFilePath()));
+        if (!SysUpdateModule->RunPath.isEmpty())
+            own.claim(QDir::cleanPath(SysUpdateModule->RunPath));
+    }
     // Reports arrive from the event loop: an error of the reaction reaches
     // the application's error box like that of any other event handler.
     plFolderWatcher->setOnChange([this](QObject *Sender, qint32 AEvent, QString BeforeFullPath,

@@ -1,5 +1,6 @@
 #include "browse/RenameF.h"
 
+#include "base/DialogFrame.h"
 #include "browse/BrowseRules.h"
 #include "browse/FileMove.h"
 
@@ -10,8 +11,7 @@
 #include <QPushButton>
 
 TRenameForm::TRenameForm(QWidget *owner)
-    : QDialog(owner, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint
-                         | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(owner, sheafline::kDialogFrame),
       FromFilename(new QLabel(this)),
       Label2(new QLabel(QStringLiteral("⇓"), this)),
       ToFilename(new QLineEdit(this)),

@@ -12,8 +12,9 @@ class QPushButton;
 // The rename dialog "ファイル名の変更": the present name, an arrow, an edit
 // with the new name and the buttons "変更" and "キャンセル".  Enter confirms
 // ("変更" is the default button; a focused button takes Enter itself) and
-// Escape cancels.  One dialog per use, owned by the window that opens it; UI
-// thread.
+// Escape cancels.  A fixed-size dialog with a dialog's frame
+// (base/DialogFrame.h).  One dialog per use, owned by the window that opens
+// it; UI thread.
 class TRenameForm : public QDialog
 {
     Q_OBJECT

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QImageWriter>
 #include <QRandomGenerator>
@@ -398,6 +399,25 @@ bool ThumbnailCache::isSettled(const Source &source) const
 
 bool ThumbnailCache::write(const QStringList &folders, const QString &name, const QByteArray &png) const
 {
+    // Every path this write may create, write or rename is announced first:
+    // the folders it may make, the temporary file and the final name.
+    QString folder = QDir::cleanPath(m_env.root);
+    const auto announce = [this](const QString &path) {
+        if (m_env.willWrite)
+            m_env.willWrite(path);
+    };
+    if (m_env.willWrite) {
+        const QString above = folder.left(qMax(0, folder.lastIndexOf(QLatin1Char('/'))));
+        for (const QString &made : QStringList{above, folder}) {
+            if (!made.isEmpty() && !QFileInfo::exists(made))
+                announce(made);
+        }
+    }
+    for (const QString &f : folders) {
+        folder += QLatin1Char('/') + f;
+        if (m_env.willWrite && !QFileInfo::exists(folder))
+            announce(folder);
+    }
     const Fd dir = openCacheFolder(m_env.root, folders, true);
     if (!dir.valid())
         return false;
@@ -406,9 +426,11 @@ bool ThumbnailCache::write(const QStringList &folders, const QString &name, cons
     QByteArray temp;
     Fd fd;
     for (int attempt = 0; attempt < 8 && !fd.valid(); ++attempt) {
-        temp = QFile::encodeName(QStringLiteral(".%1.%2.tmp")
+        const QString tempName = QStringLiteral(".%1.%2.tmp")
                                      .arg(name)
-                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0')));
+                                     .arg(QRandomGenerator::global()->generate64(), 16, 16, QLatin1Char('0'));
+        announce(folder + QLatin1Char('/') + tempName);
+        temp = QFile::encodeName(tempName);
         fd.reset(::openat(dir.get(), temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!fd.valid() && errno != EEXIST)
             return false;
@@ -426,6 +448,7 @@ bool ThumbnailCache::write(const QStringList &folders, const QString &name, cons
             done += n;
     }
     ok = ::close(fd.release()) == 0 && ok;
+    announce(folder + QLatin1Char('/') + name);
     // rename() replaces whatever the final name is, a link included, without following it.
     if (!ok || ::renameat(dir.get(), temp.constData(), dir.get(), QFile::encodeName(name).constData()) != 0) {
         ::unlinkat(dir.get(), temp.constData(), 0);

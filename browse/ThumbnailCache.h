@@ -29,6 +29,11 @@ public:
         QString root;          // the "thumbnails" folder, e.g. $XDG_CACHE_HOME/thumbnails
         QString failFolder;    // this program's name under fail/, "sheafline-<version>"
         std::function<qint64()> nowSecs; // the clock, seconds since the epoch
+        // Told each path (absolute, cleaned) a store is about to create,
+        // write, rename or remove, before it does, on the thread that
+        // stores: the program's own writes are then not taken for changes
+        // on disk (OwnWrites).  May be empty.
+        std::function<void(const QString &path)> willWrite;
     };
     // The user's cache ($XDG_CACHE_HOME, else ~/.cache), this program's
     // version and the system clock.

@@ -302,6 +302,11 @@ void InotifyChangeLayer::post(Reg &reg, qint32 code, const QString &first, const
 
 void InotifyChangeLayer::report(const QString &folder, qint32 code, const QString &first, const QString &second)
 {
+    // A folder update speaks for whatever was written in the folder; the
+    // program's own writes never asked for one (processEvent).
+    if (code != ShellChange::UpdateDir && m_ownWrites->isOwn(first)
+        && (second.isEmpty() || m_ownWrites->isOwn(second)))
+        return;
     for (auto &[id, reg] : m_regs) {
         if (covers(reg, folder))
             post(reg, code, first, second);
@@ -421,7 +426,11 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
         }
         const PendingMove from = m_pendingMoves.takeAt(pair);
         const QString fromFolder = parentOf(from.path);
+        // The program's own rename (a picture moved into place) is no news.
+        const bool own = m_ownWrites->isOwn(from.path) && m_ownWrites->isOwn(full);
         for (auto &[id, reg] : m_regs) {
+            if (own)
+                break;
             const bool before = covers(reg, fromFolder);
             const bool after = covers(reg, folder);
             if (before && after)
@@ -444,7 +453,7 @@ void InotifyChangeLayer::processEvent(int wd, quint32 mask, quint32 cookie, cons
         // Every write reports the same item update, which the watcher drops
         // as a repeat after the first: the end of a write tells the folder's
         // watcher to read the folder again.
-        if (mask & IN_CLOSE_WRITE)
+        if ((mask & IN_CLOSE_WRITE) && !m_ownWrites->isOwn(full))
             noteFolderUpdate(folder);
     } else if (mask & IN_ATTRIB) {
         report(folder, ShellChange::Attributes, full);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "watch/FolderChangeLayer.h"
+#include "watch/OwnWrites.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <map>
+#include <memory>
 
 class QSocketNotifier;
 
@@ -32,13 +34,21 @@ class QSocketNotifier;
 // folder: a burst of writes is one update per folder, and a write that ends
 // while a watcher restarts is not lost.
 //
-// Not thread-safe: use it on the thread that created it.
+// The program's own writes (announced to ownWrites()) are left out: no
+// report names an announced path, and a write that closes on one does not
+// count as an update of its folder.
+//
+// Not thread-safe: use it on the thread that created it (ownWrites() is).
 class InotifyChangeLayer : public QObject, public FolderChangeLayer
 {
     Q_OBJECT
 public:
     explicit InotifyChangeLayer(QObject *parent = nullptr);
     ~InotifyChangeLayer() override;
+
+    // Where the program announces the paths it writes itself (shared: a
+    // writer may keep it beyond the layer).
+    const std::shared_ptr<OwnWrites> &ownWrites() const { return m_ownWrites; }
 
     Registration registerFolder(QObject *receiver, quint32 sources, quint32 eventMask, int eventType,
                                 const QString &folder, bool recursive) override;
@@ -121,4 +131,5 @@ private:
     QStringList m_updatedFolders; // folders with a write closed since the last send
     QElapsedTimer m_updatesPendingSince;
     QTimer m_updateTimer;
+    std::shared_ptr<OwnWrites> m_ownWrites = std::make_shared<OwnWrites>();
 };

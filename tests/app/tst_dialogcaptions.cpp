@@ -6,6 +6,7 @@
 #include "app/SheaflineApplication.h"
 #include "app/Unit1.h"
 #include "app/MessageBoxes.h"
+#include "browse/FileListView.h"
 #include "browse/FolderPicker.h"
 #include "browse/RenameF.h"
 
@@ -46,6 +47,22 @@ QString xProperty(WId window, const char *name)
     const qsizetype first = out.indexOf(QLatin1Char('"'));
     const qsizetype last = out.lastIndexOf(QLatin1Char('"'));
     return first >= 0 && last > first ? out.mid(first + 1, last - first - 1) : QString();
+}
+
+// The value of an X window property as xprop prints it after " = " (or
+// after ":" for structured ones); empty when it cannot be read.
+QString xPropertyValue(WId window, const char *name)
+{
+    QProcess xprop;
+    xprop.start(QStringLiteral("xprop"), {QStringLiteral("-id"), QString::number(window), QString::fromLatin1(name)});
+    if (!xprop.waitForFinished(10000) || xprop.exitCode() != 0)
+        return {};
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    const qsizetype eq = out.indexOf(QLatin1String(" = "));
+    if (eq >= 0)
+        return out.mid(eq + 3).trimmed();
+    const qsizetype colon = out.indexOf(QLatin1Char(':'));
+    return colon >= 0 ? out.mid(colon + 1).trimmed() : QString();
 }
 
 // True when the text has a kana or kanji in it.
@@ -129,6 +146,90 @@ private slots:
         }
         QCOMPARE(seenByWindowSystem, caption);
         QCOMPARE(seenLegacy, caption);
+    }
+
+    // Every dialog is opened from the main window with a dialog's frame: a
+    // title and a close button, no minimise or maximise button, as the hints
+    // every window manager reads say it: the window's type, the Motif hints,
+    // the transient owner (the main window, which the dialog belongs to) and
+    // a fixed size.
+    void dialogFrames_data()
+    {
+        QTest::addColumn<QString>("window");
+        QTest::newRow("情報") << "info";
+        QTest::newRow("エラー") << "error";
+        QTest::newRow("警告") << "warning";
+        QTest::newRow("確認") << "confirm";
+        QTest::newRow("application's error box") << "errorbox";
+        QTest::newRow("rename dialog") << "rename";
+        QTest::newRow("About box") << "about";
+    }
+    void dialogFrames()
+    {
+        QFETCH(QString, window);
+        m_main.reset();
+        m_main.dir().writeFile("a.pdf", "x");
+        TForm1 *form = m_main.open({m_main.dir().path()});
+        QVERIFY(form);
+        form->Timer1->stop();
+        form->ListView1->selectRow(0);
+
+        struct Seen
+        {
+            Qt::WindowFlags flags;
+            QString type, motif, transientFor, sizeHints;
+        } seen;
+        ModalAnswerer answer([&](QWidget *w) {
+            if (QTest::qWaitForWindowExposed(w)) {
+                seen.flags = w->windowFlags();
+                seen.type = xPropertyValue(w->winId(), "_NET_WM_WINDOW_TYPE");
+                seen.motif = xPropertyValue(w->winId(), "_MOTIF_WM_HINTS");
+                seen.transientFor = xPropertyValue(w->winId(), "WM_TRANSIENT_FOR");
+                seen.sizeHints = xPropertyValue(w->winId(), "WM_NORMAL_HINTS");
+            }
+            static_cast<QDialog *>(w)->reject();
+        });
+        if (window == "info")
+            MsgInfo("text");
+        else if (window == "error")
+            MsgError("text");
+        else if (window == "warning")
+            MsgWarning("text");
+        else if (window == "confirm")
+            MsgConfirm("text");
+        else if (window == "errorbox")
+            showErrorBox("failed");
+        else if (window == "rename")
+            form->N26Click(form->N26);
+        else if (window == "about")
+            form->N21Click(form->N21);
+        QCOMPARE(answer.seen.size(), 1);
+
+        QCOMPARE(seen.flags & Qt::WindowType_Mask, Qt::Dialog);
+        QVERIFY(!(seen.flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        QVERIFY(seen.flags & Qt::WindowCloseButtonHint);
+        QVERIFY2(seen.type.startsWith("_NET_WM_WINDOW_TYPE_DIALOG"), qPrintable(seen.type));
+        // flags, functions, decorations: functions and decorations given,
+        // neither "all", no minimise (0x8, 0x20) nor maximise (0x10, 0x40).
+        const QStringList motif = seen.motif.split(", ");
+        QCOMPARE(motif.size(), 5);
+        bool ok = false;
+        const uint flags = motif[0].toUInt(&ok, 16);
+        const uint functions = motif[1].toUInt(&ok, 16);
+        const uint decorations = motif[2].toUInt(&ok, 16);
+        QVERIFY2(ok && (flags & 0x3) == 0x3, qPrintable(seen.motif));
+        QVERIFY2(!(functions & (0x1 | 0x8 | 0x10)) && (functions & 0x20), qPrintable(seen.motif));
+        QVERIFY2(!(decorations & (0x1 | 0x20 | 0x40)) && (decorations & 0x8), qPrintable(seen.motif));
+        // Transient for the main window.
+        QVERIFY2(seen.transientFor.endsWith(QStringLiteral("0x%1").arg(form->winId(), 0, 16)),
+                 qPrintable(seen.transientFor + " / " + QString::number(form->winId(), 16)));
+        // Fixed in size: no window manager offers to maximise it.
+        static const QRegularExpression minSize("minimum size: (\\d+) by (\\d+)");
+        static const QRegularExpression maxSize("maximum size: (\\d+) by (\\d+)");
+        const auto min = minSize.match(seen.sizeHints);
+        const auto max = maxSize.match(seen.sizeHints);
+        QVERIFY2(min.hasMatch() && max.hasMatch(), qPrintable(seen.sizeHints));
+        QCOMPARE(min.captured(1) + "x" + min.captured(2), max.captured(1) + "x" + max.captured(2));
     }
 
     void qtTextsInJapanese()

@@ -2,6 +2,7 @@
 // keys, reuse, staleness, failures, safe writing) through the real render
 // service and real PDFs, and the thumbnail style of the list in the window.
 // XDG_CACHE_HOME points into each test's own temporary folder.
+#include "app/ProgramServices.h"
 #include "app/Unit1.h"
 #include "base/VersionInfo.h"
 #include "browse/FileListModel.h"
@@ -12,6 +13,7 @@
 #include "browse/ThumbnailProvider.h"
 #include "viewer/PdfEngine.h"
 #include "viewer/PdfRenderService.h"
+#include "watch/plFolderWatcher.h"
 
 #include "support/MainWindowFixture.h"
 #include "support/PdfFixtures.h"
@@ -797,6 +799,47 @@ private slots:
         QMutexLocker lock(&log->mutex);
         QCOMPARE(log->opened, (QStringList{thumbs[0], shown, next, thumbs[1], thumbs[2], thumbs[3]}));
         QCOMPARE(log->rendering, (QStringList{thumbs[0], next, thumbs[1], thumbs[2], thumbs[3]}));
+    }
+
+    // With the root folder holding the picture cache (a home folder), the
+    // pictures the thumbnail style writes rebuild neither tree nor list: the
+    // watcher reports nothing of them, while a file another program writes
+    // beside them is still seen.
+    void ownPictureWritesCauseNoRefresh()
+    {
+        const QString home = dir->mkdir("home");
+        dir->mkdir("home/Documents");
+        for (const QString &name : {"one.pdf", "two.pdf", "three.pdf"})
+            QVERIFY(!pdf("home/" + name).isEmpty());
+        QVERIFY(windows.isValid());
+        ProgramServices::Options options = ProgramServices::fromEnvironment();
+        options.store = windows.store();
+        options.updater = &windows.offlineUpdater();
+        options.thumbnails.root = home + "/.cache/thumbnails";
+        ProgramServices services(std::move(options));
+        TForm1 form({home}, services);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QVERIFY(form.plFolderWatcher->isWatching());
+        QCOMPARE(form.plFolderWatcher->Directory(), home + "/");
+        QStringList reported;
+        connect(form.plFolderWatcher, &TplFolderWatcher::changed, &form,
+                [&](qint32 event, const QString &before) { reported << QStringLiteral("0x%1 %2").arg(event, 0, 16).arg(before); });
+
+        form.N27->trigger();
+        ThumbnailListView *view = form.ListView1->thumbnailView();
+        ThumbnailProvider *p = view->provider();
+        QVERIFY(p);
+        QTRY_VERIFY(view->isScreenComplete());
+        QVERIFY(settle(*p));
+        QCOMPARE(QDir(home + "/.cache/thumbnails/normal").entryList(QDir::Files).size(), 3);
+
+        // Another program's file, last: once its folder update is in, all
+        // that came before has been read.
+        dir->writeFile("home/Documents/other.pdf", "x");
+        QTRY_VERIFY2(reported.contains("0x1000 " + home + "/Documents"), qPrintable(reported.join('\n')));
+        for (const QString &r : std::as_const(reported))
+            QVERIFY2(!r.contains("/.cache"), qPrintable(reported.join('\n')));
     }
 
     void keyboardStaysOnListInThumbnailStyle()

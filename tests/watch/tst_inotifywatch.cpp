@@ -1,5 +1,6 @@
 // The watcher on real inotify: real file operations in temporary folders.
 #include "watch/InotifyChangeLayer.h"
+#include "watch/OwnWrites.h"
 #include "watch/plFolderWatcher.h"
 
 #include "support/TestDir.h"
@@ -304,6 +305,83 @@ private slots:
         QTRY_COMPARE(updatesOf(dir.path("other")), 1);
         QCOMPARE(updatesOf(dir.path()), 1);
         QCOMPARE(updatesOf(dir.path("sub")), 4);
+    }
+
+    // Paths the program announced as its own writes are not reported, nor
+    // counted as an update of their folder; the same kinds of change by
+    // anyone else still are.  The writes mimic the picture cache: a folder
+    // made, a temporary file written, closed and renamed into place.
+    void announcedOwnWritesAreNotReported()
+    {
+        TestDir dir;
+        dir.mkdir("cache");
+        InotifyChangeLayer layer;
+        TplFolderWatcher w(nullptr, &layer);
+        w.setDirectory(dir.path());
+        Recorder rec(&w);
+        QVERIFY(w.StartWatch());
+        OwnWrites &own = *layer.ownWrites();
+
+        for (const QString &rel : {"cache/normal", "cache/normal/.a.png.1.tmp", "cache/normal/a.png"})
+            own.announce(dir.path(rel));
+        const int watched = layer.watchCount();
+        dir.mkdir("cache/normal");
+        QTRY_COMPARE(layer.watchCount(), watched + 1); // the new folder is watched too
+        dir.writeFile("cache/normal/.a.png.1.tmp", QByteArray(2048, 'p'));
+        QVERIFY(renamePath(dir.path("cache/normal/.a.png.1.tmp"), dir.path("cache/normal/a.png")));
+
+        // Another writer beside them, last: once its folder update is in,
+        // everything before it has been read and sent.
+        dir.writeFile("cache/normal/b.png", "other program");
+        QTRY_VERIFY2(rec.has(0x1000, dir.path("cache/normal")), qPrintable(rec.dump()));
+        QVERIFY2(rec.has(0x2, dir.path("cache/normal/b.png")), qPrintable(rec.dump()));
+        QVERIFY2(!rec.hasPath(dir.path("cache/normal/a.png")), qPrintable(rec.dump()));
+        QVERIFY2(!rec.hasPath(dir.path("cache/normal/.a.png.1.tmp")), qPrintable(rec.dump()));
+        QVERIFY2(!rec.has(0x8, dir.path("cache/normal")), qPrintable(rec.dump()));
+        const auto folderUpdates = std::count_if(rec.reports.cbegin(), rec.reports.cend(), [&](const Report &r) {
+            return r.event == 0x1000 && r.before == dir.path("cache/normal");
+        });
+        QCOMPARE(folderUpdates, 1); // the other program's write only
+
+        // An unannounced change of an announced neighbour's folder is news.
+        dir.writeFile("cache/normal/a.png", "rewritten by someone else");
+        QVERIFY(QFile::remove(dir.path("cache/normal/b.png")));
+        QTRY_VERIFY2(rec.has(0x4, dir.path("cache/normal/b.png")), qPrintable(rec.dump()));
+        QVERIFY2(!rec.hasPath(dir.path("cache/normal/a.png")), qPrintable(rec.dump())); // still announced
+    }
+
+    // An announcement holds for its while, renewed by a later one, and is
+    // then forgotten; a claim holds for good.
+    void ownWritesAreForgottenAfterAWhile()
+    {
+        qint64 now = 1000;
+        OwnWrites own(500, [&now] { return now; });
+        own.announce("/a");
+        QVERIFY(own.isOwn("/a"));
+        QVERIFY(!own.isOwn("/b"));
+        now = 1400;
+        own.announce("/a"); // renewed until 1900
+        own.announce("/b");
+        now = 1600;
+        QVERIFY(own.isOwn("/a"));
+        QCOMPARE(own.count(), 2);
+        now = 1900;
+        QVERIFY(!own.isOwn("/a"));
+        QVERIFY(!own.isOwn("/b"));
+        QCOMPARE(own.count(), 0);
+
+        // Claimed paths are the program's own for good, with what a folder
+        // holds and the lock and temporary files beside a file.
+        own.claim("/home/u/.config/M/S.conf");
+        own.claim("/run/user/sheafline");
+        now = 1000000;
+        for (const char *path : {"/home/u/.config/M/S.conf", "/home/u/.config/M/S.conf.lock",
+                                 "/home/u/.config/M/S.conf.Ab12Cd", "/run/user/sheafline/lastupdate",
+                                 "/run/user/sheafline"})
+            QVERIFY2(own.isOwn(path), path);
+        for (const char *path : {"/home/u/.config/M/S.confx", "/home/u/.config/M", "/home/u/.config/M/T.conf",
+                                 "/run/user/sheafline2/x", "/run/user"})
+            QVERIFY2(!own.isOwn(path), path);
     }
 
     void overflowAsksForAFullRefresh()

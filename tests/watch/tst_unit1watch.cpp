@@ -1,6 +1,8 @@
 // The main window's watcher: created at start-up with its change bound to
 // plFolderWatcher1Change, the refresh in its order, freed at shutdown.
+#include "app/ProgramServices.h"
 #include "app/Unit1.h"
+#include "base/SettingsStore.h"
 #include "watch/plFolderWatcher.h"
 
 #include "ScriptedLayer.h"
@@ -214,6 +216,36 @@ private slots:
         root.writeFile("c.pdf", "x");
         QTRY_COMPARE(listed(&form), (QStringList{"b.pdf", "c.pdf"}));
         QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+    }
+
+    // The settings the window writes on every resize lie under the root
+    // folder here (the root is the home folder): writing them rebuilds
+    // nothing, while another program's file beside them is still seen.
+    void ownSettingsWritesCauseNoRefresh()
+    {
+        TestDir &root = m_main.dir();
+        root.mkdir("docs");
+        root.writeFile("docs/a.pdf", "x");
+        const QString conf = root.path(".config/MOSSGATE/Sheafline.conf");
+        ProgramServices::Options options = ProgramServices::fromEnvironment();
+        options.store = SettingsStore(conf);
+        options.updater = &m_main.offlineUpdater();
+        ProgramServices services(std::move(options));
+        TForm1 form({root.path()}, services);
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QStringList reported;
+        connect(form.plFolderWatcher, &TplFolderWatcher::changed, &form,
+                [&](qint32 event, const QString &before) { reported << QStringLiteral("0x%1 %2").arg(event, 0, 16).arg(before); });
+
+        for (const int width : {700, 760, 820}) {
+            form.resize(width, form.height());
+            QTRY_COMPARE(SettingsStore(conf).readInteger("WinWidth", 0), width);
+        }
+        root.writeFile("docs/b.pdf", "x");
+        QTRY_VERIFY2(reported.contains("0x1000 " + root.path("docs")), qPrintable(reported.join('\n')));
+        for (const QString &r : std::as_const(reported))
+            QVERIFY2(!r.contains("/.config"), qPrintable(reported.join('\n')));
     }
 
     void fileWrittenInStagesShowsItsFinalSize()
