@@ -197,7 +197,11 @@ int FileListView::cellWidthFor(int column, const QString &text) const
         opt.decorationPosition = QStyleOptionViewItem::Left;
     }
     opt.text = text;
-    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width();
+    // The style shortens a text that does not fit its room less a focus
+    // frame's margin (and one pixel) on each side: that room is added.
+    const int margin = m_report->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_report) + 1;
+    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width()
+        + 2 * margin;
 }
 
 int FileListView::textWidthNeeded(int column) const
@@ -220,7 +224,10 @@ int FileListView::textWidthNeeded(int column) const
     case 0: {
         if (m_nameTextWidth < 0)
             m_nameTextWidth = widestTextWidth(shownNames(), fm);
-        return cellWidthFor(0, QString()) + m_nameTextWidth;
+        // The style leaves the text's margins out of an empty cell: they are
+        // measured around one character instead.
+        const int overhead = cellWidthFor(0, QStringLiteral("x")) - fm.horizontalAdvance(QLatin1Char('x'));
+        return overhead + m_nameTextWidth;
     }
     case 1: {
         const qsizetype length = qMax<qsizetype>(m_model->widestSizeTextLength(), 3);
