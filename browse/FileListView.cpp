@@ -144,8 +144,12 @@ void FileListView::applyIconMode(bool large)
         // Cells as wide as the widest name needs, up to the width of the
         // list: shorter names are not cut, longer ones are cut at the edge.
         m_icons->setIconSize(QSize(16, 16));
-        if (m_iconNameTextWidth < 0)
-            m_iconNameTextWidth = widestTextWidth(shownNames(), fm);
+        if (m_iconNameTextWidth < 0) {
+            const QStringList names = shownNames();
+            const WidestText widest = widestText(names, fm);
+            m_iconNameTextWidth = widest.width;
+            m_iconWidestName = widest.index < 0 ? QString() : names.at(widest.index);
+        }
         QStyleOptionViewItem opt;
         opt.initFrom(m_icons);
         opt.font = m_icons->font();
@@ -153,10 +157,14 @@ void FileListView::applyIconMode(bool large)
         opt.features = QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
         opt.decorationSize = QSize(16, 16);
         opt.decorationPosition = QStyleOptionViewItem::Left;
-        opt.text = QStringLiteral("x");
-        const int overhead = m_icons->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_icons).width()
-            - fm.horizontalAdvance(opt.text);
-        const int need = m_iconNameTextWidth + overhead + 4;
+        const auto cellFor = [&](const QString &text) {
+            opt.text = text;
+            return m_icons->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_icons).width();
+        };
+        // As for the report's names: the widest name's cell, or wider where
+        // a name not measured may be.
+        const int overhead = cellFor(QStringLiteral("x")) - fm.horizontalAdvance(QLatin1Char('x'));
+        const int need = qMax(m_iconNameTextWidth + overhead, cellFor(m_iconWidestName)) + 4;
         // The stack lays out only the view it shows: the room is taken from
         // the stack, less the view's frame and a vertical scroll bar.
         const int room = qMax(16, m_stack->width() - 2 * m_icons->frameWidth() - 2
@@ -197,11 +205,7 @@ int FileListView::cellWidthFor(int column, const QString &text) const
         opt.decorationPosition = QStyleOptionViewItem::Left;
     }
     opt.text = text;
-    // The style shortens a text that does not fit its room less a focus
-    // frame's margin (and one pixel) on each side: that room is added.
-    const int margin = m_report->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_report) + 1;
-    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width()
-        + 2 * margin;
+    return m_report->style()->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), m_report).width();
 }
 
 int FileListView::textWidthNeeded(int column) const
@@ -222,12 +226,18 @@ int FileListView::textWidthNeeded(int column) const
     };
     switch (column) {
     case 0: {
-        if (m_nameTextWidth < 0)
-            m_nameTextWidth = widestTextWidth(shownNames(), fm);
-        // The style leaves the text's margins out of an empty cell: they are
-        // measured around one character instead.
-        const int overhead = cellWidthFor(0, QStringLiteral("x")) - fm.horizontalAdvance(QLatin1Char('x'));
-        return overhead + m_nameTextWidth;
+        if (m_nameTextWidth < 0) {
+            const QStringList names = shownNames();
+            const WidestText widest = widestText(names, fm);
+            m_nameTextWidth = widest.width;
+            m_widestName = widest.index < 0 ? QString() : names.at(widest.index);
+        }
+        // The widest name's cell as the style lays it out, or wider where a
+        // name not measured may be; the margins and icon are measured around
+        // a sample text (with no text at all the style leaves them out).
+        const QString sample = QStringLiteral("x");
+        const int estimated = cellWidthFor(0, sample) - fm.horizontalAdvance(sample) + m_nameTextWidth;
+        return m_widestName.isEmpty() ? estimated : qMax(estimated, cellWidthFor(0, m_widestName));
     }
     case 1: {
         const qsizetype length = qMax<qsizetype>(m_model->widestSizeTextLength(), 3);

@@ -118,7 +118,9 @@ private:
         int slack = 0;
     } m_fit;
     mutable int m_nameTextWidth = -1;    // widest name in the report's font, -1: not measured
+    mutable QString m_widestName;        // the widest name measured
     mutable int m_iconNameTextWidth = -1; // the same in the icon view's font
+    QString m_iconWidestName;
     qsizetype m_fittedSizeLength = 0;     // size texts the size column was fitted to
     bool m_fromNoRow = false; // the current row is a stand-in for "none"
 };

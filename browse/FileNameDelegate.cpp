@@ -55,10 +55,10 @@ void FileNameDelegate::showNameTip(const QPoint &globalPos, QAbstractItemView *v
     QToolTip::showText(globalPos, plain, view->viewport(), area);
 }
 
-int widestTextWidth(const QStringList &texts, const QFontMetrics &fm)
+WidestText widestText(const QStringList &texts, const QFontMetrics &fm)
 {
     if (texts.isEmpty())
-        return 0;
+        return {};
     // Advances per character, looked up once: most names are ASCII.
     std::array<int, 128> ascii;
     ascii.fill(-1);
@@ -95,10 +95,13 @@ int widestTextWidth(const QStringList &texts, const QFontMetrics &fm)
     const size_t top = std::min(measured, estimates.size());
     std::partial_sort(estimates.begin(), estimates.begin() + qsizetype(top), estimates.end(),
                       [](const auto &a, const auto &b) { return a.first > b.first; });
-    int widest = 0;
-    for (size_t i = 0; i < top; ++i)
-        widest = std::max(widest, fm.horizontalAdvance(texts.at(estimates[i].second)));
+    WidestText widest;
+    for (size_t i = 0; i < top; ++i) {
+        const int width = fm.horizontalAdvance(texts.at(estimates[i].second));
+        if (widest.index < 0 || width > widest.width)
+            widest = {estimates[i].second, width};
+    }
     if (estimates.size() > top)
-        widest = std::max(widest, estimates[top].first);
+        widest.width = std::max(widest.width, estimates[top].first);
     return widest;
 }

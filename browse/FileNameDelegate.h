@@ -28,11 +28,20 @@ public:
                             const QRect &area, bool shortened);
 };
 
-// The width the widest of `texts` takes in `fm`, at least as wide as each
-// one is drawn.  Measuring every text is a text layout each (about 15 µs,
-// too slow for a list of 10,000 names on every fill); instead each text's
-// width is estimated from cached character advances, and the texts that
-// estimate widest are measured.  The result is the larger of those measures
-// and the estimate of the widest text not measured.  Any thread, with its own
-// QFontMetrics.
-int widestTextWidth(const QStringList &texts, const QFontMetrics &fm);
+// The widest of `texts` in `fm`: `index` is the widest of those measured
+// (-1 for none), `width` at least as wide as each text is drawn.  Measuring
+// every text is a text layout each (about 15 µs, too slow for a list of
+// 10,000 names on every fill); instead each text's width is estimated from
+// cached character advances, and the texts that estimate widest are
+// measured.  The width is the larger of those measures and the estimate of
+// the widest text not measured.  Any thread, with its own QFontMetrics.
+struct WidestText
+{
+    qsizetype index = -1;
+    int width = 0;
+};
+WidestText widestText(const QStringList &texts, const QFontMetrics &fm);
+inline int widestTextWidth(const QStringList &texts, const QFontMetrics &fm)
+{
+    return widestText(texts, fm).width;
+}

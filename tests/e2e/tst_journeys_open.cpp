@@ -317,7 +317,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig->app->window(QStringLiteral("警告")), kShowMs);
         const auto box = rig->app->window(QStringLiteral("警告"));
         QVERIFY(box);
-        QVERIFY(findText(grabScreen(), box->frame, QStringLiteral("gone.pdf"), m_fonts));
+        // Mapped is not yet painted: the text is waited for on the screen.
+        QTRY_VERIFY_WITH_TIMEOUT(findText(grabScreen(), box->frame, QStringLiteral("gone.pdf"), m_fonts), kShowMs);
         key(QStringLiteral("Return"));
         QTRY_VERIFY_WITH_TIMEOUT(!rig->app->window(QStringLiteral("警告")), kShowMs);
         // The stored root, as without the argument.
