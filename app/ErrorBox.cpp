@@ -18,6 +18,8 @@ void showErrorBox(const QString &message)
     QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
                     errorBoxText(message), QMessageBox::Ok, msgBoxOwner(), sheafline::kDialogFrame);
     box.setObjectName(QStringLiteral("ErrorBox"));
+    // The desktop's own font, not that of the window it belongs to.
+    box.setFont(QApplication::font("QMessageBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
 }

@@ -21,6 +21,9 @@ QMessageBox *createMsgBox(MsgKind kind, const QString &text)
     // window manager then gives it a close button at most.
     auto *box = new QMessageBox(msgBoxOwner());
     box->setWindowFlags(sheafline::kDialogFrame);
+    // A box speaks in the desktop's own font, not in the font of the window
+    // it belongs to.
+    box->setFont(QApplication::font("QMessageBox"));
     // The program's texts break lines with a lone carriage return.
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
