@@ -81,7 +81,7 @@ export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_CACHE_HOME="$home/.cache
        XDG_DATA_HOME="$home/.local/share" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=xcb
 # Off the user's session bus: a Sheafline running there would take the folder.
 unset DBUS_SESSION_BUS_ADDRESS
-# SHEAFLINE_SCREENSHOT_WEB=1: the web back-end ("-b"), with its toolbar on.
+# SHEAFLINE_SCREENSHOT_WEB=1: the web back-end ("-b").
 web="${SHEAFLINE_SCREENSHOT_WEB:-}"
 args=("$docs")
 [ -n "$web" ] && args+=(-b)
@@ -109,13 +109,6 @@ xdotool mousemove --sync $((X + 200)) $((Y + HEIGHT - 60)) click 1
 xdotool mousemove 1 1
 xdotool key --delay 80 Home Down Down Return
 wait_for 30 more_than "${colours[2]}" 0.02
-if [ -n "$web" ]; then
-    # 表示 (the menu bar's second item) > ツールバー (its second item).
-    xdotool mousemove --sync $((X + 55)) $((Y + 10)) click 1
-    xdotool key --delay 150 Down Down Return
-    xdotool mousemove 1 1
-    sleep 1
-fi
 
 # The window with its frame: the client's place less the frame's edges.
 read -r fx fy fw fh < <(xwininfo -id "$wid" | awk '
