@@ -5,6 +5,7 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/TAcroPDF.h"
 #include "viewer/isolated/IsolatedPdfEngine.h"
+#include "viewer/isolated/PageBuffers.h"
 #include "viewer/isolated/PdfEngines.h"
 #include "viewer/isolated/RenderHelper.h"
 #include "viewer/isolated/RenderProtocol.h"
@@ -105,6 +106,23 @@ SharedMemory sharedMemoryOf(const uchar *bits)
             return {name.toInt(), qint64(st.st_size)};
     }
     return {};
+}
+// Mappings of the program's page buffers in a process.
+int pageMappings(qint64 pid)
+{
+    QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
+    return maps.open(QIODevice::ReadOnly) ? int(maps.readAll().count("sheafline-page")) : -1;
+}
+// Kilobytes of shared memory a process has page tables for (RssShmem).
+qint64 sharedResidentKb(qint64 pid)
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("RssShmem:"))
+            return line.mid(9).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 int landlockAbi()
 {
@@ -288,7 +306,8 @@ private slots:
     }
 
     // Renders the helper refuses, or cannot carry out, are answered with a
-    // failure, and the same helper goes on serving the document.
+    // failure, and the same helper goes on serving the document.  Buffers
+    // the program lets go of leave the helper too.
     void refusedRendersLeaveTheHelperServing_data()
     {
         QTest::addColumn<qint32>("page");
@@ -304,23 +323,31 @@ private slots:
         QFETCH(qint32, page);
         QFETCH(qint64, memoryBytes);
         QFETCH(bool, drawn);
-        using RenderProtocol::Op;
+        namespace P = RenderProtocol;
         const pid_t pid = helper().pid();
         QMutexLocker lock(&helper().mutex());
         const quint32 handle = helper().nextHandle();
         QByteArray answer;
-        QVERIFY(helper().call(RenderProtocol::write(quint8(Op::Open), handle, QString(), false),
-                              {::open(QFile::encodeName(m_second).constData(), O_RDONLY | O_CLOEXEC)}, &answer));
+        const auto openSecond = [&](quint32 h, const QList<quint32> &retired) {
+            return helper().call(P::encode(P::OpenRequest{h, {}, std::nullopt, {}, retired}),
+                                 {::open(QFile::encodeName(m_second).constData(), O_RDONLY | O_CLOEXEC)}, &answer);
+        };
+        QVERIFY(openSecond(handle, {}));
         QVERIFY(answer.startsWith('\1'));
-        // A render of page p into memory of `bytes` (0: none sent); what the
-        // memory holds afterwards.
+        // A render of page p into memory of `bytes` (0: none sent) under a
+        // buffer id of the test's own; what the memory holds afterwards.
         const QSize px(60, 80);
+        QList<quint32> sent;
         const auto renderInto = [&](qint32 p, qint64 bytes, bool *answered) {
             const int fd = bytes > 0 ? memfd_create("render-test", MFD_CLOEXEC) : -1;
             QByteArray memory(bytes, '\0');
+            const quint32 id = (1u << 30) + quint32(sent.size());
+            if (fd >= 0)
+                sent << id;
+            const P::RenderRequest request{handle, p, px, 0, {fd >= 0 ? id : 0, fd >= 0}, {}};
             *answered = (bytes == 0 || ftruncate(fd, bytes) == 0)
-                        && helper().call(RenderProtocol::write(quint8(Op::Render), handle, p, px, qint32(0)),
-                                         fd >= 0 ? std::vector<int>{fd} : std::vector<int>{}, &answer);
+                        && helper().call(P::encode(request), fd >= 0 ? std::vector<int>{fd} : std::vector<int>{},
+                                         &answer);
             if (fd >= 0) {
                 if (pread(fd, memory.data(), size_t(bytes), 0) != bytes)
                     memory.clear();
@@ -343,14 +370,69 @@ private slots:
         // The next render is drawn where it was sent.
         QVERIFY(renderInto(0, px.width() * px.height() * 4, &answered) == drawnInProcess(0));
         QVERIFY(answered && answer.startsWith('\1'));
-        QVERIFY(helper().post(RenderProtocol::write(quint8(Op::Close), handle)));
-        QCOMPARE(helper().pid(), pid);
-        // Nothing of the memory sent stays mapped in the helper.
+        // The helper holds the buffers it was sent until they are retired
+        // (here with an open, as with any request that names a buffer).
         const auto helperMaps = [pid] {
             QFile maps(QStringLiteral("/proc/%1/maps").arg(pid));
             return maps.open(QIODevice::ReadOnly) ? maps.readAll() : QByteArray("unreadable");
         };
+        QVERIFY(helperMaps().contains("render-test"));
+        const quint32 again = helper().nextHandle();
+        QVERIFY(openSecond(again, sent));
+        QVERIFY(answer.startsWith('\1'));
+        QVERIFY(helper().post(P::encode(P::CloseRequest{handle})));
+        QVERIFY(helper().post(P::encode(P::CloseRequest{again})));
+        QCOMPARE(helper().pid(), pid);
+        // Nothing of the memory sent stays mapped in the helper.
         QTRY_VERIFY(!helperMaps().contains("render-test"));
+    }
+
+    // Pages come back in shared memory made and mapped once: a run of
+    // pages, each let go of before the next, makes no buffer and no mapping
+    // in either process after the first.
+    void pagesReuseTheirSharedMemory()
+    {
+        PdfEngines engines(PdfEngines::Kind::Isolated); // its own helper and buffers
+        const auto engine = engines.create();
+        QCOMPARE(engine->open(m_third, {}), PdfOpenStatus::Ok);
+        QVERIFY(!engine->render(0, QSize(300, 400), 0).isNull());
+        const PageBuffers &buffers = *engines.helper()->pageBuffers();
+        const int made = buffers.bufferCount();
+        const int here = pageMappings(getpid()), there = pageMappings(engines.helper()->pid());
+        QVERIFY(made >= 1);
+        QVERIFY(there >= 1);
+        for (int i = 1; i <= 12; ++i)
+            QCOMPARE(engine->render(i % 4, QSize(300 - i % 2, 400), 0).size(), QSize(300 - i % 2, 400));
+        QCOMPARE(buffers.bufferCount(), made);
+        QCOMPARE(pageMappings(getpid()), here);
+        QCOMPARE(pageMappings(engines.helper()->pid()), there);
+    }
+
+    // A page the program holds keeps its memory: pages drawn while it is
+    // held go elsewhere and leave it as it was.  The helper keeps page
+    // tables for the last few pages only, however many the program holds.
+    void heldPagesAreNeverDrawnOver()
+    {
+        PdfEngines engines(PdfEngines::Kind::Isolated);
+        const auto engine = engines.create();
+        QCOMPARE(engine->open(m_third, {}), PdfOpenStatus::Ok);
+        const QSize px(512, 512); // a mebibyte each
+        const QImage first = engine->render(0, px, 0);
+        QVERIFY(!first.isNull());
+        const QImage firstAsDrawn = first.copy();
+        QList<QImage> held{first};
+        for (int i = 1; i < 32; ++i) {
+            const QImage next = engine->render(i % 4, px, 0);
+            QCOMPARE(next.size(), px);
+            for (const QImage &h : std::as_const(held))
+                QVERIFY(next.constBits() != h.constBits());
+            if (i < 24)
+                held << next; // the rest are let go of at once
+        }
+        QVERIFY(held.first() == firstAsDrawn);
+        QVERIFY(held.first() != held.at(1)); // pages 1 and 2 differ: a page drawn over would show
+        QTRY_VERIFY(sharedResidentKb(engines.helper()->pid()) <= 16 * 1024 + 1024);
+        QVERIFY(sharedResidentKb(engines.helper()->pid()) >= 0);
     }
 
     // The helper answers an open with the first page's size alone; the other

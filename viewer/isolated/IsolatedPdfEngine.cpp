@@ -4,7 +4,6 @@
 #include "viewer/isolated/RenderHelper.h"
 #include "viewer/isolated/RenderProtocol.h"
 
-#include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -17,19 +16,7 @@
 
 namespace {
 
-using RenderProtocol::Op;
-
-// Reads an answer past its leading "done" byte.
-struct Answer
-{
-    explicit Answer(const QByteArray &answer) : s(answer)
-    {
-        s.setVersion(RenderProtocol::streamVersion);
-        quint8 done = 0;
-        s >> done;
-    }
-    QDataStream s;
-};
+namespace P = RenderProtocol;
 
 class IsolatedPdfEngine final : public PdfEngine
 {
@@ -69,7 +56,7 @@ public:
         {
             QMutexLocker lock(&m_helper.mutex());
             if (m_open && !m_failed && m_helper.generation() == m_generation)
-                m_helper.post(RenderProtocol::write(quint8(Op::Close), m_handle));
+                m_helper.post(P::encode(P::CloseRequest{m_handle}));
         }
         ::close(m_fd);
         m_fd = -1;
@@ -86,7 +73,7 @@ public:
         auto *self = const_cast<IsolatedPdfEngine *>(this);
         for (int i = 0; i < m_sizes.size(); ++i)
             if (!m_sizes.at(i).isValid())
-                self->measure(i, RenderProtocol::maxSizesPerAnswer);
+                self->measure(i, P::maxSizesPerAnswer);
         return m_sizes;
     }
 
@@ -112,100 +99,88 @@ public:
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
     {
-        if (page < 0 || page >= m_sizes.size() || pixelSize.isEmpty())
-            return {};
-        const qint64 bytes = qint64(pixelSize.width()) * pixelSize.height() * 4;
-        if (bytes > RenderProtocol::maxPageBytes)
+        const qint64 bytes = P::pageBytes(pixelSize);
+        if (page < 0 || page >= m_sizes.size() || bytes <= 0)
             return {};
         PageBuffers::Buffer buffer = m_buffers.take(size_t(bytes));
-        if (buffer.fd < 0)
+        if (!buffer.valid())
             return {};
-        QByteArray answer;
-        QSize drawn;
-        if (request(Op::Render, RenderProtocol::write(qint32(page), pixelSize, qint32(rotation)), {buffer.fd},
-                    &answer)) {
-            Answer a(answer);
-            a.s >> drawn;
-        }
-        if (drawn != pixelSize) {
+        P::RenderAnswer answer;
+        const bool drawn = exchange(
+                               [&](std::vector<int> *fds) {
+                                   return P::encode(P::RenderRequest{m_handle, page, pixelSize, rotation,
+                                                                     m_helper.refer(buffer, fds),
+                                                                     m_helper.retired()});
+                               },
+                               &answer)
+                           && answer.drawn == pixelSize;
+        if (!drawn) {
             m_buffers.give(buffer);
             return {};
         }
         // The page stays where the helper drew it.
-        return m_buffers.image(buffer, drawn);
+        return m_buffers.image(buffer, pixelSize);
     }
 
     QList<PdfOutlineEntry> outline() override
     {
-        return requestList<PdfOutlineEntry>(Op::Outline, {}, [](QDataStream &s) {
-            PdfOutlineEntry e;
-            qint32 level = 0, page = -1;
-            s >> e.title >> level >> page >> e.location;
-            e.level = level;
-            e.page = page;
-            return e;
-        });
+        P::OutlineAnswer answer;
+        if (!ask(P::OutlineRequest{m_handle}, &answer))
+            return {};
+        // Targets the document does not have are none.
+        for (PdfOutlineEntry &e : answer.entries)
+            if (e.page >= m_sizes.size())
+                e.page = -1;
+        return answer.entries;
     }
 
     QList<PdfLinkInfo> links(int page) override
     {
-        return requestList<PdfLinkInfo>(Op::Links, RenderProtocol::write(qint32(page)), [](QDataStream &s) {
-            PdfLinkInfo l;
-            qint32 target = -1;
-            s >> l.rect >> target >> l.location >> l.url;
-            l.page = target;
-            return l;
-        });
+        P::LinksAnswer answer;
+        if (!ask(P::LinksRequest{m_handle, page}, &answer))
+            return {};
+        for (PdfLinkInfo &l : answer.links)
+            if (l.page >= m_sizes.size())
+                l.page = -1;
+        return answer.links;
     }
 
     QList<PdfSearchHit> search(const QString &text) override
     {
-        return requestList<PdfSearchHit>(Op::Search, RenderProtocol::write(text), [](QDataStream &s) {
-            PdfSearchHit h;
-            qint32 page = 0;
-            s >> page;
-            RenderProtocol::readList(s, &h.rects, maxListEntries);
-            h.page = page;
-            return h;
-        });
+        P::SearchAnswer answer;
+        if (text.size() > P::maxRequestTextChars || !ask(P::SearchRequest{m_handle, text}, &answer))
+            return {};
+        QList<PdfSearchHit> hits;
+        for (const PdfSearchHit &h : std::as_const(answer.hits))
+            if (h.page < m_sizes.size())
+                hits << h;
+        return hits;
     }
 
     QString selectText(int page, const QPointF &from, const QPointF &to, QList<QPolygonF> *bounds) override
     {
-        QByteArray answer;
-        if (!request(Op::Selection, RenderProtocol::write(qint32(page), from, to), {}, &answer))
-            return {};
-        Answer a(answer);
-        QDataStream &s = a.s;
-        QString text;
-        QList<QPolygonF> polys;
-        s >> text;
-        if (!RenderProtocol::readList(s, &polys, maxListEntries))
+        P::SelectionAnswer answer;
+        if (!ask(P::SelectionRequest{m_handle, page, from, to}, &answer))
             return {};
         if (bounds)
-            *bounds = polys;
-        return text;
+            *bounds = answer.bounds;
+        return answer.text;
     }
 
 private:
-    // Most entries of one list in an answer.
-    static constexpr qsizetype maxListEntries = 1 << 20;
-
     // Fetches the sizes of up to `batch` pages from `page` on.  A page whose
     // size the helper cannot tell (it went away) keeps the first page's size,
     // which stood in for it until now.
     void measure(int page, int batch)
     {
         batch = qMin(int(m_sizes.size()) - page, batch);
-        QByteArray answer;
-        QList<QSizeF> sizes;
-        if (request(Op::Sizes, RenderProtocol::write(qint32(page), qint32(batch)), {}, &answer)) {
-            Answer a(answer);
-            RenderProtocol::readList(a.s, &sizes, batch);
-        }
-        for (qsizetype i = 0; i < sizes.size(); ++i)
-            m_sizes[page + i] = usablePageSize(sizes.at(i));
-        if (sizes.isEmpty())
+        P::SizesAnswer answer;
+        ask(P::SizesRequest{m_handle, page, batch}, &answer);
+        // No more than were asked for, whatever the answer holds.
+        const qsizetype n = qMin<qsizetype>(answer.sizes.size(), batch);
+        for (qsizetype i = 0; i < n; ++i)
+            m_sizes[page + i] = usablePageSize(answer.sizes.at(i));
+        if (n == 0)
             m_sizes[page] = m_sizes.at(0).isValid() ? m_sizes.at(0) : QSizeF(612, 792);
     }
 
@@ -213,21 +188,51 @@ private:
     // per turn.
     static constexpr int sizesPerRequest = 32;
 
-    // Asks for a counted list and reads each entry with readOne; a failed
-    // request or a short answer gives what was read so far.
-    template <typename T, typename ReadOne>
-    QList<T> requestList(Op op, const QByteArray &arguments, ReadOne readOne)
+    // One request about the open document, made with the handle it has in
+    // the helper that serves it; true with the answer decoded.
+    template <typename Request, typename Answer>
+    bool ask(Request request, Answer *answer)
     {
-        QList<T> out;
-        QByteArray answer;
-        if (!request(op, arguments, {}, &answer))
-            return out;
-        Answer a(answer);
-        qint32 n = 0;
-        a.s >> n;
-        for (qint32 i = 0; i < n && a.s.status() == QDataStream::Ok; ++i)
-            out << readOne(a.s);
-        return out;
+        return exchange(
+            [&](std::vector<int> *) {
+                request.handle = m_handle;
+                return P::encode(request);
+            },
+            answer);
+    }
+
+    // Sends the request `build` makes (it may attach descriptors) and decodes
+    // the answer.  A helper that had gone away while idle is replaced and
+    // the document opened in the new one, and the request made again; one
+    // that goes away under the request fails the document.
+    template <typename Build, typename Answer>
+    bool exchange(const Build &build, Answer *answer)
+    {
+        if (!m_open || m_failed)
+            return false;
+        QMutexLocker lock(&m_helper.mutex());
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (!m_helper.ensureRunning())
+                return false;
+            if (m_helper.generation() != m_generation) {
+                // Another document took the last helper down: open this one again.
+                PdfOpenStatus status;
+                if (!openInHelper(&status)) {
+                    m_failed = true;
+                    return false;
+                }
+            }
+            std::vector<int> fds;
+            const QByteArray request = build(&fds);
+            QByteArray body;
+            bool gone = false;
+            if (m_helper.call(request, fds, &body, &gone))
+                return P::decode(body, answer);
+            if (!gone)
+                break;
+        }
+        m_failed = true;
+        return false;
     }
 
     // Takes the descriptor over and opens its document in the helper, with
@@ -241,56 +246,55 @@ private:
         QMutexLocker lock(&m_helper.mutex());
         PdfOpenStatus status = PdfOpenStatus::Unreadable;
         const PdfFirstPage *drawFirst = firstPage && first.wanted() ? &first : nullptr;
-        if (!m_helper.ensureRunning() || !openInHelper(&status, drawFirst, firstPage)
-            || status != PdfOpenStatus::Ok) {
+        if (!openInHelper(&status, drawFirst, firstPage) || status != PdfOpenStatus::Ok) {
             lock.unlock();
             close();
         }
         return status;
     }
 
-    // Opens the document in the running helper (the caller holds its lock).
-    // With `first` (and then firstPage), the helper draws the first page into
-    // a buffer sized for the last first page drawn; one that does not fit is
-    // left to render().
+    // Opens the document in a helper (starting one when needed; the caller
+    // holds its lock).  With `first` (and then firstPage), the helper draws
+    // the first page into a buffer sized for the last first page drawn; one
+    // that does not fit is left to render().
     bool openInHelper(PdfOpenStatus *status, const PdfFirstPage *first = nullptr, QImage *firstPage = nullptr)
     {
-        RenderHelper &helper = m_helper;
-        m_handle = helper.nextHandle();
-        m_generation = helper.generation();
+        *status = PdfOpenStatus::Unreadable;
         PageBuffers::Buffer buffer;
         if (first) {
             // Room for a Letter or A4 page and for one like the last, with a
             // quarter to spare: nearly every first page fits.
             const QSize letter = first->pixelsFor({QSizeF(612, 792)});
             const qint64 guess = qMax<qint64>(m_buffers.lastFirstPageBytes, qint64(letter.width()) * letter.height() * 4);
-            const size_t least = size_t(qBound<qint64>(4096, guess + guess / 4, RenderProtocol::maxPageBytes));
+            const size_t least = size_t(qBound<qint64>(4096, guess + guess / 4, P::maxPageBytes));
             buffer = m_buffers.take(least, least * 2);
         }
-        QByteArray request = RenderProtocol::write(quint8(Op::Open), m_handle, m_password, buffer.fd >= 0);
-        if (buffer.fd >= 0) {
-            QDataStream s(&request, QIODevice::Append);
-            s.setVersion(RenderProtocol::streamVersion);
-            RenderProtocol::writeFirstPage(s, *first);
+        P::OpenAnswer answer;
+        bool answered = false;
+        for (int attempt = 0; attempt < 2 && !answered; ++attempt) {
+            if (!m_helper.ensureRunning())
+                break;
+            m_handle = m_helper.nextHandle();
+            m_generation = m_helper.generation();
+            std::vector<int> fds{m_fd};
+            P::OpenRequest request{m_handle, m_password, std::nullopt, {}, {}};
+            if (buffer.valid()) {
+                request.firstPage = *first;
+                request.buffer = m_helper.refer(buffer, &fds);
+                request.retired = m_helper.retired();
+            }
+            QByteArray body;
+            bool gone = false;
+            answered = m_helper.call(P::encode(request), fds, &body, &gone);
+            if (answered) {
+                if (!P::decode(body, &answer))
+                    answer = P::OpenAnswer{};
+            } else if (!gone) {
+                m_failed = true; // the document took the helper down
+                break;
+            }
         }
-        std::vector<int> fds{m_fd};
-        if (buffer.fd >= 0)
-            fds.push_back(buffer.fd);
-        QByteArray answer;
-        const bool answered = helper.call(request, fds, &answer);
-        Answer a(answer);
-        QDataStream &s = a.s;
-        qint32 st = qint32(PdfOpenStatus::Unreadable);
-        qint32 count = 0;
-        QSizeF firstSize;
-        QString title;
-        QSize drawn;
-        s >> st >> count >> firstSize >> title >> drawn;
-        *status = answered && s.status() == QDataStream::Ok ? PdfOpenStatus(st) : PdfOpenStatus::Unreadable;
-        if (*status == PdfOpenStatus::Ok && (count <= 0 || count > RenderProtocol::maxPages))
-            *status = PdfOpenStatus::Unreadable;
-        if (!answered)
-            m_failed = true; // the document took the helper down
+        *status = answer.status;
         if (*status != PdfOpenStatus::Ok) {
             m_buffers.give(buffer);
             return false;
@@ -298,50 +302,25 @@ private:
         m_open = true;
         if (m_sizes.isEmpty()) {
             // The other pages are measured when first asked for.
-            m_sizes = QList<QSizeF>(count);
-            m_sizes[0] = usablePageSize(firstSize);
-            m_title = title;
+            m_sizes = QList<QSizeF>(answer.pageCount);
+            m_sizes[0] = usablePageSize(answer.firstPageSize);
+            m_title = answer.title;
         }
-        if (first) {
+        if (buffer.valid()) {
             // The image may not reach past the buffer, whatever the helper
             // says; a page of another size than the layout's is dropped by
             // the render queue.
-            const qint64 drawnBytes = qint64(drawn.width()) * drawn.height() * 4;
-            if (!drawn.isEmpty() && RenderProtocol::pageFits(drawnBytes, qint64(buffer.size))) {
+            const qint64 drawnBytes = P::pageBytes(answer.drawn);
+            if (P::pageFits(drawnBytes, qint64(buffer.size))) {
                 m_buffers.lastFirstPageBytes = drawnBytes;
-                *firstPage = m_buffers.image(buffer, drawn);
+                *firstPage = m_buffers.image(buffer, answer.drawn);
                 return true;
             }
-            const QSize wanted = first->pixelsForOpened(count, m_sizes.at(0));
+            const QSize wanted = first->pixelsForOpened(answer.pageCount, m_sizes.at(0));
             m_buffers.lastFirstPageBytes = qint64(wanted.width()) * wanted.height() * 4;
         }
         m_buffers.give(buffer);
         return true;
-    }
-
-    // One request about the open document; false with an empty answer.
-    bool request(Op op, const QByteArray &arguments, const std::vector<int> &fds, QByteArray *answer)
-    {
-        if (!m_open || m_failed)
-            return false;
-        RenderHelper &helper = m_helper;
-        QMutexLocker lock(&helper.mutex());
-        if (!helper.ensureRunning())
-            return false;
-        if (helper.generation() != m_generation) {
-            // Another document took the last helper down: open this one again.
-            PdfOpenStatus status;
-            if (!openInHelper(&status)) {
-                m_failed = true;
-                return false;
-            }
-        }
-        // The handle is the one of the helper that serves the request.
-        if (!helper.call(RenderProtocol::write(quint8(op), m_handle) + arguments, fds, answer)) {
-            m_failed = true;
-            return false;
-        }
-        return !answer->isEmpty() && answer->at(0) == 1;
     }
 
     RenderHelper &m_helper;

@@ -1,5 +1,6 @@
 #include "viewer/isolated/PageBuffers.h"
 
+#include <bit>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -12,33 +13,13 @@ size_t pageAligned(size_t bytes)
     return (bytes + page - 1) / page * page;
 }
 
-void dispose(const PageBuffers::Buffer &b)
+// Sizes a new buffer is made in: eight steps to each doubling, so that a
+// buffer freed by one page fits the next pages of about its size, at most an
+// eighth larger than asked for.
+size_t sizeClass(size_t bytes)
 {
-    if (b.map)
-        munmap(b.map, b.size);
-    if (b.fd >= 0)
-        ::close(b.fd);
-}
-
-// Maps a buffer the helper has drawn a page of `bytes` into, that page's
-// memory at once (far cheaper than a fault for each memory page).
-bool mapDrawn(PageBuffers::Buffer &b, size_t bytes)
-{
-    if (!b.map) {
-        void *m = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED, b.fd, 0);
-        if (m == MAP_FAILED)
-            return false;
-        b.map = m;
-    }
-    // Without it, the first paint faults the pages in one by one.  The
-    // program only reads the page: populating for reading is a third of the
-    // cost of populating for writing.
-    const size_t want = pageAligned(bytes);
-    if (b.populated < want) {
-        madvise(b.map, want, MADV_POPULATE_READ);
-        b.populated = want;
-    }
-    return true;
+    const size_t step = std::max<size_t>(1, std::bit_floor(bytes) / 8);
+    return pageAligned((bytes + step - 1) / step * step);
 }
 
 struct Held
@@ -51,8 +32,11 @@ struct Held
 
 PageBuffers::~PageBuffers()
 {
-    for (const Buffer &b : m_free)
-        dispose(b);
+    // Images hold the pool: by now every buffer is free.
+    for (const Buffer &b : m_free) {
+        munmap(b.map, b.size);
+        ::close(b.fd);
+    }
 }
 
 PageBuffers::Buffer PageBuffers::take(size_t least, size_t most)
@@ -65,50 +49,69 @@ PageBuffers::Buffer PageBuffers::take(size_t least, size_t most)
                 best = it;
         if (best != m_free.end()) {
             const Buffer b = *best;
-            m_kept -= b.size;
+            m_freeBytes -= b.size;
             m_free.erase(best);
             return b;
         }
     }
     Buffer b;
-    b.size = pageAligned(least);
+    b.size = sizeClass(least);
     b.fd = memfd_create("sheafline-page", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-    if (b.fd >= 0 && ftruncate(b.fd, off_t(b.size)) != 0) {
+    if (b.fd < 0)
+        return {};
+    void *map = MAP_FAILED;
+    if (ftruncate(b.fd, off_t(b.size)) == 0
+        && fcntl(b.fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) == 0)
+        map = mmap(nullptr, b.size, PROT_READ | PROT_WRITE, MAP_SHARED, b.fd, 0);
+    if (map == MAP_FAILED) {
         ::close(b.fd);
-        b.fd = -1;
+        return {};
     }
-    if (b.fd >= 0)
-        fcntl(b.fd, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+    b.map = static_cast<uchar *>(map);
+    QMutexLocker lock(&m_mutex);
+    b.id = ++m_lastId;
+    ++m_count;
     return b;
 }
 
-void PageBuffers::give(const Buffer &b)
+void PageBuffers::give(const Buffer &buffer)
 {
-    if (b.fd < 0)
+    if (!buffer.valid())
         return;
-    {
-        QMutexLocker lock(&m_mutex);
-        if (b.map && m_free.size() < maxBuffers && m_kept + b.size <= maxKeptBytes) {
-            m_free.push_back(b);
-            m_kept += b.size;
-            return;
-        }
+    QMutexLocker lock(&m_mutex);
+    if (m_free.size() < maxFree && m_freeBytes + buffer.size <= maxFreeBytes) {
+        m_free.push_back(buffer);
+        m_freeBytes += buffer.size;
+        return;
     }
-    dispose(b);
+    dispose(buffer);
+}
+
+void PageBuffers::dispose(const Buffer &buffer)
+{
+    munmap(buffer.map, buffer.size);
+    ::close(buffer.fd);
+    m_retired << buffer.id;
+    --m_count;
 }
 
 QImage PageBuffers::image(Buffer buffer, const QSize &drawn)
 {
-    if (!mapDrawn(buffer, size_t(drawn.width()) * size_t(drawn.height()) * 4)) {
-        give(buffer);
-        return {};
+    // The program's page tables for the page, made at once the first time
+    // the buffer holds a page this large: without it the first paint faults
+    // them in one by one.  The program only reads the page: populating for
+    // reading is a third of the cost of populating for writing.
+    const size_t want = pageAligned(size_t(drawn.width()) * size_t(drawn.height()) * 4);
+    if (buffer.populated < want) {
+        madvise(buffer.map, want, MADV_POPULATE_READ);
+        buffer.populated = want;
     }
     {
         QMutexLocker lock(&m_mutex);
         m_underImages.insert(buffer.map, buffer.size);
     }
-    return QImage(static_cast<uchar *>(buffer.map), drawn.width(), drawn.height(), drawn.width() * 4,
-                  QImage::Format_RGB32, &PageBuffers::release, new Held{shared_from_this(), buffer});
+    return QImage(buffer.map, drawn.width(), drawn.height(), drawn.width() * 4, QImage::Format_RGB32,
+                  &PageBuffers::release, new Held{shared_from_this(), buffer});
 }
 
 void PageBuffers::release(void *info)
@@ -125,4 +128,16 @@ size_t PageBuffers::bufferUnder(const void *bits) const
 {
     QMutexLocker lock(&m_mutex);
     return m_underImages.value(bits, 0);
+}
+
+QList<quint32> PageBuffers::takeRetired()
+{
+    QMutexLocker lock(&m_mutex);
+    return std::exchange(m_retired, {});
+}
+
+int PageBuffers::bufferCount() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_count;
 }

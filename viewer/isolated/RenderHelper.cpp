@@ -1,21 +1,16 @@
 #include "viewer/isolated/RenderHelper.h"
 
-#include "viewer/isolated/PageBuffers.h"
-#include "viewer/isolated/RenderProtocol.h"
-
 #include <QCoreApplication>
-#include <QDataStream>
-#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <atomic>
 #include <csignal>
 #include <fcntl.h>
-#include <poll.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +21,8 @@ namespace {
 constexpr int defaultWatchdogMs = 25000;
 // The helper's end of the socket, as it expects it.
 constexpr int helperSocketFd = 3;
+// How often a wait for an answer looks whether its deadline was cut short.
+constexpr int waitSliceMs = 100;
 
 Q_LOGGING_CATEGORY(lcRender, "sheafline.render")
 
@@ -101,6 +98,10 @@ bool RenderHelper::start()
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
         return false;
+    // Reads time out now and then, so that a wait whose deadline is cut
+    // short (shortenWait) notices without a poll before each read.
+    const timeval slice{0, waitSliceMs * 1000};
+    setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pair[1], helperSocketFd);
@@ -117,23 +118,22 @@ bool RenderHelper::start()
         return false;
     }
     m_socket = pair[0];
+    m_channel.reset(m_socket);
+    m_known.clear();
     m_pid = pid;
     ++m_generation;
     m_handles = 0;
 
-    QByteArray hello;
+    QByteArray body;
     bool timedOut = false;
-    if (!RenderProtocol::receive(m_socket, &hello, nullptr, watchdogMs(), &timedOut)) {
+    const qint64 deadline = m_clock.elapsed() + watchdogMs();
+    Confinement c;
+    if (!m_channel.receive(&body, nullptr, [&] { return deadline - m_clock.elapsed(); }, &timedOut)
+        || !RenderProtocol::decode(body, &c)) {
         qCWarning(lcRender, "the render helper did not start%s", timedOut ? " in time" : "");
         kill();
         return false;
     }
-    QDataStream s(hello);
-    s.setVersion(RenderProtocol::streamVersion);
-    Confinement c;
-    qint32 abi = 0;
-    s >> abi >> c.landlock >> c.seccomp >> c.missing;
-    c.landlockAbi = abi;
     m_confinement = c;
     // Said once per run, not at every restart.
     if ((!c.landlock || !c.seccomp) && !m_notedConfinement) {
@@ -146,9 +146,11 @@ bool RenderHelper::start()
 
 void RenderHelper::kill()
 {
+    m_channel.reset(-1);
     if (m_socket >= 0)
         ::close(m_socket);
     m_socket = -1;
+    m_known.clear();
     if (const pid_t pid = m_pid; pid > 0) {
         // Reaped by its own pid: whoever else in the process waits for
         // children (QProcess) waits for theirs only.  Should the process
@@ -170,32 +172,59 @@ void RenderHelper::stop()
 
 bool RenderHelper::ensureRunning()
 {
-    if (m_socket >= 0) {
-        // An idle helper says nothing: anything to read means it has gone.
-        pollfd p{m_socket, POLLIN, 0};
-        if (::poll(&p, 1, 0) != 0)
-            kill();
-    }
+    // A helper that went away while idle is noticed by the next request
+    // (call()'s wasGone), not looked for before each one.
     return m_socket >= 0 || start();
 }
 
-bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, QByteArray *answer)
+RenderProtocol::PageBufferRef RenderHelper::refer(const PageBuffers::Buffer &buffer, std::vector<int> *fds)
 {
+    RenderProtocol::PageBufferRef ref{buffer.id, false};
+    if (buffer.valid() && !m_known.contains(buffer.id)) {
+        // Known from now on: should the request not arrive, this helper is
+        // gone and the next one knows nothing.
+        m_known.insert(buffer.id);
+        ref.attached = true;
+        fds->push_back(buffer.fd);
+    }
+    return ref;
+}
+
+QList<quint32> RenderHelper::retired()
+{
+    QList<quint32> ids;
+    for (quint32 id : m_buffers->takeRetired())
+        if (m_known.remove(id))
+            ids << id;
+    return ids;
+}
+
+bool RenderHelper::call(const QByteArray &request, const std::vector<int> &fds, QByteArray *answer, bool *wasGone)
+{
+    if (wasGone)
+        *wasGone = false;
     if (!ensureRunning())
         return false;
     m_deadline = m_clock.elapsed() + watchdogMs();
-    m_inFlight = request.isEmpty() ? 0 : quint8(request.at(0));
+    const std::optional<RenderProtocol::Op> op = RenderProtocol::opOf(request);
+    m_inFlight = op ? quint8(*op) : 0;
+    bool gone = false;
     bool timedOut = false;
-    const bool ok = RenderProtocol::send(m_socket, request, fds) && waitForAnswer(&timedOut)
-                    && RenderProtocol::receive(m_socket, answer, nullptr,
-                                               int(qMax<qint64>(1, m_deadline.load() - m_clock.elapsed())),
-                                               &timedOut);
+    // One write, one read: the answer comes whole in one read when it is
+    // there.  An answer with more behind it is not the helper's to give.
+    const bool answered = m_channel.send(request, fds, &gone)
+                          && m_channel.receive(answer, nullptr,
+                                               [this] { return m_deadline - m_clock.elapsed(); }, &timedOut);
+    const bool ok = answered && !m_channel.hasBuffered();
     m_inFlight = 0;
     if (!ok) {
-        qCWarning(lcRender, "the render helper %s; it is restarted for the next request",
-                  timedOut ? "did not answer in time" : "went away");
+        if (!gone)
+            qCWarning(lcRender, "the render helper %s; it is restarted for the next request",
+                      answered ? "said more than it was asked" : timedOut ? "did not answer in time" : "went away");
         kill();
     }
+    if (wasGone)
+        *wasGone = gone;
     return ok;
 }
 
@@ -207,29 +236,11 @@ void RenderHelper::shortenWait(int graceMs)
     }
 }
 
-bool RenderHelper::waitForAnswer(bool *timedOut)
-{
-    // In slices, so that a shortened deadline takes effect.
-    for (;;) {
-        const qint64 left = m_deadline.load() - m_clock.elapsed();
-        if (left <= 0) {
-            *timedOut = true;
-            return false;
-        }
-        pollfd p{m_socket, POLLIN, 0};
-        const int r = ::poll(&p, 1, int(qMin<qint64>(left, 100)));
-        if (r > 0)
-            return true;
-        if (r < 0 && errno != EINTR)
-            return false;
-    }
-}
-
 bool RenderHelper::post(const QByteArray &request)
 {
     if (m_socket < 0)
         return false;
-    if (RenderProtocol::send(m_socket, request))
+    if (m_channel.send(request))
         return true;
     kill();
     return false;
@@ -238,12 +249,14 @@ bool RenderHelper::post(const QByteArray &request)
 double RenderHelper::roundTripMs(int rounds)
 {
     QList<double> trips;
+    const QByteArray ping = RenderProtocol::encode(RenderProtocol::PingRequest{});
     for (int i = 0; i < rounds; ++i) {
         QMutexLocker lock(&m_mutex);
         QElapsedTimer t;
         t.start();
         QByteArray answer;
-        if (!call(RenderProtocol::write(quint8(RenderProtocol::Op::Ping)), {}, &answer) || answer != "\x01")
+        RenderProtocol::PingAnswer pong;
+        if (!call(ping, {}, &answer) || !RenderProtocol::decode(answer, &pong))
             return -1;
         trips << t.nsecsElapsed() / 1e6;
     }
@@ -257,11 +270,10 @@ bool RenderHelper::probe(QList<QPair<QString, qint32>> *results)
 {
     QMutexLocker lock(&m_mutex);
     QByteArray answer;
-    if (!call(RenderProtocol::write(quint8(RenderProtocol::Op::Probe)), {}, &answer))
+    RenderProtocol::ProbeAnswer a;
+    if (!call(RenderProtocol::encode(RenderProtocol::ProbeRequest{}), {}, &answer)
+        || !RenderProtocol::decode(answer, &a))
         return false;
-    QDataStream s(answer);
-    s.setVersion(RenderProtocol::streamVersion);
-    quint8 done = 0;
-    s >> done >> *results;
-    return done == 1 && s.status() == QDataStream::Ok;
+    *results = a.results;
+    return true;
 }

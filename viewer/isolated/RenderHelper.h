@@ -1,19 +1,20 @@
 #pragma once
 
+#include "viewer/isolated/PageBuffers.h"
+#include "viewer/isolated/RenderProtocol.h"
+
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QMutex>
 #include <QPair>
+#include <QSet>
 #include <QString>
-
-#include <QElapsedTimer>
 
 #include <atomic>
 #include <memory>
 #include <sys/types.h>
 #include <vector>
-
-class PageBuffers;
 
 // A render helper process (sheafline-render) of the program's own: started
 // on the first request and again on the first request after it has gone.
@@ -40,17 +41,27 @@ public:
     // alive, also past this object.
     const std::shared_ptr<PageBuffers> &pageBuffers() const { return m_buffers; }
 
-    // Makes sure a helper runs, starting one when there is none or the last
-    // one went away while idle; false when none can be started.  The caller
-    // holds mutex().
+    // Makes sure a helper runs, starting one when there is none; false when
+    // none can be started.  The caller holds mutex().
     bool ensureRunning();
 
-    // Sends a request and returns the answer (its leading "done" byte still
-    // in place); false when the helper could not be started, died, or did
-    // not answer in time, in which case it is gone and the next request
-    // starts a new one.  Descriptors are sent, not taken over.  The caller
+    // Sends a request and returns the answer's body; false when the helper
+    // could not be started, died, did not answer in time or sent more than
+    // an answer, in which case it is gone and the next request starts a new
+    // one.  *wasGone then tells a helper that had gone away before the
+    // request reached it (while idle): the request was none of its doing
+    // and may be asked again of the next helper.  Descriptors are sent, not
+    // taken over.  The caller holds mutex().
+    bool call(const QByteArray &request, const std::vector<int> &fds, QByteArray *answer, bool *wasGone = nullptr);
+
+    // How a request to the running helper names a page buffer: the first
+    // time, its descriptor goes along (appended to fds).  The caller holds
+    // mutex() and sends the request next.
+    RenderProtocol::PageBufferRef refer(const PageBuffers::Buffer &buffer, std::vector<int> *fds);
+    // The buffers the running helper holds that the program has let go of,
+    // to retire with the next request that names a buffer.  The caller
     // holds mutex().
-    bool call(const QByteArray &request, const std::vector<int> &fds, QByteArray *answer);
+    QList<quint32> retired();
 
     // Counts helper starts: an engine whose document was opened under an
     // earlier count must open it again.
@@ -72,13 +83,7 @@ public:
     // and the confinement the last started helper reported.
     pid_t pid() const;
     quint8 requestInFlight() const;
-    struct Confinement
-    {
-        int landlockAbi = 0;
-        bool landlock = false;
-        bool seccomp = false;
-        QString missing;
-    };
+    using Confinement = RenderProtocol::Hello;
     Confinement confinement() const;
 
     // Asks a test build of the helper to try forbidden actions from inside
@@ -101,11 +106,12 @@ public:
 private:
     bool start();
     void kill();
-    bool waitForAnswer(bool *timedOut);
 
     QMutex m_mutex;
     const std::shared_ptr<PageBuffers> m_buffers;
     int m_socket = -1;
+    RenderProtocol::Channel m_channel;
+    QSet<quint32> m_known; // buffer ids the running helper holds
     // Read by other threads without mutex(): the process, the request in
     // flight, and when it times out (on m_clock).
     std::atomic<pid_t> m_pid{0};

@@ -3,56 +3,59 @@
 #include "viewer/PdfEngine.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDataStream>
 #include <QIODevice>
 #include <QList>
+#include <QPair>
+#include <QPolygonF>
 
+#include <deque>
+#include <functional>
+#include <optional>
 #include <vector>
 
 // The conversation between the program and its render helper
 // (sheafline-render) over one AF_UNIX stream socket.  Strictly one request,
-// then its answer; requests never overlap.
+// then its answer; requests never overlap (a Close has no answer).
 //
-// A message is a 32-bit length (host order) followed by that many bytes of
-// QDataStream data; descriptors ride along with the first byte of a message
-// (SCM_RIGHTS).  Every answer starts with a quint8 that is 1 when the helper
-// could carry the request out.
+// A frame is a 32-bit body length and a 32-bit descriptor count (host order)
+// followed by the body; the descriptors ride along with the frame's first
+// byte (SCM_RIGHTS).  Each message has one struct below and one encode/decode
+// pair that both processes use.  A request's body starts with its Op; an
+// answer's with a byte that is 1 when the helper carried the request out
+// (the answer's fields follow) and 0 when it did not (nothing follows).
+// Fields are QDataStream data (streamVersion); a decoder takes a message only
+// when every field is there, in range, and nothing follows it.
 //
-//   after start    helper -> Hello: qint32 Landlock ABI (0: none), bool Landlock
-//                  applied, bool seccomp applied, QString what is missing
-//   Open           [document descriptor, and with a first page a memfd]
-//                  quint32 handle, QString password, bool first page, the
-//                  first page's layout (writeFirstPage) when true
-//                  -> qint32 PdfOpenStatus, qint32 page count, QSizeF first
-//                  page's size, QString title (the other pages are measured
-//                  only when asked for: measuring a page means parsing it),
-//                  QSize drawn: page 0 at PdfFirstPage::pixelsForOpened(),
-//                  drawn into the memfd as Render draws, or empty when it was
-//                  not (the memfd must fit it as Render's does)
-//   Sizes          quint32 handle, qint32 first page, qint32 count
-//                  -> counted QSizeF list: the sizes of pages first ...
-//                  first + n - 1 (n at most count and maxSizesPerAnswer)
-//   Close          quint32 handle (no answer; the helper takes the document
-//                  apart when no request is waiting)
-//   Render         [memfd of at least height * width * 4 bytes] quint32 handle,
-//                  qint32 page, QSize pixels, qint32 rotation
-//                  -> QSize drawn (the page, RGB32, rows of width * 4 bytes, is
-//                  in the memfd)
-//   Outline        quint32 handle -> entries
-//   Links          quint32 handle, qint32 page -> links
-//   Search         quint32 handle, QString text -> qint32 n, n x (qint32 page,
-//                  counted QRectF list)
-//   Selection      quint32 handle, qint32 page, QPointF from, QPointF to
-//                  -> QString text, counted list of counted QPointF lists
-//   Ping           (nothing) -> (nothing): one request and its answer, the
-//                  least a request costs
-//   Probe          (only in helpers built with BUILD_TESTING; others answer 0)
-//                  -> QList<QPair<QString, qint32>>: each forbidden action the
-//                  helper tried from inside its confinement and the errno it got
-//                  (0: it succeeded).  The actions: reading /etc/passwd,
-//                  creating a file in /tmp, opening an AF_INET socket and
-//                  connecting it to 127.0.0.1, and, last, exec of /bin/true
-//                  (which, should it succeed, ends the helper).
+//   after start    helper -> Hello: Landlock ABI, what confines it
+//   Open           [document descriptor, the page buffer's memfd when attached]
+//                  -> OpenAnswer: the first page's size only (measuring a page
+//                  means parsing it); with a first page asked for, page 0 drawn
+//                  at PdfFirstPage::pixelsForOpened() into the page buffer as
+//                  Render draws, or `drawn` empty when it was not
+//   Sizes          -> the sizes of pages first ... first + n - 1 (n at most
+//                  count and maxSizesPerAnswer)
+//   Close          no answer; the helper takes the document apart when no
+//                  request is waiting
+//   Render         [the page buffer's memfd when attached] -> drawn: the page,
+//                  RGB32, rows of width * 4 bytes, from the buffer's start
+//   Outline, Links, Search, Selection -> what the engine answers
+//   Ping           -> nothing: one request and its answer, the least a request
+//                  costs
+//   Probe          (only in helpers built with BUILD_TESTING; others refuse)
+//                  -> each forbidden action the helper tried from inside its
+//                  confinement and the errno it got (0: it succeeded): reading
+//                  /etc/passwd, creating a file in /tmp, opening an AF_INET
+//                  socket and connecting it to 127.0.0.1, and, last, exec of
+//                  /bin/true (which, should it succeed, ends the helper).
+//
+// Page buffers.  Pages come back in sealed memfds of the program's
+// (PageBuffers), each shared with a helper once: the first request that names
+// a buffer attaches its descriptor, the helper maps it and keeps it under its
+// id; later requests name the id alone.  A request may carry ids the helper
+// is to let go of (`retired`).  A helper new to a buffer id it is not sent
+// the descriptor of refuses the request.
 //
 // Lists travel as a quint32 count and the entries; a reader takes a count no
 // larger than the entries left in the message could fill (readList), so that
@@ -63,22 +66,22 @@ enum class Op : quint8 { Open = 1, Close, Render, Outline, Links, Search, Select
 
 // Largest message either side accepts.
 constexpr quint32 maxMessageBytes = 64u << 20;
+// Most descriptors one frame carries.
+constexpr quint32 maxFramedFds = 4;
 // Largest page the helper draws into shared memory.
 constexpr qint64 maxPageBytes = 512ll << 20;
 // Most pages a document served by the helper may have.
 constexpr qint32 maxPages = 1 << 20;
 // Most page sizes one Sizes answer carries.
 constexpr qint32 maxSizesPerAnswer = 4096;
+// Most entries of one list in a message, and most characters of a text the
+// program sends (a password, a search).
+constexpr qsizetype maxListEntries = 1 << 20;
+constexpr qsizetype maxRequestTextChars = 1 << 16;
+// Most buffer ids one request retires.
+constexpr qsizetype maxRetiredPerRequest = 4096;
 
 constexpr QDataStream::Version streamVersion = QDataStream::Qt_6_4;
-
-// Sends one message with the descriptors; false when the peer is gone.
-bool send(int socket, const QByteArray &message, const std::vector<int> &fds = {});
-
-// Receives one message and the descriptors that came with it (the caller owns
-// them).  Waits at most timeoutMs in all (-1: for ever); false on timeout,
-// end of stream or a malformed message.  timedOut tells a timeout apart.
-bool receive(int socket, QByteArray *message, std::vector<int> *fds, int timeoutMs, bool *timedOut = nullptr);
 
 // Whether a page of `bytes` is drawn into shared memory of `bufferBytes`.
 // The buffer stays whole under the image (the program's page cache counts
@@ -88,12 +91,218 @@ constexpr bool pageFits(qint64 bytes, qint64 bufferBytes)
 {
     return bytes > 0 && bytes <= maxPageBytes && bytes <= bufferBytes;
 }
+// The bytes of a page of `pixels` (RGB32), -1 for a size no page has.
+qint64 pageBytes(const QSize &pixels);
+
+// A page buffer as a request names it.
+struct PageBufferRef
+{
+    quint32 id = 0;        // 0: none
+    bool attached = false; // its memfd comes with this request
+    bool operator==(const PageBufferRef &) const = default;
+};
+
+// ---- requests ----
+
+struct OpenRequest
+{
+    quint32 handle = 0;
+    QString password;
+    // Page 0 drawn into `buffer` as the document opens; none when not asked
+    // for, or when the layout is one the view never asks for (the document
+    // still opens: the page is left to a render of its own).
+    std::optional<PdfFirstPage> firstPage;
+    PageBufferRef buffer;
+    QList<quint32> retired;
+    // The document's descriptor, then the buffer's when attached.
+    size_t fdCount() const { return buffer.attached ? 2 : 1; }
+};
+
+struct CloseRequest
+{
+    quint32 handle = 0;
+    bool operator==(const CloseRequest &) const = default;
+};
+
+struct SizesRequest
+{
+    quint32 handle = 0;
+    qint32 first = 0;
+    qint32 count = 0;
+    bool operator==(const SizesRequest &) const = default;
+};
+
+struct RenderRequest
+{
+    quint32 handle = 0;
+    qint32 page = 0;
+    QSize pixels;
+    qint32 rotation = 0;
+    PageBufferRef buffer;
+    QList<quint32> retired;
+    size_t fdCount() const { return buffer.attached ? 1 : 0; }
+    bool operator==(const RenderRequest &) const = default;
+};
+
+struct OutlineRequest
+{
+    quint32 handle = 0;
+    bool operator==(const OutlineRequest &) const = default;
+};
+
+struct LinksRequest
+{
+    quint32 handle = 0;
+    qint32 page = 0;
+    bool operator==(const LinksRequest &) const = default;
+};
+
+struct SearchRequest
+{
+    quint32 handle = 0;
+    QString text;
+    bool operator==(const SearchRequest &) const = default;
+};
+
+struct SelectionRequest
+{
+    quint32 handle = 0;
+    qint32 page = 0;
+    QPointF from, to;
+    bool operator==(const SelectionRequest &) const = default;
+};
+
+struct PingRequest
+{
+    bool operator==(const PingRequest &) const = default;
+};
+
+struct ProbeRequest
+{
+    bool operator==(const ProbeRequest &) const = default;
+};
+
+// ---- answers ----
+
+struct Hello
+{
+    qint32 landlockAbi = 0; // 0: the kernel has none
+    bool landlock = false;  // the rule set is in force
+    bool seccomp = false;   // the filter is in force
+    QString missing;        // what could not be applied, and why
+    bool operator==(const Hello &) const = default;
+};
+
+struct OpenAnswer
+{
+    PdfOpenStatus status = PdfOpenStatus::Unreadable;
+    qint32 pageCount = 0; // 1 ... maxPages when Ok
+    QSizeF firstPageSize;
+    QString title;
+    QSize drawn; // empty: the first page was not drawn
+    bool operator==(const OpenAnswer &) const = default;
+};
+
+struct SizesAnswer
+{
+    QList<QSizeF> sizes;
+    bool operator==(const SizesAnswer &) const = default;
+};
+
+struct RenderAnswer
+{
+    QSize drawn;
+    bool operator==(const RenderAnswer &) const = default;
+};
+
+struct OutlineAnswer
+{
+    QList<PdfOutlineEntry> entries;
+};
+
+struct LinksAnswer
+{
+    QList<PdfLinkInfo> links;
+};
+
+struct SearchAnswer
+{
+    QList<PdfSearchHit> hits;
+};
+
+struct SelectionAnswer
+{
+    QString text;
+    QList<QPolygonF> bounds;
+    bool operator==(const SelectionAnswer &) const = default;
+};
+
+struct PingAnswer
+{
+    bool operator==(const PingAnswer &) const = default;
+};
+
+struct ProbeAnswer
+{
+    QList<QPair<QString, qint32>> results;
+    bool operator==(const ProbeAnswer &) const = default;
+};
+
+// The Op a request starts with; none for an empty body or an unknown Op.
+std::optional<Op> opOf(QByteArrayView request);
+
+// Each request and answer: encode gives the whole body; decode is true only
+// for a whole, well-formed body of that message.  An answer that the helper
+// could not carry out is refusal(); decoding it as any answer is false.
+QByteArray encode(const OpenRequest &m);
+QByteArray encode(const CloseRequest &m);
+QByteArray encode(const SizesRequest &m);
+QByteArray encode(const RenderRequest &m);
+QByteArray encode(const OutlineRequest &m);
+QByteArray encode(const LinksRequest &m);
+QByteArray encode(const SearchRequest &m);
+QByteArray encode(const SelectionRequest &m);
+QByteArray encode(const PingRequest &m);
+QByteArray encode(const ProbeRequest &m);
+QByteArray encode(const Hello &m);
+QByteArray encode(const OpenAnswer &m);
+QByteArray encode(const SizesAnswer &m);
+QByteArray encode(const RenderAnswer &m);
+QByteArray encode(const OutlineAnswer &m);
+QByteArray encode(const LinksAnswer &m);
+QByteArray encode(const SearchAnswer &m);
+QByteArray encode(const SelectionAnswer &m);
+QByteArray encode(const PingAnswer &m);
+QByteArray encode(const ProbeAnswer &m);
+QByteArray refusal();
+
+bool decode(QByteArrayView body, OpenRequest *m);
+bool decode(QByteArrayView body, CloseRequest *m);
+bool decode(QByteArrayView body, SizesRequest *m);
+bool decode(QByteArrayView body, RenderRequest *m);
+bool decode(QByteArrayView body, OutlineRequest *m);
+bool decode(QByteArrayView body, LinksRequest *m);
+bool decode(QByteArrayView body, SearchRequest *m);
+bool decode(QByteArrayView body, SelectionRequest *m);
+bool decode(QByteArrayView body, PingRequest *m);
+bool decode(QByteArrayView body, ProbeRequest *m);
+bool decode(QByteArrayView body, Hello *m);
+bool decode(QByteArrayView body, OpenAnswer *m);
+bool decode(QByteArrayView body, SizesAnswer *m);
+bool decode(QByteArrayView body, RenderAnswer *m);
+bool decode(QByteArrayView body, OutlineAnswer *m);
+bool decode(QByteArrayView body, LinksAnswer *m);
+bool decode(QByteArrayView body, SearchAnswer *m);
+bool decode(QByteArrayView body, SelectionAnswer *m);
+bool decode(QByteArrayView body, PingAnswer *m);
+bool decode(QByteArrayView body, ProbeAnswer *m);
 
 // The first page's layout in an Open request.  The reader refuses values
 // outside what the view can ask for.
 void writeFirstPage(QDataStream &s, const PdfFirstPage &first);
 bool readFirstPage(QDataStream &s, PdfFirstPage *first);
 
+// QDataStream data of the values, in order.
 inline QByteArray write(const auto &...values)
 {
     QByteArray out;
@@ -136,5 +345,48 @@ bool readList(QDataStream &s, QList<T> *out, qsizetype maxCount)
     }
     return true;
 }
+
+// One end of the socket: frames messages, passes descriptors along, and
+// keeps what one read brought beyond the message it was after (a Close and
+// the request behind it may come in one read).  A message is read whole in
+// one system call when it is there; a sender writes a frame in one.
+// One thread at a time; the socket stays the caller's to close.
+class Channel
+{
+public:
+    explicit Channel(int socket = -1) : m_socket(socket) {}
+    ~Channel();
+    Channel(const Channel &) = delete;
+    Channel &operator=(const Channel &) = delete;
+
+    int socket() const { return m_socket; }
+    // A new socket (or none, -1); what was read from the last one goes.
+    void reset(int socket);
+
+    // Sends one message with the descriptors (they stay the caller's).
+    // False when it could not be sent; *peerGone then tells whether the
+    // other end had closed before any of it went (the peer had gone away).
+    bool send(QByteArrayView body, const std::vector<int> &fds = {}, bool *peerGone = nullptr);
+
+    // Receives one message and the descriptors it carries (the caller owns
+    // them; with fds null they are closed).  Blocks until it is there; when
+    // msLeft is given, the socket is expected to time a read out now and
+    // then (SO_RCVTIMEO) and msLeft() is asked how long there is left: at 0
+    // or less it gives up with *timedOut.  False on end of stream, a timeout,
+    // a frame larger than maxMessageBytes, or fewer descriptors than the
+    // frame says.
+    bool receive(QByteArray *body, std::vector<int> *fds, const std::function<qint64()> &msLeft = {},
+                 bool *timedOut = nullptr);
+
+    // Whether bytes beyond the last message have been read already.
+    bool hasBuffered() const { return !m_in.isEmpty(); }
+
+private:
+    void dropFds();
+
+    int m_socket;
+    QByteArray m_in;     // read, not yet handed out
+    std::deque<int> m_fds; // received, not yet handed out
+};
 
 } // namespace RenderProtocol

@@ -158,10 +158,10 @@ bool applySeccomp(ConfinementResult &r)
 
 } // namespace
 
-ConfinementResult confineRenderHelper()
+ConfinementResult confineRenderHelper(size_t pageMemory)
 {
     ConfinementResult r;
-    const rlimit as{addressSpaceLimit, addressSpaceLimit};
+    const rlimit as{addressSpaceLimit + pageMemory, addressSpaceLimit + pageMemory};
     const rlimit core{0, 0};
     if (setrlimit(RLIMIT_AS, &as) != 0)
         r.missing += errnoText("RLIMIT_AS") + QStringLiteral("; ");

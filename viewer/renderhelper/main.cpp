@@ -5,152 +5,32 @@
 #include "viewer/PdfEngine.h"
 #include "viewer/isolated/RenderProtocol.h"
 #include "viewer/renderhelper/Confinement.h"
+#include "viewer/renderhelper/SharedPages.h"
 
 #include <QPolygonF>
 
 #include <cerrno>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
 #include <map>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <sys/socket.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int socketFd = 3;
 
-using RenderProtocol::Op;
+namespace P = RenderProtocol;
+using P::Op;
 
 void closeAll(std::vector<int> &fds)
 {
     for (int fd : fds)
         ::close(fd);
     fds.clear();
-}
-
-// A mapping of the program's shared memory, let go of when it goes.
-struct SharedPage
-{
-    SharedPage() = default;
-    SharedPage(const SharedPage &) = delete;
-    SharedPage &operator=(const SharedPage &) = delete;
-    ~SharedPage() { reset(); }
-    void reset()
-    {
-        if (map)
-            munmap(map, bytes);
-        map = nullptr;
-    }
-    void *map = nullptr;
-    size_t bytes = 0;
-};
-
-// Maps the program's shared memory on a thread of its own while the engine
-// draws: populating a page's worth of mapping takes about a tenth of a
-// millisecond and needs nothing from the engine.  Started after the
-// confinement, which the thread then shares.
-class SharedMapper
-{
-public:
-    SharedMapper() : m_thread([this] { run(); }) {}
-    SharedMapper(const SharedMapper &) = delete;
-    SharedMapper &operator=(const SharedMapper &) = delete;
-    ~SharedMapper()
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stop = true;
-        }
-        m_wake.notify_all();
-        m_thread.join();
-    }
-
-    // Starts mapping `bytes` of memfd for writing; finish() must follow
-    // before the descriptor is closed.
-    void start(int memfd, size_t bytes)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            m_fd = memfd;
-            m_bytes = bytes;
-            m_asked = true;
-        }
-        m_wake.notify_all();
-    }
-
-    // The mapping start() asked for, once made; null when it failed.
-    void *finish()
-    {
-        std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [this] { return !m_asked; });
-        return m_map == MAP_FAILED ? nullptr : m_map;
-    }
-
-private:
-    void run()
-    {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_wake.wait(lock, [this] { return m_stop || m_asked; });
-            if (m_stop)
-                return;
-            const int fd = m_fd;
-            const size_t bytes = m_bytes;
-            lock.unlock();
-            // Populated in one go: far cheaper than a fault for each page.
-            void *map = mmap(nullptr, bytes, PROT_WRITE, MAP_SHARED | MAP_POPULATE, fd, 0);
-            lock.lock();
-            m_map = map;
-            m_asked = false;
-            m_wake.notify_all();
-        }
-    }
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_asked = false; // a mapping is asked for and not made yet
-    bool m_stop = false;
-    int m_fd = -1;
-    size_t m_bytes = 0;
-    void *m_map = nullptr;
-    std::thread m_thread; // last: runs on the members above
-};
-
-// Draws a page into the program's shared memory: the page is put on its
-// paper as it is copied there, the one copy it makes on its way to the screen.
-// The memory is mapped while the engine draws; the mapping is left in
-// `shared`, to be let go of after the answer is out.
-bool renderToShared(PdfEngine &engine, int page, const QSize &pixels, int rotation, int memfd, SharedPage &shared,
-                    SharedMapper &mapper)
-{
-    struct stat st;
-    if (pixels.isEmpty() || fstat(memfd, &st) != 0)
-        return false;
-    const qint64 rowBytes = qint64(pixels.width()) * 4;
-    const qint64 bytes = rowBytes * pixels.height();
-    if (!RenderProtocol::pageFits(bytes, st.st_size))
-        return false;
-    shared.reset();
-    mapper.start(memfd, size_t(bytes));
-    bool mapped = false;
-    auto target = [&]() -> uchar * {
-        mapped = true;
-        shared.map = mapper.finish();
-        shared.bytes = size_t(bytes);
-        return static_cast<uchar *>(shared.map);
-    };
-    const bool drawn = engine.renderInto(page, pixels, rotation, target, rowBytes);
-    if (!mapped)
-        target(); // not drawn: the mapping is still waited for, and let go of with `shared`
-    return drawn && shared.map;
 }
 
 #ifdef SHEAFLINE_RENDER_PROBE
@@ -197,13 +77,15 @@ int probeExec()
 class Server
 {
 public:
+    explicit Server(P::Channel &channel) : m_channel(channel) {}
+
     // Answers one request; false when the conversation is over.  What only
-    // tidies up (letting go of the page's mapping and the descriptors) waits
-    // until the answer is on its way.
+    // tidies up (page tables beyond those kept, the descriptors) waits until
+    // the answer is on its way.
     bool serve(const QByteArray &request, std::vector<int> &fds)
     {
         const bool ok = serveOne(request, fds);
-        m_page.reset();
+        m_pages.tidy();
         closeAll(fds);
         return ok;
     }
@@ -222,155 +104,170 @@ public:
 private:
     bool serveOne(const QByteArray &request, std::vector<int> &fds)
     {
-        QDataStream in(request);
-        in.setVersion(RenderProtocol::streamVersion);
-        quint8 opByte = 0;
-        quint32 handle = 0;
-        in >> opByte;
-        const Op op = Op(opByte);
+        const std::optional<Op> op = P::opOf(request);
         m_answered = op != Op::Close;
-        if (op == Op::Ping)
-            return RenderProtocol::send(socketFd, RenderProtocol::write(quint8(1)));
-        if (op != Op::Probe)
-            in >> handle;
         if (op == Op::Close) {
-            auto it = m_docs.find(handle);
-            if (it != m_docs.end()) {
-                // More than a couple waiting means the program closes faster
-                // than the helper is ever idle: no longer worth the memory.
-                if (m_closed.size() >= maxClosedWaiting)
-                    m_closed.clear();
-                m_closed.push_back(std::move(it->second));
-                m_docs.erase(it);
-            }
+            P::CloseRequest close;
+            if (P::decode(request, &close))
+                closeDocument(close.handle);
             return true;
         }
         QByteArray reply;
-        if (!answer(op, handle, in, fds, &reply))
-            reply = RenderProtocol::write(quint8(0));
-        return RenderProtocol::send(socketFd, reply);
+        if (!op || !answer(*op, request, fds, &reply))
+            reply = P::refusal();
+        return m_channel.send(reply);
     }
 
-    bool answer(Op op, quint32 handle, QDataStream &in, std::vector<int> &fds, QByteArray *reply)
+    void closeDocument(quint32 handle)
     {
-        if (op == Op::Open) {
-            QString password;
-            bool drawFirst = false;
-            PdfFirstPage firstPage;
-            in >> password >> drawFirst;
-            if (fds.size() != (drawFirst ? 2u : 1u) || in.status() != QDataStream::Ok)
+        auto it = m_docs.find(handle);
+        if (it == m_docs.end())
+            return;
+        // More than a couple waiting means the program closes faster than
+        // the helper is ever idle: no longer worth the memory.
+        if (m_closed.size() >= maxClosedWaiting)
+            m_closed.clear();
+        m_closed.push_back(std::move(it->second));
+        m_docs.erase(it);
+    }
+
+    // Takes over a buffer the request attaches (the descriptor after
+    // `first` others) and lets go of those it retires.
+    void takeBuffers(const P::PageBufferRef &buffer, const QList<quint32> &retired, std::vector<int> &fds,
+                     size_t first)
+    {
+        for (quint32 id : retired)
+            m_pages.retire(id);
+        if (buffer.attached) {
+            const int fd = fds.at(first);
+            fds.erase(fds.begin() + qsizetype(first));
+            m_pages.attach(buffer.id, fd);
+        }
+    }
+
+    // Draws a page into a buffer of the program's: the page is put on its
+    // paper as it is copied there, the one copy it makes on its way to the
+    // screen.
+    bool drawInto(PdfEngine &engine, int page, const QSize &pixels, int rotation, quint32 buffer)
+    {
+        const qint64 bytes = P::pageBytes(pixels);
+        if (bytes <= 0)
+            return false;
+        return engine.renderInto(page, pixels, rotation, [&] { return m_pages.target(buffer, size_t(bytes)); },
+                                 qsizetype(pixels.width()) * 4);
+    }
+
+    PdfEngine *document(quint32 handle)
+    {
+        const auto it = m_docs.find(handle);
+        return it == m_docs.end() ? nullptr : it->second.get();
+    }
+
+    bool answer(Op op, const QByteArray &request, std::vector<int> &fds, QByteArray *reply)
+    {
+        switch (op) {
+        case Op::Open: {
+            P::OpenRequest r;
+            if (!P::decode(request, &r) || fds.size() != r.fdCount())
                 return false;
-            // A layout it refuses only leaves the first page to a render of
-            // its own; the document still opens.
-            drawFirst = drawFirst && RenderProtocol::readFirstPage(in, &firstPage);
+            takeBuffers(r.buffer, r.retired, fds, 1);
             auto engine = createQtPdfEngine();
             const int fd = fds.front();
             fds.erase(fds.begin()); // the engine owns it now
-            PdfOpenStatus status = engine->openDescriptor(fd, password);
-            qint32 count = 0;
-            QSizeF first;
-            QString title;
-            QSize drawn;
-            if (status == PdfOpenStatus::Ok && engine->pageCount() > RenderProtocol::maxPages)
-                status = PdfOpenStatus::Unsupported;
-            if (status == PdfOpenStatus::Ok) {
+            P::OpenAnswer a;
+            a.status = engine->openDescriptor(fd, r.password);
+            if (a.status == PdfOpenStatus::Ok && engine->pageCount() > P::maxPages)
+                a.status = PdfOpenStatus::Unsupported;
+            if (a.status == PdfOpenStatus::Ok) {
                 // Only the first page is measured now; the others when asked for.
-                count = engine->pageCount();
-                first = engine->pageSize(0);
-                title = engine->title();
+                a.pageCount = engine->pageCount();
+                a.firstPageSize = engine->pageSize(0);
+                a.title = engine->title();
                 // The first page goes back with the answer, as the program
                 // would ask for it next.
-                const QSize pixels = drawFirst ? firstPage.pixelsForOpened(count, first) : QSize();
-                if (!pixels.isEmpty()
-                    && renderToShared(*engine, 0, pixels, firstPage.rotation(), fds.front(), m_page, m_mapper))
-                    drawn = pixels;
-                m_docs[handle] = std::move(engine);
+                const QSize pixels = r.firstPage && r.buffer.id
+                                         ? r.firstPage->pixelsForOpened(a.pageCount, a.firstPageSize)
+                                         : QSize();
+                if (!pixels.isEmpty() && drawInto(*engine, 0, pixels, r.firstPage->rotation(), r.buffer.id))
+                    a.drawn = pixels;
+                m_docs[r.handle] = std::move(engine);
             }
-            *reply = RenderProtocol::write(quint8(1), qint32(status), count, first, title, drawn);
+            *reply = P::encode(a);
             return true;
         }
-#ifdef SHEAFLINE_RENDER_PROBE
-        if (op == Op::Probe) {
-            auto results = probe();
-            results << qMakePair(QStringLiteral("exec /bin/true"), qint32(probeExec()));
-            *reply = RenderProtocol::write(quint8(1), results);
-            return true;
-        }
-#endif
-        auto it = m_docs.find(handle);
-        if (it == m_docs.end())
-            return false;
-        PdfEngine &engine = *it->second;
-        switch (op) {
         case Op::Render: {
-            qint32 page = 0, rotation = 0;
-            QSize pixels;
-            in >> page >> pixels >> rotation;
-            if (fds.size() != 1 || in.status() != QDataStream::Ok
-                || qint64(pixels.width()) * pixels.height() * 4 > RenderProtocol::maxPageBytes)
+            P::RenderRequest r;
+            if (!P::decode(request, &r) || fds.size() != r.fdCount())
                 return false;
-            if (!renderToShared(engine, page, pixels, rotation, fds.front(), m_page, m_mapper))
+            takeBuffers(r.buffer, r.retired, fds, 0);
+            PdfEngine *engine = document(r.handle);
+            if (!engine || !drawInto(*engine, r.page, r.pixels, r.rotation, r.buffer.id))
                 return false;
-            *reply = RenderProtocol::write(quint8(1), pixels);
+            *reply = P::encode(P::RenderAnswer{r.pixels});
             return true;
         }
         case Op::Sizes: {
-            qint32 first = 0, count = 0;
-            in >> first >> count;
-            const qint32 pages = engine.pageCount();
-            if (in.status() != QDataStream::Ok || first < 0 || first >= pages || count <= 0)
+            P::SizesRequest r;
+            PdfEngine *engine = P::decode(request, &r) ? document(r.handle) : nullptr;
+            if (!engine || r.first >= engine->pageCount())
                 return false;
-            const qint32 n = qMin(qMin(count, RenderProtocol::maxSizesPerAnswer), pages - first);
-            QList<QSizeF> sizes;
-            sizes.reserve(n);
+            const qint32 n = qMin(qMin(r.count, P::maxSizesPerAnswer), engine->pageCount() - r.first);
+            P::SizesAnswer a;
+            a.sizes.reserve(n);
             for (qint32 i = 0; i < n; ++i)
-                sizes << engine.pageSize(first + i);
-            *reply = RenderProtocol::write(quint8(1), sizes);
+                a.sizes << engine->pageSize(r.first + i);
+            *reply = P::encode(a);
             return true;
         }
         case Op::Outline: {
-            QList<PdfOutlineEntry> entries = engine.outline();
-            QByteArray out = RenderProtocol::write(quint8(1), qint32(entries.size()));
-            QDataStream s(&out, QIODevice::Append);
-            s.setVersion(RenderProtocol::streamVersion);
-            for (const PdfOutlineEntry &e : entries)
-                s << e.title << qint32(e.level) << qint32(e.page) << e.location;
-            *reply = out;
+            P::OutlineRequest r;
+            PdfEngine *engine = P::decode(request, &r) ? document(r.handle) : nullptr;
+            if (!engine)
+                return false;
+            *reply = P::encode(P::OutlineAnswer{engine->outline()});
             return true;
         }
         case Op::Links: {
-            qint32 page = 0;
-            in >> page;
-            const QList<PdfLinkInfo> links = engine.links(page);
-            QByteArray out = RenderProtocol::write(quint8(1), qint32(links.size()));
-            QDataStream s(&out, QIODevice::Append);
-            s.setVersion(RenderProtocol::streamVersion);
-            for (const PdfLinkInfo &l : links)
-                s << l.rect << qint32(l.page) << l.location << l.url;
-            *reply = out;
+            P::LinksRequest r;
+            PdfEngine *engine = P::decode(request, &r) ? document(r.handle) : nullptr;
+            if (!engine)
+                return false;
+            *reply = P::encode(P::LinksAnswer{engine->links(r.page)});
             return true;
         }
         case Op::Search: {
-            QString text;
-            in >> text;
-            const QList<PdfSearchHit> hits = engine.search(text);
-            QByteArray out = RenderProtocol::write(quint8(1), qint32(hits.size()));
-            QDataStream s(&out, QIODevice::Append);
-            s.setVersion(RenderProtocol::streamVersion);
-            for (const PdfSearchHit &h : hits)
-                s << qint32(h.page) << h.rects;
-            *reply = out;
+            P::SearchRequest r;
+            PdfEngine *engine = P::decode(request, &r) ? document(r.handle) : nullptr;
+            if (!engine)
+                return false;
+            *reply = P::encode(P::SearchAnswer{engine->search(r.text)});
             return true;
         }
         case Op::Selection: {
-            qint32 page = 0;
-            QPointF from, to;
-            in >> page >> from >> to;
-            QList<QPolygonF> bounds;
-            const QString text = engine.selectText(page, from, to, &bounds);
-            *reply = RenderProtocol::write(quint8(1), text, bounds);
+            P::SelectionRequest r;
+            PdfEngine *engine = P::decode(request, &r) ? document(r.handle) : nullptr;
+            if (!engine)
+                return false;
+            P::SelectionAnswer a;
+            a.text = engine->selectText(r.page, r.from, r.to, &a.bounds);
+            *reply = P::encode(a);
             return true;
         }
+        case Op::Ping: {
+            P::PingRequest r;
+            if (!P::decode(request, &r))
+                return false;
+            *reply = P::encode(P::PingAnswer{});
+            return true;
+        }
+#ifdef SHEAFLINE_RENDER_PROBE
+        case Op::Probe: {
+            P::ProbeAnswer a{probe()};
+            a.results << qMakePair(QStringLiteral("exec /bin/true"), qint32(probeExec()));
+            *reply = P::encode(a);
+            return true;
+        }
+#endif
         default:
             return false;
         }
@@ -378,11 +275,11 @@ private:
 
     static constexpr size_t maxClosedWaiting = 2;
     static constexpr int closeGraceMs = 2;
+    P::Channel &m_channel;
     bool m_answered = true; // the last request was answered (it was no close)
     std::map<quint32, std::unique_ptr<PdfEngine>> m_docs;
     std::vector<std::unique_ptr<PdfEngine>> m_closed; // closed, not yet taken apart
-    SharedPage m_page;                                  // the page just drawn
-    SharedMapper m_mapper;
+    SharedPages m_pages;
 };
 
 bool requestWaiting(int withinMs)
@@ -405,18 +302,18 @@ int main()
     close_range(socketFd + 1, ~0u, 0);
     // The engine is set up before the confinement closes the doors.
     const std::shared_ptr<void> library = holdQtPdfLibrary();
-    const ConfinementResult confined = confineRenderHelper();
-    if (!RenderProtocol::send(socketFd, RenderProtocol::write(qint32(confined.landlockAbi), confined.landlock,
-                                                              confined.seccomp, confined.missing)))
+    const ConfinementResult confined = confineRenderHelper(SharedPages::mappedBudget);
+    P::Channel channel(socketFd);
+    if (!channel.send(P::encode(P::Hello{confined.landlockAbi, confined.landlock, confined.seccomp, confined.missing})))
         return 1;
-    // After the confinement: the thread the server starts shares it.
-    Server server;
+    Server server(channel);
     QByteArray request;
     std::vector<int> fds;
     for (;;) {
-        if (server.hasIdleWork() && !requestWaiting(server.idleAfterMs()))
+        if (server.hasIdleWork() && !channel.hasBuffered() && !requestWaiting(server.idleAfterMs()))
             server.doIdleWork();
-        if (!RenderProtocol::receive(socketFd, &request, &fds, -1) || !server.serve(request, fds))
+        // Blocks in the read itself: a request costs one read.
+        if (!channel.receive(&request, &fds) || !server.serve(request, fds))
             break;
     }
     closeAll(fds);
