@@ -22,12 +22,17 @@
 // 4. what the kernel is asked to do: helper_context_switches_per_open is the
 //    median over the helper's walks of the context switches of the program
 //    (all its threads, getrusage) and of the helper (each thread's
-//    voluntary and nonvoluntary switches in /proc) per file stepped to;
+//    voluntary and nonvoluntary switches in /proc) per file stepped to
+//    (helper_context_switches_per_open_in_helper: the helper's part);
 //    helper_syscalls_per_open counts the system calls of both processes with
 //    `strace -f -c` over a fixed walk of the first 2n files and of the first
 //    n, the difference over n (what start-up costs drops out).  Each has its
 //    in-process counterpart, the same walk with the engine in the program.
-//    Stepping to a file opens it and prepares the next one.
+//    Stepping to a file opens it and prepares the next one;
+// 5. the engine alone, without the view and its render queue:
+//    isolation_engine_open_ratio_best_of_rounds compares the medians of each
+//    file's fastest open with its first page drawn (sheafline-bench
+//    isolation-engine prints only these figures).
 #include "BenchSupport.h"
 
 #include "viewer/DocumentDisplay.h"
@@ -174,13 +179,15 @@ int runWalk(const QStringList &args)
     const qint64 switchesBefore = ownSwitches();
     const QList<double> steps = walk(c, files);
     const qint64 helperPid = c.engines.helper() ? c.engines.helper()->pid() : 0;
-    const qint64 switches = ownSwitches() - switchesBefore + (helperPid > 0 ? threadSwitches(helperPid) : 0);
+    const qint64 helperSwitches = helperPid > 0 ? threadSwitches(helperPid) : 0;
+    const qint64 switches = ownSwitches() - switchesBefore + helperSwitches;
     QTextStream out(stdout);
     out << "steps:";
     for (double ms : steps)
         out << ' ' << ms;
     out << "\npeak_kb: " << bench::peakRssKb() << "\nhelper_peak_kb: "
-        << (helperPid > 0 ? statusKb(helperPid, "VmHWM:") : 0) << "\nswitches: " << switches << "\n";
+        << (helperPid > 0 ? statusKb(helperPid, "VmHWM:") : 0) << "\nswitches: " << switches
+        << "\nhelper_switches: " << helperSwitches << "\n";
     return 0;
 }
 
@@ -213,7 +220,8 @@ struct Walk
     QList<double> steps; // by file, -1 where the page did not come
     qint64 peakKb = 0;
     qint64 helperPeakKb = 0;
-    qint64 switches = 0; // context switches, both processes
+    qint64 switches = 0;       // context switches, both processes
+    qint64 helperSwitches = 0; // those of the helper
 };
 
 Walk walkInChild(const QString &engine, const QString &folder)
@@ -235,6 +243,8 @@ Walk walkInChild(const QString &engine, const QString &folder)
             w.helperPeakKb = line.mid(15).trimmed().toLongLong();
         } else if (line.startsWith("switches:")) {
             w.switches = line.mid(9).trimmed().toLongLong();
+        } else if (line.startsWith("helper_switches:")) {
+            w.helperSwitches = line.mid(16).trimmed().toLongLong();
         }
     }
     return w;
@@ -274,10 +284,63 @@ double syscallsPerOpen(const QString &strace, const QString &engine, const QStri
     return shorter < 0 || longer < 0 ? -1 : double(longer - shorter) / n;
 }
 
+// The engine alone, without the view and its render queue: the time to open
+// a file with its first page drawn as an 800 by 600 view lays it out, and to
+// let go of it; -1 when it does not open.
+double engineOpenMs(PdfEngines &engines, const QString &file)
+{
+    PdfFirstPage first;
+    first.layout = PageLayout::Params{};
+    first.layout->viewport = QSize(800, 600);
+    QElapsedTimer t;
+    t.start();
+    const std::unique_ptr<PdfEngine> engine = engines.create();
+    QImage page;
+    const bool ok = engine->openWithFirstPage(file, {}, first, &page) == PdfOpenStatus::Ok && !page.isNull();
+    engine->close();
+    return ok ? t.nsecsElapsed() / 1e6 : -1;
+}
+
+// The medians over the files that open in both of each file's fastest
+// engine open over openRounds, in-process and through the helper.
+std::pair<double, double> engineOpens(PdfEngines &inProcess, PdfEngines &isolated, const QStringList &files);
+
 // Files of the walks the system calls are counted over.
 constexpr int syscallWalkFiles = 100;
 constexpr int walkRounds = 3;
 constexpr int openRounds = 3;
+
+std::pair<double, double> engineOpens(PdfEngines &inProcess, PdfEngines &isolated, const QStringList &files)
+{
+    // As the render service and the helper do: pdfium stays set up.
+    const std::shared_ptr<void> library = holdQtPdfLibrary();
+    QList<double> engineIn, engineIso;
+    for (const QString &file : files) {
+        double in = -1, iso = -1;
+        for (int round = 0; round < openRounds; ++round) {
+            const double a = engineOpenMs(inProcess, file), b = engineOpenMs(isolated, file);
+            in = in < 0 || (a >= 0 && a < in) ? a : in;
+            iso = iso < 0 || (b >= 0 && b < iso) ? b : iso;
+        }
+        if (in > 0 && iso > 0) {
+            engineIn << in;
+            engineIso << iso;
+        }
+    }
+    return {bench::median(engineIn), bench::median(engineIso)};
+}
+
+// sheafline-bench isolation-engine [folder]: only the engines' open figures.
+int runEngine(const QStringList &args)
+{
+    const QString folder = args.isEmpty() ? bench::corpusFolder() : args.first();
+    PdfEngines inProcess(PdfEngines::Kind::InProcess), isolated(PdfEngines::Kind::Isolated);
+    const auto [in, iso] = engineOpens(inProcess, isolated, bench::pdfFiles(folder));
+    bench::report("isolation_engine_open_ratio_best_of_rounds", in > 0 ? iso / in : 0);
+    bench::report("engine_open_ms_best_of_rounds_inprocess", in);
+    bench::report("engine_open_ms_best_of_rounds_helper", iso);
+    return 0;
+}
 
 int run(const QStringList &args)
 {
@@ -299,7 +362,8 @@ int run(const QStringList &args)
     // Walks in rounds, the engine that goes first alternating: a tail
     // figure of one walk follows whatever else the machine did meanwhile.
     // Each figure is the median over the rounds.
-    QList<double> p95In, p95Iso, p50In, p50Iso, extraMb, peakIn, peakProgram, peakHelper, switchesIn, switchesIso;
+    QList<double> p95In, p95Iso, p50In, p50Iso, extraMb, peakIn, peakProgram, peakHelper, switchesIn, switchesIso,
+        switchesHelper;
     QList<QList<double>> walksIn, walksIso;
     for (int round = 0; round < walkRounds; ++round) {
         Walk walkIn, walkIso;
@@ -327,6 +391,7 @@ int run(const QStringList &args)
         peakHelper << walkIso.helperPeakKb / 1024.0;
         switchesIn << double(walkIn.switches) / walkIn.steps.size();
         switchesIso << double(walkIso.switches) / walkIso.steps.size();
+        switchesHelper << double(walkIso.helperSwitches) / walkIso.steps.size();
         QTextStream(stderr) << "isolation: walk round " << round + 1 << ": step p95 " << p95In.last()
                             << " ms in-process, " << p95Iso.last() << " ms helper; memory extra " << extraMb.last()
                             << " MB\n";
@@ -368,6 +433,8 @@ int run(const QStringList &args)
     inProcess.reset();
     isolated.reset();
 
+    const auto [engineInMs, engineIsoMs] = engineOpens(inProcess.engines, isolated.engines, files);
+
     const double openInMs = bench::median(openIn), openIsoMs = bench::median(openIso);
     const double stepIn = bench::median(p95In), stepIso = bench::median(p95Iso);
     bench::report("isolation_open_ratio", openInMs > 0 ? openIsoMs / openInMs : 0);
@@ -380,6 +447,9 @@ int run(const QStringList &args)
     bench::report("open_ms_best_of_rounds_inprocess", bestInMs);
     bench::report("open_ms_best_of_rounds_helper", bestIsoMs);
     bench::report("open_rounds", openRounds);
+    bench::report("isolation_engine_open_ratio_best_of_rounds", engineInMs > 0 ? engineIsoMs / engineInMs : 0);
+    bench::report("engine_open_ms_best_of_rounds_inprocess", engineInMs);
+    bench::report("engine_open_ms_best_of_rounds_helper", engineIsoMs);
     bench::report("step_p50_ms_inprocess", bench::median(p50In));
     bench::report("step_p50_ms_helper", bench::median(p50Iso));
     bench::report("step_p95_ms_inprocess", stepIn);
@@ -399,6 +469,8 @@ int run(const QStringList &args)
     bench::report("documents_compared", openIn.size());
     bench::report("helper_context_switches_per_open", bench::median(switchesIso));
     bench::report("inprocess_context_switches_per_open", bench::median(switchesIn));
+    // Of those, the helper's own.
+    bench::report("helper_context_switches_per_open_in_helper", bench::median(switchesHelper));
     // Counted last: the walks under strace are far slower than the others.
     const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
     if (strace.isEmpty()) {
@@ -418,4 +490,5 @@ int run(const QStringList &args)
 } // namespace
 
 SHEAFLINE_BENCH("isolation-walk", "inprocess|helper folder  (one walk of the isolation area, in its own process)", runWalk);
+SHEAFLINE_BENCH("isolation-engine", "[folder]  the engine open figures of the isolation area alone", runEngine);
 SHEAFLINE_BENCH("isolation", "[folder]  engine in the confined helper against in-process: open, stepping, memory", run);

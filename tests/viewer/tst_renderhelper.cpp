@@ -431,7 +431,7 @@ private slots:
         }
         QVERIFY(held.first() == firstAsDrawn);
         QVERIFY(held.first() != held.at(1)); // pages 1 and 2 differ: a page drawn over would show
-        QTRY_VERIFY(sharedResidentKb(engines.helper()->pid()) <= 16 * 1024 + 1024);
+        QTRY_VERIFY(sharedResidentKb(engines.helper()->pid()) <= 8 * 1024 + 1024);
         QVERIFY(sharedResidentKb(engines.helper()->pid()) >= 0);
     }
 

@@ -629,14 +629,12 @@ bool Channel::receive(QByteArray *body, std::vector<int> *fds, const std::functi
             if (m_in.size() >= whole) {
                 if (m_fds.size() < header[1])
                     return false;
-                if (m_in.size() == whole) {
-                    *body = std::move(m_in);
+                *body = m_in.mid(headerBytes, qsizetype(header[0]));
+                m_in.remove(0, whole);
+                // The read buffer is kept for the next message, unless a
+                // large one grew it.
+                if (m_in.isEmpty() && m_in.capacity() > 4 * readChunk)
                     m_in = QByteArray();
-                    body->remove(0, headerBytes);
-                } else {
-                    *body = m_in.mid(headerBytes, qsizetype(header[0]));
-                    m_in.remove(0, whole);
-                }
                 for (quint32 i = 0; i < header[1]; ++i) {
                     const int fd = m_fds.front();
                     m_fds.pop_front();
@@ -645,6 +643,9 @@ bool Channel::receive(QByteArray *body, std::vector<int> *fds, const std::functi
                     else
                         ::close(fd);
                 }
+                // A side that takes no descriptors keeps none it was sent.
+                if (!fds)
+                    dropFds();
                 return true;
             }
             want = qMax(want, whole - m_in.size());

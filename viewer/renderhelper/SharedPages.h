@@ -52,8 +52,8 @@ private:
     };
     void unmap(Buffer &b);
 
-    // Page tables kept: about the last few pages drawn.
-    static constexpr size_t residentBudget = 16u << 20;
+    // Page tables kept: about the last couple of pages drawn.
+    static constexpr size_t residentBudget = 8u << 20;
     std::unordered_map<quint32, Buffer> m_buffers;
     quint64 m_clock = 0;
 };

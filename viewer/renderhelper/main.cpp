@@ -97,8 +97,11 @@ public:
     void doIdleWork() { m_closed.clear(); }
     // How long the helper waits for a request before it does that work.  A
     // close mostly comes just before the next document's open, which should
-    // not find the helper busy: after a close it waits a moment.  After an
-    // answer it tidies at once, while the program shows what it got.
+    // not find the helper busy: after a close it waits for that request (and
+    // takes the document apart once it is answered) rather than waking a
+    // second time for the work; only when none comes does the grace run
+    // out.  After an answer it tidies at once, while the program shows what
+    // it got.
     int idleAfterMs() const { return m_answered ? 0 : closeGraceMs; }
 
 private:
@@ -274,7 +277,7 @@ private:
     }
 
     static constexpr size_t maxClosedWaiting = 2;
-    static constexpr int closeGraceMs = 2;
+    static constexpr int closeGraceMs = 50;
     P::Channel &m_channel;
     bool m_answered = true; // the last request was answered (it was no close)
     std::map<quint32, std::unique_ptr<PdfEngine>> m_docs;
