@@ -408,6 +408,28 @@ private slots:
         QCOMPARE(pageMappings(engines.helper()->pid()), there);
     }
 
+    // The buffers freed last serve the next pages: a few odd sizes freed
+    // earlier do not turn away a buffer of the size pages have now.
+    void freedBuffersServeTheNextPages()
+    {
+        const auto buffers = std::make_shared<PageBuffers>();
+        std::vector<PageBuffers::Buffer> odd;
+        for (int i = 0; i < 8; ++i)
+            odd.push_back(buffers->take(size_t(64 + i) << 10));
+        for (const PageBuffers::Buffer &b : odd)
+            buffers->give(b);
+        const PageBuffers::Buffer page = buffers->take(3 << 20);
+        QVERIFY(page.valid());
+        const int made = buffers->bufferCount();
+        buffers->give(page);
+        const PageBuffers::Buffer next = buffers->take(3 << 20);
+        QCOMPARE(next.id, page.id);
+        QVERIFY(buffers->bufferCount() <= made);
+        // What goes is told to the helper.
+        QVERIFY(buffers->takeRetired().size() >= 2);
+        buffers->give(next);
+    }
+
     // A page the program holds keeps its memory: pages drawn while it is
     // held go elsewhere and leave it as it was.  The helper keeps page
     // tables for the last few pages only, however many the program holds.

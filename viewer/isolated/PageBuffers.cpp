@@ -79,12 +79,20 @@ void PageBuffers::give(const Buffer &buffer)
     if (!buffer.valid())
         return;
     QMutexLocker lock(&m_mutex);
-    if (m_free.size() < maxFree && m_freeBytes + buffer.size <= maxFreeBytes) {
-        m_free.push_back(buffer);
-        m_freeBytes += buffer.size;
+    if (buffer.size > maxFreeBytes) {
+        dispose(buffer);
         return;
     }
-    dispose(buffer);
+    // The buffers freed last are kept, those kept longest go: the pages
+    // drawn next are most like the pages let go of last (and a few odd
+    // sizes kept would otherwise turn away every buffer freed after them).
+    m_free.push_back(buffer);
+    m_freeBytes += buffer.size;
+    while (m_free.size() > maxFree || m_freeBytes > maxFreeBytes) {
+        m_freeBytes -= m_free.front().size;
+        dispose(m_free.front());
+        m_free.erase(m_free.begin());
+    }
 }
 
 void PageBuffers::dispose(const Buffer &buffer)

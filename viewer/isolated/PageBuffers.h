@@ -70,7 +70,7 @@ private:
     static void release(void *info);
     void dispose(const Buffer &buffer); // m_mutex held
 
-    // Free buffers kept for the next pages.
+    // Free buffers kept for the next pages, those freed last.
     static constexpr size_t maxFree = 6;
     static constexpr size_t maxFreeBytes = 32u << 20;
 
