@@ -1,5 +1,6 @@
 // A render helper that lies in every answer, for tst_renderprotocol: it
-// speaks the protocol as sheafline-render does (descriptor 3 is its socket)
+// speaks the protocol as sheafline-render does (requests come in on
+// descriptor 3, answers go out on 4)
 // and answers each request as a compromised helper might.
 #include "viewer/isolated/RenderProtocol.h"
 
@@ -10,7 +11,8 @@ namespace P = RenderProtocol;
 
 namespace {
 
-constexpr int socketFd = 3;
+constexpr int requestsFd = 3;
+constexpr int answersFd = 4;
 
 QByteArray frame(const QByteArray &body)
 {
@@ -52,7 +54,7 @@ QByteArray lie(const QByteArray &request)
 
 int main()
 {
-    P::Channel channel(socketFd);
+    P::Channel channel(requestsFd, answersFd);
     if (!channel.send(P::encode(P::Hello{0, false, false, QStringLiteral("a lying helper")})))
         return 1;
     QByteArray request;
@@ -67,7 +69,7 @@ int main()
         if (op == P::Op::Selection) {
             // Two answers in one write: more than was asked for.
             const QByteArray both = frame(P::encode(P::SelectionAnswer{})) + frame(P::encode(P::PingAnswer{}));
-            if (::write(socketFd, both.constData(), size_t(both.size())) != both.size())
+            if (::write(answersFd, both.constData(), size_t(both.size())) != both.size())
                 return 1;
             continue;
         }

@@ -19,8 +19,9 @@ extern char **environ;
 namespace {
 
 constexpr int defaultWatchdogMs = 25000;
-// The helper's end of the socket, as it expects it.
-constexpr int helperSocketFd = 3;
+// The helper's ends of the sockets, as it expects them.
+constexpr int helperRequestsFd = 3;
+constexpr int helperAnswersFd = 4;
 // How often a wait for an answer looks whether its deadline was cut short.
 constexpr int waitSliceMs = 100;
 
@@ -95,30 +96,39 @@ bool RenderHelper::start()
         qCWarning(lcRender, "the render helper sheafline-render is missing");
         return false;
     }
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+    int requests[2], answers[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, requests) != 0)
         return false;
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, answers) != 0) {
+        ::close(requests[0]);
+        ::close(requests[1]);
+        return false;
+    }
     // Reads time out now and then, so that a wait whose deadline is cut
     // short (shortenWait) notices without a poll before each read.
     const timeval slice{0, waitSliceMs * 1000};
-    setsockopt(pair[0], SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
+    setsockopt(answers[0], SOL_SOCKET, SO_RCVTIMEO, &slice, sizeof slice);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], helperSocketFd);
+    posix_spawn_file_actions_adddup2(&actions, requests[1], helperRequestsFd);
+    posix_spawn_file_actions_adddup2(&actions, answers[1], helperAnswersFd);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     const QByteArray program = QFile::encodeName(path);
     char *const argv[] = {const_cast<char *>(program.constData()), nullptr};
     pid_t pid = 0;
     const int err = posix_spawn(&pid, program.constData(), &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
-    ::close(pair[1]);
+    ::close(requests[1]);
+    ::close(answers[1]);
     if (err != 0) {
-        ::close(pair[0]);
+        ::close(requests[0]);
+        ::close(answers[0]);
         qCWarning(lcRender, "cannot start %s: %s", program.constData(), strerror(err));
         return false;
     }
-    m_socket = pair[0];
-    m_channel.reset(m_socket);
+    m_requests = requests[0];
+    m_answers = answers[0];
+    m_channel.reset(m_answers, m_requests);
     m_known.clear();
     m_pid = pid;
     ++m_generation;
@@ -146,10 +156,12 @@ bool RenderHelper::start()
 
 void RenderHelper::kill()
 {
-    m_channel.reset(-1);
-    if (m_socket >= 0)
-        ::close(m_socket);
-    m_socket = -1;
+    m_channel.reset(-1, -1);
+    for (int *fd : {&m_requests, &m_answers}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
     m_known.clear();
     if (const pid_t pid = m_pid; pid > 0) {
         // Reaped by its own pid: whoever else in the process waits for
@@ -174,7 +186,7 @@ bool RenderHelper::ensureRunning()
 {
     // A helper that went away while idle is noticed by the next request
     // (call()'s wasGone), not looked for before each one.
-    return m_socket >= 0 || start();
+    return m_requests >= 0 || start();
 }
 
 RenderProtocol::PageBufferRef RenderHelper::refer(const PageBuffers::Buffer &buffer, std::vector<int> *fds)
@@ -238,7 +250,7 @@ void RenderHelper::shortenWait(int graceMs)
 
 bool RenderHelper::post(const QByteArray &request)
 {
-    if (m_socket < 0)
+    if (m_requests < 0)
         return false;
     if (m_channel.send(request))
         return true;

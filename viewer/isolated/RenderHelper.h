@@ -109,7 +109,8 @@ private:
 
     QMutex m_mutex;
     const std::shared_ptr<PageBuffers> m_buffers;
-    int m_socket = -1;
+    int m_requests = -1; // the socket requests go out on
+    int m_answers = -1;  // and the one answers come in on
     RenderProtocol::Channel m_channel;
     QSet<quint32> m_known; // buffer ids the running helper holds
     // Read by other threads without mutex(): the process, the request in

@@ -547,9 +547,10 @@ Channel::~Channel()
     dropFds();
 }
 
-void Channel::reset(int socket)
+void Channel::reset(int input, int output)
 {
-    m_socket = socket;
+    m_input = input;
+    m_output = output;
     m_in.clear();
     dropFds();
 }
@@ -565,7 +566,7 @@ bool Channel::send(QByteArrayView body, const std::vector<int> &fds, bool *peerG
 {
     if (peerGone)
         *peerGone = false;
-    if (m_socket < 0 || quint64(body.size()) > maxMessageBytes || fds.size() > maxFramedFds)
+    if (m_output < 0 || quint64(body.size()) > maxMessageBytes || fds.size() > maxFramedFds)
         return false;
     const quint32 header[2] = {quint32(body.size()), quint32(fds.size())};
     const char *parts[2] = {reinterpret_cast<const char *>(header), body.data()};
@@ -592,7 +593,7 @@ bool Channel::send(QByteArrayView body, const std::vector<int> &fds, bool *peerG
         }
         // MSG_NOSIGNAL: a peer that has gone away must not raise SIGPIPE,
         // whose disposition is the whole process's, not ours to change.
-        const ssize_t sent = ::sendmsg(m_socket, &msg, MSG_NOSIGNAL);
+        const ssize_t sent = ::sendmsg(m_output, &msg, MSG_NOSIGNAL);
         if (sent < 0) {
             if (errno == EINTR)
                 continue;
@@ -666,7 +667,7 @@ bool Channel::receive(QByteArray *body, std::vector<int> *fds, const std::functi
         alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * maxFramedFds)];
         msg.msg_control = control;
         msg.msg_controllen = sizeof control;
-        const ssize_t n = ::recvmsg(m_socket, &msg, MSG_CMSG_CLOEXEC);
+        const ssize_t n = ::recvmsg(m_input, &msg, MSG_CMSG_CLOEXEC);
         m_in.resize(had + qMax<qsizetype>(0, n));
         if (n < 0) {
             if (errno == EINTR)

@@ -16,8 +16,11 @@
 #include <vector>
 
 // The conversation between the program and its render helper
-// (sheafline-render) over one AF_UNIX stream socket.  Strictly one request,
-// then its answer; requests never overlap (a Close has no answer).
+// (sheafline-render) over two AF_UNIX stream sockets, one for requests and
+// one for answers.  Strictly one request, then its answer; requests never
+// overlap (a Close has no answer).  Two sockets, so that a side asleep in a
+// read is woken by what it waits for alone: the kernel wakes a socket's
+// readers also when its peer has read what it was sent (room to write).
 //
 // A frame is a 32-bit body length and a 32-bit descriptor count (host order)
 // followed by the body; the descriptors ride along with the frame's first
@@ -346,22 +349,24 @@ bool readList(QDataStream &s, QList<T> *out, qsizetype maxCount)
     return true;
 }
 
-// One end of the socket: frames messages, passes descriptors along, and
+// One side of the conversation: reads messages from one socket and writes
+// them to another (or the same), frames them, passes descriptors along, and
 // keeps what one read brought beyond the message it was after (a Close and
 // the request behind it may come in one read).  A message is read whole in
 // one system call when it is there; a sender writes a frame in one.
-// One thread at a time; the socket stays the caller's to close.
+// One thread at a time; the sockets stay the caller's to close.
 class Channel
 {
 public:
-    explicit Channel(int socket = -1) : m_socket(socket) {}
+    explicit Channel(int socket = -1) : Channel(socket, socket) {}
+    Channel(int input, int output) : m_input(input), m_output(output) {}
     ~Channel();
     Channel(const Channel &) = delete;
     Channel &operator=(const Channel &) = delete;
 
-    int socket() const { return m_socket; }
-    // A new socket (or none, -1); what was read from the last one goes.
-    void reset(int socket);
+    int input() const { return m_input; }
+    // New sockets (or none, -1); what was read from the last ones goes.
+    void reset(int input, int output);
 
     // Sends one message with the descriptors (they stay the caller's).
     // False when it could not be sent; *peerGone then tells whether the
@@ -384,7 +389,8 @@ public:
 private:
     void dropFds();
 
-    int m_socket;
+    int m_input;
+    int m_output;
     QByteArray m_in;     // read, not yet handed out
     std::deque<int> m_fds; // received, not yet handed out
 };

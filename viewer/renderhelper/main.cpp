@@ -1,5 +1,6 @@
 // sheafline-render: draws PDF documents for Sheafline in a process of its
-// own.  Started by the program with one end of a socket pair as descriptor 3;
+// own.  Started by the program with the sockets that requests come in on and
+// answers go out on as descriptors 3 and 4;
 // confines itself before it reads anything and then answers requests
 // (viewer/isolated/RenderProtocol.h) until the program closes the socket.
 #include "viewer/PdfEngine.h"
@@ -21,7 +22,8 @@
 
 namespace {
 
-constexpr int socketFd = 3;
+constexpr int requestsFd = 3;
+constexpr int answersFd = 4;
 
 namespace P = RenderProtocol;
 using P::Op;
@@ -58,7 +60,7 @@ QList<QPair<QString, qint32>> probe()
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     // With no socket of its own, the helper tries its one open socket.
     errno = 0;
-    const int r = ::connect(fd >= 0 ? fd : socketFd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
+    const int r = ::connect(fd >= 0 ? fd : requestsFd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr);
     out << qMakePair(QStringLiteral("connect to 127.0.0.1"), qint32(r == 0 ? 0 : errno));
     if (fd >= 0)
         ::close(fd);
@@ -287,7 +289,7 @@ private:
 
 bool requestWaiting(int withinMs)
 {
-    pollfd p{socketFd, POLLIN, 0};
+    pollfd p{requestsFd, POLLIN, 0};
     return ::poll(&p, 1, withinMs) > 0;
 }
 
@@ -298,15 +300,17 @@ int main()
     // One heap arena: threads the image code starts must not each reserve
     // address space under the limit.
     mallopt(M_ARENA_MAX, 1);
-    if (fcntl(socketFd, F_GETFD) < 0)
-        return 2;
-    fcntl(socketFd, F_SETFD, FD_CLOEXEC);
+    for (int fd : {requestsFd, answersFd}) {
+        if (fcntl(fd, F_GETFD) < 0)
+            return 2;
+        fcntl(fd, F_SETFD, FD_CLOEXEC);
+    }
     // Nothing the program left open by mistake stays reachable.
-    close_range(socketFd + 1, ~0u, 0);
+    close_range(answersFd + 1, ~0u, 0);
     // The engine is set up before the confinement closes the doors.
     const std::shared_ptr<void> library = holdQtPdfLibrary();
     const ConfinementResult confined = confineRenderHelper(SharedPages::mappedBudget);
-    P::Channel channel(socketFd);
+    P::Channel channel(requestsFd, answersFd);
     if (!channel.send(P::encode(P::Hello{confined.landlockAbi, confined.landlock, confined.seccomp, confined.missing})))
         return 1;
     Server server(channel);
