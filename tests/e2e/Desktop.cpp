@@ -159,11 +159,14 @@ std::optional<QPoint> findText(const QImage &image, const QRect &area, const QSt
         for (int x = 0; x < screen.width; ++x)
             screen.ink[size_t(y) * size_t(screen.width) + size_t(x)] = isInk(line[region.x() + x]);
     }
-    // Text drawn right-aligned or centred may start between two pixels.
+    // Text drawn right-aligned or centred, or after other text, may start
+    // between two pixels; where each glyph then falls is rounded from the
+    // start in the rasteriser's 1/64 pixel units, so each of those is tried
+    // (most give the same picture).
     QList<Mask> masks;
     for (const QFont &font : fonts) {
-        for (int sixteenths = 0; sixteenths < 16; ++sixteenths) {
-            Mask m = textMask(text, font, sixteenths / 16.0);
+        for (int sixtyfourths = 0; sixtyfourths < 64; ++sixtyfourths) {
+            Mask m = textMask(text, font, sixtyfourths / 64.0);
             const bool known = std::any_of(masks.cbegin(), masks.cend(), [&m](const Mask &k) {
                 return k.width == m.width && k.height == m.height && k.ink == m.ink;
             });
@@ -176,13 +179,19 @@ std::optional<QPoint> findText(const QImage &image, const QRect &area, const QSt
             continue;
         // Antialiasing may put a few edge pixels on the other side of the threshold.
         const int allowed = 2 + t.inkCount / 20;
-        // The first ink pixel of the template's top row anchors the search.
-        int anchor = 0;
-        while (!t.ink[size_t(anchor)])
-            ++anchor;
+        // A place is only compared in full where one of allowed + 1 of the
+        // template's ink pixels, spread over it, is ink on the screen too:
+        // anywhere else more than `allowed` pixels differ already.  (A single
+        // anchor pixel would turn away every place where antialiasing put
+        // just that one pixel on the other side of the threshold.)
+        std::vector<QPoint> anchors;
+        for (int i = 0, seen = 0, step = std::max(1, t.inkCount / (allowed + 1)); i < t.width * t.height; ++i)
+            if (t.ink[size_t(i)] && seen++ % step == 0 && int(anchors.size()) <= allowed)
+                anchors.emplace_back(i % t.width, i / t.width);
         for (int y = 0; y + t.height <= screen.height; ++y) {
             for (int x = 0; x + t.width <= screen.width; ++x) {
-                if (!screen.at(x + anchor, y))
+                if (std::none_of(anchors.cbegin(), anchors.cend(),
+                                 [&](const QPoint &a) { return screen.at(x + a.x(), y + a.y()); }))
                     continue;
                 int misses = 0;
                 for (int ty = 0; ty < t.height && misses <= allowed; ++ty) {
