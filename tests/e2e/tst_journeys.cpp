@@ -3,217 +3,40 @@
 // by what the screen shows.  Documents are solid colours, so the one shown can
 // be told by its pixels; names and sizes are read by matching the program's
 // own font.
-#include "Desktop.h"
+#include "Journey.h"
 #include "SolidPdf.h"
-#include "app/Fonts.h"
-#include "base/ProgramName.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QSettings>
-#include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 using namespace Desktop;
 
-namespace {
-
-const QColor kRed(208, 40, 40);
-const QColor kGreen(40, 160, 72);
-const QColor kBlue(40, 80, 208);
-const QColor kYellow(224, 192, 32);
-
-// Generous limits: the machine may be loaded.  Every wait ends as soon as the
-// screen shows what it waits for.
-constexpr int kStartMs = 30000;
-constexpr int kShowMs = 15000;
-
-QString colourName(const QColor &c)
-{
-    if (c == kRed) return QStringLiteral("red");
-    if (c == kGreen) return QStringLiteral("green");
-    if (c == kBlue) return QStringLiteral("blue");
-    if (c == kYellow) return QStringLiteral("yellow");
-    return QStringLiteral("none");
-}
-
-} // namespace
-
-class TestJourneys : public QObject
+class TestJourneys : public JourneyTest
 {
     Q_OBJECT
-
-    QTemporaryDir m_session;
-    WindowManager m_wm;
-    QList<QFont> m_fonts;
-
-    // One journey's world: a fresh home and a folder of documents.
-    struct Rig
-    {
-        QTemporaryDir dir;
-        QString home;
-        QString docs;
-        std::unique_ptr<Program> app;
-        Window window;
-    };
-
-    std::unique_ptr<Rig> newRig()
-    {
-        auto rig = std::make_unique<Rig>();
-        rig->home = rig->dir.filePath(QStringLiteral("home"));
-        rig->docs = rig->dir.filePath(QStringLiteral("docs"));
-        QDir().mkpath(QFileInfo(settingsPath(*rig)).path());
-        QDir().mkpath(rig->docs);
-        // The update check asks a port where nothing listens: refused at once.
-        QSettings seed(settingsPath(*rig), QSettings::IniFormat);
-        seed.setValue(QStringLiteral("updatepath"), QStringLiteral("http://127.0.0.1:9/"));
-        seed.sync();
-        rig->app = std::make_unique<Program>(QStringLiteral(SHEAFLINE_EXE), rig->home);
-        return rig;
-    }
-
-    static QString settingsPath(const Rig &rig)
-    {
-        return rig.home + QStringLiteral("/.config/") + QString::fromUtf16(sheafline::kOrganizationName)
-            + QLatin1Char('/') + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
-    }
-
-    static void writeDocs(const Rig &rig, const QList<QPair<QString, QColor>> &docs)
-    {
-        for (const auto &[name, colour] : docs)
-            QVERIFY(SolidPdf::writeSolid(rig.docs + QLatin1Char('/') + name, colour));
-    }
-
-    // Starts the program and waits for its window.
-    bool launch(Rig &rig, const QStringList &args)
-    {
-        if (!rig.app->start(args))
-            return false;
-        const QDeadlineTimer deadline(kStartMs);
-        while (!deadline.hasExpired()) {
-            if (auto w = rig.app->window()) {
-                rig.window = *w;
-                return true;
-            }
-            if (!rig.app->running())
-                break;
-            QTest::qWait(50);
-        }
-        qWarning("no window; program said: %s", qPrintable(rig.app->errors()));
-        return false;
-    }
-
-    // The window's present place (a menu command may move it).
-    QRect frame(Rig &rig)
-    {
-        if (auto w = rig.app->window())
-            rig.window = *w;
-        return rig.window.frame;
-    }
-
-    // The left pane (tree and list) and the middle of the viewer, on screen.
-    QRect leftPane(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left(), f.top(), qMin(f.width() / 2, 340), f.height());
-    }
-    QRect viewerMiddle(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left() + f.width() * 45 / 100, f.top() + f.height() / 4, f.width() * 50 / 100,
-                     f.height() / 2);
-    }
-
-    // The fixture colour that fills most of the viewer's middle, if any.
-    QColor shownColour(Rig &rig)
-    {
-        const QImage screen = grabScreen();
-        const QRect middle = viewerMiddle(rig);
-        for (const QColor &c : {kRed, kGreen, kBlue, kYellow})
-            if (colourShare(screen, middle, c) > 0.3)
-                return c;
-        return {};
-    }
-
-    std::optional<QPoint> shownInLeftPane(Rig &rig, const QString &text)
-    {
-        return findText(grabScreen(), leftPane(rig), text, m_fonts);
-    }
-
-    bool waitShown(Rig &rig, const QColor &colour, int timeoutMs = kShowMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (shownColour(rig) == colour)
-                return true;
-            QTest::qWait(50);
-        }
-        qWarning("expected %s, the viewer shows %s", qPrintable(colourName(colour)),
-                 qPrintable(colourName(shownColour(rig))));
-        return false;
-    }
-
-    std::optional<QPoint> waitText(Rig &rig, const QString &text, int timeoutMs = kShowMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (auto at = shownInLeftPane(rig, text))
-                return at;
-            QTest::qWait(50);
-        }
-        const QString shot = QDir::current().filePath(QStringLiteral("journey-missing-text.png"));
-        grabScreen().save(shot);
-        qWarning("\"%s\" is not shown (screen saved as %s)", qPrintable(text), qPrintable(shot));
-        return std::nullopt;
-    }
-
-    // Steps with the keyboard: Down, then Enter, until `colour` is shown.
-    bool step(Rig &rig, const QColor &colour)
-    {
-        key(QStringLiteral("Down"));
-        key(QStringLiteral("Return"));
-        return waitShown(rig, colour);
-    }
-
-    bool closeByWindowManager(Rig &rig)
-    {
-        key(QStringLiteral("alt+F4"));
-        return rig.app->waitForExit(kStartMs);
-    }
 
 private slots:
     void initTestCase()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX())
             QSKIP("needs an X display (run under xvfb-run)");
-        const QString home = m_session.filePath(QStringLiteral("wm"));
-        QDir().mkpath(home);
-        const QString error = m_wm.start(home);
+        const QString error = startSession();
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        // The program's own face for its window, and the default one of menus.
-        installFontSubstitutions();
-        QFont design(QStringLiteral("ＭＳ Ｐゴシック"));
-        design.setPixelSize(12);
-        m_fonts = {design, QApplication::font(), QApplication::font("QMenu")};
-        // The pointer rests away from any window.
-        moveMouse(QPoint(1, 1));
     }
 
     void firstStartWritesDesignLayoutAndRestartRestoresIt()
     {
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}});
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}}));
         QVERIFY(launch(*rig, {rig->docs}));
         QVERIFY(waitText(*rig, QStringLiteral("alpha.pdf")));
 
         // The first start stores the window as designed.
         const QRect first = frame(*rig);
         QCOMPARE(first.width(), 784);
-        QSettings stored(settingsPath(*rig), QSettings::IniFormat);
+        QSettings stored(rig->settingsPath(), QSettings::IniFormat);
         QTRY_COMPARE_WITH_TIMEOUT((stored.sync(), stored.value("FileListWidth").toInt()), 271, kShowMs);
         QCOMPARE(stored.value("WinWidth").toInt(), 784);
         QCOMPARE(stored.value("WinHeight").toInt(), first.height());
@@ -272,9 +95,9 @@ private slots:
     {
         QFETCH(QStringList, switches);
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
                          {QStringLiteral("bravo.pdf"), kGreen},
-                         {QStringLiteral("charlie.pdf"), kBlue}});
+                         {QStringLiteral("charlie.pdf"), kBlue}}));
         QVERIFY(launch(*rig, QStringList{rig->docs} + switches));
         QVERIFY(waitText(*rig, QStringLiteral("charlie.pdf")));
         QVERIFY(step(*rig, kRed));
@@ -301,9 +124,9 @@ private slots:
         QFETCH(QColor, afterMenu);
         QFETCH(QColor, next);
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
                          {QStringLiteral("bravo.pdf"), kGreen},
-                         {QStringLiteral("charlie.pdf"), kBlue}});
+                         {QStringLiteral("charlie.pdf"), kBlue}}));
         QVERIFY(launch(*rig, {rig->docs}));
         QVERIFY(waitText(*rig, QStringLiteral("charlie.pdf")));
         QVERIFY(step(*rig, kRed));
@@ -329,9 +152,9 @@ private slots:
     void renameThroughPopupMenu()
     {
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed},
                          {QStringLiteral("bravo.pdf"), kGreen},
-                         {QStringLiteral("charlie.pdf"), kBlue}});
+                         {QStringLiteral("charlie.pdf"), kBlue}}));
         QVERIFY(launch(*rig, {rig->docs}));
         const auto alpha = waitText(*rig, QStringLiteral("alpha.pdf"));
         const auto bravo = waitText(*rig, QStringLiteral("bravo.pdf"));
@@ -360,7 +183,7 @@ private slots:
     void fileWrittenInStagesShowsFinalSize()
     {
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}});
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}}));
         QVERIFY(launch(*rig, {rig->docs}));
         QVERIFY(waitText(*rig, QStringLiteral("alpha.pdf")));
 
@@ -383,7 +206,7 @@ private slots:
     void newSubFolderAppearsInTree()
     {
         auto rig = newRig();
-        writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}});
+        QVERIFY(writeDocs(*rig, {{QStringLiteral("alpha.pdf"), kRed}}));
         QVERIFY(launch(*rig, {rig->docs}));
         QVERIFY(waitText(*rig, QStringLiteral("alpha.pdf")));
 

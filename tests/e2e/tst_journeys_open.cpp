@@ -4,9 +4,7 @@
 // on the fallback socket without one), and a PDF dragged from another
 // program onto the window through the X drag-and-drop protocol.  Documents
 // are solid colours, so the one shown is told by its pixels.
-#include "Desktop.h"
-#include "SolidPdf.h"
-#include "app/Fonts.h"
+#include "Journey.h"
 #include "base/ProgramName.h"
 
 #include <QApplication>
@@ -24,25 +22,6 @@ using namespace Desktop;
 
 namespace {
 
-const QColor kRed(208, 40, 40);
-const QColor kGreen(40, 160, 72);
-const QColor kBlue(40, 80, 208);
-const QColor kYellow(224, 192, 32);
-
-// Generous limits: the machine may be loaded.  Every wait ends as soon as the
-// screen shows what it waits for.
-constexpr int kStartMs = 30000;
-constexpr int kShowMs = 15000;
-
-QString colourName(const QColor &c)
-{
-    if (c == kRed) return QStringLiteral("red");
-    if (c == kGreen) return QStringLiteral("green");
-    if (c == kBlue) return QStringLiteral("blue");
-    if (c == kYellow) return QStringLiteral("yellow");
-    return QStringLiteral("none");
-}
-
 QString activeWindow()
 {
     bool ok = false;
@@ -52,153 +31,26 @@ QString activeWindow()
 
 } // namespace
 
-class TestJourneysOpen : public QObject
+class TestJourneysOpen : public JourneyTest
 {
     Q_OBJECT
 
-    QTemporaryDir m_session;
-    WindowManager m_wm;
-    QList<QFont> m_fonts;
-
     // One journey's world: a home whose stored root is docs/, documents in
     // docs/sub/ and in elsewhere/.
-    struct Rig
-    {
-        QTemporaryDir dir;
-        QString home;
-        QString docs;
-        QString elsewhere;
-        std::unique_ptr<Program> app;
-        Window window;
-    };
-
     std::unique_ptr<Rig> newRig()
     {
-        auto rig = std::make_unique<Rig>();
-        rig->home = rig->dir.filePath(QStringLiteral("home"));
-        rig->docs = rig->dir.filePath(QStringLiteral("docs"));
-        rig->elsewhere = rig->dir.filePath(QStringLiteral("elsewhere"));
-        const QString settings = rig->home + QStringLiteral("/.config/") + QString::fromUtf16(sheafline::kOrganizationName)
-            + QLatin1Char('/') + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
-        QDir().mkpath(QFileInfo(settings).path());
-        QDir().mkpath(rig->docs + QStringLiteral("/sub"));
-        QDir().mkpath(rig->elsewhere);
-        for (const auto &[name, colour] : {std::pair{QStringLiteral("sub/alpha.pdf"), kRed},
-                                           std::pair{QStringLiteral("sub/bravo.pdf"), kGreen},
-                                           std::pair{QStringLiteral("sub/charlie.pdf"), kBlue}})
-            SolidPdf::writeSolid(rig->docs + QLatin1Char('/') + name, colour);
-        SolidPdf::writeSolid(rig->elsewhere + QStringLiteral("/yankee.pdf"), kYellow);
-        SolidPdf::writeSolid(rig->elsewhere + QStringLiteral("/zulu.pdf"), kGreen);
-        QSettings seed(settings, QSettings::IniFormat);
-        // The update check asks a port where nothing listens: refused at once.
-        seed.setValue(QStringLiteral("updatepath"), QStringLiteral("http://127.0.0.1:9/"));
-        seed.setValue(QStringLiteral("Folder"), rig->docs);
-        seed.sync();
-        rig->app = std::make_unique<Program>(QStringLiteral(SHEAFLINE_EXE), rig->home);
+        auto rig = JourneyTest::newRig({{QStringLiteral("sub/alpha.pdf"), kRed},
+                                        {QStringLiteral("sub/bravo.pdf"), kGreen},
+                                        {QStringLiteral("sub/charlie.pdf"), kBlue}});
+        if (!rig)
+            return nullptr;
+        QSettings(rig->settingsPath(), QSettings::IniFormat).setValue(QStringLiteral("Folder"), rig->docs);
+        if (!writeDocs(*rig, {{QStringLiteral("../elsewhere/yankee.pdf"), kYellow},
+                              {QStringLiteral("../elsewhere/zulu.pdf"), kGreen}}))
+            return nullptr;
         return rig;
     }
-
-    bool launch(Rig &rig, const QStringList &args)
-    {
-        if (!rig.app->start(args))
-            return false;
-        const QDeadlineTimer deadline(kStartMs);
-        while (!deadline.hasExpired()) {
-            if (auto w = rig.app->window()) {
-                rig.window = *w;
-                return true;
-            }
-            if (!rig.app->running())
-                break;
-            QTest::qWait(50);
-        }
-        qWarning("no window; program said: %s", qPrintable(rig.app->errors()));
-        return false;
-    }
-
-    QRect frame(Rig &rig)
-    {
-        if (auto w = rig.app->window())
-            rig.window = *w;
-        return rig.window.frame;
-    }
-
-    QRect leftPane(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left(), f.top(), qMin(f.width() / 2, 340), f.height());
-    }
-
-    QColor shownColour(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        const QRect middle(f.left() + f.width() * 45 / 100, f.top() + f.height() / 4, f.width() * 50 / 100,
-                           f.height() / 2);
-        const QImage screen = grabScreen();
-        for (const QColor &c : {kRed, kGreen, kBlue, kYellow})
-            if (colourShare(screen, middle, c) > 0.3)
-                return c;
-        return {};
-    }
-
-    bool waitShown(Rig &rig, const QColor &colour)
-    {
-        const QDeadlineTimer deadline(kShowMs);
-        while (!deadline.hasExpired()) {
-            if (shownColour(rig) == colour)
-                return true;
-            QTest::qWait(50);
-        }
-        const QString shot = screenshot();
-        qWarning("expected %s, the viewer shows %s (screen saved as %s)", qPrintable(colourName(colour)),
-                 qPrintable(colourName(shownColour(rig))), qPrintable(shot));
-        return false;
-    }
-
-    static QString screenshot()
-    {
-        const QString shot = QDir::current().filePath(QStringLiteral("journey-open-%1.png")
-                                                          .arg(QString::fromLatin1(QTest::currentTestFunction())));
-        grabScreen().save(shot);
-        return shot;
-    }
-
-    // Text in the left pane, drawn dark on the light ground or, when
-    // `selected`, light on the selection's colour (the current row, the
-    // current folder).
-    std::optional<QPoint> waitText(Rig &rig, const QString &text, bool selected = false)
-    {
-        const QDeadlineTimer deadline(kShowMs);
-        while (!deadline.hasExpired()) {
-            QImage screen = grabScreen();
-            if (selected)
-                screen = lightAsInk(screen, leftPane(rig));
-            if (auto at = findText(screen, leftPane(rig), text, m_fonts))
-                return at;
-            QTest::qWait(50);
-        }
-        const QString shot = screenshot();
-        qWarning("\"%s\" is not shown%s (screen saved as %s)", qPrintable(text), selected ? " selected" : "",
-                 qPrintable(shot));
-        return std::nullopt;
-    }
-
-    // The area with light pixels made dark and the others light: text drawn
-    // light on a darker ground reads as the text finder expects.  Light
-    // means lighter than halfway between the selection's colour and white,
-    // as the finder's own threshold lies halfway between black and white.
-    static QImage lightAsInk(const QImage &screen, const QRect &area)
-    {
-        QImage out = screen;
-        const int threshold = (qGray(QApplication::palette().color(QPalette::Highlight).rgb()) + 255) / 2;
-        const QRect region = area & out.rect();
-        for (int y = region.top(); y <= region.bottom(); ++y) {
-            QRgb *line = reinterpret_cast<QRgb *>(out.scanLine(y));
-            for (int x = region.left(); x <= region.right(); ++x)
-                line[x] = qGray(line[x]) > threshold ? qRgb(0, 0, 0) : qRgb(255, 255, 255);
-        }
-        return out;
-    }
+    static QString elsewhere(const Rig &rig) { return rig.dir.filePath(QStringLiteral("elsewhere")); }
 
     // Another program's window, active: the drag source.
     struct Other
@@ -267,17 +119,10 @@ class TestJourneysOpen : public QObject
 private slots:
     void initTestCase()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX())
             QSKIP("needs an X display (run under xvfb-run)");
-        const QString home = m_session.filePath(QStringLiteral("wm"));
-        QDir().mkpath(home);
-        const QString error = m_wm.start(home);
+        const QString error = startSession();
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        installFontSubstitutions();
-        QFont design(QStringLiteral("ＭＳ Ｐゴシック"));
-        design.setPixelSize(12);
-        m_fonts = {design, QApplication::font()};
-        moveMouse(QPoint(1, 1));
     }
 
     // `sheafline docs/sub/bravo.pdf`: the tree keeps the stored root and
@@ -286,6 +131,7 @@ private slots:
     void pdfArgumentShowsItAmongItsNeighbours()
     {
         auto rig = newRig();
+        QVERIFY(rig);
         QVERIFY(launch(*rig, {rig->docs + QStringLiteral("/sub/bravo.pdf")}));
         QVERIFY(waitShown(*rig, kGreen));
         // The tree's current folder and the list's current row, and the
@@ -313,12 +159,13 @@ private slots:
     void unusableArgumentIsReported()
     {
         auto rig = newRig();
+        QVERIFY(rig);
         QVERIFY(launch(*rig, {rig->docs + QStringLiteral("/gone.pdf")}));
         QTRY_VERIFY_WITH_TIMEOUT(rig->app->window(QStringLiteral("警告")), kShowMs);
         const auto box = rig->app->window(QStringLiteral("警告"));
         QVERIFY(box);
         // Mapped is not yet painted: the text is waited for on the screen.
-        QTRY_VERIFY_WITH_TIMEOUT(findText(grabScreen(), box->frame, QStringLiteral("gone.pdf"), m_fonts), kShowMs);
+        QVERIFY(waitText(*rig, box->frame, QStringLiteral("gone.pdf")));
         key(QStringLiteral("Return"));
         QTRY_VERIFY_WITH_TIMEOUT(!rig->app->window(QStringLiteral("警告")), kShowMs);
         // The stored root, as without the argument.
@@ -340,6 +187,7 @@ private slots:
         QFETCH(bool, bus);
         QProcess daemon;
         auto rig = newRig();
+        QVERIFY(rig);
         Program second(QStringLiteral(SHEAFLINE_EXE), rig->home);
         if (bus) {
             daemon.start(QStringLiteral("dbus-daemon"), {QStringLiteral("--session"), QStringLiteral("--nofork"),
@@ -357,7 +205,7 @@ private slots:
         QVERIFY(startOther(other, {}));
         QVERIFY(activate(other));
 
-        QVERIFY(second.start({rig->elsewhere + QStringLiteral("/yankee.pdf")}));
+        QVERIFY(second.start({elsewhere(*rig) + QStringLiteral("/yankee.pdf")}));
         QVERIFY2(second.waitForExit(kStartMs), "the second start does not end");
         QVERIFY(!second.window());
         QVERIFY2(rig->app->running(), "the first program ended");
@@ -386,11 +234,12 @@ private slots:
     void dropFromAnotherProgram()
     {
         auto rig = newRig();
+        QVERIFY(rig);
         QVERIFY(launch(*rig, {rig->docs}));
         QVERIFY(waitText(*rig, QStringLiteral("sub")));
 
         Other source;
-        QVERIFY(startOther(source, {QUrl::fromLocalFile(rig->elsewhere + QStringLiteral("/yankee.pdf")).toString()}));
+        QVERIFY(startOther(source, {QUrl::fromLocalFile(elsewhere(*rig) + QStringLiteral("/yankee.pdf")).toString()}));
         const QRect f = frame(*rig);
         // Both windows must be reachable by the pointer: the source beside
         // the program's window.

@@ -3,10 +3,8 @@
 // presses and mouse clicks, checked by what the screen shows.  Pages are
 // solid colours, so the one shown can be told by its pixels; the program's
 // texts are read by matching its own font.
-#include "Desktop.h"
+#include "Journey.h"
 #include "SolidPdf.h"
-#include "app/Fonts.h"
-#include "base/ProgramName.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -27,16 +25,6 @@
 using namespace Desktop;
 
 namespace {
-
-const QColor kRed(208, 40, 40);
-const QColor kGreen(40, 160, 72);
-const QColor kBlue(40, 80, 208);
-const QColor kYellow(224, 192, 32);
-
-// Generous limits: the machine may be loaded.  Every wait ends as soon as the
-// screen shows what it waits for.
-constexpr int kStartMs = 30000;
-constexpr int kShowMs = 20000;
 
 // A document whose page i is filled with colours[i].
 bool writePages(const QString &path, const QList<QColor> &colours)
@@ -87,91 +75,17 @@ double exactShare(const QImage &image, const QRect &area, const QColor &colour)
 
 } // namespace
 
-class TestWebJourneys : public QObject
+class TestWebJourneys : public JourneyTest
 {
     Q_OBJECT
 
-    QTemporaryDir m_session;
-    WindowManager m_wm;
-    QList<QFont> m_fonts;
-
-    // One journey's world: a fresh home and a folder of documents.
-    struct Rig
-    {
-        QTemporaryDir dir;
-        QString home;
-        QString docs;
-        std::unique_ptr<Program> app;
-        Window window;
-    };
-
-    std::unique_ptr<Rig> newRig()
-    {
-        auto rig = std::make_unique<Rig>();
-        rig->home = rig->dir.filePath(QStringLiteral("home"));
-        rig->docs = rig->dir.filePath(QStringLiteral("docs"));
-        const QString settings = rig->home + QStringLiteral("/.config/")
-            + QString::fromUtf16(sheafline::kOrganizationName) + QLatin1Char('/')
-            + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
-        QDir().mkpath(QFileInfo(settings).path());
-        QDir().mkpath(rig->docs);
-        // The update check asks a port where nothing listens: refused at once.
-        QSettings seed(settings, QSettings::IniFormat);
-        seed.setValue(QStringLiteral("updatepath"), QStringLiteral("http://127.0.0.1:9/"));
-        seed.sync();
-        rig->app = std::make_unique<Program>(QStringLiteral(SHEAFLINE_EXE), rig->home);
-        return rig;
-    }
-
-    QString doc(const Rig &rig, const QString &name) const { return rig.docs + QLatin1Char('/') + name; }
+    QString doc(const Rig &rig, const QString &name) const { return rig.doc(name); }
 
     // Starts the program in the web view on the documents and waits until
     // the list shows `lastName`.
     bool launch(Rig &rig, const QString &lastName)
     {
-        if (!rig.app->start({rig.docs, QStringLiteral("-b")}))
-            return false;
-        const QDeadlineTimer deadline(kStartMs);
-        bool up = false;
-        while (!deadline.hasExpired() && !up) {
-            if (auto w = rig.app->window()) {
-                rig.window = *w;
-                up = true;
-            } else if (!rig.app->running()) {
-                break;
-            } else {
-                QTest::qWait(50);
-            }
-        }
-        if (!up) {
-            qWarning("no window; program said: %s", qPrintable(rig.app->errors()));
-            return false;
-        }
-        return waitText(rig, leftPane(rig), lastName).has_value();
-    }
-
-    QRect frame(Rig &rig)
-    {
-        if (auto w = rig.app->window())
-            rig.window = *w;
-        return rig.window.frame;
-    }
-    QRect leftPane(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left(), f.top(), qMin(f.width() / 2, 340), f.height());
-    }
-    // The viewer, right of the left pane (its toolbar, when shown, on top).
-    QRect viewer(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left() + f.width() * 38 / 100, f.top(), f.width() * 62 / 100, f.height());
-    }
-    QRect viewerMiddle(Rig &rig)
-    {
-        const QRect f = frame(rig);
-        return QRect(f.left() + f.width() * 45 / 100, f.top() + f.height() / 4, f.width() * 50 / 100,
-                     f.height() / 2);
+        return JourneyTest::launch(rig, {rig.docs, QStringLiteral("-b")}) && waitText(rig, lastName);
     }
 
     // Waits until the middle of the viewer is `colour` with nothing over it.
@@ -185,8 +99,8 @@ class TestWebJourneys : public QObject
                 return true;
             QTest::qWait(50);
         }
-        saveScreen(QStringLiteral("journey-web-not-clean.png"));
-        qWarning("the viewer's middle is %.0f %% the page's colour %s", share * 100, qPrintable(colour.name()));
+        qWarning("the viewer's middle is %.0f %% the page's colour %s (screen saved as %s)", share * 100,
+                 qPrintable(colour.name()), qPrintable(saveScreen(QStringLiteral("not-clean"))));
         return false;
     }
 
@@ -202,29 +116,8 @@ class TestWebJourneys : public QObject
         return false;
     }
 
-    // Short texts only: the matcher follows no fractional advances, with
-    // which longer runs of proportional kana are laid out.
-    std::optional<QPoint> waitText(Rig &rig, const QRect &area, const QString &text, int timeoutMs = kShowMs)
-    {
-        const QDeadlineTimer deadline(timeoutMs);
-        while (!deadline.hasExpired()) {
-            if (auto at = findText(grabScreen(), area, text, m_fonts))
-                return at;
-            QTest::qWait(100);
-        }
-        saveScreen(QStringLiteral("journey-web-missing-text.png"));
-        qWarning("\"%s\" is not shown", qPrintable(text));
-        return std::nullopt;
-    }
-
-    static void saveScreen(const QString &name)
-    {
-        const QString shot = QDir::current().filePath(name);
-        grabScreen().save(shot);
-        qWarning("screen saved as %s", qPrintable(shot));
-    }
-
-    bool step(Rig &rig, const QColor &colour)
+    // Down, then Enter, until `colour` is shown with nothing over it.
+    bool stepClean(Rig &rig, const QColor &colour)
     {
         key(QStringLiteral("Down"));
         key(QStringLiteral("Return"));
@@ -249,18 +142,10 @@ class TestWebJourneys : public QObject
 private slots:
     void initTestCase()
     {
-        if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        if (!onX())
             QSKIP("needs an X display (run under xvfb-run)");
-        const QString home = m_session.filePath(QStringLiteral("wm"));
-        QDir().mkpath(home);
-        const QString error = m_wm.start(home);
+        const QString error = startSession();
         QVERIFY2(error.isEmpty(), qPrintable(error));
-        // The program's own face for its window, and the default ones.
-        installFontSubstitutions();
-        QFont design(QStringLiteral("ＭＳ Ｐゴシック"));
-        design.setPixelSize(12);
-        m_fonts = {design, QApplication::font(), QApplication::font("QMenu")};
-        moveMouse(QPoint(1, 1));
     }
 
     // A protected document's prompt, left unanswered, goes with it: each
@@ -276,13 +161,13 @@ private slots:
         QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("delta.pdf")), kBlue));
         QVERIFY(launch(*rig, QStringLiteral("delta.pdf")));
 
-        QVERIFY(step(*rig, kRed));
+        QVERIFY(stepClean(*rig, kRed));
         key(QStringLiteral("Down"));
         key(QStringLiteral("Return"));
         QVERIFY(waitGone(*rig, kRed)); // the protected one is up, unanswered
         const bool prompted = waitText(*rig, viewer(*rig), QStringLiteral("パスワード")).has_value();
-        QVERIFY(step(*rig, kGreen));
-        QVERIFY(step(*rig, kBlue));
+        QVERIFY(stepClean(*rig, kGreen));
+        QVERIFY(stepClean(*rig, kBlue));
         QVERIFY2(prompted, "the protected document showed no Japanese prompt");
     }
 
@@ -292,7 +177,7 @@ private slots:
         auto rig = newRig();
         QVERIFY(writePages(doc(*rig, QStringLiteral("alpha.pdf")), {kRed, kGreen}));
         QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
-        QVERIFY(step(*rig, kRed));
+        QVERIFY(stepClean(*rig, kRed));
         QVERIFY(menuCommand(*rig, 2)); // ツールバー
         const QRect f = frame(*rig);
         const QRect strip(viewer(*rig).left(), f.top(), viewer(*rig).width(), 90);
@@ -323,11 +208,11 @@ private slots:
         QVERIFY(SolidPdf::writeSolid(doc(*rig, QStringLiteral("charlie.pdf")), kGreen));
         QVERIFY(launch(*rig, QStringLiteral("charlie.pdf")));
 
-        QVERIFY(step(*rig, kRed));
+        QVERIFY(stepClean(*rig, kRed));
         key(QStringLiteral("Down"));
         key(QStringLiteral("Return"));
         QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("を表示できません。")));
-        QVERIFY(step(*rig, kGreen));
+        QVERIFY(stepClean(*rig, kGreen));
     }
 
     // キャンセル on the prompt gives the keyboard back to the list: the next
@@ -349,8 +234,8 @@ private slots:
         click(*cancel);
         moveMouse(QPoint(1, 1));
         QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("表示していません。")));
-        QVERIFY(step(*rig, kGreen));
-        QVERIFY(step(*rig, kBlue));
+        QVERIFY(stepClean(*rig, kGreen));
+        QVERIFY(stepClean(*rig, kBlue));
     }
 
     // The shown document rewritten on disk is shown again as it is now, at
@@ -361,7 +246,7 @@ private slots:
         const QString path = doc(*rig, QStringLiteral("alpha.pdf"));
         QVERIFY(writePages(path, {kRed, kGreen}));
         QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
-        QVERIFY(step(*rig, kRed));
+        QVERIFY(stepClean(*rig, kRed));
         // Into the document, to its end: the second page.
         click(viewerMiddle(*rig).center());
         moveMouse(QPoint(1, 1));
