@@ -1,5 +1,7 @@
 #include "viewer/PdfMessagePanel.h"
 
+#include <QFileInfo>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -45,4 +47,33 @@ void PdfMessagePanel::showMessage(const QString &text, bool askPassword)
 {
     m_message->setText(text);
     m_passwordRow->setVisible(askPassword);
+}
+
+QString PdfMessagePanel::cannotShowText(PdfOpenStatus status, const QString &path)
+{
+    QString reason;
+    switch (status) {
+    case PdfOpenStatus::NotFound: reason = QStringLiteral("ファイルが見つかりません。"); break;
+    case PdfOpenStatus::InvalidFormat: reason = QStringLiteral("PDF ファイルではないか、ファイルが壊れています。"); break;
+    case PdfOpenStatus::NoPages: reason = QStringLiteral("表示できるページがありません。"); break;
+    case PdfOpenStatus::Unsupported: reason = QStringLiteral("対応していない暗号化方式です。"); break;
+    default: reason = QStringLiteral("ファイルを読み込めません。"); break;
+    }
+    return QStringLiteral("%1 を表示できません。\n%2").arg(QFileInfo(path).fileName(), reason);
+}
+
+QString PdfMessagePanel::passwordWantedText(const QString &path)
+{
+    return QStringLiteral("%1 はパスワードで保護されています。\nパスワードを入力してください。")
+        .arg(QFileInfo(path).fileName());
+}
+
+QString PdfMessagePanel::wrongPasswordText()
+{
+    return QStringLiteral("パスワードが違います。\nもう一度入力してください。");
+}
+
+QString PdfMessagePanel::passwordRefusedText(const QString &path)
+{
+    return QStringLiteral("%1 はパスワードで保護されているため表示していません。").arg(QFileInfo(path).fileName());
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/PdfTypes.h"
+
 #include <QWidget>
 
 class QLabel;
@@ -19,6 +21,14 @@ public:
 
     // Shows `text`, with the password prompt when `askPassword`.
     void showMessage(const QString &text, bool askPassword);
+
+    // The texts the panel shows, the same in every back-end: a document
+    // that cannot be shown (why, by its open status), one that asks for its
+    // password, a wrong password, and a prompt the user cancelled.
+    static QString cannotShowText(PdfOpenStatus status, const QString &path);
+    static QString passwordWantedText(const QString &path);
+    static QString wrongPasswordText();
+    static QString passwordRefusedText(const QString &path);
 
     QLabel *messageLabel() const { return m_message; }
     QLineEdit *passwordEdit() const { return m_password; }

@@ -23,20 +23,6 @@ constexpr int busyDelayMs = 250;
 // The longest a load keeps preparation back (a hidden view paints nothing).
 constexpr int prepareHoldLimitMs = 300;
 
-QString messageFor(PdfOpenStatus status, const QString &path)
-{
-    const QString name = QFileInfo(path).fileName();
-    QString reason;
-    switch (status) {
-    case PdfOpenStatus::NotFound: reason = QStringLiteral("ファイルが見つかりません。"); break;
-    case PdfOpenStatus::InvalidFormat: reason = QStringLiteral("PDF ファイルではないか、ファイルが壊れています。"); break;
-    case PdfOpenStatus::NoPages: reason = QStringLiteral("表示できるページがありません。"); break;
-    case PdfOpenStatus::Unsupported: reason = QStringLiteral("対応していない暗号化方式です。"); break;
-    default: reason = QStringLiteral("ファイルを読み込めません。"); break;
-    }
-    return QStringLiteral("%1 を表示できません。\n%2").arg(name, reason);
-}
-
 } // namespace
 
 TAcroPDF::TAcroPDF(QWidget *parent, qint64 cacheBytes, PdfRenderService::EngineFactory engines,
@@ -94,7 +80,7 @@ TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent)
     connect(m_service, &PdfRenderService::opened, this, &TAcroPDF::onOpened);
     connect(m_service, &PdfRenderService::documentFailed, this, [this](quint64 docId) {
         if (docId == m_view->docId())
-            showMessage(messageFor(PdfOpenStatus::Unreadable, m_src), false);
+            showMessage(PdfMessagePanel::cannotShowText(PdfOpenStatus::Unreadable, m_src), false);
     });
     connect(m_view, &PdfPageView::currentPageChanged, this, [this] { updatePageControls(); });
     connect(this, &TAcroPDF::entered, &events(), &PdfViewerEvents::entered);
@@ -113,9 +99,7 @@ TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent)
     connect(m_messagePanel, &PdfMessagePanel::passwordEntered, this,
             [this](const QString &password) { startOpen(m_src, password); });
     connect(m_messagePanel, &PdfMessagePanel::passwordRefused, this, [this] {
-        showMessage(QStringLiteral("%1 はパスワードで保護されているため表示していません。")
-                        .arg(QFileInfo(m_src).fileName()),
-                    false);
+        showMessage(PdfMessagePanel::passwordRefusedText(m_src), false);
     });
 
     // The user's entry into the control, told apart from focus it takes itself.
@@ -230,15 +214,13 @@ void TAcroPDF::onOpened(const PdfDocumentInfo &info)
         showDocument(info);
         break;
     case PdfOpenStatus::NeedsPassword:
-        showMessage(QStringLiteral("%1 はパスワードで保護されています。\nパスワードを入力してください。")
-                        .arg(QFileInfo(info.path).fileName()),
-                    true);
+        showMessage(PdfMessagePanel::passwordWantedText(info.path), true);
         break;
     case PdfOpenStatus::WrongPassword:
-        showMessage(QStringLiteral("パスワードが違います。\nもう一度入力してください。"), true);
+        showMessage(PdfMessagePanel::wrongPasswordText(), true);
         break;
     default:
-        showMessage(messageFor(info.status, info.path), false);
+        showMessage(PdfMessagePanel::cannotShowText(info.status, info.path), false);
         break;
     }
 }
