@@ -1,15 +1,9 @@
 #include "viewer/isolated/PdfEngines.h"
 
+#include "base/ProgramName.h"
+
 #include "viewer/isolated/IsolatedPdfEngine.h"
 #include "viewer/isolated/RenderHelper.h"
-
-#include <QLoggingCategory>
-
-namespace {
-
-Q_LOGGING_CATEGORY(lcEngines, "sheafline.render")
-
-} // namespace
 
 PdfEngines::Kind PdfEngines::kindFromEnvironment()
 {
@@ -22,7 +16,8 @@ PdfEngines::PdfEngines(Kind kind) : m_kind(kind)
     if (m_kind != Kind::Isolated)
         return;
     if (RenderHelper::helperPath().isEmpty()) {
-        qCWarning(lcEngines, "sheafline-render is missing: documents are drawn in-process");
+        qCWarning(lcRender, "%s is missing: documents are drawn in-process",
+                  qPrintable(QString::fromUtf16(sheafline::kRenderHelperName)));
         m_kind = Kind::InProcess;
         return;
     }

@@ -1,5 +1,7 @@
 #include "viewer/isolated/RenderHelper.h"
 
+#include "base/ProgramName.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -25,9 +27,9 @@ constexpr int helperAnswersFd = 4;
 // How often a wait for an answer looks whether its deadline was cut short.
 constexpr int waitSliceMs = 100;
 
-Q_LOGGING_CATEGORY(lcRender, "sheafline.render")
-
 } // namespace
+
+Q_LOGGING_CATEGORY(lcRender, "sheafline.render")
 
 RenderHelper::RenderHelper() : m_buffers(std::make_shared<PageBuffers>())
 {
@@ -41,7 +43,7 @@ RenderHelper::~RenderHelper()
 
 QString RenderHelper::helperPath()
 {
-    const QString name = QStringLiteral("sheafline-render");
+    const QString name = QString::fromUtf16(sheafline::kRenderHelperName);
     QStringList candidates;
     if (const QString env = qEnvironmentVariable("SHEAFLINE_RENDER_HELPER"); !env.isEmpty())
         candidates << env;
@@ -93,7 +95,7 @@ bool RenderHelper::start()
 {
     const QString path = helperPath();
     if (path.isEmpty()) {
-        qCWarning(lcRender, "the render helper sheafline-render is missing");
+        qCWarning(lcRender, "the render helper %s is missing", qPrintable(QString::fromUtf16(sheafline::kRenderHelperName)));
         return false;
     }
     int requests[2], answers[2];

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QLoggingCategory>
 #include <QMutex>
 #include <QPair>
 #include <QSet>
@@ -15,6 +16,9 @@
 #include <memory>
 #include <sys/types.h>
 #include <vector>
+
+// What the render helper and its engines have to say (warnings only).
+Q_DECLARE_LOGGING_CATEGORY(lcRender)
 
 // A render helper process (sheafline-render) of the program's own: started
 // on the first request and again on the first request after it has gone.
