@@ -546,13 +546,15 @@ void TestWebControls::changedFileIsShownAgain()
     QVERIFY(m_browser->showsMessage());
     QCOMPARE(messageLabel()->text(), message);
 
-    // Whole again: the document is back in place of the message.
+    // Whole again: the document is back in place of the message, at the
+    // place it stood before it could not be read.
     shown.clear();
     QVERIFY(PdfFixtures::writeSimplePdf(path, 6));
     QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), loadTimeoutMs);
     QCOMPARE(shown.first().at(1).toBool(), true);
     QVERIFY(!m_browser->showsMessage());
     QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, WebTest::probeShown).toInt(), 6, loadTimeoutMs);
+    QTRY_COMPARE_WITH_TIMEOUT(js(*m_browser, probePlace).toString(), QStringLiteral("%1/6 200% 90").arg(page), 10000);
 }
 
 int main(int argc, char **argv)

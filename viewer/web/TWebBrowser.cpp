@@ -1,5 +1,6 @@
 #include "viewer/web/TWebBrowser.h"
 
+#include "viewer/PdfFileEnd.h"
 #include "viewer/PdfMessagePanel.h"
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
@@ -47,20 +48,20 @@ bool looksLikePdf(const QString &path)
 // How long a shown file has to rest after a change before it is shown
 // again: a file written in stages changes many times in a row.
 constexpr int changeSettleMs = 300;
+// How many more rests a changed file that is not yet written to its end gets
+// before it is shown as it is (as broken, most likely).
+constexpr int unfinishedRests = 6;
 
-// What the built-in view says of a file it cannot show, from the state of
-// the file (the viewer's own reason is in English).
-QString unshownText(const QString &path)
+// Why the viewer could not show a file, from the state of the file (the
+// viewer's own reason is in English).
+PdfOpenStatus unshownStatus(const QString &path)
 {
     const QFileInfo info(path);
-    QString reason;
     if (!info.exists())
-        reason = QStringLiteral("ファイルが見つかりません。");
-    else if (!info.isReadable())
-        reason = QStringLiteral("ファイルを読み込めません。");
-    else
-        reason = QStringLiteral("PDF ファイルではないか、ファイルが壊れています。");
-    return QStringLiteral("%1 を表示できません。\n%2").arg(info.fileName(), reason);
+        return PdfOpenStatus::NotFound;
+    if (!info.isReadable())
+        return PdfOpenStatus::Unreadable;
+    return PdfOpenStatus::InvalidFormat;
 }
 
 // The viewer is chatty on the console; only errors are worth passing on.
@@ -194,8 +195,7 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
     });
     connect(m_messagePanel, &PdfMessagePanel::passwordRefused, this, [this] {
         // The viewer's request stays unanswered; the next document drops it.
-        const QString name = m_document ? QFileInfo(m_document->src()).fileName() : QString();
-        showMessage(QStringLiteral("%1 はパスワードで保護されているため表示していません。").arg(name), false);
+        showMessage(PdfMessagePanel::passwordRefusedText(m_document ? m_document->src() : QString()), false);
     });
 
     m_watcher = new QFileSystemWatcher(this);
@@ -540,6 +540,14 @@ void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details
     if (!m_document || !m_document->isPdf() || viewerFile(m_document->url()) != file)
         return;
     TWebDocument *document = m_document;
+    // The viewer speaks of the document shown now: it is up, whatever the
+    // engine said of the load (its word on a page that finished loading may
+    // still carry the address of the document before).
+    if (!m_viewerUp && (what == QLatin1String("loaded") || what == QLatin1String("failed")
+                        || what == QLatin1String("password"))) {
+        m_viewerUp = true;
+        sendPreparations();
+    }
     if (what == QLatin1String("loaded")) {
         hidePanel();
         Q_EMIT DocumentComplete(document);
@@ -548,13 +556,11 @@ void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details
     } else if (what == QLatin1String("failed") || what == QLatin1String("password")) {
         m_toolbar->clear();
         if (what == QLatin1String("failed"))
-            showMessage(unshownText(document->src()), false);
+            showMessage(PdfMessagePanel::cannotShowText(unshownStatus(document->src()), document->src()), false);
         else if (details.value(QLatin1String("wrong")).toBool())
-            showMessage(QStringLiteral("パスワードが違います。\nもう一度入力してください。"), true);
+            showMessage(PdfMessagePanel::wrongPasswordText(), true);
         else
-            showMessage(QStringLiteral("%1 はパスワードで保護されています。\nパスワードを入力してください。")
-                            .arg(QFileInfo(document->src()).fileName()),
-                        true);
+            showMessage(PdfMessagePanel::passwordWantedText(document->src()), true);
         Q_EMIT DocumentComplete(document);
         if (m_document == document)
             Q_EMIT DocumentShown(document, false);
@@ -593,6 +599,7 @@ TWebBrowser::FileState TWebBrowser::fileState(const QString &path)
 void TWebBrowser::watchShownFile(const QString &path)
 {
     m_changeTimer->stop();
+    m_unfinishedRests = 0;
     if (!m_watcher->files().isEmpty())
         m_watcher->removePaths(m_watcher->files());
     if (!m_watcher->directories().isEmpty())
@@ -626,6 +633,14 @@ void TWebBrowser::reloadShownFile()
     const FileState now = fileState(m_watchedPath);
     if (now == m_shownState)
         return;
+    // A file still being written would show only some of its pages, and the
+    // place kept for the next version would be taken from those.
+    if (now.exists && !fileEndsLikeWholePdf(m_watchedPath) && m_unfinishedRests < unfinishedRests) {
+        ++m_unfinishedRests;
+        m_changeTimer->start();
+        return;
+    }
+    m_unfinishedRests = 0;
     m_shownState = now;
     // The file as it is now, under a new number: the viewer reads it afresh
     // and shows it at the place the old version stood (or says why it cannot).

@@ -188,6 +188,7 @@ private:
     QTimer *m_changeTimer = nullptr;
     QString m_watchedPath;
     FileState m_shownState;
+    int m_unfinishedRests = 0; // rests given to a changed file not yet written to its end
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;

@@ -443,7 +443,9 @@
     // page, position, zoom and rotation of the old one, as far as the new
     // one still has that page; otherwise its last page.
     reload(file) {
-      const place = currentPlace();
+      // A version that could not be shown (half written, say) has no place
+      // of its own: the place the last one shown stood at still holds.
+      const place = currentPlace() || placeOnLoad;
       startOpen(file);
       status.prepared = false;
       placeOnLoad = place;
