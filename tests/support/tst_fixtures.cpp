@@ -1,11 +1,17 @@
 // The shared fixtures must produce what the other tests assume of them.
 #include "PdfFixtures.h"
+#include "SlowShare.h"
 #include "TestDir.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QPdfBookmarkModel>
 #include <QPdfDocument>
 #include <QTest>
+
+#include <chrono>
+#include <future>
 
 class TestFixtures : public QObject
 {
@@ -65,6 +71,37 @@ private slots:
         const QDateTime when(QDate(2001, 2, 3), QTime(4, 5, 6));
         QVERIFY(dir.setModified("sub", when));
         QCOMPARE(QFileInfo(dir.path("sub")).lastModified(), when);
+    }
+
+    // The slow share passes files through with its delay, hides changes made
+    // behind it from nobody who looks, and blocks a folder while asked to.
+    void slowShareIsSlowAndCanHang()
+    {
+        SlowShare share(30);
+        if (!share.mountError().isEmpty())
+            QSKIP(qPrintable(share.mountError()));
+        QVERIFY(QDir().mkpath(share.backing() + QStringLiteral("/stuck")));
+        QFile behind(share.backing() + QStringLiteral("/added.pdf"));
+        QVERIFY(behind.open(QIODevice::WriteOnly));
+        behind.write("%PDF-1.4");
+        behind.close();
+
+        QElapsedTimer clock;
+        clock.start();
+        const QFileInfo seen(share.mountPoint() + QStringLiteral("/added.pdf"));
+        QVERIFY(seen.exists());
+        QCOMPARE(seen.size(), qint64(8));
+        QVERIFY2(clock.elapsed() >= 30, "the share answered without its delay");
+
+        share.hang(QStringLiteral("stuck"));
+        auto listing = std::async(std::launch::async, [&share] {
+            return QDir(share.mountPoint() + QStringLiteral("/stuck")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        });
+        // Other folders still answer while one hangs.
+        QVERIFY(QFileInfo::exists(share.mountPoint() + QStringLiteral("/added.pdf")));
+        QVERIFY(listing.wait_for(std::chrono::milliseconds(200)) == std::future_status::timeout);
+        share.unhang();
+        QVERIFY(listing.get().isEmpty());
     }
 };
 
