@@ -5,6 +5,7 @@
 #include "viewer/PdfPageView.h"
 #include "viewer/PdfSidePane.h"
 #include "viewer/PdfToolbar.h"
+#include "viewer/ShownFileWatch.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -96,8 +97,12 @@ TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent)
         else
             updateBusy();
     });
-    connect(m_messagePanel, &PdfMessagePanel::passwordEntered, this,
-            [this](const QString &password) { startOpen(m_src, password); });
+    connect(m_messagePanel, &PdfMessagePanel::passwordEntered, this, [this](const QString &password) {
+        m_password = password;
+        startOpen(m_src, password);
+    });
+    m_fileWatch = new ShownFileWatch(this);
+    connect(m_fileWatch, &ShownFileWatch::changed, this, &TAcroPDF::reloadShownFile);
     connect(m_messagePanel, &PdfMessagePanel::passwordRefused, this, [this] {
         showMessage(PdfMessagePanel::passwordRefusedText(m_src), false);
     });
@@ -161,8 +166,8 @@ PdfRenderService::FirstPage TAcroPDF::firstPageRequest() const
 {
     PdfRenderService::FirstPage first;
     PageLayout::Params params = m_view->layoutParams();
-    params.currentPage = 0;
-    params.rotation = 0;
+    params.currentPage = m_reloadPlace ? m_reloadPlace->page : 0;
+    params.rotation = m_reloadPlace ? m_reloadPlace->quarterTurns : 0;
     first.layout = params;
     first.dpr = m_view->devicePixelRatioForPages();
     return first;
@@ -185,6 +190,9 @@ bool TAcroPDF::LoadFile(const QString &fileName)
 {
     closeCurrent(false);
     m_src = fileName;
+    m_password.clear();
+    m_reloadPlace.reset();
+    m_fileWatch->watch(QFileInfo(fileName).isFile() ? fileName : QString());
     m_body->setCurrentWidget(m_view);
     holdPreparation(true);
     if (auto info = m_service->adoptPrepared(fileName)) {
@@ -227,8 +235,18 @@ void TAcroPDF::onOpened(const PdfDocumentInfo &info)
 
 void TAcroPDF::showDocument(const PdfDocumentInfo &info)
 {
+    // A new version of the shown file takes the old one's place.
+    const quint64 before = m_view->docId();
     m_body->setCurrentWidget(m_view);
     m_view->setDocument(info);
+    if (before && before != info.docId)
+        m_service->close(before);
+    if (m_reloadPlace) {
+        for (int turn = 0; turn < m_reloadPlace->quarterTurns; ++turn)
+            m_view->rotateClockwise();
+        m_view->goToPage(qBound(0, m_reloadPlace->page, info.pageCount() - 1));
+        m_reloadPlace.reset();
+    }
     updatePageControls();
     m_side->refresh();
     updateBusy();
@@ -236,6 +254,10 @@ void TAcroPDF::showDocument(const PdfDocumentInfo &info)
 
 void TAcroPDF::showMessage(const QString &text, bool askPassword)
 {
+    // The document shown before the message (a failed one, or the version
+    // before a rewrite) is let go.
+    if (const quint64 shown = m_view->docId())
+        m_service->close(shown);
     m_view->clearDocument();
     m_messagePanel->showMessage(text, askPassword);
     m_body->setCurrentWidget(m_messagePanel);
@@ -312,6 +334,8 @@ void TAcroPDF::setSrc(const QString &src)
         return;
     }
     closeCurrent(true);
+    m_fileWatch->watch(QString());
+    m_reloadPlace.reset();
     holdPreparation(false);
     // Prepared neighbours hold files open too.
     m_service->closeAll();
@@ -319,6 +343,16 @@ void TAcroPDF::setSrc(const QString &src)
     m_body->setCurrentWidget(m_view);
     updatePageControls();
     updateBusy();
+}
+
+void TAcroPDF::reloadShownFile(const QString &path)
+{
+    if (path != m_src)
+        return;
+    // A version that could not be shown keeps the place from before it.
+    if (m_view->docId())
+        m_reloadPlace = Place{m_view->currentPage(), m_view->rotation()};
+    startOpen(m_src, m_password);
 }
 
 void TAcroPDF::prepare(const QStringList &paths)

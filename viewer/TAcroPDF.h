@@ -7,6 +7,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <optional>
 
 #include "viewer/PdfMessagePanel.h"
 #include "viewer/PdfSidePane.h"
@@ -21,6 +23,7 @@ class QSplitter;
 class QStackedWidget;
 class QTimer;
 class QTreeWidget;
+class ShownFileWatch;
 
 // Sheafline's PDF view control: the document surface with its toolbar, the
 // bookmarks and thumbnails panes, the password prompt and the messages for
@@ -117,6 +120,10 @@ private:
     // The document (or its message) is on screen.
     void onShown();
     void holdPreparation(bool held);
+    // The shown file changed on disk: opens it again, to be shown at the
+    // place its old version stood once it is open (the old one stays on
+    // screen until then).
+    void reloadShownFile(const QString &path);
 
     // Set when the control made its own service.
     std::unique_ptr<PdfRenderService> m_ownService;
@@ -134,6 +141,16 @@ private:
     QStringList m_preparePaths;
 
     QString m_src;
+    QString m_password;           // the one m_src was opened with
+    ShownFileWatch *m_fileWatch;  // m_src on disk
+    // Where the shown document stood, for its next version; kept over a
+    // version that could not be shown.
+    struct Place
+    {
+        int page = 0;
+        int quarterTurns = 0;
+    };
+    std::optional<Place> m_reloadPlace;
     quint64 m_pendingDoc = 0;     // open request in flight
     bool m_focusInside = false;
     bool m_pagesPending = false;

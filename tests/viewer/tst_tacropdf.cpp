@@ -432,6 +432,40 @@ private slots:
         QVERIFY(!m_acro->showsMessage());
     }
 
+    // The shown file rewritten on disk is shown again as it is now, at the
+    // page and turn the user left it; a version that cannot be read says
+    // so, and the next whole one comes back at the place from before it.
+    void rewrittenFileIsShownAgainInPlace()
+    {
+        const QString path = m_dir.path("rewritten.pdf");
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 5));
+        QVERIFY(loadAndWait(*m_acro, path));
+        PdfPageView *view = m_acro->pageView();
+        view->goToPage(3);
+        view->rotateClockwise();
+        QTRY_COMPARE(view->currentPage(), 3);
+        const quint64 first = view->docId();
+
+        QVERIFY(PdfFixtures::writePdf(path, {QSizeF(300, 400), QSizeF(300, 400), QSizeF(300, 400), QSizeF(300, 400),
+                                             QSizeF(300, 400), QSizeF(300, 400)}));
+        QTRY_VERIFY_WITH_TIMEOUT(view->docId() != first && view->docId() != 0, 10000);
+        QCOMPARE(view->document().pageCount(), 6);
+        QCOMPARE(view->currentPage(), 3);
+        QCOMPARE(view->rotation(), 1);
+        QVERIFY(m_list->hasFocus()); // a new version takes nobody's keyboard
+
+        QVERIFY(PdfFixtures::writeBrokenPdf(path));
+        QTRY_VERIFY_WITH_TIMEOUT(m_acro->showsMessage(), 10000);
+        QVERIFY(m_acro->messageLabel()->text().contains(QStringLiteral("rewritten.pdf")));
+
+        // Shorter now: the place is the last page there is.
+        QVERIFY(PdfFixtures::writeSimplePdf(path, 2));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_acro->showsMessage() && view->docId() != 0, 10000);
+        QCOMPARE(view->document().pageCount(), 2);
+        QCOMPARE(view->currentPage(), 1);
+        QCOMPARE(view->rotation(), 1);
+    }
+
     void passwordPrompt()
     {
         if (m_encrypted.isEmpty())

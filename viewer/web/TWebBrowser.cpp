@@ -1,6 +1,6 @@
 #include "viewer/web/TWebBrowser.h"
 
-#include "viewer/PdfFileEnd.h"
+#include "viewer/ShownFileWatch.h"
 #include "viewer/PdfMessagePanel.h"
 #include "viewer/web/TWebDocument.h"
 #include "viewer/web/WebBrowserProcess.h"
@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QJsonArray>
@@ -44,13 +43,6 @@ bool looksLikePdf(const QString &path)
     QFile file(path);
     return file.open(QIODevice::ReadOnly) && file.read(5) == "%PDF-";
 }
-
-// How long a shown file has to rest after a change before it is shown
-// again: a file written in stages changes many times in a row.
-constexpr int changeSettleMs = 300;
-// How many more rests a changed file that is not yet written to its end gets
-// before it is shown as it is (as broken, most likely).
-constexpr int unfinishedRests = 6;
 
 // Why the viewer could not show a file, from the state of the file (the
 // viewer's own reason is in English).
@@ -198,16 +190,8 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
         showMessage(PdfMessagePanel::passwordRefusedText(m_document ? m_document->src() : QString()), false);
     });
 
-    m_watcher = new QFileSystemWatcher(this);
-    m_changeTimer = new QTimer(this);
-    m_changeTimer->setSingleShot(true);
-    m_changeTimer->setInterval(changeSettleMs);
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, [this] { onShownFileChanged(true); });
-    // Other files of the folder may change all the time (a download in
-    // progress): they only ever start the wait, so the shown file's own
-    // change is not held back by them.
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] { onShownFileChanged(false); });
-    connect(m_changeTimer, &QTimer::timeout, this, &TWebBrowser::reloadShownFile);
+    m_fileWatch = new ShownFileWatch(this);
+    connect(m_fileWatch, &ShownFileWatch::changed, this, &TWebBrowser::reloadShownFile);
 }
 
 TWebBrowser::~TWebBrowser()
@@ -302,7 +286,7 @@ void TWebBrowser::Navigate(const QString &url)
     // Every load starts clean: nothing of the document before stays over it.
     hidePanel();
     m_toolbar->clear();
-    watchShownFile(QString());
+    m_fileWatch->watch(QString());
     if (url.isEmpty()) {
         replaceDocument(nullptr);
         m_prepared.clear();
@@ -349,7 +333,7 @@ void TWebBrowser::Navigate(const QString &url)
                                       [this](bool on) { m_toolbar->setVisible(on); }, this);
     replaceDocument(document);
     if (document->isPdf())
-        watchShownFile(pdfPath);
+        m_fileWatch->watch(pdfPath);
     if (document->isPdf() && m_viewerUp) {
         // The viewer is up already: it opens the next document itself (only
         // shows it, when it has prepared it).
@@ -581,71 +565,14 @@ void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details
     }
 }
 
-TWebBrowser::FileState TWebBrowser::fileState(const QString &path)
+void TWebBrowser::reloadShownFile(const QString &path)
 {
-    const QFileInfo info(path);
-    FileState state;
-    state.exists = info.exists();
-    if (state.exists) {
-        state.size = info.size();
-        state.modified = info.lastModified();
-        // A file put in place by a rename keeps its time of writing; the
-        // time of its metadata changes all the same.
-        state.changed = info.metadataChangeTime();
-    }
-    return state;
-}
-
-void TWebBrowser::watchShownFile(const QString &path)
-{
-    m_changeTimer->stop();
-    m_unfinishedRests = 0;
-    if (!m_watcher->files().isEmpty())
-        m_watcher->removePaths(m_watcher->files());
-    if (!m_watcher->directories().isEmpty())
-        m_watcher->removePaths(m_watcher->directories());
-    m_watchedPath = path;
-    if (path.isEmpty())
+    if (!m_document || m_document->src() != path || !m_page)
         return;
-    m_shownState = fileState(path);
-    // The folder too: a file replaced (or deleted and made again) is a new
-    // file the watch on the old one does not see.
-    m_watcher->addPath(QFileInfo(path).absolutePath());
-    if (m_shownState.exists)
-        m_watcher->addPath(path);
-}
-
-void TWebBrowser::onShownFileChanged(bool itself)
-{
-    if (m_watchedPath.isEmpty())
-        return;
-    // A replaced file drops out of the watch; the new one at the path is watched again.
-    if (!m_watcher->files().contains(m_watchedPath) && QFileInfo::exists(m_watchedPath))
-        m_watcher->addPath(m_watchedPath);
-    if (itself || !m_changeTimer->isActive())
-        m_changeTimer->start();
-}
-
-void TWebBrowser::reloadShownFile()
-{
-    if (m_watchedPath.isEmpty() || !m_document || m_document->src() != m_watchedPath || !m_page)
-        return;
-    const FileState now = fileState(m_watchedPath);
-    if (now == m_shownState)
-        return;
-    // A file still being written would show only some of its pages, and the
-    // place kept for the next version would be taken from those.
-    if (now.exists && !fileEndsLikeWholePdf(m_watchedPath) && m_unfinishedRests < unfinishedRests) {
-        ++m_unfinishedRests;
-        m_changeTimer->start();
-        return;
-    }
-    m_unfinishedRests = 0;
-    m_shownState = now;
     // The file as it is now, under a new number: the viewer reads it afresh
     // and shows it at the place the old version stood (or says why it cannot).
     m_scheme->releaseDocument(m_document->url());
-    const QUrl target = m_scheme->addDocument(m_watchedPath);
+    const QUrl target = m_scheme->addDocument(path);
     m_document->setUrl(target);
     if (m_viewerUp) {
         m_page->runJavaScript(QStringLiteral("window.sheafline.reload(%1)").arg(jsonText(viewerFile(target))));

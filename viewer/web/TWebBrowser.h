@@ -9,7 +9,7 @@
 
 class IAcroAXDocShim;
 class PdfMessagePanel;
-class QFileSystemWatcher;
+class ShownFileWatch;
 class QMenu;
 class QTimer;
 class QWebEngineLoadingInfo;
@@ -144,20 +144,9 @@ private:
     void hidePanel();
     void returnFocusFromPanel();
 
-    // Follows the shown PDF on disk; a change shows the file again.
-    struct FileState
-    {
-        bool exists = false;
-        qint64 size = -1;
-        QDateTime modified;
-        QDateTime changed;
-        bool operator==(const FileState &) const = default;
-    };
-    static FileState fileState(const QString &path);
-    void watchShownFile(const QString &path);
-    // itself: the file changed (not only something else in its folder).
-    void onShownFileChanged(bool itself);
-    void reloadShownFile();
+    // The shown PDF changed on disk: shows it again as it is now, at the
+    // place the old version stood.
+    void reloadShownFile(const QString &path);
 
     struct Preparation
     {
@@ -184,11 +173,7 @@ private:
     // Where the keyboard focus was before it went into the panel.
     QPointer<QWidget> m_focusBeforePanel;
 
-    QFileSystemWatcher *m_watcher = nullptr;
-    QTimer *m_changeTimer = nullptr;
-    QString m_watchedPath;
-    FileState m_shownState;
-    int m_unfinishedRests = 0; // rests given to a changed file not yet written to its end
+    ShownFileWatch *m_fileWatch = nullptr; // the shown PDF on disk
 
     QWebEngineProfile *m_profile = nullptr;
     QWebEnginePage *m_page = nullptr;
