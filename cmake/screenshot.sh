@@ -109,6 +109,15 @@ xdotool mousemove --sync $((X + 200)) $((Y + HEIGHT - 60)) click 1
 xdotool mousemove 1 1
 xdotool key --delay 80 Home Down Down Return
 wait_for 30 more_than "${colours[2]}" 0.02
+# The web view with its toolbar: 表示 > ツールバー (the third item), then the
+# document drawn again below it.
+if [ -n "$web" ]; then
+    xdotool mousemove --window "$wid" --sync 76 9 click 1
+    xdotool key --delay 120 Down Down Return
+    xdotool mousemove 1 1
+    sleep 1
+    wait_for 30 more_than "${colours[2]}" 0.02
+fi
 
 # The window with its frame: the client's place less the frame's edges.
 read -r fx fy fw fh < <(xwininfo -id "$wid" | awk '
