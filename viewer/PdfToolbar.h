@@ -1,6 +1,7 @@
 #pragma once
 
 #include "viewer/PdfTypes.h"
+#include "viewer/ViewerToolbarRow.h"
 
 #include <QList>
 #include <QWidget>
@@ -26,8 +27,8 @@ public:
     // Forgets the search of the document shown before.
     void clearSearch();
 
-    QLineEdit *pageEdit() const { return m_pageEdit; }
-    QLineEdit *findEdit() const { return m_findEdit; }
+    QLineEdit *pageEdit() const { return m_row.pageEdit; }
+    QLineEdit *findEdit() const { return m_row.findEdit; }
 
 private:
     void find();
@@ -37,10 +38,6 @@ private:
 
     PdfPageView *m_view;
     PdfRenderService *m_service;
-    QLineEdit *m_pageEdit = nullptr;
-    QLabel *m_pageCount = nullptr;
-    QComboBox *m_zoom = nullptr;
-    QLineEdit *m_findEdit = nullptr;
-    QLabel *m_findLabel = nullptr;
+    ViewerToolbarRow m_row; // the controls, children of the bar
     QString m_searched; // the text of the search whose hits are shown
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "viewer/ViewerToolbarRow.h"
+
 #include <QWidget>
 
 class QComboBox;
@@ -37,11 +39,11 @@ public:
     // Forgets the document shown before (page, count, search).
     void clear();
 
-    QLineEdit *pageEdit() const { return m_pageEdit; }
-    QLabel *pageCount() const { return m_pageCount; }
-    QComboBox *zoomBox() const { return m_zoom; }
-    QLineEdit *findEdit() const { return m_findEdit; }
-    QLabel *findLabel() const { return m_findLabel; }
+    QLineEdit *pageEdit() const { return m_row.pageEdit; }
+    QLabel *pageCount() const { return m_row.pageCount; }
+    QComboBox *zoomBox() const { return m_row.zoom; }
+    QLineEdit *findEdit() const { return m_row.findEdit; }
+    QLabel *findLabel() const { return m_row.findLabel; }
 
 Q_SIGNALS:
     void stepRequested(int delta);
@@ -56,11 +58,7 @@ private:
     void applyZoomText();
     void find(bool previous);
 
-    QLineEdit *m_pageEdit = nullptr;
-    QLabel *m_pageCount = nullptr;
-    QComboBox *m_zoom = nullptr;
-    QLineEdit *m_findEdit = nullptr;
-    QLabel *m_findLabel = nullptr;
+    ViewerToolbarRow m_row; // the controls, children of the bar
     int m_page = 0;
     int m_percent = 100;
 };
