@@ -15,6 +15,7 @@
 #include "base/ProgramName.h"
 #include "base/ProgramPaths.h"
 #include "base/VersionInfo.h"
+#include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "browse/FolderTree.h"
 #include "update/UpdateUi.h"
@@ -337,6 +338,9 @@ void TForm1::BindEvents()
             ListView1KeyDown(ListView1, k, mods);
         });
     });
+    connect(ListView1->model(), &FileListModel::readProgress, this, [this](int rows) { ShowReadProgress(rows); });
+    connect(ListView1->model(), &FileListModel::readFinished, this, [this] { ClearReadProgress(); });
+    connect(ListView1->model(), &FileListModel::readCancelled, this, [this] { ClearReadProgress(); });
     connect(TreeView1, &QTreeWidget::itemDoubleClicked, this,
             [this] { guarded([&] { TreeView1DblClick(TreeView1); }); });
     // Qt tells of an expansion as it happens; a refusal collapses the node again.

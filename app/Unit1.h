@@ -191,7 +191,13 @@ public:
     void TreeView1Expanding(QObject *Sender, QTreeWidgetItem *Node, bool &AllowExpansion);
     void TreeView1DblClick(QObject *Sender);
     void N13Click(QObject *Sender);
+    // Reads `folder` into the list on a worker (FileListModel::readFolder);
+    // the status bar tells of the read while it lasts (ShowReadProgress).
     void ListPdfFiles(const QString &folder);
+    // "読み込み中… N 件" over the status panels while a folder is read, N
+    // the rows known so far; cleared, the panels shown again, at its end.
+    void ShowReadProgress(int rows);
+    void ClearReadProgress();
     void SortFileList(int column);
     void ListView1Click(QObject *Sender);
     // Enter opens the selected file; F2 renames it (the dialog opens once

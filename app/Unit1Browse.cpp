@@ -22,6 +22,7 @@
 #include <QCoreApplication>
 #include <QLocale>
 #include <QMenu>
+#include <QStatusBar>
 #include <QTreeWidget>
 
 // ---- Folder tree ----
@@ -74,16 +75,28 @@ void TForm1::N13Click(QObject *)
 void TForm1::ListPdfFiles(const QString &folder)
 {
     SetCurrentFolder(folder);
-    ListView1->model()->fillFromFolder(folder, QLocale());
+    ListView1->model()->readFolder(folder, QLocale());
+}
+
+void TForm1::ShowReadProgress(int rows)
+{
+    // A temporary message: the panels come back as they were once it clears.
+    StatusBar1->showMessage(QStringLiteral("読み込み中… %1 件").arg(rows));
+}
+
+void TForm1::ClearReadProgress()
+{
+    StatusBar1->clearMessage();
 }
 
 void TForm1::SortFileList(int column)
 {
     // One collator for the whole sort: building one costs more than many
     // comparisons.
+    // Taken by value: a sort asked for while the folder is read runs at its end.
     const QCollator collator = BrowseRules::columnCollator(QLocale());
     ListView1->model()->sortRows(
-        [&collator, column](const FileEntry &a, const FileEntry &b) {
+        [collator, column](const FileEntry &a, const FileEntry &b) {
             return BrowseRules::CompareFileItems(a, b, column, collator);
         },
         column == 0);

@@ -49,14 +49,17 @@ void TForm1::ShowDocumentPlace(const DocumentPlace &place, bool rebuildTree)
 void TForm1::ShowListedDocument(const QString &document)
 {
     FileListModel *model = ListView1->model();
-    for (int row = 0; row < model->rowCount(); ++row) {
-        if (model->filePath(row) == document) {
-            ListView1->selectRow(row);
-            if (QAbstractItemView *view = ListView1->currentView())
-                view->scrollTo(model->index(row, 0));
-            break;
+    // The row once the folder is read whole (at once when it is).
+    model->whenRead([this, model, document] {
+        for (int row = 0; row < model->rowCount(); ++row) {
+            if (model->filePath(row) == document) {
+                ListView1->selectRow(row);
+                if (QAbstractItemView *view = ListView1->currentView())
+                    view->scrollTo(model->index(row, 0));
+                break;
+            }
         }
-    }
+    });
     SetCurrentDocument(document);
     ReadPDF(CurrentDocument);
 }

@@ -3,6 +3,8 @@
 #include "base/DirectoryReader.h"
 #include "browse/BrowseRules.h"
 
+#include <QElapsedTimer>
+
 using sheafline::DirectoryEntry;
 using sheafline::DirectoryReader;
 using sheafline::Links;
@@ -71,6 +73,60 @@ QList<FileEntry> listPdfEntries(const QString &folder, const QLocale &locale)
             entries.append(std::move(e));
     }
     return entries;
+}
+
+bool readPdfEntries(const QString &folder, const BrowseRules::DateSeparators &separators, int batchMs,
+                    const std::function<bool(QList<FileEntry> batch)> &names,
+                    const std::function<bool(QList<FileEntry> batch)> &texts)
+{
+    QElapsedTimer sinceBatch;
+    sinceBatch.start();
+    QList<FileEntry> batch;
+    // Sends the batch when it is due (or `last`); false when told to stop.
+    const auto flush = [&](const std::function<bool(QList<FileEntry>)> &to, bool last) {
+        if (batch.isEmpty() || (!last && sinceBatch.elapsed() < batchMs))
+            return true;
+        sinceBatch.restart();
+        return to(std::exchange(batch, {}));
+    };
+
+    // Entries whose kind the listing told: their texts need a look-up of their own.
+    QStringList unlooked;
+    {
+        DirectoryReader reader(folder);
+        DirectoryEntry d;
+        while (reader.next(d)) {
+            if (!endsWithPdf(d.name, d.length))
+                continue;
+            FileEntry e;
+            e.name = DirectoryReader::nameOf(d);
+            if (d.kind == sheafline::EntryKind::Folder || d.kind == sheafline::EntryKind::File) {
+                e.isDir = d.kind == sheafline::EntryKind::Folder;
+                unlooked.append(e.name);
+            } else {
+                // The listing cannot tell (a link, a share that gives no
+                // kinds): the one look-up gives the kind and the texts.
+                sheafline::EntryStatus st;
+                if (reader.status(d, Links::Follow, st))
+                    describe(st, e, separators);
+            }
+            batch.append(std::move(e));
+            if (!flush(names, false))
+                return false;
+        }
+    }
+    if (!flush(names, true) || !names({}))
+        return false;
+
+    for (const QString &name : std::as_const(unlooked)) {
+        FileEntry e;
+        e.name = name;
+        readTexts(folder, e, separators);
+        batch.append(std::move(e));
+        if (!flush(texts, false))
+            return false;
+    }
+    return flush(texts, true);
 }
 
 QStringList subFolders(const QString &folder, bool firstOnly)

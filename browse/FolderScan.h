@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 // Reading folders for the file list and the folder tree, straight from the
 // file system through the directory reader.  Hidden entries are included; "." and
 // ".." never are.  A folder that cannot be read reads as empty.  Any thread.
@@ -28,6 +30,17 @@ QList<FileEntry> listPdfNames(const QString &folder);
 // Reads the size and date texts of an entry of `folder` (trailing delimiter),
 // as listPdfEntries() gives them.  False, texts left empty, when it is gone.
 bool readTexts(const QString &folder, FileEntry &entry, const BrowseRules::DateSeparators &separators);
+
+// listPdfNames() and readTexts() for a read on a worker, as the file list
+// fills while it reads: the entries go to `names` in batches, each at most
+// `batchMs` after the one before (so that a slow share shows its rows as they
+// come), an empty batch marking their end, then the texts of every entry whose look-up the listing did not
+// already make go to `texts`, batched the same way, by name.  The sort is
+// the receiver's.  Either callback returns false to stop the read.  An entry
+// gone before its look-up keeps empty texts.  False when it was stopped.
+bool readPdfEntries(const QString &folder, const BrowseRules::DateSeparators &separators, int batchMs,
+                    const std::function<bool(QList<FileEntry> batch)> &names,
+                    const std::function<bool(QList<FileEntry> batch)> &texts);
 
 // The names of the sub-folders of `folder` in enumeration order (links to
 // folders included, files never).  With `firstOnly` the read stops at the

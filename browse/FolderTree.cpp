@@ -2,6 +2,7 @@
 
 #include "browse/BrowseRules.h"
 #include "browse/BusyCursor.h"
+#include "browse/FolderRead.h"
 #include "browse/FolderScan.h"
 #include "browse/IconCache.h"
 
@@ -38,6 +39,9 @@ FolderTree::FolderTree(QTreeWidget *tree, QObject *parent)
 
 FolderTree::~FolderTree()
 {
+    // Reads stuck on a share are left behind, never waited for.
+    for (const auto &read : std::as_const(m_pending))
+        read->cancel();
     delete m_icons;
 }
 
@@ -48,41 +52,78 @@ void FolderTree::setFolderReadCallback(std::function<void(const QString &)> call
 
 void FolderTree::showRoot(const QString &folder)
 {
-    BulkUpdate bulk(m_tree);
-    BusyCursor busy;
-    m_tree->clear();
-    addFolderNodes(folder, nullptr, true);
+    for (const auto &read : std::as_const(m_pending))
+        read->cancel();
+    m_pending.clear();
+    m_opening.reset();
+    {
+        BulkUpdate bulk(m_tree);
+        m_tree->clear();
+    }
+    addFolderNodes(folder, nullptr);
 }
 
-void FolderTree::addFolderNodes(const QString &path, QTreeWidgetItem *node, bool addChildren)
+void FolderTree::addFolderNodes(const QString &path, QTreeWidgetItem *node)
 {
-    ++m_reads;
-    if (!addChildren) {
-        if (node && FolderScan::hasSubFolder(path))
-            node->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
-    } else {
+    // What the worker found, handed over level by level.  The nodes it makes
+    // are the tree's from the moment they are added; a rebuild cancels the
+    // read before it removes them.
+    auto children = std::make_shared<QList<QTreeWidgetItem *>>();
+    std::shared_ptr<FolderRead> read = FolderRead::start(this, [=, this](FolderRead::Feed &feed) {
         // Directory reads come in the file system's own order (a hash order
         // on most Linux file systems): a person looks for a folder by name.
         QStringList names = FolderScan::subFolders(path);
         BrowseRules::sortFolderNames(names);
-        QList<QTreeWidgetItem *> children;
-        children.reserve(names.size());
-        const QIcon icon = m_icons->folderIcon();
-        for (const QString &name : names) {
-            auto *child = new QTreeWidgetItem(QStringList{name});
-            child->setIcon(0, icon);
-            child->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
-            addFolderNodes(path + name + BrowseRules::Delimiter, child, false);
-            children.append(child);
+        const bool listed = feed.post([=, this] {
+            ++m_reads;
+            BulkUpdate bulk(m_tree);
+            children->reserve(names.size());
+            const QIcon icon = m_icons->folderIcon();
+            for (const QString &name : names) {
+                auto *child = new QTreeWidgetItem(QStringList{name});
+                child->setIcon(0, icon);
+                child->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicatorWhenChildless);
+                children->append(child);
+            }
+            // One insertion for the whole level: the model announces it once.
+            if (node)
+                node->addChildren(*children);
+            else
+                m_tree->addTopLevelItems(*children);
+        });
+        if (!listed)
+            return;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            const QString childPath = path + names.at(i) + BrowseRules::Delimiter;
+            const bool has = FolderScan::hasSubFolder(childPath);
+            const bool posted = feed.post([=, this] {
+                ++m_reads;
+                if (has)
+                    children->at(i)->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+                if (m_folderRead)
+                    m_folderRead(childPath);
+            });
+            if (!posted)
+                return;
         }
-        // One insertion for the whole level: the model announces it once.
-        if (node)
-            node->addChildren(children);
-        else
-            m_tree->addTopLevelItems(children);
-    }
-    if (m_folderRead)
-        m_folderRead(path);
+        feed.post([=, this] {
+            if (m_folderRead)
+                m_folderRead(path);
+            readDone(node);
+        });
+    });
+    m_pending.insert(node, read);
+    BusyCursor busy;
+    read->waitFinished(kQuickWaitMs);
+}
+
+void FolderTree::readDone(QTreeWidgetItem *node)
+{
+    m_pending.remove(node);
+    if (m_opening)
+        continueOpening();
+    if (m_pending.isEmpty())
+        emit readsFinished();
 }
 
 QString FolderTree::nodePath(const QString &root, const QTreeWidgetItem *node)
@@ -95,22 +136,33 @@ QString FolderTree::nodePath(const QString &root, const QTreeWidgetItem *node)
 
 void FolderTree::expandNode(QTreeWidgetItem *node, const QString &path)
 {
-    if (!node || !hasChildrenFlag(node) || node->childCount() > 0)
+    if (!node || !hasChildrenFlag(node) || node->childCount() > 0 || m_pending.contains(node))
         return;
-    BusyCursor busy;
-    BulkUpdate bulk(m_tree);
-    addFolderNodes(path, node, true);
+    addFolderNodes(path, node);
 }
 
 QTreeWidgetItem *FolderTree::openDownTo(const QString &root, const QStringList &path)
 {
+    m_opening = Opening{root, path};
+    return continueOpening();
+}
+
+QTreeWidgetItem *FolderTree::continueOpening()
+{
+    // From the top each time: cheap, and right whatever came in meanwhile.
+    const Opening opening = *m_opening;
     QTreeWidgetItem *reached = nullptr;
-    QString folder = root;
-    for (qsizetype depth = 0; depth < path.size(); ++depth) {
+    QString folder = opening.root;
+    bool waiting = m_pending.contains(nullptr);
+    for (qsizetype depth = 0; depth < opening.path.size() && !waiting; ++depth) {
         if (reached) {
             // Filled as an expansion fills it; the folder itself stays as
             // the user would leave it, closed.
             expandNode(reached, folder);
+            if (m_pending.contains(reached)) {
+                waiting = true;
+                break;
+            }
             reached->setExpanded(true);
         }
         QTreeWidgetItem *next = nullptr;
@@ -118,14 +170,17 @@ QTreeWidgetItem *FolderTree::openDownTo(const QString &root, const QStringList &
         const int count = reached ? reached->childCount() : m_tree->topLevelItemCount();
         for (int i = 0; i < count && !next; ++i) {
             QTreeWidgetItem *child = reached ? reached->child(i) : m_tree->topLevelItem(i);
-            if (child->text(0) == path.at(depth))
+            if (child->text(0) == opening.path.at(depth))
                 next = child;
         }
         if (!next)
             break;
-        folder += path.at(depth) + BrowseRules::Delimiter;
+        folder += opening.path.at(depth) + BrowseRules::Delimiter;
         reached = next;
     }
+    if (waiting)
+        return reached;
+    m_opening.reset();
     if (reached) {
         m_tree->setCurrentItem(reached);
         m_tree->scrollToItem(reached);
