@@ -20,6 +20,8 @@ PdfToolbar::PdfToolbar(PdfPageView *view, PdfRenderService *service, QWidget *pa
     m_zoom = controls.zoom;
     m_findEdit = controls.findEdit;
     m_findLabel = controls.findLabel;
+    m_print = controls.print;
+    connect(m_print, &QToolButton::clicked, this, &PdfToolbar::printRequested);
     hide();
 
     connect(controls.prev, &QToolButton::clicked, this, [this] { m_view->goToPage(m_view->currentPage() - 1); });

@@ -10,11 +10,13 @@ class PdfRenderService;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 
 // The PDF view control's toolbar: page stepping and the page number, zoom,
 // fit, rotation and text search.  Drives `view` directly and asks `service`
 // for searches; neither is owned, both must outlive the toolbar.  Hidden
 // until the viewer option shows it.  UI thread only.
+// Signals: printRequested() from the print button (the control prints).
 class PdfToolbar : public QWidget
 {
     Q_OBJECT
@@ -28,6 +30,10 @@ public:
 
     QLineEdit *pageEdit() const { return m_pageEdit; }
     QLineEdit *findEdit() const { return m_findEdit; }
+    QToolButton *printButton() const { return m_print; }
+
+signals:
+    void printRequested();
 
 private:
     void find();
@@ -42,5 +48,6 @@ private:
     QComboBox *m_zoom = nullptr;
     QLineEdit *m_findEdit = nullptr;
     QLabel *m_findLabel = nullptr;
+    QToolButton *m_print = nullptr;
     QString m_searched; // the text of the search whose hits are shown
 };

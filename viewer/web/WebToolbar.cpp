@@ -38,6 +38,7 @@ WebToolbar::WebToolbar(QWidget *parent) : QWidget(parent)
     connect(controls.fitWidth, &QToolButton::clicked, this, [this] { Q_EMIT fitRequested(QStringLiteral("page-width")); });
     connect(controls.fitPage, &QToolButton::clicked, this, [this] { Q_EMIT fitRequested(QStringLiteral("page-fit")); });
     connect(controls.rotate, &QToolButton::clicked, this, &WebToolbar::rotateRequested);
+    connect(controls.print, &QToolButton::clicked, this, &WebToolbar::printRequested);
     connect(m_findEdit, &QLineEdit::returnPressed, this, [this] { find(false); });
     connect(m_findEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (text.isEmpty())
