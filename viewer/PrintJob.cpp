@@ -30,7 +30,7 @@ PrintPlacement PrintPlacement::compute(const QSizeF &pagePt, const QSizeF &area,
 int printBandRows(const QSize &pixels, qint64 budgetBytes)
 {
     const qint64 row = qMax<qint64>(1, qint64(pixels.width()) * 4);
-    return int(qBound<qint64>(1, budgetBytes / row, qMax(1, pixels.height())));
+    return int(qBound<qint64>(1, budgetBytes / row, qint64(qMax(1, pixels.height()))));
 }
 
 QList<int> printPageSequence(int first, int last, int copies, bool collate, bool lastFirst)
