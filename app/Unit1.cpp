@@ -232,6 +232,8 @@ void TForm1::CreateMenus()
     N12 = submenu(this, nullptr, MainMenu1, "N12", QStringLiteral("ファイル"));
     QMenu *file = N12->menu<QMenu *>();
     N13 = item(file, "N13", QStringLiteral("開く"));
+    Print1 = item(file, "Print1", QStringLiteral("印刷…"));
+    Print1->setShortcut(QKeySequence::Print);
     N14 = separator(file, "N14");
     N15 = item(file, "N15", QStringLiteral("終了"));
 
@@ -305,6 +307,7 @@ void TForm1::BindEvents()
 {
     bindAction(N13, &TForm1::N13Click);
     bindAction(N15, &TForm1::N15Click);
+    bindAction(Print1, &TForm1::Print1Click);
     bindAction(DisplayInitialize, &TForm1::DisplayInitializeClick);
     bindAction(ShowToolbar, &TForm1::ShowToolbarClick);
     for (QAction *a : {LayoutMode1, LayoutMode2, LayoutMode3, LayoutMode4, LayoutMode5})

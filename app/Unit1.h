@@ -13,6 +13,7 @@
 #include <vector>
 
 class DocumentDisplay;  // viewer/DocumentDisplay.h
+class DocumentPrinter;  // viewer/DocumentPrinter.h
 class PdfViewer;        // viewer/PdfViewer.h
 class ProgramServices;  // app/ProgramServices.h
 class TSysUpdateModule; // app/SysUpdate.h
@@ -75,6 +76,7 @@ public:
     QMenuBar *MainMenu1 = nullptr;
     QAction *N12 = nullptr;                // "ファイル"
     QAction *N13 = nullptr;                //   "開く"
+    QAction *Print1 = nullptr;             //   "印刷…" (Ctrl+P)
     QAction *N14 = nullptr;                //   separator
     QAction *N15 = nullptr;                //   "終了"
     QAction *N22 = nullptr;                // "表示"
@@ -213,6 +215,11 @@ public:
     void N24Click(QObject *Sender);
 
     // ---- Viewer (Unit1Viewer.cpp) ----
+    // Prints the shown document (the File menu's item, Ctrl+P, and the
+    // viewer's print button).
+    void Print1Click(QObject *Sender);
+    // Prints for this window (made on first use).
+    DocumentPrinter &Printer();
     // Start-up step 8: makes the viewer of PDFmode (the built-in view when
     // the build has no web view) and binds it.
     void CreateViewer();
@@ -301,6 +308,7 @@ private:
 
     QStringList m_args;
     ProgramServices &m_services;
+    DocumentPrinter *m_printer = nullptr; // owned as a child
     std::unique_ptr<WidgetUpdateUi> m_updateUi;
     ThumbnailProvider *m_thumbnails = nullptr; // made on first use of the thumbnail style
     FolderTree *m_folderTree = nullptr;

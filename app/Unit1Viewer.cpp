@@ -7,6 +7,8 @@
 #include "browse/FileListModel.h"
 #include "browse/FileListView.h"
 #include "viewer/DocumentDisplay.h"
+#include "viewer/DocumentPrinter.h"
+#include "viewer/isolated/PdfEngines.h"
 #include "viewer/Prefetch.h"
 #include "viewer/TAcroPDF.h"
 #ifdef SHEAFLINE_HAVE_WEBENGINE
@@ -97,6 +99,19 @@ void TForm1::CreateViewer()
         Viewer->prepare(paths);
     });
     m_formDisplay.reset(new FormDisplay(this));
+    connect(&viewer->events(), &PdfViewerEvents::printRequested, this, [this] { guarded([&] { Print1Click(this); }); });
+}
+
+DocumentPrinter &TForm1::Printer()
+{
+    if (!m_printer)
+        m_printer = new DocumentPrinter(m_services.engines().factory(), this);
+    return *m_printer;
+}
+
+void TForm1::Print1Click(QObject *)
+{
+    Printer().print(Viewer ? Viewer->printSource() : PrintSource{});
 }
 
 void TForm1::UnloadDocument()

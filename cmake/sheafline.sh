@@ -36,6 +36,9 @@ packages=(
     dpkg-dev desktop-file-utils appstream
     # the isolation benchmark counts system calls
     strace
+    # printing: jobs go to CUPS through libcups; the print journey runs a
+    # print server of its own that prints to PDF files
+    libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf
 )
 
 deps() {

@@ -99,6 +99,34 @@ public:
         return true;
     }
 
+    // Rows top ... top + rows - 1 of the page as render(page, pixelSize, 0)
+    // draws it: an opaque band (RGB32) of pixelSize.width() x rows, or a null
+    // image.  For pages too large to draw whole (printing); pixelSize may be
+    // larger than any page render() draws.  This fallback draws the whole
+    // page; an engine that can clip draws the band alone.
+    virtual QImage renderBand(int page, const QSize &pixelSize, int top, int rows)
+    {
+        if (top < 0 || rows <= 0 || top + rows > pixelSize.height())
+            return {};
+        const QImage whole = render(page, pixelSize, 0);
+        return whole.size() == pixelSize ? whole.copy(0, top, pixelSize.width(), rows) : QImage();
+    }
+    // The band as renderBand() draws it, straight into memory of
+    // pixelSize.width() x rows pixels laid out as renderInto() has them.
+    virtual bool renderBandInto(int page, const QSize &pixelSize, int top, int rows, const PageTarget &target,
+                                qsizetype bytesPerLine)
+    {
+        const QImage img = renderBand(page, pixelSize, top, rows);
+        if (img.size() != QSize(pixelSize.width(), rows) || img.format() != QImage::Format_RGB32)
+            return false;
+        uchar *out = target();
+        if (!out)
+            return false;
+        for (int y = 0; y < img.height(); ++y)
+            std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);
+        return true;
+    }
+
     virtual QList<PdfOutlineEntry> outline() { return {}; }
     virtual QList<PdfLinkInfo> links(int page) { Q_UNUSED(page); return {}; }
     virtual QList<PdfSearchHit> search(const QString &text) { Q_UNUSED(text); return {}; }

@@ -13,6 +13,7 @@ PdfToolbar::PdfToolbar(PdfPageView *view, PdfRenderService *service, QWidget *pa
     : QWidget(parent), m_view(view), m_service(service), m_row(this)
 {
     setObjectName(QStringLiteral("pdfToolbar"));
+    connect(m_row.print, &QToolButton::clicked, this, &PdfToolbar::printRequested);
     hide();
 
     connect(m_row.prev, &QToolButton::clicked, this, [this] { m_view->goToPage(m_view->currentPage() - 1); });

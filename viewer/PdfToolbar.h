@@ -11,11 +11,13 @@ class PdfRenderService;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QToolButton;
 
 // The PDF view control's toolbar: page stepping and the page number, zoom,
 // fit, rotation and text search.  Drives `view` directly and asks `service`
 // for searches; neither is owned, both must outlive the toolbar.  Hidden
 // until the viewer option shows it.  UI thread only.
+// Signals: printRequested() from the print button (the control prints).
 class PdfToolbar : public QWidget
 {
     Q_OBJECT
@@ -29,6 +31,10 @@ public:
 
     QLineEdit *pageEdit() const { return m_row.pageEdit; }
     QLineEdit *findEdit() const { return m_row.findEdit; }
+    QToolButton *printButton() const { return m_row.print; }
+
+signals:
+    void printRequested();
 
 private:
     void find();

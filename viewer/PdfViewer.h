@@ -8,17 +8,30 @@
 
 class QWidget;
 
+// What a print run needs of the shown document: its file, the password it
+// was opened with, and the page shown (0-based, -1: none).  Empty path: no
+// document is shown.
+struct PrintSource
+{
+    QString path;
+    QString password;
+    int currentPage = -1;
+};
+
 // The signals every viewer sends, whatever its back-end.
 //  - entered(): the user moved the keyboard focus into the viewer (a click
 //    or Tab); focus the viewer takes by itself is no entry.
 //  - documentShown(): the document loaded last (or the message saying why
 //    it cannot be shown) is on screen.
+//  - printRequested(): the user asked the viewer to print (its toolbar's
+//    print button); the window prints printSource().
 class PdfViewerEvents : public QObject
 {
     Q_OBJECT
 signals:
     void entered();
     void documentShown();
+    void printRequested();
 };
 
 // What the main window asks of the control that shows its documents: the
@@ -59,6 +72,9 @@ public:
     // renderer holds the keyboard focus with while the user works in a
     // document (the role the window's focus rule looks for).
     virtual bool ownsDocumentSurface(const QWidget *widget) const = 0;
+
+    // The shown document, for printing.
+    virtual PrintSource printSource() const = 0;
 
     PdfViewerEvents &events() { return m_events; }
 

@@ -8,6 +8,7 @@
 #include <QPdfDocumentRenderOptions>
 #include <QPdfSelection>
 
+#include <cmath>
 #include <functional>
 
 #ifdef __SSE2__
@@ -203,6 +204,29 @@ public:
         return true;
     }
 
+    QImage renderBand(int page, const QSize &pixelSize, int top, int rows) override
+    {
+        QImage img = renderBandInk(page, pixelSize, top, rows);
+        if (img.isNull())
+            return img;
+        putOnWhitePaper(img, img.bits(), img.bytesPerLine());
+        img.reinterpretAsFormat(QImage::Format_RGB32);
+        return img;
+    }
+
+    bool renderBandInto(int page, const QSize &pixelSize, int top, int rows, const PageTarget &target,
+                        qsizetype bytesPerLine) override
+    {
+        const QImage img = renderBandInk(page, pixelSize, top, rows);
+        if (img.size() != QSize(pixelSize.width(), rows))
+            return false;
+        uchar *out = target();
+        if (!out)
+            return false;
+        putOnWhitePaper(img, out, bytesPerLine);
+        return true;
+    }
+
     QList<PdfOutlineEntry> outline() override
     {
         QList<PdfOutlineEntry> out;
@@ -306,6 +330,32 @@ private:
         options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
         options.setRotation(static_cast<QPdfDocumentRenderOptions::Rotation>(rotation & 3));
         QImage img = m_doc->render(page, pixelSize, options);
+        if (!img.isNull() && img.format() != QImage::Format_ARGB32)
+            img.convertTo(QImage::Format_ARGB32);
+        return img;
+    }
+
+    // A band of the page drawn as renderInk() draws the whole, through
+    // QtPdf's clip path.  That path maps the page with pdfium's display
+    // matrix for the page's size cut to whole points, then scales by
+    // scaledSize / the page's size and by (clip width - 1) / image width:
+    // the sizes below undo both, so that the band's pixels are the whole
+    // page's rows top ... top + rows - 1.
+    QImage renderBandInk(int page, const QSize &pixelSize, int top, int rows)
+    {
+        if (!m_doc || page < 0 || page >= m_sizes.size() || pixelSize.isEmpty() || top < 0 || rows <= 0
+            || top + rows > pixelSize.height())
+            return {};
+        const QSizeF pt = m_doc->pagePointSize(page);
+        const qreal wholeW = std::floor(pt.width()), wholeH = std::floor(pt.height());
+        if (wholeW < 1 || wholeH < 1)
+            return {};
+        QPdfDocumentRenderOptions options;
+        options.setRenderFlags(QPdfDocumentRenderOptions::RenderFlag::Annotations);
+        options.setScaledSize(QSize(qRound(pixelSize.width() * pt.width() / wholeW),
+                                    qRound(pixelSize.height() * pt.height() / wholeH)));
+        options.setScaledClipRect(QRect(0, top, pixelSize.width() + 1, rows + 1));
+        QImage img = m_doc->render(page, QSize(pixelSize.width(), rows), options);
         if (!img.isNull() && img.format() != QImage::Format_ARGB32)
             img.convertTo(QImage::Format_ARGB32);
         return img;

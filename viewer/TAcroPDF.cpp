@@ -38,6 +38,7 @@ TAcroPDF::TAcroPDF(PdfRenderService &service, QWidget *parent) : QWidget(parent)
     // Toolbar above; side pane and pages (or a message) below it.
     m_view = new PdfPageView(m_service, this);
     m_toolbar = new PdfToolbar(m_view, m_service, this);
+    connect(m_toolbar, &PdfToolbar::printRequested, &events(), &PdfViewerEvents::printRequested);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_splitter->setChildrenCollapsible(false);
     m_side = new PdfSidePane(m_view, m_service, m_splitter);
@@ -366,4 +367,11 @@ void TAcroPDF::cancelPrepare()
     m_prepareTimer->stop();
     m_preparePaths.clear();
     m_service->cancelPrepare();
+}
+
+PrintSource TAcroPDF::printSource() const
+{
+    if (m_src.isEmpty() || showsMessage())
+        return {};
+    return {m_src, m_password, m_view->currentPage()};
 }

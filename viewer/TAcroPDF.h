@@ -56,6 +56,8 @@ public:
     void close() override { setSrc(QString()); }
     IAcroAXDocShim *optionControl() override;
     bool ownsDocumentSurface(const QWidget *widget) const override { return isDocumentSurface(widget); }
+    // The shown document (none while a message stands in for it).
+    PrintSource printSource() const override;
 
     // IAcroAXDocShim.  LoadFile starts the load and returns at once: false
     // only when the file cannot even be read; anything else that goes wrong

@@ -30,6 +30,7 @@ ViewerToolbarRow::ViewerToolbarRow(QWidget *bar)
       fitWidth(toolButton(bar, QStringLiteral("幅"), QStringLiteral("幅に合わせる"))),
       fitPage(toolButton(bar, QStringLiteral("全体"), QStringLiteral("ページ全体を表示"))),
       rotate(toolButton(bar, QStringLiteral("⟳"), QStringLiteral("右に回転"))),
+      print(toolButton(bar, QStringLiteral("印刷"), QStringLiteral("印刷 (Ctrl+P)"))),
       findEdit(new QLineEdit(bar)),
       findPrev(toolButton(bar, QStringLiteral("▲"), QStringLiteral("前を検索"))),
       findNext(toolButton(bar, QStringLiteral("▼"), QStringLiteral("次を検索"))),
@@ -51,7 +52,7 @@ ViewerToolbarRow::ViewerToolbarRow(QWidget *bar)
     row->setContentsMargins(4, 2, 4, 2);
     row->setSpacing(2);
     for (QWidget *w : std::initializer_list<QWidget *>{prev, pageEdit, pageCount, next, zoomOut, zoom, zoomIn,
-                                                       fitWidth, fitPage, rotate})
+                                                       fitWidth, fitPage, rotate, print})
         row->addWidget(w);
     row->addStretch(1);
     for (QWidget *w : std::initializer_list<QWidget *>{findEdit, findPrev, findNext, findLabel})

@@ -26,6 +26,7 @@ struct ViewerToolbarRow
     QToolButton *fitWidth;
     QToolButton *fitPage;
     QToolButton *rotate;
+    QToolButton *print;
     QLineEdit *findEdit;
     QToolButton *findPrev;
     QToolButton *findNext;

@@ -94,6 +94,7 @@ struct FakeViewer : PdfViewer
     bool pageModeResetsToolbar() const override { return mode == 1; }
     void prepare(const QStringList &) override {}
     bool ownsDocumentSurface(const QWidget *) const override { return false; }
+    PrintSource printSource() const override { return {}; }
 };
 
 // Everything one display needs, with a log of the main window's side.

@@ -163,6 +163,8 @@ private slots:
             << message(P::RenderRequest{9, 2, QSize(600, 800), 1, {40, true}, {}});
         QTest::newRow("render, buffer known, two retired")
             << message(P::RenderRequest{9, 0, QSize(61, 79), 3, {41, false}, {38, 39}});
+        QTest::newRow("render, a band of a page larger than shared memory")
+            << message(P::RenderRequest{9, 4, QSize(20000, 30000), 0, {42, true}, {}, 12000, 800});
         QTest::newRow("outline") << message(P::OutlineRequest{9});
         QTest::newRow("links") << message(P::LinksRequest{9, 5});
         QTest::newRow("search") << message(P::SearchRequest{9, QStringLiteral("Zürich 東京")});
@@ -244,20 +246,33 @@ private slots:
             << P::write(done, qint32(-1), true, true, QString()) << takenAs<P::Hello>();
         QTest::newRow("render: no pixels")
             << P::write(quint8(P::Op::Render), quint32(1), qint32(0), QSize(0, 0), qint32(0), quint32(0), false,
-                        QList<quint32>())
+                        QList<quint32>(), qint32(0), qint32(0))
             << takenAs<P::RenderRequest>();
         QTest::newRow("render: a page beyond shared memory")
             << P::write(quint8(P::Op::Render), quint32(1), qint32(0), QSize(20000, 20000), qint32(0), quint32(0),
-                        false, QList<quint32>())
+                        false, QList<quint32>(), qint32(0), qint32(0))
             << takenAs<P::RenderRequest>();
         QTest::newRow("render: a buffer attached without an id")
             << P::write(quint8(P::Op::Render), quint32(1), qint32(0), QSize(10, 10), qint32(0), quint32(0), true,
-                        QList<quint32>())
+                        QList<quint32>(), qint32(0), qint32(0))
             << takenAs<P::RenderRequest>();
         QTest::newRow("render: more retired than a request carries")
             << P::write(quint8(P::Op::Render), quint32(1), qint32(0), QSize(10, 10), qint32(0), quint32(0), false,
-                        QList<quint32>(P::maxRetiredPerRequest + 1, 1u))
+                        QList<quint32>(P::maxRetiredPerRequest + 1, 1u), qint32(0), qint32(0))
             << takenAs<P::RenderRequest>();
+        const auto band = [](QSize pixels, qint32 rotation, qint32 top, qint32 rows) {
+            return P::write(quint8(P::Op::Render), quint32(1), qint32(0), pixels, rotation, quint32(0), false,
+                            QList<quint32>(), top, rows);
+        };
+        QTest::newRow("render: a band reaching past the page")
+            << band(QSize(100, 100), 0, 60, 41) << takenAs<P::RenderRequest>();
+        QTest::newRow("render: a band of a turned page") << band(QSize(100, 100), 1, 0, 10) << takenAs<P::RenderRequest>();
+        QTest::newRow("render: a band beyond shared memory")
+            << band(QSize(100000, 100000), 0, 0, 2000) << takenAs<P::RenderRequest>();
+        QTest::newRow("render: a band of a page wider than any")
+            << band(QSize(P::maxBandedSide + 1, 10), 0, 0, 1) << takenAs<P::RenderRequest>();
+        QTest::newRow("render: a whole page starting below its top")
+            << band(QSize(100, 100), 0, 5, 0) << takenAs<P::RenderRequest>();
         QTest::newRow("search: text beyond the limit")
             << P::write(quint8(P::Op::Search), quint32(1), QString(P::maxRequestTextChars + 1, QLatin1Char('x')))
             << takenAs<P::SearchRequest>();

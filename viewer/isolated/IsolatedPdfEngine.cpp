@@ -99,27 +99,16 @@ public:
 
     QImage render(int page, const QSize &pixelSize, int rotation) override
     {
-        const qint64 bytes = P::pageBytes(pixelSize);
-        if (page < 0 || page >= m_sizes.size() || bytes <= 0)
+        return draw(page, pixelSize, rotation, 0, 0);
+    }
+
+    // The helper draws the band alone: no more than the band's memory is
+    // used on either side, whatever the page's size.
+    QImage renderBand(int page, const QSize &pixelSize, int top, int rows) override
+    {
+        if (top < 0 || rows <= 0 || qint64(top) + rows > pixelSize.height())
             return {};
-        PageBuffers::Buffer buffer = m_buffers.take(size_t(bytes));
-        if (!buffer.valid())
-            return {};
-        P::RenderAnswer answer;
-        const bool drawn = exchange(
-                               [&](std::vector<int> *fds) {
-                                   return P::encode(P::RenderRequest{m_handle, page, pixelSize, rotation,
-                                                                     m_helper.refer(buffer, fds),
-                                                                     m_helper.retired()});
-                               },
-                               &answer)
-                           && answer.drawn == pixelSize;
-        if (!drawn) {
-            m_buffers.give(buffer);
-            return {};
-        }
-        // The page stays where the helper drew it.
-        return m_buffers.image(buffer, pixelSize);
+        return draw(page, pixelSize, 0, top, rows);
     }
 
     QList<PdfOutlineEntry> outline() override
@@ -182,6 +171,35 @@ private:
             m_sizes[page + i] = usablePageSize(answer.sizes.at(i));
         if (n == 0)
             m_sizes[page] = m_sizes.at(0).isValid() ? m_sizes.at(0) : QSizeF(612, 792);
+    }
+
+    // A page, or rows top ... top + rows - 1 of it when rows > 0.
+    QImage draw(int page, const QSize &pixelSize, int rotation, int top, int rows)
+    {
+        const QSize drawnSize = rows > 0 ? QSize(pixelSize.width(), rows) : pixelSize;
+        const qint64 bytes = P::pageBytes(drawnSize);
+        if (page < 0 || page >= m_sizes.size() || bytes <= 0)
+            return {};
+        PageBuffers::Buffer buffer = m_buffers.take(size_t(bytes));
+        if (!buffer.valid())
+            return {};
+        P::RenderAnswer answer;
+        const bool drawn = exchange(
+                               [&](std::vector<int> *fds) {
+                                   P::RenderRequest request{m_handle, page, pixelSize, rotation,
+                                                            m_helper.refer(buffer, fds), m_helper.retired()};
+                                   request.bandTop = top;
+                                   request.bandRows = rows;
+                                   return P::encode(request);
+                               },
+                               &answer)
+                           && answer.drawn == drawnSize;
+        if (!drawn) {
+            m_buffers.give(buffer);
+            return {};
+        }
+        // The page stays where the helper drew it.
+        return m_buffers.image(buffer, drawnSize);
     }
 
     // Page sizes asked for in one request: the render queue measures as many

@@ -226,7 +226,7 @@ QByteArray encode(const RenderRequest &m)
     Writer w(Op::Render);
     w.s() << m.handle << m.page << m.pixels << m.rotation;
     writeBuffer(w.s(), m.buffer);
-    w.s() << m.retired;
+    w.s() << m.retired << m.bandTop << m.bandRows;
     return w.take();
 }
 
@@ -234,9 +234,18 @@ bool decode(QByteArrayView body, RenderRequest *m)
 {
     Reader r(body, Op::Render);
     r.s() >> m->handle >> m->page >> m->pixels >> m->rotation;
-    r.require(m->page >= 0 && pageBytes(m->pixels) > 0);
     readBuffer(r, &m->buffer);
     readRetired(r, &m->retired);
+    r.s() >> m->bandTop >> m->bandRows;
+    if (m->bandRows == 0) {
+        r.require(m->page >= 0 && pageBytes(m->pixels) > 0 && m->bandTop == 0);
+    } else {
+        // A band of a page of any sensible size, unturned, inside the page.
+        r.require(m->page >= 0 && m->rotation == 0 && m->pixels.width() > 0 && m->pixels.height() > 0
+                  && m->pixels.width() <= maxBandedSide && m->pixels.height() <= maxBandedSide && m->bandTop >= 0
+                  && m->bandRows > 0 && qint64(m->bandTop) + m->bandRows <= m->pixels.height()
+                  && pageBytes(m->drawnSize()) > 0);
+    }
     return r.whole();
 }
 

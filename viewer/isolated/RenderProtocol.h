@@ -42,7 +42,9 @@
 //   Close          no answer; the helper takes the document apart when no
 //                  request is waiting
 //   Render         [the page buffer's memfd when attached] -> drawn: the page,
-//                  RGB32, rows of width * 4 bytes, from the buffer's start
+//                  RGB32, rows of width * 4 bytes, from the buffer's start;
+//                  with a band asked for, only those rows of the page
+//                  (unturned), which may be larger than any page drawn whole
 //   Outline, Links, Search, Selection -> what the engine answers
 //   Ping           -> nothing: one request and its answer, the least a request
 //                  costs
@@ -73,6 +75,8 @@ constexpr quint32 maxMessageBytes = 64u << 20;
 constexpr quint32 maxFramedFds = 4;
 // Largest page the helper draws into shared memory.
 constexpr qint64 maxPageBytes = 512ll << 20;
+// Longest side of a page drawn in bands.
+constexpr qint32 maxBandedSide = 1 << 17;
 // Most pages a document served by the helper may have.
 constexpr qint32 maxPages = 1 << 20;
 // Most page sizes one Sizes answer carries.
@@ -143,7 +147,13 @@ struct RenderRequest
     qint32 rotation = 0;
     PageBufferRef buffer;
     QList<quint32> retired;
+    // Rows bandTop ... bandTop + bandRows - 1 alone (rotation 0); 0 rows:
+    // the whole page.
+    qint32 bandTop = 0;
+    qint32 bandRows = 0;
     size_t fdCount() const { return buffer.attached ? 1 : 0; }
+    // What the helper draws: the page, or the band of it.
+    QSize drawnSize() const { return bandRows > 0 ? QSize(pixels.width(), bandRows) : pixels; }
     bool operator==(const RenderRequest &) const = default;
 };
 

@@ -206,9 +206,19 @@ private:
                 return false;
             takeBuffers(r.buffer, r.retired, fds, 0);
             PdfEngine *engine = document(r.handle);
-            if (!engine || !drawInto(*engine, r.page, r.pixels, r.rotation, r.buffer.id))
+            if (!engine)
                 return false;
-            *reply = P::encode(P::RenderAnswer{r.pixels});
+            if (r.bandRows > 0) {
+                const QSize band = r.drawnSize();
+                const qint64 bytes = P::pageBytes(band);
+                if (!engine->renderBandInto(r.page, r.pixels, r.bandTop, r.bandRows,
+                                            [&] { return m_pages.target(r.buffer.id, size_t(bytes)); },
+                                            qsizetype(band.width()) * 4))
+                    return false;
+            } else if (!drawInto(*engine, r.page, r.pixels, r.rotation, r.buffer.id)) {
+                return false;
+            }
+            *reply = P::encode(P::RenderAnswer{r.drawnSize()});
             return true;
         }
         case Op::Sizes: {

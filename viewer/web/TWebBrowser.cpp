@@ -177,12 +177,14 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
     connect(m_toolbar, &WebToolbar::fitRequested, this,
             [this](const QString &mode) { callViewer(QStringLiteral("zoom(%1)").arg(jsonText(mode))); });
     connect(m_toolbar, &WebToolbar::rotateRequested, this, [this] { callViewer(QStringLiteral("rotate()")); });
+    connect(m_toolbar, &WebToolbar::printRequested, &events(), &PdfViewerEvents::printRequested);
     connect(m_toolbar, &WebToolbar::findRequested, this, [this](const QString &text, bool previous) {
         callViewer(QStringLiteral("find(%1, %2)").arg(jsonText(text), previous ? QStringLiteral("true")
                                                                                 : QStringLiteral("false")));
     });
 
     connect(m_messagePanel, &PdfMessagePanel::passwordEntered, this, [this](const QString &password) {
+        m_typedPassword = password;
         callViewer(QStringLiteral("password(%1)").arg(jsonText(password)));
     });
     connect(m_messagePanel, &PdfMessagePanel::passwordRefused, this, [this] {
@@ -192,6 +194,15 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
 
     m_fileWatch = new ShownFileWatch(this);
     connect(m_fileWatch, &ShownFileWatch::changed, this, &TWebBrowser::reloadShownFile);
+}
+
+PrintSource TWebBrowser::printSource() const
+{
+    // Printed through the render engines, not the web engine: the shown file
+    // as it is on disk, with the password the viewer opened it with.
+    if (!m_document || !m_document->isPdf() || showsMessage())
+        return {};
+    return {m_document->src(), m_password, m_shownPage};
 }
 
 TWebBrowser::~TWebBrowser()
@@ -287,6 +298,9 @@ void TWebBrowser::Navigate(const QString &url)
     hidePanel();
     m_toolbar->clear();
     m_fileWatch->watch(QString());
+    m_typedPassword.clear();
+    m_password.clear();
+    m_shownPage = -1;
     if (url.isEmpty()) {
         replaceDocument(nullptr);
         m_prepared.clear();
@@ -533,6 +547,8 @@ void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details
         sendPreparations();
     }
     if (what == QLatin1String("loaded")) {
+        // The password typed last (if any) is the one the document opened with.
+        m_password = m_typedPassword;
         hidePanel();
         Q_EMIT DocumentComplete(document);
     } else if (what == QLatin1String("shown")) {
@@ -549,6 +565,7 @@ void TWebBrowser::onViewerReport(const QString &what, const QJsonObject &details
         if (m_document == document)
             Q_EMIT DocumentShown(document, false);
     } else if (what == QLatin1String("view")) {
+        m_shownPage = details.value(QLatin1String("page")).toInt() - 1;
         m_toolbar->showView(details.value(QLatin1String("page")).toInt(), details.value(QLatin1String("pages")).toInt(),
                             details.value(QLatin1String("zoom")).toInt());
     } else if (what == QLatin1String("found")) {

@@ -66,6 +66,8 @@ public:
     IAcroAXDocShim *optionControl() override { return ViewControl(); }
     bool pageModeResetsToolbar() const override { return true; }
     bool ownsDocumentSurface(const QWidget *widget) const override { return isDocumentSurface(widget); }
+    // The shown PDF (none while a message covers it).
+    PrintSource printSource() const override;
 
     // Shows url and returns at once:
     //  - a file path: the document (a PDF through the viewer; any other file as is);
@@ -181,4 +183,7 @@ private:
     QPointer<TWebDocument> m_document;
     // The viewer page is loaded and can open the next PDF in place.
     bool m_viewerUp = false;
+    QString m_typedPassword; // entered last for the current document
+    QString m_password;      // the one it opened with
+    int m_shownPage = -1;    // 0-based
 };

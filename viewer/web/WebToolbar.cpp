@@ -28,6 +28,7 @@ WebToolbar::WebToolbar(QWidget *parent) : QWidget(parent), m_row(this)
     connect(m_row.fitWidth, &QToolButton::clicked, this, [this] { Q_EMIT fitRequested(QStringLiteral("page-width")); });
     connect(m_row.fitPage, &QToolButton::clicked, this, [this] { Q_EMIT fitRequested(QStringLiteral("page-fit")); });
     connect(m_row.rotate, &QToolButton::clicked, this, &WebToolbar::rotateRequested);
+    connect(m_row.print, &QToolButton::clicked, this, &WebToolbar::printRequested);
     connect(m_row.findEdit, &QLineEdit::returnPressed, this, [this] { find(false); });
     connect(m_row.findEdit, &QLineEdit::textChanged, this, [this](const QString &text) {
         if (text.isEmpty())

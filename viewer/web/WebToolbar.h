@@ -22,6 +22,7 @@ class QLineEdit;
 //  - zoomRequested(scale): set the zoom (1.0 = 100 %);
 //  - fitRequested(mode): "page-width" or "page-fit";
 //  - rotateRequested(): turn the pages a quarter clockwise;
+//  - printRequested(): print the shown document (the print button);
 //  - findRequested(text, previous): search text (the same text again goes on
 //    to the next hit, or the one before when previous).
 class WebToolbar : public QWidget
@@ -52,6 +53,7 @@ Q_SIGNALS:
     void zoomRequested(double scale);
     void fitRequested(const QString &mode);
     void rotateRequested();
+    void printRequested();
     void findRequested(const QString &text, bool previous);
 
 private:
