@@ -30,7 +30,7 @@ ViewerToolbarRow::ViewerToolbarRow(QWidget *bar)
       fitWidth(toolButton(bar, QStringLiteral("幅"), QStringLiteral("幅に合わせる"))),
       fitPage(toolButton(bar, QStringLiteral("全体"), QStringLiteral("ページ全体を表示"))),
       rotate(toolButton(bar, QStringLiteral("⟳"), QStringLiteral("右に回転"))),
-      print(toolButton(bar, QStringLiteral("印刷"), QStringLiteral("印刷 (Ctrl+P)"))),
+      print(toolButton(bar, QStringLiteral("印刷"), QStringLiteral("印刷"))),
       findEdit(new QLineEdit(bar)),
       findPrev(toolButton(bar, QStringLiteral("▲"), QStringLiteral("前を検索"))),
       findNext(toolButton(bar, QStringLiteral("▼"), QStringLiteral("次を検索"))),

@@ -194,7 +194,7 @@ void tst_MainWindow::menuOrder()
         return out;
     };
     QCOMPARE(names(form.MainMenu1->actions()), (QStringList{"N12", "N22", "N16"}));
-    QCOMPARE(names(form.N12->menu<QMenu *>()->actions()), (QStringList{"N13", "N14", "N15"}));
+    QCOMPARE(names(form.N12->menu<QMenu *>()->actions()), (QStringList{"N13", "Print1", "N14", "N15"}));
     QCOMPARE(names(form.N22->menu<QMenu *>()->actions()),
              (QStringList{"DisplayInitialize", "N23", "ShowToolbar", "LayoutMode", "PageMode", "ShowScrollbars"}));
     QCOMPARE(names(form.LayoutMode->menu<QMenu *>()->actions()),
