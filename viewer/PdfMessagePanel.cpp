@@ -1,5 +1,6 @@
 #include "viewer/PdfMessagePanel.h"
 
+#include <QApplication>
 #include <QFileInfo>
 
 #include <QHBoxLayout>
@@ -41,10 +42,25 @@ PdfMessagePanel::PdfMessagePanel(QWidget *parent) : QWidget(parent)
     connect(ok, &QPushButton::clicked, this, submit);
     connect(m_password, &QLineEdit::returnPressed, this, submit);
     connect(cancel, &QPushButton::clicked, this, &PdfMessagePanel::passwordRefused);
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
+        if (now && isAncestorOf(now) && !(old && isAncestorOf(old)))
+            m_focusBefore = old;
+    });
+}
+
+void PdfMessagePanel::returnFocus()
+{
+    if (!isAncestorOf(QApplication::focusWidget()))
+        return;
+    QWidget *before = m_focusBefore;
+    if (before && before->isVisible() && before->isEnabled() && !isAncestorOf(before))
+        before->setFocus(Qt::OtherFocusReason);
 }
 
 void PdfMessagePanel::showMessage(const QString &text, bool askPassword)
 {
+    if (!askPassword)
+        returnFocus();
     m_message->setText(text);
     m_passwordRow->setVisible(askPassword);
 }

@@ -238,6 +238,7 @@ void TAcroPDF::showDocument(const PdfDocumentInfo &info)
 {
     // A new version of the shown file takes the old one's place.
     const quint64 before = m_view->docId();
+    m_messagePanel->returnFocus();
     m_body->setCurrentWidget(m_view);
     m_view->setDocument(info);
     if (before && before != info.docId)

@@ -2,7 +2,8 @@
 // Xvfb and a window manager, in a home of its own, driven by XTest key
 // presses and mouse clicks, checked by what the screen shows.  Pages are
 // solid colours, so the one shown can be told by its pixels; the program's
-// texts are read by matching its own font.
+// texts are read by matching its own font.  The journeys that hold for both
+// views (the prompt's キャンセル, a rewritten file) run in the built-in view too.
 #include "Journey.h"
 #include "SolidPdf.h"
 
@@ -81,11 +82,25 @@ class TestWebJourneys : public JourneyTest
 
     QString doc(const Rig &rig, const QString &name) const { return rig.doc(name); }
 
-    // Starts the program in the web view on the documents and waits until
-    // the list shows `lastName`.
+    // Whether launch() starts the web view ("-b"); journeys that hold for
+    // both views run once in each.
+    bool m_web = true;
+
+    // Starts the program in the web view (or the built-in one) on the
+    // documents and waits until the list shows `lastName`.
     bool launch(Rig &rig, const QString &lastName)
     {
-        return JourneyTest::launch(rig, {rig.docs, QStringLiteral("-b")}) && waitText(rig, lastName);
+        QStringList args{rig.docs};
+        if (m_web)
+            args << QStringLiteral("-b");
+        return JourneyTest::launch(rig, args) && waitText(rig, lastName);
+    }
+
+    static void bothViews()
+    {
+        QTest::addColumn<bool>("web");
+        QTest::newRow("web view") << true;
+        QTest::newRow("built-in view") << false;
     }
 
     // Waits until the middle of the viewer is `colour` with nothing over it.
@@ -140,6 +155,8 @@ class TestWebJourneys : public JourneyTest
     }
 
 private slots:
+    void init() { m_web = true; }
+
     void initTestCase()
     {
         if (!onX())
@@ -217,8 +234,11 @@ private slots:
 
     // キャンセル on the prompt gives the keyboard back to the list: the next
     // Down, Enter show the next document.
+    void cancelGivesTheKeyboardBackToTheList_data() { bothViews(); }
     void cancelGivesTheKeyboardBackToTheList()
     {
+        QFETCH(bool, web);
+        m_web = web;
         auto rig = newRig();
         const QString open = rig->dir.filePath(QStringLiteral("open.pdf"));
         QVERIFY(SolidPdf::writeSolid(open, kYellow));
@@ -240,8 +260,11 @@ private slots:
 
     // The shown document rewritten on disk is shown again as it is now, at
     // the page the user was on; unreadable, it says so; whole again, it is back.
+    void rewrittenFileIsShownAgain_data() { bothViews(); }
     void rewrittenFileIsShownAgain()
     {
+        QFETCH(bool, web);
+        m_web = web;
         auto rig = newRig();
         const QString path = doc(*rig, QStringLiteral("alpha.pdf"));
         QVERIFY(writePages(path, {kRed, kGreen}));

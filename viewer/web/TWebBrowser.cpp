@@ -161,10 +161,6 @@ TWebBrowser::TWebBrowser(QWidget *parent) : QWebEngineView(static_cast<QWidget *
         if (w != this && !isAncestorOf(w) && w->focusPolicy() != Qt::NoFocus)
             w->installEventFilter(this);
     }
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget *old, QWidget *now) {
-        if (now && m_messagePanel->isAncestorOf(now) && !(old && m_messagePanel->isAncestorOf(old)))
-            m_focusBeforePanel = old;
-    });
 
     connect(m_toolbar, &WebToolbar::stepRequested, this,
             [this](int delta) { callViewer(QStringLiteral("step(%1)").arg(delta)); });
@@ -239,9 +235,6 @@ void TWebBrowser::callViewer(const QString &call)
 
 void TWebBrowser::showMessage(const QString &text, bool askPassword)
 {
-    const bool focusInside = m_messagePanel->isAncestorOf(QApplication::focusWidget());
-    if (focusInside && !askPassword)
-        returnFocusFromPanel();
     m_messagePanel->showMessage(text, askPassword);
     m_messagePanel->show();
     m_messagePanel->raise();
@@ -251,19 +244,9 @@ void TWebBrowser::hidePanel()
 {
     if (m_messagePanel->isHidden())
         return;
-    if (m_messagePanel->isAncestorOf(QApplication::focusWidget()))
-        returnFocusFromPanel();
+    m_messagePanel->returnFocus();
     m_messagePanel->showMessage(QString(), false);
     m_messagePanel->hide();
-}
-
-void TWebBrowser::returnFocusFromPanel()
-{
-    // Before the prompt goes: a hidden focus widget would hand the focus to
-    // whatever comes next in the window (the folder tree).
-    QWidget *before = m_focusBeforePanel;
-    if (before && before->isVisible() && before->isEnabled() && !m_messagePanel->isAncestorOf(before))
-        before->setFocus(Qt::OtherFocusReason);
 }
 
 void TWebBrowser::startEngine()

@@ -144,7 +144,6 @@ private:
     // that was inside the panel goes back where it was before.
     void showMessage(const QString &text, bool askPassword);
     void hidePanel();
-    void returnFocusFromPanel();
 
     // The shown PDF changed on disk: shows it again as it is now, at the
     // place the old version stood.
@@ -172,9 +171,6 @@ private:
     Frame *m_frame = nullptr;
     WebToolbar *m_toolbar = nullptr;
     PdfMessagePanel *m_messagePanel = nullptr;
-    // Where the keyboard focus was before it went into the panel.
-    QPointer<QWidget> m_focusBeforePanel;
-
     ShownFileWatch *m_fileWatch = nullptr; // the shown PDF on disk
 
     QWebEngineProfile *m_profile = nullptr;
