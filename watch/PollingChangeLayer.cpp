@@ -268,6 +268,12 @@ void PollingChangeLayer::runRound(Round &round)
             } else {
                 Entry entry;
                 entry.isDir = e->d_type == DT_DIR;
+                // A name that turns up later is reported as a folder or a
+                // file, as inotify would; few do, so the look is cheap.
+                struct stat st {};
+                if (f.hadSnapshot && !f.details && e->d_type == DT_UNKNOWN
+                    && ::fstatat(::dirfd(dir), e->d_name, &st, 0) == 0)
+                    entry.isDir = S_ISDIR(st.st_mode);
                 after.entries.insert(name, entry);
                 fresh.append(name);
             }

@@ -236,7 +236,7 @@ void TestSharePolling::expandedFoldersAreComparedByName()
     QCOMPARE(w.polling->polledFolders(), (QStringList{root + "/listed", root, root + "/open"}));
 
     QVERIFY(QDir().rename(share.backing() + "/open/inner", share.backing() + "/open/outer"));
-    QTRY_VERIFY_WITH_TIMEOUT(reports(seen).contains(reportOf(ShellChange::Create, root + "/open/outer")),
+    QTRY_VERIFY_WITH_TIMEOUT(reports(seen).contains(reportOf(ShellChange::Mkdir, root + "/open/outer")),
                              kSeenWithinMs);
     QVERIFY(reports(seen).contains(reportOf(ShellChange::Delete, root + "/open/inner")));
 
