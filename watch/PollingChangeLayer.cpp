@@ -87,6 +87,9 @@ PollingChangeLayer::PollingChangeLayer(InotifyChangeLayer *inotify, QObject *par
     m_soonTimer.setSingleShot(true);
     m_soonTimer.setInterval(0);
     connect(&m_soonTimer, &QTimer::timeout, this, &PollingChangeLayer::checkNow);
+    m_dueTimer.setSingleShot(true);
+    m_dueTimer.setTimerType(Qt::PreciseTimer); // a coarse one may fire before the round is due
+    connect(&m_dueTimer, &QTimer::timeout, this, &PollingChangeLayer::checkNow);
 }
 
 PollingChangeLayer::~PollingChangeLayer()
@@ -137,6 +140,7 @@ void PollingChangeLayer::deregisterFolder(quint32 id)
     if (m_regs.empty()) {
         m_checkTimer.stop();
         m_soonTimer.stop();
+        m_dueTimer.stop();
     }
 }
 
@@ -366,6 +370,11 @@ void PollingChangeLayer::finishRound(const std::shared_ptr<Round> &round)
             post(f.path, ShellChange::UpdateDir, f.path);
     }
     m_lastPolled = polled;
+    // The next round on time, not at the next look at what is shown.
+    if (!m_regs.empty()) {
+        const qint64 next = std::max(m_lastStartMs + m_intervalMs, m_earliestNextMs);
+        m_dueTimer.start(int(std::max<qint64>(0, next - now)));
+    }
     emit roundFinished(polled);
 }
 

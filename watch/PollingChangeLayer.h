@@ -117,6 +117,7 @@ private:
     int m_intervalMs = defaultIntervalMs;
     QTimer m_checkTimer;
     QTimer m_soonTimer;
+    QTimer m_dueTimer;
     std::shared_ptr<Channel> m_channel;
     bool m_running = false;
     QElapsedTimer m_clock;
