@@ -26,9 +26,9 @@ void TForm1::CreateFolderWatcher()
     const int pollSeconds = m_services.store().readInteger(sheafline::Setting::PollInterval);
     polling.setInterval(std::max(1, pollSeconds) * 1000);
     polling.setShownFolders([this]() -> PollingChangeLayer::ShownFolders {
-        if (isMinimized() || FRootFolder.isEmpty())
+        if (FRootFolder.isEmpty())
             return {};
-        PollingChangeLayer::ShownFolders shown{CurrentFolder, {FRootFolder}};
+        PollingChangeLayer::ShownFolders shown{CurrentFolder, {FRootFolder}, !isMinimized()};
         for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
             if ((*it)->isExpanded())
                 shown.expanded.append(FolderTree::nodePath(FRootFolder, *it));

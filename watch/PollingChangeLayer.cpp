@@ -172,6 +172,8 @@ void PollingChangeLayer::checkNow()
         return;
 
     const ShownFolders shown = m_source();
+    if (!shown.inSight)
+        return;
     QList<Round::Folder> wanted;
     const auto want = [&](const QString &path, bool details) {
         const QString folder = cleanFolder(path);
@@ -201,6 +203,8 @@ void PollingChangeLayer::checkNow()
     }
 
     const qint64 now = m_clock.elapsed();
+    for (auto it = m_classified.begin(); it != m_classified.end();)
+        it = now - it->atMs > classificationLifeMs ? m_classified.erase(it) : std::next(it);
     bool newcomer = false;
     QList<Round::Folder> round;
     for (Round::Folder &f : wanted) {

@@ -52,6 +52,10 @@ public:
     {
         QString current;
         QStringList expanded;
+        // False while the window is out of sight (minimised): nothing is
+        // read, and each folder is compared with its last state once seen
+        // again, so what changed meanwhile is reported then.
+        bool inSight = true;
     };
     using ShownFoldersSource = std::function<ShownFolders()>;
 

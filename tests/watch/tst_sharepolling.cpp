@@ -86,6 +86,7 @@ private slots:
     void changesBehindTheShareAreReported();
     void expandedFoldersAreComparedByName();
     void localFolderIsNotPolled();
+    void nothingOnShowNothingRead();
     void folderUnwatchedAtTheLimitIsPolled();
     void hungShareLeavesTheUiThreadRunning();
 };
@@ -267,6 +268,43 @@ void TestSharePolling::localFolderIsNotPolled()
     QTRY_VERIFY_WITH_TIMEOUT(reports(seen).contains(reportOf(ShellChange::Create, local.path("sub/new.pdf"))),
                              kSeenWithinMs);
     QCOMPARE(w.polling->stats().rounds, after.rounds);
+}
+
+void TestSharePolling::nothingOnShowNothingRead()
+{
+    SlowShare share(0);
+    if (!share.mountError().isEmpty())
+        QSKIP(qPrintable(share.mountError()));
+    const QString root = share.mountPoint();
+    PolledWatch w;
+    QVERIFY(w.start(root, {root, {root}}));
+    QSignalSpy seen(w.watcher.get(), &TplFolderWatcher::changed);
+    QSignalSpy rounds(w.polling.get(), &PollingChangeLayer::roundFinished);
+    QTRY_VERIFY_WITH_TIMEOUT(rounds.size() >= 2, kSeenWithinMs);
+
+    // Out of sight: the share is left alone, and what changes meanwhile is
+    // told once the folder is in sight again.
+    w.shown.inSight = false;
+    QTRY_VERIFY_WITH_TIMEOUT(!w.polling->roundRunning(), kSeenWithinMs);
+    const qint64 ops = share.operationCount();
+    const PollingChangeLayer::Stats before = w.polling->stats();
+    QVERIFY(writeFile(share.backing() + "/meanwhile.pdf", "%PDF-1.4"));
+    QTRY_VERIFY_WITH_TIMEOUT(w.polling->stats().checks >= before.checks + 4, kSeenWithinMs);
+    QCOMPARE(w.polling->stats().rounds, before.rounds);
+    QCOMPARE(share.operationCount(), ops);
+    QCOMPARE(reports(seen), QStringList());
+    w.shown.inSight = true;
+    QTRY_VERIFY_WITH_TIMEOUT(reports(seen).contains(reportOf(ShellChange::Create, root + "/meanwhile.pdf")),
+                             kSeenWithinMs);
+
+    // Nothing on the share shown at all: nothing read either.
+    w.shown = {};
+    QTRY_VERIFY_WITH_TIMEOUT(!w.polling->roundRunning(), kSeenWithinMs);
+    const qint64 opsNow = share.operationCount();
+    const PollingChangeLayer::Stats now = w.polling->stats();
+    QTRY_VERIFY_WITH_TIMEOUT(w.polling->stats().checks >= now.checks + 4, kSeenWithinMs);
+    QCOMPARE(w.polling->stats().rounds, now.rounds);
+    QCOMPARE(share.operationCount(), opsNow);
 }
 
 void TestSharePolling::folderUnwatchedAtTheLimitIsPolled()
