@@ -30,7 +30,11 @@ void TForm1::CreateFolderWatcher()
             return {};
         PollingChangeLayer::ShownFolders shown{CurrentFolder, {FRootFolder}, !isMinimized()};
         for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
-            if ((*it)->isExpanded())
+            // An open node inside a closed one is out of sight.
+            bool inSight = (*it)->isExpanded();
+            for (const QTreeWidgetItem *up = (*it)->parent(); inSight && up; up = up->parent())
+                inSight = up->isExpanded();
+            if (inSight)
                 shown.expanded.append(FolderTree::nodePath(FRootFolder, *it));
         }
         return shown;

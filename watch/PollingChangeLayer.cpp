@@ -175,19 +175,15 @@ void PollingChangeLayer::checkNow()
     if (!shown.inSight)
         return;
     QList<Round::Folder> wanted;
+    QHash<QString, qsizetype> wantedAt;
     const auto want = [&](const QString &path, bool details) {
         const QString folder = cleanFolder(path);
-        if (folder.isEmpty() || !covered(folder))
+        if (folder.isEmpty() || wantedAt.contains(folder) || !covered(folder))
             return;
-        for (Round::Folder &f : wanted) {
-            if (f.path == folder) {
-                f.details = f.details || details;
-                return;
-            }
-        }
         Round::Folder f;
         f.path = folder;
         f.details = details;
+        wantedAt.insert(folder, wanted.size());
         wanted.append(f);
     };
     want(shown.current, true);
@@ -196,11 +192,8 @@ void PollingChangeLayer::checkNow()
 
     // What is no longer shown is no longer compared: it gets a fresh first
     // state when it comes back.
-    for (auto it = m_snapshots.begin(); it != m_snapshots.end();) {
-        const bool kept = std::any_of(wanted.cbegin(), wanted.cend(),
-                                      [&](const Round::Folder &f) { return f.path == it.key(); });
-        it = kept ? std::next(it) : m_snapshots.erase(it);
-    }
+    for (auto it = m_snapshots.begin(); it != m_snapshots.end();)
+        it = wantedAt.contains(it.key()) ? std::next(it) : m_snapshots.erase(it);
 
     const qint64 now = m_clock.elapsed();
     for (auto it = m_classified.begin(); it != m_classified.end();)
