@@ -3,6 +3,7 @@
 #include "viewer/PdfRenderService.h"
 #include "viewer/isolated/PdfEngines.h"
 #include "watch/InotifyChangeLayer.h"
+#include "watch/PollingChangeLayer.h"
 
 ProgramServices::Options ProgramServices::fromEnvironment()
 {
@@ -12,7 +13,9 @@ ProgramServices::Options ProgramServices::fromEnvironment()
 }
 
 ProgramServices::ProgramServices(Options options)
-    : m_options(std::move(options)), m_changeLayer(std::make_unique<InotifyChangeLayer>())
+    : m_options(std::move(options))
+    , m_changeLayer(std::make_unique<InotifyChangeLayer>())
+    , m_pollingLayer(std::make_unique<PollingChangeLayer>(m_changeLayer.get()))
 {
     m_engines = std::make_unique<PdfEngines>(m_options.inProcessEngine ? PdfEngines::Kind::InProcess
                                                                        : PdfEngines::Kind::Isolated);

@@ -6,6 +6,7 @@
 #include <memory>
 
 class InotifyChangeLayer;
+class PollingChangeLayer;
 class PdfEngines;
 class PdfRenderService;
 class Updater;
@@ -19,7 +20,8 @@ class Updater;
 //  - the updater (null: the program's own, over the network);
 //  - the one render service, on the engines chosen here: every document and
 //    every file picture is read and drawn through it, in either back-end;
-//  - the folder change layer the window's watcher registers with;
+//  - the folder change layers: inotify, and over it the polling layer the
+//    window's watcher registers with;
 //  - where the file pictures are cached on disk.
 //
 // UI thread only; must outlive every window made on it.
@@ -54,11 +56,15 @@ public:
     PdfEngines &engines() { return *m_engines; }
     PdfRenderService &renderService() { return *m_renderService; }
     InotifyChangeLayer &changeLayer() { return *m_changeLayer; }
+    // The layer the window's watcher registers with: changeLayer() plus
+    // polling of what inotify cannot see.
+    PollingChangeLayer &pollingLayer() { return *m_pollingLayer; }
     const ThumbnailCache::Environment &thumbnailEnvironment() const { return m_options.thumbnails; }
 
 private:
     Options m_options;
     std::unique_ptr<InotifyChangeLayer> m_changeLayer;
+    std::unique_ptr<PollingChangeLayer> m_pollingLayer; // over m_changeLayer, so it goes first
     std::unique_ptr<PdfEngines> m_engines;
     std::unique_ptr<PdfRenderService> m_renderService;
 };

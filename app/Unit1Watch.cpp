@@ -4,17 +4,41 @@
 #include "app/ProgramServices.h"
 #include "app/SysUpdate.h"
 #include "base/ProgramName.h"
+#include "browse/FolderTree.h"
 #include "watch/InotifyChangeLayer.h"
 #include "watch/OwnWrites.h"
+#include "watch/PollingChangeLayer.h"
 #include "watch/plFolderWatcher.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 void TForm1::CreateFolderWatcher()
 {
-    plFolderWatcher = new TplFolderWatcher(this, &m_services.changeLayer());
+    PollingChangeLayer &polling = m_services.pollingLayer();
+    plFolderWatcher = new TplFolderWatcher(this, &polling);
+    // Folders on a file share are looked at every few seconds, but only
+    // while the window shows them: the listed folder and the tree's open
+    // folders (the root's sub-folders are always on show).
+    const int pollSeconds = m_services.store().readInteger(sheafline::Setting::PollInterval);
+    polling.setInterval(std::max(1, pollSeconds) * 1000);
+    polling.setShownFolders([this]() -> PollingChangeLayer::ShownFolders {
+        if (FRootFolder.isEmpty())
+            return {};
+        PollingChangeLayer::ShownFolders shown{CurrentFolder, {FRootFolder}, !isMinimized()};
+        for (QTreeWidgetItemIterator it(TreeView1); *it; ++it) {
+            // An open node inside a closed one is out of sight.
+            bool inSight = (*it)->isExpanded();
+            for (const QTreeWidgetItem *up = (*it)->parent(); inSight && up; up = up->parent())
+                inSight = up->isExpanded();
+            if (inSight)
+                shown.expanded.append(FolderTree::nodePath(FRootFolder, *it));
+        }
+        return shown;
+    });
     // What the program writes all along is no change on disk for it: the
     // settings (written on every resize) and the update work folder, when
     // they lie under the root folder (the home folder, say).

@@ -20,6 +20,7 @@ enum class Setting {
     FileListWidth, // the file list's width
     UpdatePath,    // base address of the update server
     LastUpdate,    // the update package installed last
+    PollInterval,  // seconds between looks at folders on a file share
 };
 
 // Where a missing value's default comes from.
@@ -54,6 +55,7 @@ inline constexpr SettingRow kSettingsTable[] = {
     {Setting::FileListWidth, u"FileListWidth", SettingType::Integer, SettingDefault::Fixed, nullptr, 271},
     {Setting::UpdatePath, u"updatepath", SettingType::Text, SettingDefault::Fixed, kDefaultUpdatePath, 0},
     {Setting::LastUpdate, u"lastupdate", SettingType::Text, SettingDefault::Fixed, u"", 0},
+    {Setting::PollInterval, u"PollInterval", SettingType::Integer, SettingDefault::Fixed, nullptr, 5},
 };
 
 static_assert(

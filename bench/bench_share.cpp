@@ -31,6 +31,9 @@
 #include <cstdio>
 #include <cstring>
 
+// In bench_share_poll.cpp: the polling figures of the same share area.
+int benchSharePoll(const QStringList &args);
+
 namespace {
 
 constexpr int kDelayMs = 20;
@@ -172,11 +175,11 @@ int runShare(const QStringList &args)
     bench::report("share_list_floor_ms", bench::median(floorMs));
     bench::report("share_list_complete_ratio", bench::median(completeMs) / bench::median(floorMs));
 
-    // Further figures of the share go here.
-    return 0;
+    // How soon a change another machine makes is seen, and the share's load from polling.
+    return benchSharePoll({});
 }
 
 } // namespace
 
-SHEAFLINE_BENCH("share", "a 600-PDF folder on a FUSE share with 20 ms per operation: window, answer, listing [rounds]",
+SHEAFLINE_BENCH("share", "a 600-PDF folder on a FUSE share with 20 ms per operation: window, answer, listing, changes seen, polling load [rounds]",
                 runShare);

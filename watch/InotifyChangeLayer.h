@@ -56,6 +56,11 @@ public:
 
     // The inotify descriptor, -1 while closed (diagnostics and tests).
     int descriptor() const { return m_fd; }
+    // True when `folder` (a clean path) has a watch of its own.
+    bool isWatched(const QString &folder) const { return m_wdByPath.contains(folder); }
+    // True when the last registration (or folder adopted since) ran into
+    // the system's watch limit.
+    bool watchLimitReached() const { return m_limitHit; }
     // Number of folders currently watched.
     int watchCount() const { return int(m_nodes.size()); }
     // Stops (false) or resumes (true) reading the descriptor; while stopped,

@@ -8,6 +8,7 @@
 namespace {
 
 QString hangControl(const QTemporaryDir &root) { return root.path() + QStringLiteral("/hang"); }
+QString statsFile(const QTemporaryDir &root) { return root.path() + QStringLiteral("/operations"); }
 
 bool runQuietly(const QString &program, const QStringList &arguments)
 {
@@ -37,7 +38,8 @@ SlowShare::SlowShare(int delayMs)
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_process.start(QStringLiteral("/usr/bin/python3"),
                     {QStringLiteral(SHEAFLINE_SLOWFS), backing(), mountPoint(), QStringLiteral("--delay-ms"),
-                     QString::number(delayMs), QStringLiteral("--hang-while"), hangControl(m_root)});
+                     QString::number(delayMs), QStringLiteral("--hang-while"), hangControl(m_root),
+                     QStringLiteral("--stats-file"), statsFile(m_root)});
     if (!m_process.waitForStarted(5000)) {
         m_error = QStringLiteral("slowfs does not start: ") + m_process.errorString();
         return;
@@ -59,6 +61,16 @@ SlowShare::~SlowShare()
 {
     unhang();
     unmount();
+}
+
+qint64 SlowShare::operationCount() const
+{
+    QFile stats(statsFile(m_root));
+    if (!stats.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const qint64 count = stats.readAll().trimmed().toLongLong(&ok);
+    return ok ? count : -1;
 }
 
 void SlowShare::hang(const QString &topFolder)

@@ -36,6 +36,10 @@ public:
     // The file system type the mount shows in /proc/self/mountinfo.
     static QString fileSystemType() { return QStringLiteral("fuse.slowfs"); }
 
+    // Number of file-system operations the share has served so far (each
+    // one cost the delay); -1 when it cannot be told.
+    qint64 operationCount() const;
+
     // Every operation under mountPoint()/`topFolder` blocks until unhang().
     void hang(const QString &topFolder);
     void unhang();

@@ -1,14 +1,16 @@
 #!/usr/bin/python3
 """A slow file share for tests: a FUSE passthrough of a backing folder.
 
-    slowfs.py BACKING MOUNTPOINT [--delay-ms N] [--hang-while FILE]
+    slowfs.py BACKING MOUNTPOINT [--delay-ms N] [--hang-while FILE] [--stats-file FILE]
 
 Every file-system operation through the mount waits --delay-ms first, as a
 round trip to a file server does.  While the file named by --hang-while
 exists, any operation on a path whose first component is the folder named
 in that file's first line blocks until the file is gone (a server that went
 away behind a hard mount).  Changes made in BACKING directly are what other
-machines do to a share: the kernel gets no notice of them.
+machines do to a share: the kernel gets no notice of them.  With
+--stats-file, the number of operations served so far is written to that file
+(replaced whole) after each one.
 
 Prints "mounted" on its standard output once the mount answers, and runs in
 the foreground until unmounted (fusermount -u -z MOUNTPOINT) or killed.
@@ -25,10 +27,11 @@ import fusepy as fuse
 
 
 class SlowFs(fuse.Operations):
-    def __init__(self, backing, delay, hang_file):
+    def __init__(self, backing, delay, hang_file, stats_file):
         self.backing = os.path.realpath(backing)
         self.delay = delay
         self.hang_file = hang_file
+        self.stats_file = stats_file
         self.ops = 0
         self.lock = threading.Lock()
 
@@ -36,10 +39,18 @@ class SlowFs(fuse.Operations):
     def __call__(self, op, path, *args):
         with self.lock:
             self.ops += 1
+            if self.stats_file:
+                self._write_stats()
         if self.delay > 0:
             time.sleep(self.delay)
         self._hang_if_asked(path)
         return super().__call__(op, path, *args)
+
+    def _write_stats(self):
+        temp = self.stats_file + ".new"
+        with open(temp, "w") as f:
+            f.write("%d\n" % self.ops)
+        os.replace(temp, self.stats_file)
 
     def _hang_if_asked(self, path):
         if not self.hang_file or not isinstance(path, str):
@@ -132,8 +143,9 @@ def main():
     parser.add_argument("mountpoint")
     parser.add_argument("--delay-ms", type=float, default=0)
     parser.add_argument("--hang-while", default="")
+    parser.add_argument("--stats-file", default="")
     args = parser.parse_args()
-    fs = SlowFs(args.backing, args.delay_ms / 1000.0, args.hang_while)
+    fs = SlowFs(args.backing, args.delay_ms / 1000.0, args.hang_while, args.stats_file)
     # No kernel caching of names or attributes: each look goes to the "server".
     fuse.FUSE(fs, args.mountpoint, foreground=True, nothreads=False, fsname="slowfs", subtype="slowfs",
               attr_timeout=0, entry_timeout=0, negative_timeout=0)

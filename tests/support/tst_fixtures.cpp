@@ -88,10 +88,13 @@ private slots:
 
         QElapsedTimer clock;
         clock.start();
+        const qint64 opsBefore = share.operationCount();
         const QFileInfo seen(share.mountPoint() + QStringLiteral("/added.pdf"));
         QVERIFY(seen.exists());
         QCOMPARE(seen.size(), qint64(8));
         QVERIFY2(clock.elapsed() >= 30, "the share answered without its delay");
+        // The look went to the "server" and was counted there.
+        QVERIFY(share.operationCount() > std::max<qint64>(opsBefore, 0));
 
         share.hang(QStringLiteral("stuck"));
         auto listing = std::async(std::launch::async, [&share] {

@@ -3,10 +3,12 @@
 #include "app/ProgramServices.h"
 #include "app/Unit1.h"
 #include "base/SettingsStore.h"
+#include "watch/PollingChangeLayer.h"
 #include "watch/plFolderWatcher.h"
 
 #include "ScriptedLayer.h"
 #include "support/MainWindowFixture.h"
+#include "support/SlowShare.h"
 
 #include "browse/FileEntry.h"
 #include "browse/FileListModel.h"
@@ -283,6 +285,75 @@ private slots:
         QTRY_VERIFY(!shown(&form, "grow.pdf").dateText.startsWith("2020"));
         QVERIFY(form.plFolderWatcher->isWatching());
         QCOMPARE(form.plFolderWatcher->Directory(), form.FRootFolder);
+    }
+
+    // The poll interval is a setting in seconds, stored with its default.
+    void pollIntervalSetting_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("intervalMs");
+        QTest::newRow("missing: five seconds") << QString() << 5000;
+        QTest::newRow("seven") << "7" << 7000;
+        QTest::newRow("zero: one second") << "0" << 1000;
+    }
+    void pollIntervalSetting()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, intervalMs);
+        if (!stored.isNull())
+            m_main.store().writeString("PollInterval", stored);
+        m_main.create({m_main.dir().path()});
+        QCOMPARE(m_main.services().pollingLayer().interval(), intervalMs);
+        QCOMPARE(m_main.store().readInteger("PollInterval", -1), stored.isNull() ? 5 : stored.toInt());
+    }
+
+    // Another machine's changes to a share: a file added to the listed
+    // folder shows in the list, a folder made in an open tree node is told.
+    void changesBehindAShareShow()
+    {
+        const auto listed = [](TForm1 *f) {
+            QStringList names;
+            for (const FileEntry &e : f->ListView1->model()->entries())
+                names << e.name;
+            return names;
+        };
+        SlowShare share(20);
+        if (!share.mountError().isEmpty())
+            QSKIP(qPrintable(share.mountError()));
+        QVERIFY(QDir().mkpath(share.backing() + "/sub/inner"));
+        QFile a(share.backing() + "/a.pdf");
+        QVERIFY(a.open(QIODevice::WriteOnly) && a.write("x") == 1);
+        a.close();
+
+        TForm1 &form = *m_main.create({share.mountPoint()});
+        PollingChangeLayer &polling = m_main.services().pollingLayer();
+        polling.setInterval(300);
+        QCOMPARE(listed(&form), QStringList{"a.pdf"});
+        QSignalSpy rounds(&polling, &PollingChangeLayer::roundFinished);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.size() >= 2, 10000); // its first state is taken
+
+        QFile b(share.backing() + "/b.pdf");
+        QVERIFY(b.open(QIODevice::WriteOnly) && b.write("x") == 1);
+        b.close();
+        QTRY_COMPARE_WITH_TIMEOUT(listed(&form), (QStringList{"a.pdf", "b.pdf"}), 10000);
+
+        QTreeWidgetItem *sub = form.TreeView1->findItems("sub", Qt::MatchExactly).value(0);
+        QVERIFY(sub);
+        form.TreeView1->expandItem(sub);
+        QSignalSpy seen(form.plFolderWatcher, &TplFolderWatcher::changed);
+        const int before = int(rounds.size());
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.size() >= before + 2, 10000);
+        QVERIFY(rounds.last().at(0).toStringList().contains(QDir::cleanPath(share.mountPoint() + "/sub")));
+        QVERIFY(QDir().mkdir(share.backing() + "/sub/made"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QList<QVariant> &args : seen) {
+                    if (args.at(0).toInt() == 0x8 && args.at(1).toString().endsWith("/sub/made"))
+                        return true;
+                }
+                return false;
+            }(),
+            10000);
     }
 
     void freedAtShutdown()
