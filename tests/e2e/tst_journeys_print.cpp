@@ -228,7 +228,7 @@ private:
         const QDeadlineTimer deadline(20000);
         while (!deadline.hasExpired()) {
             if (m_server.state() == QProcess::NotRunning)
-                return QStringLiteral("cupsd ended at start (is this root? is the port taken?): ") + errorLog();
+                return QStringLiteral("cupsd ended at start (the port taken? its log says): ") + errorLog();
             if (lpstat({QStringLiteral("-r")}) == QLatin1String("scheduler is running"))
                 return {};
             QTest::qWait(50);
