@@ -38,7 +38,7 @@ packages=(
     strace
     # printing: jobs go to CUPS through libcups; the print journey runs a
     # print server of its own that prints to PDF files
-    libcups2-dev cups cups-client cups-bsd printer-driver-cups-pdf
+    libcups2-dev cups cups-client cups-bsd cups-filters printer-driver-cups-pdf
 )
 
 deps() {
