@@ -207,8 +207,8 @@ private slots:
         root.writeFile("a.pdf", "x");
         root.writeFile("b.pdf", "x");
         TForm1 &form = *m_main.create({root.path()});
+        QTRY_VERIFY_WITH_TIMEOUT(!form.TreeView1->findItems("sub", Qt::MatchExactly).isEmpty(), 10000);
         QTreeWidgetItem *sub = form.TreeView1->findItems("sub", Qt::MatchExactly).value(0);
-        QVERIFY(sub);
         form.TreeView1->expandItem(sub);
         QCOMPARE(sub->childCount(), 1);
 
@@ -328,7 +328,8 @@ private slots:
         TForm1 &form = *m_main.create({share.mountPoint()});
         PollingChangeLayer &polling = m_main.services().pollingLayer();
         polling.setInterval(300);
-        QCOMPARE(listed(&form), QStringList{"a.pdf"});
+        // The share is read on workers: its list comes in a little later.
+        QTRY_COMPARE_WITH_TIMEOUT(listed(&form), QStringList{"a.pdf"}, 10000);
         QSignalSpy rounds(&polling, &PollingChangeLayer::roundFinished);
         QTRY_VERIFY_WITH_TIMEOUT(rounds.size() >= 2, 10000); // its first state is taken
 
@@ -337,8 +338,8 @@ private slots:
         b.close();
         QTRY_COMPARE_WITH_TIMEOUT(listed(&form), (QStringList{"a.pdf", "b.pdf"}), 10000);
 
+        QTRY_VERIFY_WITH_TIMEOUT(!form.TreeView1->findItems("sub", Qt::MatchExactly).isEmpty(), 10000);
         QTreeWidgetItem *sub = form.TreeView1->findItems("sub", Qt::MatchExactly).value(0);
-        QVERIFY(sub);
         form.TreeView1->expandItem(sub);
         QSignalSpy seen(form.plFolderWatcher, &TplFolderWatcher::changed);
         const int before = int(rounds.size());
