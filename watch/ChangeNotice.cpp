@@ -119,6 +119,15 @@ ChangeNotice changeNoticeForType(const QString &type)
     return ChangeNotice::Complete;
 }
 
+ChangeNotice changeNoticeByName(const QString &path)
+{
+    QFile table(QStringLiteral("/proc/self/mountinfo"));
+    if (!table.open(QIODevice::ReadOnly))
+        return ChangeNotice::Complete;
+    const QString type = fileSystemTypeOf(path, QString::fromUtf8(table.readAll()));
+    return type.isEmpty() ? ChangeNotice::Complete : changeNoticeForType(type);
+}
+
 ChangeNotice changeNoticeOf(const QString &folder)
 {
     QString resolved = folder;

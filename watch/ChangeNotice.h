@@ -38,6 +38,11 @@ QString fileSystemTypeOf(const QString &path, const QString &mountInfo);
 // mount table.  Unknown types count as local.
 ChangeNotice changeNoticeForType(const QString &type);
 
+// The same by the path as written (absolute and clean), from the mount table
+// alone: nothing on the folder's file system is touched, so it never blocks.
+// A path that reaches a share through a link counts as local.
+ChangeNotice changeNoticeByName(const QString &path);
+
 // What the notification sees for `folder`: its links resolved, its file
 // system looked up in this process's mount table (by statfs when that table
 // cannot be read).  Blocks while the folder's file system does.

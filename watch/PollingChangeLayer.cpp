@@ -108,8 +108,16 @@ FolderChangeLayer::Registration PollingChangeLayer::registerFolder(QObject *rece
                                                                   quint32 eventMask, int eventType,
                                                                   const QString &folder, bool recursive)
 {
-    const Registration inner = m_inotify->registerFolder(receiver, sources, eventMask, eventType, folder, recursive);
     const QString root = cleanFolder(folder);
+    // Below a share the sub-tree is not walked for inotify watches: each of
+    // its look-ups is a round trip to the server (a window on a share
+    // waited half a minute for them), and polling covers what is shown
+    // there.  The folder itself keeps its watch for this machine's changes.
+    const bool share = recursive && !root.isEmpty() && sheafline::changeNoticeByName(root) == sheafline::ChangeNotice::LocalOnly;
+    Registration inner =
+        m_inotify->registerFolder(receiver, sources, eventMask, eventType, folder, recursive && !share);
+    if (share && inner.id != 0)
+        inner.complete = true;
     // At the watch limit not even the folder itself got a watch: polling is
     // all that is left for it.
     if (inner.id == 0 && !(receiver && !root.isEmpty() && m_inotify->watchLimitReached()))

@@ -87,6 +87,7 @@ private slots:
     void expandedFoldersAreComparedByName();
     void localFolderIsNotPolled();
     void nothingOnShowNothingRead();
+    void startOnAShareDoesNotWalkIt();
     void folderUnwatchedAtTheLimitIsPolled();
     void hungShareLeavesTheUiThreadRunning();
 };
@@ -305,6 +306,43 @@ void TestSharePolling::nothingOnShowNothingRead()
     QTRY_VERIFY_WITH_TIMEOUT(w.polling->stats().checks >= now.checks + 4, kSeenWithinMs);
     QCOMPARE(w.polling->stats().rounds, now.rounds);
     QCOMPARE(share.operationCount(), opsNow);
+}
+
+// A watch started on a share does not walk its sub-tree for inotify (each
+// look-up is a round trip to the server); a local tree is walked whole.
+void TestSharePolling::startOnAShareDoesNotWalkIt()
+{
+    SlowShare share(0);
+    if (!share.mountError().isEmpty())
+        QSKIP(qPrintable(share.mountError()));
+    for (int d = 0; d < 10; ++d) {
+        const QString sub = share.backing() + QStringLiteral("/sub%1").arg(d);
+        QVERIFY(QDir().mkpath(sub + "/inner"));
+        for (int f = 0; f < 10; ++f)
+            QVERIFY(writeFile(sub + QStringLiteral("/doc%1.pdf").arg(f), "%PDF-1.4"));
+    }
+    const QString root = share.mountPoint();
+    PolledWatch w;
+    const qint64 ops = share.operationCount();
+    QVERIFY(w.start(root, {root, {root}}));
+    // The folder's own watch: a few look-ups, not one per entry below it.
+    QVERIFY2(share.operationCount() - ops < 20,
+             qPrintable(QStringLiteral("%1 operations on the share").arg(share.operationCount() - ops)));
+    QVERIFY(w.inotify.isWatched(root));
+    QVERIFY(!w.inotify.isWatched(root + "/sub0"));
+
+    // This machine's change in a shown folder of it is still seen (by inotify
+    // on the folder itself, or by polling).
+    QSignalSpy seen(w.watcher.get(), &TplFolderWatcher::changed);
+    QVERIFY(writeFile(root + "/here.pdf", "%PDF-1.4"));
+    QTRY_VERIFY_WITH_TIMEOUT(reports(seen).contains(reportOf(ShellChange::Create, root + "/here.pdf")), kSeenWithinMs);
+
+    // A local tree is walked whole, as before.
+    QTemporaryDir local;
+    QVERIFY(QDir().mkpath(local.path() + "/sub0/inner"));
+    PolledWatch l;
+    QVERIFY(l.start(local.path(), {local.path(), {local.path()}}));
+    QVERIFY(l.inotify.isWatched(local.path() + "/sub0/inner"));
 }
 
 void TestSharePolling::folderUnwatchedAtTheLimitIsPolled()
