@@ -36,6 +36,12 @@ bool writeSolid(const QString &path, const QColor &colour, int pages)
     return drawPages(path, pages, [&](QPainter &p, const QRect &page, int) { p.fillRect(page, colour); });
 }
 
+bool writePages(const QString &path, const QList<QColor> &colours)
+{
+    return drawPages(path, int(colours.size()),
+                     [&](QPainter &p, const QRect &page, int i) { p.fillRect(page, colours.at(i)); });
+}
+
 bool writeSample(const QString &path, const QColor &accent, const QString &title)
 {
     return drawPages(path, 1, [&](QPainter &p, const QRect &page, int) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QList>
 #include <QString>
 
 // PDFs for the journeys and the screenshot: every page of a solid-colour
@@ -10,6 +11,8 @@
 namespace SolidPdf {
 
 bool writeSolid(const QString &path, const QColor &colour, int pages = 1);
+// A document whose page i is filled with colours[i].
+bool writePages(const QString &path, const QList<QColor> &colours);
 bool writeSample(const QString &path, const QColor &accent, const QString &title);
 
 } // namespace SolidPdf

@@ -6,6 +6,7 @@
 // Enter, and what comes out of the queue is opened and compared with the
 // document, page by page.
 #include "Journey.h"
+#include "SolidPdf.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -27,24 +28,6 @@
 using namespace Desktop;
 
 namespace {
-
-// A document whose page i is filled with colours[i].
-bool writePages(const QString &path, const QList<QColor> &colours)
-{
-    QPdfWriter writer(path);
-    writer.setResolution(72);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    QPainter painter;
-    if (!painter.begin(&writer))
-        return false;
-    const QRect page = writer.pageLayout().fullRectPixels(writer.resolution());
-    for (qsizetype i = 0; i < colours.size(); ++i) {
-        if (i > 0 && !writer.newPage())
-            return false;
-        painter.fillRect(page, colours.at(i));
-    }
-    return painter.end();
-}
 
 // A program of the print server's, on the PATH or where Debian puts it.
 QString tool(const QString &name)
@@ -310,7 +293,7 @@ private slots:
         const QList<QColor> pages{kRed, kGreen, kBlue};
         auto rig = newRig();
         QVERIFY(rig);
-        QVERIFY(writePages(rig->doc(QStringLiteral("alpha.pdf")), pages));
+        QVERIFY(SolidPdf::writePages(rig->doc(QStringLiteral("alpha.pdf")), pages));
         rig->app->setEnvironment(QStringLiteral("CUPS_SERVER"), m_server->address());
         // Only the server's default decides the printer.
         rig->app->setEnvironment(QStringLiteral("LPDEST"), QString());

@@ -27,24 +27,6 @@ using namespace Desktop;
 
 namespace {
 
-// A document whose page i is filled with colours[i].
-bool writePages(const QString &path, const QList<QColor> &colours)
-{
-    QPdfWriter writer(path);
-    writer.setResolution(72);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    QPainter painter;
-    if (!painter.begin(&writer))
-        return false;
-    const QRect page = writer.pageLayout().fullRectPixels(writer.resolution());
-    for (qsizetype i = 0; i < colours.size(); ++i) {
-        if (i > 0 && !writer.newPage())
-            return false;
-        painter.fillRect(page, colours.at(i));
-    }
-    return painter.end();
-}
-
 // A copy of `in` that opens with the password "user" only.
 bool encrypt(const QString &in, const QString &out)
 {
@@ -192,7 +174,7 @@ private slots:
     void toolbarShowsItsControls()
     {
         auto rig = newRig();
-        QVERIFY(writePages(doc(*rig, QStringLiteral("alpha.pdf")), {kRed, kGreen}));
+        QVERIFY(SolidPdf::writePages(doc(*rig, QStringLiteral("alpha.pdf")), {kRed, kGreen}));
         QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
         QVERIFY(stepClean(*rig, kRed));
         QVERIFY(menuCommand(*rig, 2)); // ツールバー
@@ -267,7 +249,7 @@ private slots:
         m_web = web;
         auto rig = newRig();
         const QString path = doc(*rig, QStringLiteral("alpha.pdf"));
-        QVERIFY(writePages(path, {kRed, kGreen}));
+        QVERIFY(SolidPdf::writePages(path, {kRed, kGreen}));
         QVERIFY(launch(*rig, QStringLiteral("alpha.pdf")));
         QVERIFY(stepClean(*rig, kRed));
         // Into the document, to its end: the second page.
@@ -276,7 +258,7 @@ private slots:
         key(QStringLiteral("End"));
         QVERIFY(waitClean(*rig, kGreen));
 
-        QVERIFY(writePages(path, {kYellow, kBlue}));
+        QVERIFY(SolidPdf::writePages(path, {kYellow, kBlue}));
         QVERIFY(waitClean(*rig, kBlue));
 
         QFile file(path);
@@ -285,7 +267,7 @@ private slots:
         file.close();
         QVERIFY(waitText(*rig, viewer(*rig), QStringLiteral("を表示できません。")));
 
-        QVERIFY(writePages(path, {kYellow}));
+        QVERIFY(SolidPdf::writePages(path, {kYellow}));
         QVERIFY(waitClean(*rig, kYellow));
     }
 };
