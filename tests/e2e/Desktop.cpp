@@ -208,7 +208,7 @@ std::optional<QPoint> findText(const QImage &image, const QRect &area, const QSt
     return std::nullopt;
 }
 
-double colourShare(const QImage &image, const QRect &area, const QColor &colour)
+double colourShare(const QImage &image, const QRect &area, const QColor &colour, int tolerance)
 {
     const QRect region = area & image.rect();
     if (region.isEmpty())
@@ -218,8 +218,8 @@ double colourShare(const QImage &image, const QRect &area, const QColor &colour)
         const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
         for (int x = region.left(); x <= region.right(); ++x) {
             const QRgb px = line[x];
-            if (qAbs(qRed(px) - colour.red()) <= 40 && qAbs(qGreen(px) - colour.green()) <= 40
-                && qAbs(qBlue(px) - colour.blue()) <= 40)
+            if (qAbs(qRed(px) - colour.red()) <= tolerance && qAbs(qGreen(px) - colour.green()) <= tolerance
+                && qAbs(qBlue(px) - colour.blue()) <= tolerance)
                 ++hits;
         }
     }

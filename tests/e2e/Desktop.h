@@ -53,9 +53,10 @@ QImage grabScreen();
 std::optional<QPoint> findText(const QImage &image, const QRect &area, const QString &text,
                                const QList<QFont> &fonts);
 
-// Fraction (0..1) of the pixels in `area` of `image` within a small distance
-// of `colour`.
-double colourShare(const QImage &image, const QRect &area, const QColor &colour);
+// Fraction (0..1) of the pixels in `area` of `image` within `tolerance` of
+// `colour` in each channel (a small one: the colour itself, with nothing such
+// as an overlay's shade over it).
+double colourShare(const QImage &image, const QRect &area, const QColor &colour, int tolerance = 40);
 
 // A top-level window of the program.
 struct Window

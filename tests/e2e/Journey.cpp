@@ -49,6 +49,14 @@ QString Rig::settingsPath() const
         + QString::fromUtf16(sheafline::kApplicationName) + QStringLiteral(".conf");
 }
 
+void JourneyTest::initTestCase()
+{
+    if (!onX())
+        QSKIP("needs an X display (run under xvfb-run)");
+    const QString error = startSession();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
 bool JourneyTest::onX()
 {
     return QGuiApplication::platformName() == QLatin1String("xcb");

@@ -59,13 +59,22 @@ struct Rig
 
 class JourneyTest : public QObject
 {
-protected:
-    // For initTestCase: true when the test runs on an X display (else the
-    // journeys are skipped).
+    Q_OBJECT
+
+private slots:
+    // Every suite's first step (QTest runs it for the suite): the journeys
+    // are skipped off an X display; otherwise the window manager is started
+    // and the program's fonts are learnt.
+    void initTestCase();
+
+private:
+    // True when the test runs on an X display.
     static bool onX();
     // Starts the window manager and learns the program's fonts; an error
     // text, empty when all is well.
     QString startSession();
+
+protected:
 
     // A world whose documents are `docs` (null when one cannot be written)
     // and whose settings hold `settings`, and an update address where

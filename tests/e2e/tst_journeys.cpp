@@ -18,14 +18,6 @@ class TestJourneys : public JourneyTest
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        if (!onX())
-            QSKIP("needs an X display (run under xvfb-run)");
-        const QString error = startSession();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
     void firstStartWritesDesignLayoutAndRestartRestoresIt()
     {
         auto rig = newRig();

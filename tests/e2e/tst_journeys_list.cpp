@@ -42,14 +42,6 @@ class TestJourneysList : public JourneyTest
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (!onX())
-            QSKIP("needs an X display (run under xvfb-run)");
-        const QString error = startSession();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
     // The first move key on a freshly filled list acts from its first row:
     // End then Enter shows the last file, not the first.
     void firstKeyMovesFromTheFirstRow_data()

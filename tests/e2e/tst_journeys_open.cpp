@@ -117,14 +117,6 @@ class TestJourneysOpen : public JourneyTest
     }
 
 private slots:
-    void initTestCase()
-    {
-        if (!onX())
-            QSKIP("needs an X display (run under xvfb-run)");
-        const QString error = startSession();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
     // `sheafline docs/sub/bravo.pdf`: the tree keeps the stored root and
     // opens down to sub, the PDF is shown, and Down, Enter shows the next
     // file of its folder; the stored root is left as it was.

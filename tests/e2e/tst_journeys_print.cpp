@@ -258,14 +258,6 @@ class TestPrintJourneys : public JourneyTest
     std::unique_ptr<PrintServer> m_server;
 
 private slots:
-    void initTestCase()
-    {
-        if (!onX())
-            QSKIP("needs an X display (run under xvfb-run)");
-        const QString error = startSession();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
-
     void init()
     {
         m_server = std::make_unique<PrintServer>();

@@ -27,6 +27,10 @@ using namespace Desktop;
 
 namespace {
 
+// A page shown with nothing over it (no prompt, no shade of an overlay) is
+// its colour itself.
+constexpr int kExactTolerance = 10;
+
 // A copy of `in` that opens with the password "user" only.
 bool encrypt(const QString &in, const QString &out)
 {
@@ -34,26 +38,6 @@ bool encrypt(const QString &in, const QString &out)
     qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("user"), QStringLiteral("owner"),
                                          QStringLiteral("256"), QStringLiteral("--"), in, out});
     return qpdf.waitForFinished(30000) && qpdf.exitStatus() == QProcess::NormalExit && qpdf.exitCode() == 0;
-}
-
-// Share of the pixels of `area` that are `colour` itself: a page shown with
-// nothing over it (no prompt, no shade of an overlay).
-double exactShare(const QImage &image, const QRect &area, const QColor &colour)
-{
-    const QRect region = area & image.rect();
-    if (region.isEmpty())
-        return 0;
-    qint64 hits = 0;
-    for (int y = region.top(); y <= region.bottom(); ++y) {
-        const QRgb *line = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        for (int x = region.left(); x <= region.right(); ++x) {
-            const QRgb px = line[x];
-            if (qAbs(qRed(px) - colour.red()) <= 10 && qAbs(qGreen(px) - colour.green()) <= 10
-                && qAbs(qBlue(px) - colour.blue()) <= 10)
-                ++hits;
-        }
-    }
-    return double(hits) / double(qint64(region.width()) * region.height());
 }
 
 } // namespace
@@ -91,7 +75,7 @@ class TestWebJourneys : public JourneyTest
         const QDeadlineTimer deadline(timeoutMs);
         double share = 0;
         while (!deadline.hasExpired()) {
-            share = exactShare(grabScreen(), viewerMiddle(rig), colour);
+            share = colourShare(grabScreen(), viewerMiddle(rig), colour, kExactTolerance);
             if (share > 0.97)
                 return true;
             QTest::qWait(50);
@@ -138,14 +122,6 @@ class TestWebJourneys : public JourneyTest
 
 private slots:
     void init() { m_web = true; }
-
-    void initTestCase()
-    {
-        if (!onX())
-            QSKIP("needs an X display (run under xvfb-run)");
-        const QString error = startSession();
-        QVERIFY2(error.isEmpty(), qPrintable(error));
-    }
 
     // A protected document's prompt, left unanswered, goes with it: each
     // document after it is shown whole, with nothing over it.
