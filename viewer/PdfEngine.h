@@ -88,15 +88,7 @@ public:
     virtual bool renderInto(int page, const QSize &pixelSize, int rotation, const PageTarget &target,
                             qsizetype bytesPerLine)
     {
-        const QImage img = render(page, pixelSize, rotation);
-        if (img.size() != pixelSize || img.format() != QImage::Format_RGB32)
-            return false;
-        uchar *out = target();
-        if (!out)
-            return false;
-        for (int y = 0; y < img.height(); ++y)
-            std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);
-        return true;
+        return copyInto(render(page, pixelSize, rotation), pixelSize, target, bytesPerLine);
     }
 
     // Rows top ... top + rows - 1 of the page as render(page, pixelSize, 0)
@@ -116,15 +108,7 @@ public:
     virtual bool renderBandInto(int page, const QSize &pixelSize, int top, int rows, const PageTarget &target,
                                 qsizetype bytesPerLine)
     {
-        const QImage img = renderBand(page, pixelSize, top, rows);
-        if (img.size() != QSize(pixelSize.width(), rows) || img.format() != QImage::Format_RGB32)
-            return false;
-        uchar *out = target();
-        if (!out)
-            return false;
-        for (int y = 0; y < img.height(); ++y)
-            std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);
-        return true;
+        return copyInto(renderBand(page, pixelSize, top, rows), QSize(pixelSize.width(), rows), target, bytesPerLine);
     }
 
     virtual QList<PdfOutlineEntry> outline() { return {}; }
@@ -135,6 +119,21 @@ public:
     {
         Q_UNUSED(page); Q_UNUSED(from); Q_UNUSED(to); Q_UNUSED(bounds);
         return {};
+    }
+
+protected:
+    // Copies `img` (RGB32 of `size`) into the target memory; false when the
+    // image is not that or there is no memory to draw into.
+    static bool copyInto(const QImage &img, const QSize &size, const PageTarget &target, qsizetype bytesPerLine)
+    {
+        if (img.size() != size || img.format() != QImage::Format_RGB32)
+            return false;
+        uchar *out = target();
+        if (!out)
+            return false;
+        for (int y = 0; y < img.height(); ++y)
+            std::memcpy(out + y * bytesPerLine, img.constScanLine(y), size_t(img.width()) * 4);
+        return true;
     }
 };
 

@@ -76,6 +76,20 @@ void putOnWhitePaper(const QImage &ink, uchar *out, qsizetype bytesPerLine)
     }
 }
 
+// The ink of a page (of `size`) on white paper, straight into the target
+// memory: paper and copy in one pass.  False when the ink is not that size or
+// there is no memory to draw into.
+bool paperInto(const QImage &ink, const QSize &size, const PdfEngine::PageTarget &target, qsizetype bytesPerLine)
+{
+    if (ink.size() != size)
+        return false;
+    uchar *out = target();
+    if (!out)
+        return false;
+    putOnWhitePaper(ink, out, bytesPerLine);
+    return true;
+}
+
 class QtPdfEngine final : public PdfEngine
 {
 public:
@@ -193,15 +207,7 @@ public:
     bool renderInto(int page, const QSize &pixelSize, int rotation, const PageTarget &target,
                     qsizetype bytesPerLine) override
     {
-        const QImage img = renderInk(page, pixelSize, rotation);
-        if (img.size() != pixelSize)
-            return false;
-        uchar *out = target();
-        if (!out)
-            return false;
-        // Paper and copy in one pass over the page.
-        putOnWhitePaper(img, out, bytesPerLine);
-        return true;
+        return paperInto(renderInk(page, pixelSize, rotation), pixelSize, target, bytesPerLine);
     }
 
     QImage renderBand(int page, const QSize &pixelSize, int top, int rows) override
@@ -217,14 +223,8 @@ public:
     bool renderBandInto(int page, const QSize &pixelSize, int top, int rows, const PageTarget &target,
                         qsizetype bytesPerLine) override
     {
-        const QImage img = renderBandInk(page, pixelSize, top, rows);
-        if (img.size() != QSize(pixelSize.width(), rows))
-            return false;
-        uchar *out = target();
-        if (!out)
-            return false;
-        putOnWhitePaper(img, out, bytesPerLine);
-        return true;
+        return paperInto(renderBandInk(page, pixelSize, top, rows), QSize(pixelSize.width(), rows), target,
+                         bytesPerLine);
     }
 
     QList<PdfOutlineEntry> outline() override

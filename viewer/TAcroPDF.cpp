@@ -193,7 +193,8 @@ bool TAcroPDF::LoadFile(const QString &fileName)
     m_src = fileName;
     m_password.clear();
     m_reloadPlace.reset();
-    m_fileWatch->watch(QFileInfo(fileName).isFile() ? fileName : QString());
+    // A file missing now is followed too: put in place later, it is shown.
+    m_fileWatch->watch(fileName);
     m_body->setCurrentWidget(m_view);
     holdPreparation(true);
     if (auto info = m_service->adoptPrepared(fileName)) {
